@@ -1,0 +1,29 @@
+#pragma once
+
+#include <filesystem>
+
+namespace ambrel::testing {
+
+// tests/ in the source tree (fixtures live below it).
+inline std::filesystem::path tests_dir() { return AMBREL_TESTS_DIR; }
+// The shared folder beside the repository (corpus, CLI reference); may be absent.
+inline std::filesystem::path shared_dir() { return AMBREL_SHARED_DIR; }
+// The folder holding the fake `sf` executable.
+inline std::filesystem::path fake_bin_dir() { return AMBREL_FAKE_BIN_DIR; }
+// The pinned real Salesforce CLI install (node_modules/.bin/sf below it once installed).
+inline std::filesystem::path real_sf_dir() { return AMBREL_REAL_SF_DIR; }
+
+// A private temporary directory, removed with everything in it when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace ambrel::testing
