@@ -9,7 +9,8 @@
 
 #include <boost/json/error.hpp>
 #include <boost/json/parse_options.hpp>
-#include <boost/json/parser.hpp>
+#include <boost/json/basic_parser_impl.hpp>
+#include <boost/json/value_stack.hpp>
 
 #include "text/text.hpp"
 
@@ -64,11 +65,10 @@ ParseError make_error(std::string_view text, std::size_t offset, std::string rea
 // Boost reports some faults with a generic code; name the common ones precisely from the input.
 std::string refine_reason(std::string_view text, std::size_t offset, const boost::system::error_code& ec) {
     if (ec == boost::json::error::syntax && offset < text.size()) {
-        // Inside a string? Count unescaped quotes from the start is too costly in general; look at
-        // the byte at fault instead.
+        // Boost names these faults only "syntax error"; the byte at fault tells them apart.
         const auto b = static_cast<unsigned char>(text[offset]);
-        if (b < 0x20) return "control character in string";
-        if (b >= 0x80 && !text::decode_at(text, offset).valid) return "invalid UTF-8 in string";
+        if (b < 0x20) return "unexpected control character";
+        if (b >= 0x80 && !text::decode_at(text, offset).valid) return "invalid UTF-8";
         if (offset > 0 && text[offset - 1] == '\\') return "invalid escape";
     }
     return reason_for(ec);
@@ -80,25 +80,117 @@ std::string ParseError::message() const {
     return reason + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
+namespace {
+
+// The handler of Boost's own `parser`, except for doubles: Boost 1.81 rounds some decimal texts to a
+// neighbouring double (1000000000000000.5 reads as 1e15), so each double is read again, correctly
+// rounded, from its text with std::from_chars. Objects come from value_stack::push_object, which
+// keeps the last value of a duplicate name at the first one's position.
+struct Handler {
+    static constexpr std::size_t max_object_size = boost::json::object::max_size();
+    static constexpr std::size_t max_array_size = boost::json::array::max_size();
+    static constexpr std::size_t max_key_size = boost::json::string::max_size();
+    static constexpr std::size_t max_string_size = boost::json::string::max_size();
+
+    using error_code = boost::system::error_code;
+    using string_view = boost::json::string_view;
+
+    boost::json::value_stack st;
+    // Earlier parts of a number split across input buffers (not used with one whole buffer, kept for
+    // correctness).
+    std::string number_parts;
+
+    bool on_document_begin(error_code&) { return true; }
+    bool on_document_end(error_code&) { return true; }
+    bool on_object_begin(error_code&) { return true; }
+    bool on_object_end(std::size_t n, error_code&) {
+        st.push_object(n);
+        return true;
+    }
+    bool on_array_begin(error_code&) { return true; }
+    bool on_array_end(std::size_t n, error_code&) {
+        st.push_array(n);
+        return true;
+    }
+    bool on_key_part(string_view s, std::size_t, error_code&) {
+        st.push_chars(s);
+        return true;
+    }
+    bool on_key(string_view s, std::size_t, error_code&) {
+        st.push_key(s);
+        return true;
+    }
+    bool on_string_part(string_view s, std::size_t, error_code&) {
+        st.push_chars(s);
+        return true;
+    }
+    bool on_string(string_view s, std::size_t, error_code&) {
+        st.push_string(s);
+        return true;
+    }
+    bool on_number_part(string_view s, error_code&) {
+        number_parts.append(s.data(), s.size());
+        return true;
+    }
+    bool on_int64(std::int64_t i, string_view, error_code&) {
+        number_parts.clear();
+        st.push_int64(i);
+        return true;
+    }
+    bool on_uint64(std::uint64_t u, string_view, error_code&) {
+        number_parts.clear();
+        st.push_uint64(u);
+        return true;
+    }
+    bool on_double(double d, string_view s, error_code&) {
+        std::string_view number(s.data(), s.size());
+        if (!number_parts.empty()) {
+            number_parts.append(s.data(), s.size());
+            number = number_parts;
+        }
+        double exact = 0;
+        auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), exact);
+        // Out of range (beyond the double range, or below the smallest subnormal): keep Boost's
+        // infinity or zero.
+        if (ec == std::errc() && end == number.data() + number.size()) d = exact;
+        number_parts.clear();
+        st.push_double(d);
+        return true;
+    }
+    bool on_bool(bool b, error_code&) {
+        st.push_bool(b);
+        return true;
+    }
+    bool on_null(error_code&) {
+        st.push_null();
+        return true;
+    }
+    bool on_comment_part(string_view, error_code&) { return true; }
+    bool on_comment(string_view, error_code&) { return true; }
+};
+
+}  // namespace
+
 std::expected<Value, ParseError> parse(std::string_view text) {
     boost::json::parse_options options;
     options.max_depth = kMaxDepth;
-    boost::json::parser parser(boost::json::storage_ptr(), options);
+    boost::json::basic_parser<Handler> parser(options);
+    parser.handler().st.reset();
     boost::system::error_code ec;
-    std::size_t used = parser.write_some(text.data(), text.size(), ec);
+    const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
     if (ec) {
-        std::size_t offset = used < text.size() ? used : text.size();
         if (ec == boost::json::error::incomplete) {
             const bool blank = text.find_first_not_of(" \t\r\n") == std::string_view::npos;
             return std::unexpected(
                 make_error(text, text.size(), blank ? "empty input" : "unexpected end of input"));
         }
+        const std::size_t offset = used < text.size() ? used : text.size();
         return std::unexpected(make_error(text, offset, refine_reason(text, offset, ec)));
     }
     std::size_t rest = used;
     while (rest < text.size() && is_json_space(text[rest])) ++rest;
     if (rest < text.size()) return std::unexpected(make_error(text, rest, "trailing characters"));
-    return parser.release();
+    return parser.handler().st.release();
 }
 
 // ---------------------------------------------------------------------------------------------

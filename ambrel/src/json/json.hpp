@@ -34,9 +34,10 @@ using String = boost::json::string;
 
 // Why a text is not one JSON document, and where.
 struct ParseError {
-    // Short lower-case description, for example "expected value", "unexpected end of input",
-    // "trailing characters", "invalid UTF-8 in string", "control character in string",
-    // "invalid escape", "nesting too deep", "empty input".
+    // Short lower-case description: "syntax error", "unexpected end of input", "empty input",
+    // "trailing characters", "invalid UTF-8", "unexpected control character", "invalid escape",
+    // "invalid unicode escape", "invalid surrogate escape in string", "nesting too deep",
+    // "exponent too large" (the list may grow; callers show it, they do not match on it).
     std::string reason;
     // 1-based position of the fault: the line (lines end at each line feed) and the column counted in
     // characters (Unicode scalar values) from the start of that line.
@@ -58,9 +59,11 @@ inline constexpr std::size_t kMaxDepth = 512;
 // characters", positioned at the first such byte). An empty or blank text is refused.
 // - Duplicate member names: the last value wins, kept at the position of the first occurrence.
 // - Numbers: an integer that fits int64 is int64 (0 and -5 are int64); a non-negative integer that
-//   fits only uint64 is uint64; a number with a fraction or exponent is a double (0.0 is a double);
+//   fits only uint64 is uint64; a number with a fraction or exponent is a double (0.0 is a double),
+//   correctly rounded from its text (std::from_chars; Boost 1.81's own reader is not always exact);
 //   an integer beyond 64 bits is a double (never an error); a magnitude beyond the double range
-//   becomes an infinite double (written back as null by the writers).
+//   becomes an infinite double (written back as null by the writers), one below the smallest
+//   subnormal becomes zero. "-0" is the int64 0; "-0.0" is the double -0.0.
 std::expected<Value, ParseError> parse(std::string_view text);
 
 // ---------------------------------------------------------------------------------------------
