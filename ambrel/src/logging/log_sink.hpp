@@ -28,61 +28,61 @@ inline constexpr std::size_t kMaxLoggedFailureRows = 50;
 // What a gateway reports about one finished external command (`sf` or `git`).
 struct CliCallRecord {
     // The words that name the command, as the gateway chose them.
-    std::string command;
-    std::optional<std::string> org;
+    std::string command{};
+    std::optional<std::string> org{};
     std::chrono::nanoseconds duration{0};
     // Absent when the process produced no exit code.
-    std::optional<std::int32_t> exit_code;
+    std::optional<std::int32_t> exit_code{};
     std::uint64_t stdout_bytes = 0;
     std::uint64_t stderr_bytes = 0;
     bool timed_out = false;
     // Present when the call failed.
-    std::optional<std::string> error;
+    std::optional<std::string> error{};
     // The full argument list; logged only at level Detailed.
-    std::vector<std::string> argv;
+    std::vector<std::string> argv{};
 };
 
 struct FailedComponentRow {
-    std::string type;
-    std::string name;
-    std::string operation;
-    std::string status;
-    std::string message;
+    std::string type{};
+    std::string name{};
+    std::string operation{};
+    std::string status{};
+    std::string message{};
 };
 
 struct FailedFlsRow {
-    std::string container_api_name;
-    std::string subject;
-    std::string status;
-    std::string message;
+    std::string container_api_name{};
+    std::string subject{};
+    std::string status{};
+    std::string message{};
 };
 
 // What the workflow reports about one finished deploy.
 struct DeployOutcomeRecord {
     // "BestEffort", "ValidateOnly" or "AllOrNothing".
-    std::string deploy_mode;
+    std::string deploy_mode{};
     std::uint64_t total = 0;
     std::uint64_t succeeded = 0;
     std::uint64_t failed = 0;
     std::uint64_t not_attempted = 0;
     std::uint64_t fls_total = 0;
     std::uint64_t fls_failed = 0;
-    std::optional<std::uint32_t> tests_run;
-    std::optional<std::uint32_t> tests_failed;
+    std::optional<std::uint32_t> tests_run{};
+    std::optional<std::uint32_t> tests_failed{};
     bool quick_deploy_performed = false;
-    std::vector<std::string> retried_permission_set_groups;
-    std::vector<std::string> retried_context_definitions;
-    std::vector<std::string> retried_permission_sets;
-    std::vector<std::string> retried_profiles;
-    std::optional<std::uint64_t> deployed_by_target;
-    std::vector<FailedComponentRow> failed_components;
-    std::vector<FailedFlsRow> failed_fls;
+    std::vector<std::string> retried_permission_set_groups{};
+    std::vector<std::string> retried_context_definitions{};
+    std::vector<std::string> retried_permission_sets{};
+    std::vector<std::string> retried_profiles{};
+    std::optional<std::uint64_t> deployed_by_target{};
+    std::vector<FailedComponentRow> failed_components{};
+    std::vector<FailedFlsRow> failed_fls{};
 };
 
 // The operation in progress, as the sink tracks it.
 struct OpenOperation {
-    std::chrono::steady_clock::time_point start;
-    std::string kind;
+    std::chrono::steady_clock::time_point start{};
+    std::string kind{};
     std::uint64_t id = 0;
     std::uint64_t cli_millis = 0;
     std::uint32_t cli_calls = 0;
