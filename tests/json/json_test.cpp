@@ -1,4 +1,5 @@
 #include "json/json.hpp"
+#include "text/text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -394,6 +395,26 @@ TEST(JsonWrite, StringEscaping) {
     json::Object o;
     o["li\nne"] = "v\t";
     EXPECT_EQ(json::write_compact(json::Value(o)), R"({"li\nne":"v\t"})");
+}
+
+TEST(JsonWrite, RandomBytesAlwaysGiveValidJsonThatReadsBackAsTheLossyText) {
+    std::mt19937 random(7);
+    // Bytes biased towards the interesting ones: controls, quotes, backslashes, UTF-8 lead and
+    // continuation bytes.
+    const unsigned char pool[] = {0x00, 0x01, 0x1F, 0x20, 'a', 'z', '"', '\\', '/', 0x7F, 0x80, 0x8F, 0x9F,
+                                  0xA0, 0xBF, 0xC0, 0xC2, 0xDF, 0xE0, 0xE2, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
+    for (int round = 0; round < 5000; ++round) {
+        std::string s;
+        const int length = static_cast<int>(random() % 40);
+        for (int i = 0; i < length; ++i) {
+            s.push_back(static_cast<char>(random() % 3 == 0 ? pool[random() % sizeof pool] : 0x20 + random() % 0x5F));
+        }
+        const std::string quoted = json::quote(s);
+        auto v = json::parse(quoted);
+        ASSERT_TRUE(v) << quoted << ": " << v.error().message();
+        ASSERT_TRUE(v->is_string());
+        ASSERT_EQ(std::string_view(v->get_string()), ambrel::text::decode_lossy(s)) << quoted;
+    }
 }
 
 TEST(JsonWrite, NonFiniteDoublesAreNull) {

@@ -343,78 +343,95 @@ std::expected<const Object*, TypeMismatch> read_object(const Object& object, std
 // Numbers
 // ---------------------------------------------------------------------------------------------
 
-void append_double(double value, std::string& out) {
+namespace {
+
+// Longest text of a double: sign, "0.0000" and 17 digits; or sign, 17 digits, ".", "e-324".
+constexpr std::size_t kMaxDoubleText = 32;
+
+// Writes the text of a double (see `double_text`) at `dst`, which has room for kMaxDoubleText bytes;
+// returns the end.
+char* format_double(double value, char* dst) {
     if (!std::isfinite(value)) {
-        out.append("null");
-        return;
+        std::memcpy(dst, "null", 4);
+        return dst + 4;
     }
-    char buf[64];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-    (void)ec;  // 64 bytes always hold a shortest double.
-    // buf holds [-]d[.ddd]e(+|-)xx
+    char buf[40];
+    // Shortest round-trip digits in the form [-]d[.ddd]e(+|-)xx.
+    const char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific).ptr;
     const char* p = buf;
     if (*p == '-') {
-        out.push_back('-');
+        *dst++ = '-';
         ++p;
     }
     char digits[24];
     int n = 0;
-    const char* e = p;
-    while (e < end && *e != 'e') {
-        if (*e != '.') digits[n++] = *e;
-        ++e;
+    while (p < end && *p != 'e') {
+        if (*p != '.') digits[n++] = *p;
+        ++p;
     }
+    // p is at 'e'; the exponent has a sign and at least two digits.
+    const bool negative_exponent = p[1] == '-';
     int exponent = 0;
-    std::from_chars(e + 1 + (e[1] == '+' ? 1 : 0), end, exponent);
-    if (exponent >= -5 && exponent <= 15) {
-        if (exponent >= 0) {
-            const int int_digits = exponent + 1;
-            if (n <= int_digits) {
-                out.append(digits, static_cast<std::size_t>(n));
-                out.append(static_cast<std::size_t>(int_digits - n), '0');
-                out.append(".0");
-            } else {
-                out.append(digits, static_cast<std::size_t>(int_digits));
-                out.push_back('.');
-                out.append(digits + int_digits, static_cast<std::size_t>(n - int_digits));
-            }
+    for (const char* q = p + 2; q < end; ++q) exponent = exponent * 10 + (*q - '0');
+    if (negative_exponent) exponent = -exponent;
+    const auto un = static_cast<std::size_t>(n);
+    if (exponent >= 0 && exponent <= 15) {
+        const auto int_digits = static_cast<std::size_t>(exponent + 1);
+        if (un <= int_digits) {
+            std::memcpy(dst, digits, un);
+            dst += un;
+            std::memset(dst, '0', int_digits - un);
+            dst += int_digits - un;
+            *dst++ = '.';
+            *dst++ = '0';
         } else {
-            out.append("0.");
-            out.append(static_cast<std::size_t>(-exponent - 1), '0');
-            out.append(digits, static_cast<std::size_t>(n));
+            std::memcpy(dst, digits, int_digits);
+            dst += int_digits;
+            *dst++ = '.';
+            std::memcpy(dst, digits + int_digits, un - int_digits);
+            dst += un - int_digits;
         }
-        return;
+        return dst;
     }
-    out.push_back(digits[0]);
+    if (exponent < 0 && exponent >= -5) {
+        *dst++ = '0';
+        *dst++ = '.';
+        const auto zeros = static_cast<std::size_t>(-exponent - 1);
+        std::memset(dst, '0', zeros);
+        dst += zeros;
+        std::memcpy(dst, digits, un);
+        return dst + un;
+    }
+    *dst++ = digits[0];
     if (n > 1) {
-        out.push_back('.');
-        out.append(digits + 1, static_cast<std::size_t>(n - 1));
+        *dst++ = '.';
+        std::memcpy(dst, digits + 1, un - 1);
+        dst += un - 1;
     }
-    out.push_back('e');
-    char ebuf[8];
-    auto [eend, eec] = std::to_chars(ebuf, ebuf + sizeof ebuf, exponent);
-    (void)eec;
-    out.append(ebuf, eend);
+    *dst++ = 'e';
+    return std::to_chars(dst, dst + 8, exponent).ptr;
+}
+
+}  // namespace
+
+void append_double(double value, std::string& out) {
+    char buf[kMaxDoubleText];
+    out.append(buf, format_double(value, buf));
 }
 
 std::string double_text(double value) {
-    std::string out;
-    append_double(value, out);
-    return out;
+    char buf[kMaxDoubleText];
+    return std::string(buf, format_double(value, buf));
 }
 
 std::string int64_text(std::int64_t value) {
     char buf[24];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    (void)ec;
-    return std::string(buf, end);
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
 }
 
 std::string uint64_text(std::uint64_t value) {
     char buf[24];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    (void)ec;
-    return std::string(buf, end);
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
 }
 
 std::optional<std::string> number_text(const Value& value) {
@@ -430,200 +447,315 @@ std::optional<std::string> number_text(const Value& value) {
 
 namespace {
 
-// 0: copy; 1: needs an escape; 2: first byte of a non-ASCII sequence (validated).
-constexpr std::array<unsigned char, 256> kByteClass = [] {
-    std::array<unsigned char, 256> t{};
-    for (int i = 0; i < 0x20; ++i) t[static_cast<std::size_t>(i)] = 1;
-    t['"'] = 1;
-    t['\\'] = 1;
-    for (int i = 0x80; i < 0x100; ++i) t[static_cast<std::size_t>(i)] = 2;
-    return t;
-}();
+// Length of a well-formed UTF-8 sequence starting at s[i] (a byte >= 0x80), or 0 when it is
+// ill-formed (Unicode table 3-7). The writer's hot path; text::decode_at gives the same verdict.
+inline std::size_t valid_sequence_length(const unsigned char* s, std::size_t i, std::size_t n) noexcept {
+    const unsigned char b0 = s[i];
+    std::size_t need;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 1;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 2;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 3;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + need >= n) return 0;
+    if (s[i + 1] < lo || s[i + 1] > hi) return 0;
+    for (std::size_t k = 2; k <= need; ++k) {
+        if ((s[i + k] & 0xC0) != 0x80) return 0;
+    }
+    return need + 1;
+}
 
-void append_escape(unsigned char b, std::string& out) {
-    switch (b) {
-        case '"': out.append("\\\""); return;
-        case '\\': out.append("\\\\"); return;
-        case '\b': out.append("\\b"); return;
-        case '\f': out.append("\\f"); return;
-        case '\n': out.append("\\n"); return;
-        case '\r': out.append("\\r"); return;
-        case '\t': out.append("\\t"); return;
-        default: {
-            static constexpr char kHex[] = "0123456789abcdef";
-            const char esc[6] = {'\\', 'u', '0', '0', kHex[b >> 4], kHex[b & 0xF]};
-            out.append(esc, 6);
-            return;
+// True when none of the 8 bytes needs attention: all are >= 0x20, < 0x80 and neither '"' nor '\\'.
+inline bool plain_word(std::uint64_t w) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    const std::uint64_t below_space = (w - kOnes * 0x20) & ~w;
+    const std::uint64_t q = w ^ (kOnes * '"');
+    const std::uint64_t quote = (q - kOnes) & ~q;
+    const std::uint64_t b = w ^ (kOnes * '\\');
+    const std::uint64_t backslash = (b - kOnes) & ~b;
+    return ((below_space | quote | backslash | w) & kHigh) == 0;
+}
+
+// Appends to a std::string through a raw cursor: one capacity check per token instead of one per
+// byte. The string's size is fixed up by finish().
+class Writer {
+public:
+    explicit Writer(std::string& out) : out_(out) {
+        const std::size_t start = out_.size();
+        grow_to(start + 256);
+        cur_ = out_.data() + start;
+    }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    void finish() { out_.resize(static_cast<std::size_t>(cur_ - out_.data())); }
+
+    void reserve(std::size_t n) {
+        if (static_cast<std::size_t>(lim_ - cur_) >= n) return;
+        const auto used = static_cast<std::size_t>(cur_ - out_.data());
+        std::size_t size = out_.size() * 2;
+        if (size < used + n) size = used + n;
+        grow_to(size);
+        cur_ = out_.data() + used;
+    }
+
+    void put(char c) {
+        reserve(1);
+        *cur_++ = c;
+    }
+    void put(std::string_view s) {
+        reserve(s.size());
+        std::memcpy(cur_, s.data(), s.size());
+        cur_ += s.size();
+    }
+    void put_unchecked(char c) { *cur_++ = c; }
+
+    void indent(std::size_t depth) {
+        reserve(1 + depth * 2);
+        *cur_++ = '\n';
+        std::memset(cur_, ' ', depth * 2);
+        cur_ += depth * 2;
+    }
+
+    void int64(std::int64_t v) {
+        reserve(24);
+        cur_ = std::to_chars(cur_, cur_ + 24, v).ptr;
+    }
+    void uint64(std::uint64_t v) {
+        reserve(24);
+        cur_ = std::to_chars(cur_, cur_ + 24, v).ptr;
+    }
+    void dbl(double v) {
+        reserve(kMaxDoubleText);
+        cur_ = format_double(v, cur_);
+    }
+
+    void string(std::string_view text) {
+        const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+        const std::size_t n = text.size();
+        reserve(n + 2);
+        *cur_++ = '"';
+        std::size_t i = 0;
+        std::size_t run = 0;  // start of the bytes not copied yet
+        for (;;) {
+            while (i + 8 <= n) {
+                std::uint64_t w;
+                std::memcpy(&w, s + i, 8);
+                if (!plain_word(w)) break;
+                i += 8;
+            }
+            while (i < n && kPlain[s[i]]) ++i;
+            if (i >= n) break;
+            const unsigned char b = s[i];
+            if (b >= 0x80) {
+                const std::size_t len = valid_sequence_length(s, i, n);
+                if (len != 0) {
+                    i += len;
+                    continue;
+                }
+                flush(s, run, i);
+                put(text::kReplacementUtf8);
+                i += text::decode_at(text, i).length;
+                run = i;
+                continue;
+            }
+            flush(s, run, i);
+            escape(b);
+            ++i;
+            run = i;
+        }
+        flush(s, run, n);
+        put('"');
+    }
+
+private:
+    static constexpr std::array<bool, 256> kPlain = [] {
+        std::array<bool, 256> t{};
+        for (int c = 0x20; c < 0x80; ++c) t[static_cast<std::size_t>(c)] = true;
+        t['"'] = false;
+        t['\\'] = false;
+        return t;
+    }();
+
+    // Enlarges the string without filling the new bytes: they are written before finish() keeps them.
+    void grow_to(std::size_t size) {
+        out_.resize_and_overwrite(size, [](char*, std::size_t n) { return n; });
+        lim_ = out_.data() + out_.size();
+    }
+
+    void flush(const unsigned char* s, std::size_t from, std::size_t to) {
+        const std::size_t len = to - from;
+        reserve(len);
+        std::memcpy(cur_, s + from, len);
+        cur_ += len;
+    }
+
+    void escape(unsigned char b) {
+        reserve(6);
+        *cur_++ = '\\';
+        switch (b) {
+            case '"': *cur_++ = '"'; return;
+            case '\\': *cur_++ = '\\'; return;
+            case '\b': *cur_++ = 'b'; return;
+            case '\f': *cur_++ = 'f'; return;
+            case '\n': *cur_++ = 'n'; return;
+            case '\r': *cur_++ = 'r'; return;
+            case '\t': *cur_++ = 't'; return;
+            default: {
+                static constexpr char kHex[] = "0123456789abcdef";
+                *cur_++ = 'u';
+                *cur_++ = '0';
+                *cur_++ = '0';
+                *cur_++ = kHex[b >> 4];
+                *cur_++ = kHex[b & 0xF];
+                return;
+            }
         }
     }
-}
 
-void append_integer(std::int64_t value, std::string& out) {
-    char buf[24];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    (void)ec;
-    out.append(buf, end);
-}
+    std::string& out_;
+    char* cur_ = nullptr;
+    char* lim_ = nullptr;
+};
 
-void append_unsigned(std::uint64_t value, std::string& out) {
-    char buf[24];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    (void)ec;
-    out.append(buf, end);
-}
-
-void append_scalar(const Value& value, std::string& out) {
+void write_scalar(const Value& value, Writer& w) {
     switch (value.kind()) {
-        case boost::json::kind::null: out.append("null"); return;
-        case boost::json::kind::bool_: out.append(value.get_bool() ? "true" : "false"); return;
-        case boost::json::kind::int64: append_integer(value.get_int64(), out); return;
-        case boost::json::kind::uint64: append_unsigned(value.get_uint64(), out); return;
-        case boost::json::kind::double_: append_double(value.get_double(), out); return;
+        case boost::json::kind::null: w.put("null"); return;
+        case boost::json::kind::bool_: w.put(value.get_bool() ? std::string_view("true") : "false"); return;
+        case boost::json::kind::int64: w.int64(value.get_int64()); return;
+        case boost::json::kind::uint64: w.uint64(value.get_uint64()); return;
+        case boost::json::kind::double_: w.dbl(value.get_double()); return;
         case boost::json::kind::string: {
             const String& s = value.get_string();
-            append_quoted(std::string_view(s.data(), s.size()), out);
+            w.string(std::string_view(s.data(), s.size()));
             return;
         }
         default: return;
     }
 }
 
-void write_compact_to(const Value& value, std::string& out) {
+void write_compact_to(const Value& value, Writer& w) {
     switch (value.kind()) {
         case boost::json::kind::array: {
             const Array& a = value.get_array();
-            out.push_back('[');
+            w.put('[');
             bool first = true;
             for (const Value& element : a) {
-                if (!first) out.push_back(',');
+                if (!first) w.put(',');
                 first = false;
-                write_compact_to(element, out);
+                write_compact_to(element, w);
             }
-            out.push_back(']');
+            w.put(']');
             return;
         }
         case boost::json::kind::object: {
             const Object& o = value.get_object();
-            out.push_back('{');
+            w.put('{');
             bool first = true;
             for (const auto& member : o) {
-                if (!first) out.push_back(',');
+                if (!first) w.put(',');
                 first = false;
-                append_quoted(std::string_view(member.key().data(), member.key().size()), out);
-                out.push_back(':');
-                write_compact_to(member.value(), out);
+                w.string(std::string_view(member.key().data(), member.key().size()));
+                w.put(':');
+                write_compact_to(member.value(), w);
             }
-            out.push_back('}');
+            w.put('}');
             return;
         }
-        default: append_scalar(value, out); return;
+        default: write_scalar(value, w); return;
     }
 }
 
-void new_line(std::size_t depth, std::string& out) {
-    out.push_back('\n');
-    out.append(depth * 2, ' ');
-}
-
-void write_pretty_to(const Value& value, std::size_t depth, std::string& out) {
+void write_pretty_to(const Value& value, std::size_t depth, Writer& w) {
     switch (value.kind()) {
         case boost::json::kind::array: {
             const Array& a = value.get_array();
             if (a.empty()) {
-                out.append("[]");
+                w.put("[]");
                 return;
             }
-            out.push_back('[');
+            w.put('[');
             bool first = true;
             for (const Value& element : a) {
-                if (!first) out.push_back(',');
+                if (!first) w.put(',');
                 first = false;
-                new_line(depth + 1, out);
-                write_pretty_to(element, depth + 1, out);
+                w.indent(depth + 1);
+                write_pretty_to(element, depth + 1, w);
             }
-            new_line(depth, out);
-            out.push_back(']');
+            w.indent(depth);
+            w.put(']');
             return;
         }
         case boost::json::kind::object: {
             const Object& o = value.get_object();
             if (o.empty()) {
-                out.append("{}");
+                w.put("{}");
                 return;
             }
-            out.push_back('{');
+            w.put('{');
             bool first = true;
             for (const auto& member : o) {
-                if (!first) out.push_back(',');
+                if (!first) w.put(',');
                 first = false;
-                new_line(depth + 1, out);
-                append_quoted(std::string_view(member.key().data(), member.key().size()), out);
-                out.append(": ");
-                write_pretty_to(member.value(), depth + 1, out);
+                w.indent(depth + 1);
+                w.string(std::string_view(member.key().data(), member.key().size()));
+                w.put(": ");
+                write_pretty_to(member.value(), depth + 1, w);
             }
-            new_line(depth, out);
-            out.push_back('}');
+            w.indent(depth);
+            w.put('}');
             return;
         }
-        default: append_scalar(value, out); return;
+        default: write_scalar(value, w); return;
     }
 }
 
 }  // namespace
 
-void append_quoted(std::string_view s, std::string& out) {
-    out.push_back('"');
-    std::size_t i = 0;
-    std::size_t run_start = 0;
-    const std::size_t n = s.size();
-    while (i < n) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const unsigned char cls = kByteClass[b];
-        if (cls == 0) {
-            ++i;
-            continue;
-        }
-        if (cls == 1) {
-            out.append(s.data() + run_start, i - run_start);
-            append_escape(b, out);
-            ++i;
-            run_start = i;
-            continue;
-        }
-        const text::DecodedChar d = text::decode_at(s, i);
-        if (d.valid) {
-            i += d.length;
-            continue;
-        }
-        out.append(s.data() + run_start, i - run_start);
-        out.append(text::kReplacementUtf8);
-        i += d.length;
-        run_start = i;
-    }
-    out.append(s.data() + run_start, n - run_start);
-    out.push_back('"');
+void append_quoted(std::string_view text, std::string& out) {
+    Writer w(out);
+    w.string(text);
+    w.finish();
 }
 
 std::string quote(std::string_view text) {
     std::string out;
-    out.reserve(text.size() + 2);
     append_quoted(text, out);
     return out;
 }
 
-void write_compact(const Value& value, std::string& out) { write_compact_to(value, out); }
+void write_compact(const Value& value, std::string& out) {
+    Writer w(out);
+    write_compact_to(value, w);
+    w.finish();
+}
 
 std::string write_compact(const Value& value) {
     std::string out;
-    write_compact_to(value, out);
+    write_compact(value, out);
     return out;
 }
 
-void write_pretty(const Value& value, std::string& out) { write_pretty_to(value, 0, out); }
+void write_pretty(const Value& value, std::string& out) {
+    Writer w(out);
+    write_pretty_to(value, 0, w);
+    w.finish();
+}
 
 std::string write_pretty(const Value& value) {
     std::string out;
-    write_pretty_to(value, 0, out);
+    write_pretty(value, out);
     return out;
 }
 
