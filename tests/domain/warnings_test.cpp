@@ -71,5 +71,28 @@ TEST(PushWarning, CounterNumberRules) {
     }
 }
 
+TEST(ObjectDefinitionType, BySuffixUnlessPackaged) {
+    using metadata_types::MetadataType;
+    struct Case {
+        std::string_view name;
+        std::optional<MetadataType> type;
+    };
+    const std::vector<Case> cases = {
+        {"Invoice__c", MetadataType::CustomObject},
+        {"Setting__mdt", MetadataType::CustomMetadataType},
+        {"Order_Event__e", MetadataType::PlatformEvent},
+        {"ns__Invoice__c", std::nullopt},
+        {"ns__Setting__mdt", std::nullopt},
+        {"Account", std::nullopt},
+        {"Invoice__C", std::nullopt},
+        {"Big__b", std::nullopt},
+        {"__c", MetadataType::CustomObject},
+        {"__mdt", MetadataType::CustomMetadataType},
+        {"_c", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(object_definition_type(c.name), c.type) << c.name;
+}
+
 }  // namespace
 }  // namespace ambrel::dependency

@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "metadata/namespace_policy.hpp"
+
 namespace ambrel::dependency {
 
 namespace {
@@ -42,6 +44,15 @@ void push_warning(WarningList& list, std::string warning) {
         hidden = *shown == std::numeric_limits<std::uint64_t>::max() ? *shown : *shown + 1;
     }
     list.back() = fmt::format("{}{}", hidden, kHiddenWarningsSuffix);
+}
+
+std::optional<metadata_types::MetadataType> object_definition_type(std::string_view object_api_name) {
+    using metadata_types::MetadataType;
+    if (metadata::PACKAGED_FIELD_PATTERN.matches(object_api_name)) return std::nullopt;
+    if (object_api_name.ends_with("__mdt")) return MetadataType::CustomMetadataType;
+    if (object_api_name.ends_with("__e")) return MetadataType::PlatformEvent;
+    if (object_api_name.ends_with("__c")) return MetadataType::CustomObject;
+    return std::nullopt;
 }
 
 }  // namespace ambrel::dependency
