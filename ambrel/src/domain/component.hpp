@@ -56,7 +56,7 @@ struct CustomFieldDefinition;
 // A component read from a source tree.
 struct MetadataComponent {
     ComponentKey key;
-    // One value per attribute spec of the type's descriptor, in the same order; a reader may give
+    // One value per AttributeSpec of the type's descriptor, in the same order; a reader may give
     // fewer, and a missing one counts as absent.
     std::vector<AttributeValue> attributes;
     // The component's main file in the tree it was read from.

@@ -73,7 +73,7 @@ struct ApexTestCandidate {
     bool operator==(const ApexTestCandidate&) const = default;
 };
 
-// The Apex tests chosen for a deploy; a deploy that carries one runs the specified tests.
+// The Apex tests chosen for a deploy; a deploy that carries one runs exactly these tests.
 struct ApexTestConfig {
     // In the order chosen.
     std::vector<std::string> test_class_names;
