@@ -209,12 +209,16 @@ std::size_t Reader::depth() const noexcept {
     return open_.size() - (pending_ == Pending::CloseElement ? 1 : 0);
 }
 
-Event Reader::make(EventKind kind, std::size_t begin, std::size_t end) const noexcept {
+Event Reader::emit(EventKind kind, std::size_t begin, std::size_t end) noexcept {
     Event event;
     event.kind = kind;
     event.begin = begin;
     event.end = end;
     event.raw = input_.substr(begin, end - begin);
+    pos_ = end;
+    last_begin_ = begin;
+    last_kind_ = kind;
+    has_last_ = true;
     return event;
 }
 
@@ -246,30 +250,18 @@ std::expected<Event, Error> Reader::next() {
     if (fault_) return std::unexpected(*fault_);
     settle_pending();
     const std::size_t size = input_.size();
-    std::expected<Event, Error> result;
-    if (pos_ >= size) {
-        result = make(EventKind::Eof, size, size);
-    } else if (input_[pos_] == '<') {
-        result = read_markup();
-    } else if (input_[pos_] == '&') {
-        result = read_reference();
-    } else {
-        const char* data = input_.data();
-        const char* lt = static_cast<const char*>(std::memchr(data + pos_, '<', size - pos_));
-        const char* stop = lt != nullptr ? lt : data + size;
-        const char* amp = static_cast<const char*>(std::memchr(data + pos_, '&', static_cast<std::size_t>(stop - (data + pos_))));
-        if (amp != nullptr) stop = amp;
-        Event event = make(EventKind::Text, pos_, static_cast<std::size_t>(stop - data));
-        event.content = event.raw;
-        result = event;
-    }
-    if (result) {
-        pos_ = result->end;
-        last_begin_ = result->begin;
-        last_kind_ = result->kind;
-        has_last_ = true;
-    }
-    return result;
+    if (pos_ >= size) return emit(EventKind::Eof, size, size);
+    if (input_[pos_] == '<') return read_markup();
+    if (input_[pos_] == '&') return read_reference();
+    const char* data = input_.data();
+    const char* lt = static_cast<const char*>(std::memchr(data + pos_, '<', size - pos_));
+    const char* stop = lt != nullptr ? lt : data + size;
+    const char* amp =
+        static_cast<const char*>(std::memchr(data + pos_, '&', static_cast<std::size_t>(stop - (data + pos_))));
+    if (amp != nullptr) stop = amp;
+    Event event = emit(EventKind::Text, pos_, static_cast<std::size_t>(stop - data));
+    event.content = event.raw;
+    return event;
 }
 
 std::expected<Event, Error> Reader::read_reference() {
@@ -281,12 +273,12 @@ std::expected<Event, Error> Reader::read_reference() {
             return fail(ErrorKind::MalformedReference, pos_, {},
                         "\"&\" does not start an entity or character reference");
         case detail::ReferenceLex::General: {
-            Event event = make(EventKind::GeneralRef, pos_, lexed.end);
+            Event event = emit(EventKind::GeneralRef, pos_, lexed.end);
             event.name = lexed.name;
             return event;
         }
         case detail::ReferenceLex::Char: {
-            Event event = make(EventKind::CharRef, pos_, lexed.end);
+            Event event = emit(EventKind::CharRef, pos_, lexed.end);
             event.name = lexed.name;
             return event;
         }
@@ -345,7 +337,7 @@ std::expected<Event, Error> Reader::read_start_tag() {
                     fmt::format("unterminated start tag <{}>", name));
     }
     const bool empty = k > name_end && s[k - 1] == '/';
-    Event event = make(empty ? EventKind::Empty : EventKind::Start, pos_, k + 1);
+    Event event = emit(empty ? EventKind::Empty : EventKind::Start, pos_, k + 1);
     event.name = name;
     event.content = s.substr(name_end, (empty ? k - 1 : k) - name_end);
 
@@ -389,7 +381,7 @@ std::expected<Event, Error> Reader::read_end_tag() {
         return fail(ErrorKind::MismatchedEndTag, pos_, std::string(name),
                     fmt::format("end tag </{}> does not match start tag <{}>", name, open_.back().name));
     }
-    Event event = make(EventKind::End, pos_, close + 1);
+    Event event = emit(EventKind::End, pos_, close + 1);
     event.name = name;
     pending_ = Pending::CloseElement;
     return event;
@@ -415,7 +407,7 @@ std::expected<Event, Error> Reader::read_pi() {
                     "the target of a processing instruction is not followed by white space");
     }
     const std::string_view target = s.substr(target_begin, target_end - target_begin);
-    Event event = make(target == "xml" ? EventKind::Decl : EventKind::PI, pos_, close + 2);
+    Event event = emit(target == "xml" ? EventKind::Decl : EventKind::PI, pos_, close + 2);
     event.name = target;
     const std::size_t data = skip_spaces(s.substr(0, close), target_end);
     event.content = s.substr(data, close - data);
@@ -431,7 +423,7 @@ std::expected<Event, Error> Reader::read_bang() {
         if (close == std::string_view::npos) {
             return fail(ErrorKind::UnexpectedEof, pos_, {}, "unterminated comment");
         }
-        Event event = make(EventKind::Comment, pos_, close + 3);
+        Event event = emit(EventKind::Comment, pos_, close + 3);
         event.content = s.substr(inner, close - inner);
         return event;
     }
@@ -442,7 +434,7 @@ std::expected<Event, Error> Reader::read_bang() {
         if (close == std::string_view::npos) {
             return fail(ErrorKind::UnexpectedEof, pos_, {}, "unterminated CDATA section");
         }
-        Event event = make(EventKind::CData, pos_, close + 3);
+        Event event = emit(EventKind::CData, pos_, close + 3);
         event.content = s.substr(inner, close - inner);
         return event;
     }
@@ -488,7 +480,7 @@ std::expected<Event, Error> Reader::read_doctype() {
             ++k;
         }
     }
-    Event event = make(EventKind::DocType, pos_, k + 1);
+    Event event = emit(EventKind::DocType, pos_, k + 1);
     event.content = s.substr(inner, k - inner);
     return event;
 }

@@ -231,7 +231,8 @@ private:
     std::expected<Event, Error> read_bang();
     std::expected<Event, Error> read_doctype();
     std::expected<Event, Error> read_reference();
-    Event make(EventKind kind, std::size_t begin, std::size_t end) const noexcept;
+    // Builds the event of [begin, end) and moves the reader past it.
+    Event emit(EventKind kind, std::size_t begin, std::size_t end) noexcept;
     void declare_namespaces(const Event& tag);
     void push_binding(std::string_view prefix, std::string_view uri);
     void truncate_bindings(std::size_t count);
