@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "metadata_types/metadata_type.hpp"
@@ -19,9 +20,26 @@ TEST(MetadataTypeOrder, FixedKindsThenGenericThenDataRecordByIndex) {
     EXPECT_NE(MetadataType::Generic(7), MetadataType::DataRecord(7));
 }
 
+TEST(MetadataTypeOrder, AllTypesListedInTheirOwnOrder) {
+    const auto& types = all_metadata_types();
+    ASSERT_EQ(types.size(), 13 + kGenericTypeCount);
+    EXPECT_TRUE(std::ranges::is_sorted(types));
+    EXPECT_EQ(std::ranges::adjacent_find(types), types.end());
+    EXPECT_EQ(types.front(), MetadataType::CustomField);
+    EXPECT_EQ(types[12], MetadataType::ConstraintModel);
+    EXPECT_EQ(types.back(), MetadataType::Generic(150));
+    for (const auto type : types) EXPECT_FALSE(type.is_data_record());
+}
+
 TEST(MetadataTypeOrder, IndexOutOfRangeIsAProgrammingError) {
     EXPECT_THROW(MetadataType::Generic(kGenericTypeCount), support::ProgrammingError);
     EXPECT_THROW(MetadataType::DataRecord(kDataRecordTypeCount), support::ProgrammingError);
+    try {
+        (void)MetadataType::Generic(1000);
+        FAIL() << "an index beyond the table is refused";
+    } catch (const support::ProgrammingError& error) {
+        EXPECT_STREQ(error.what(), "Generic index is produced only by registry lookups");
+    }
 }
 
 TEST(MetadataTypeOrder, HashSeparatesKindAndIndex) {
