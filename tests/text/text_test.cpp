@@ -126,6 +126,30 @@ TEST(TextUtf8, DecodeAtReportsValueAndLength) {
     EXPECT_THROW(text::decode_at(s, s.size()), ambrel::support::ProgrammingError);
 }
 
+TEST(TextUtf8, DecodeBeforeReadsBackwards) {
+    const std::string s = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    auto d = text::decode_before(s, s.size());
+    EXPECT_TRUE(d.valid);
+    EXPECT_EQ(d.value, U'\U0001F600');
+    EXPECT_EQ(d.length, 4u);
+    d = text::decode_before(s, 6);
+    EXPECT_EQ(d.value, U'\u20AC');
+    EXPECT_EQ(d.length, 3u);
+    d = text::decode_before(s, 3);
+    EXPECT_EQ(d.value, U'\u00E9');
+    d = text::decode_before(s, 1);
+    EXPECT_EQ(d.value, U'a');
+    // Ending inside a character, or after stray bytes: one invalid byte.
+    d = text::decode_before(s, 5);
+    EXPECT_FALSE(d.valid);
+    EXPECT_EQ(d.length, 1u);
+    d = text::decode_before("\x80\x80\x80\x80\x80", 5);
+    EXPECT_FALSE(d.valid);
+    EXPECT_EQ(d.length, 1u);
+    EXPECT_THROW(text::decode_before(s, 0), ambrel::support::ProgrammingError);
+    EXPECT_THROW(text::decode_before(s, s.size() + 1), ambrel::support::ProgrammingError);
+}
+
 TEST(TextUtf8, EncodeRoundTripsAndReplacesNonScalars) {
     EXPECT_EQ(text::encode_utf8(U'A'), "A");
     EXPECT_EQ(text::encode_utf8(U'\u00E9'), "\xC3\xA9");
@@ -278,6 +302,25 @@ TEST(TextControl, RemoveDropsThem) {
     EXPECT_EQ(text::remove_control_characters("a\tb\nc\x1B[0m"), "abc[0m");
     EXPECT_EQ(text::remove_control_characters("a\xC2\x85\xC2\x9F" "b"), "ab");
     EXPECT_EQ(text::remove_control_characters("x\xC0"), "x" + R);
+}
+
+TEST(TextClasses, AlphabeticAndAlphanumeric) {
+    EXPECT_TRUE(text::is_alphabetic(U'a'));
+    EXPECT_TRUE(text::is_alphabetic(U'\u00E9'));   // é
+    EXPECT_TRUE(text::is_alphabetic(U'\u65E5'));   // 日
+    EXPECT_TRUE(text::is_alphabetic(U'\u2163'));   // Roman numeral four (Nl, Alphabetic)
+    EXPECT_FALSE(text::is_alphabetic(U'_'));
+    EXPECT_FALSE(text::is_alphabetic(U'5'));
+    EXPECT_FALSE(text::is_alphabetic(U'.'));
+    EXPECT_TRUE(text::is_alphanumeric(U'5'));
+    EXPECT_TRUE(text::is_alphanumeric(U'\u0663'));  // Arabic-Indic digit three (Nd)
+    EXPECT_TRUE(text::is_alphanumeric(U'\u00B2'));  // superscript two (No)
+    EXPECT_TRUE(text::is_alphanumeric(U'Z'));
+    EXPECT_FALSE(text::is_alphanumeric(U'_'));
+    EXPECT_FALSE(text::is_alphanumeric(U' '));
+    EXPECT_FALSE(text::is_alphanumeric(U'\''));
+    EXPECT_FALSE(text::is_alphanumeric(U'\u2026'));
+    EXPECT_FALSE(text::is_alphanumeric(static_cast<char32_t>(0x110000)));
 }
 
 TEST(TextCase, FullUnicodeLowerCase) {

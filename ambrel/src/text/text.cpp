@@ -5,6 +5,7 @@
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>
 #include <unicode/stringpiece.h>
+#include <unicode/uchar.h>
 #include <unicode/utypes.h>
 
 #include "support/programming_error.hpp"
@@ -123,6 +124,18 @@ bool is_valid_utf8(std::string_view bytes) noexcept { return validate_utf8(bytes
 DecodedChar decode_at(std::string_view bytes, std::size_t offset) {
     support::require(offset < bytes.size(), "text::decode_at: offset beyond the end of the text");
     return decode_unchecked(bytes, offset);
+}
+
+DecodedChar decode_before(std::string_view bytes, std::size_t end) {
+    support::require(end > 0 && end <= bytes.size(), "text::decode_before: end outside the text");
+    const unsigned char last = byte_at(bytes, end - 1);
+    if (last < 0x80) return {last, 1, true};
+    // Step back over at most 3 continuation bytes to a lead byte.
+    std::size_t start = end - 1;
+    while (start > 0 && end - start < 4 && (byte_at(bytes, start) & 0xC0) == 0x80) --start;
+    const DecodedChar d = decode_unchecked(bytes, start);
+    if (d.valid && start + d.length == end) return d;
+    return {kReplacementCharacter, 1, false};
 }
 
 std::string decode_lossy(std::string_view bytes) {
@@ -258,12 +271,9 @@ std::string_view trim_start(std::string_view text) noexcept {
 std::string_view trim_end(std::string_view text) noexcept {
     std::size_t end = text.size();
     while (end > 0) {
-        // Step back to the start of the last character: at most 3 continuation bytes before a lead.
-        std::size_t start = end - 1;
-        while (start > 0 && end - start < 4 && (byte_at(text, start) & 0xC0) == 0x80) --start;
-        DecodedChar d = decode_unchecked(text, start);
-        if (!d.valid || start + d.length != end || !is_white_space(d.value)) break;
-        end = start;
+        const DecodedChar d = decode_before(text, end);
+        if (!d.valid || !is_white_space(d.value)) break;
+        end -= d.length;
     }
     return text.substr(0, end);
 }
@@ -331,6 +341,21 @@ std::string remove_control_characters(std::string_view text) {
     return transform_lossy(text, [](char32_t c, std::string_view bytes, std::string& out) {
         if (!is_control(c)) out.append(bytes);
     });
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool is_alphabetic(char32_t c) noexcept {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    return c <= 0x10FFFF && u_isUAlphabetic(static_cast<UChar32>(c));
+}
+
+bool is_alphanumeric(char32_t c) noexcept {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (c > 0x10FFFF) return false;
+    if (u_isUAlphabetic(static_cast<UChar32>(c))) return true;
+    const auto category = u_charType(static_cast<UChar32>(c));
+    return category == U_DECIMAL_DIGIT_NUMBER || category == U_LETTER_NUMBER || category == U_OTHER_NUMBER;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -59,6 +59,12 @@ struct DecodedChar {
 // (a violation throws support::ProgrammingError).
 DecodedChar decode_at(std::string_view bytes, std::size_t offset);
 
+// Decodes the character that ends at byte `end` (the one before it when reading backwards).
+// Precondition: 0 < end <= bytes.size() (a violation throws support::ProgrammingError). When the bytes
+// before `end` do not end with one whole well-formed sequence, `valid` is false, `value` is U+FFFD and
+// `length` is 1 (the last byte alone).
+DecodedChar decode_before(std::string_view bytes, std::size_t end);
+
 // Lossy decoding: valid sequences are copied, each maximal subpart of an ill-formed sequence becomes
 // one U+FFFD. The result is valid UTF-8; a valid input is returned unchanged.
 std::string decode_lossy(std::string_view bytes);
@@ -141,6 +147,18 @@ std::string replace_control_characters(std::string_view text);
 // Every control character is dropped (for diagnostics such as the "ambrel-server: " lines on
 // standard error). Returns valid UTF-8 (ill-formed subparts become U+FFFD).
 std::string remove_control_characters(std::string_view text);
+
+// ---------------------------------------------------------------------------------------------
+// Character classes (ICU)
+// ---------------------------------------------------------------------------------------------
+
+// The Unicode Alphabetic property (u_isUAlphabetic): letters of every script, letter numbers such as
+// Roman numerals, and marks that are part of letters. Not "_", not digits.
+bool is_alphabetic(char32_t c) noexcept;
+
+// "alphanumeric (Unicode)": Alphabetic, or a number (general categories Nd, Nl, No); the same set as
+// Rust's char::is_alphanumeric. "_" is not alphanumeric.
+bool is_alphanumeric(char32_t c) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // Case
