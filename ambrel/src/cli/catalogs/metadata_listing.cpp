@@ -1,0 +1,176 @@
+#include "cli/catalogs/metadata_listing.hpp"
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "cli/catalog_results.hpp"
+#include "cli/catalogs/listing_checks.hpp"
+#include "cli/gateway.hpp"
+#include "metadata/namespace_policy.hpp"
+#include "metadata_types/metadata_type.hpp"
+#include "metadata_types/type_descriptor.hpp"
+#include "support/programming_error.hpp"
+#include "text/text.hpp"
+
+namespace ambrel::cli::catalogs {
+namespace {
+
+using metadata::NamespacePolicy;
+using metadata_types::MetadataType;
+
+constexpr std::string_view kListingLabel = "metadata listing command";
+constexpr std::string_view kTabLabel = "standard tab query command";
+constexpr std::string_view kGuidance =
+    "Verify the selected Salesforce org is authenticated and retry component loading.";
+
+bool is_ascii_letter(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_identifier_char(char c) noexcept { return is_ascii_letter(c) || (c >= '0' && c <= '9') || c == '_'; }
+
+using PackagedRule = bool (*)(std::string_view);
+
+bool code_rule(std::string_view name) { return NamespacePolicy::is_packaged_code_component(name); }
+bool generic_rule(std::string_view name) { return NamespacePolicy::is_packaged_generic_component(name); }
+bool object_child_rule(std::string_view name) { return NamespacePolicy::is_packaged_object_child(name); }
+bool layout_rule(std::string_view name) { return is_packaged_layout_name(name); }
+
+struct TypeRules {
+    PackagedRule packaged = code_rule;
+    bool keeps_packaged = false;
+    bool is_custom_tab = false;
+};
+
+TypeRules rules_for(std::string_view type_name) {
+    TypeRules rules;
+    const std::optional<MetadataType> type = MetadataType::from_api_name(type_name);
+    if (!type || type->is_data_record()) return rules;
+    if (*type == MetadataType::Layout) {
+        rules.packaged = layout_rule;
+    } else if (type->is_generic()) {
+        const auto* path_template = type->descriptor().content_format.decomposed_template();
+        const bool object_child = path_template != nullptr &&
+                                  std::holds_alternative<metadata_types::PathTemplate::ObjectChild>(path_template->value);
+        rules.packaged = object_child ? object_child_rule : generic_rule;
+        const std::string_view api_name = type->descriptor().api_name;
+        rules.keeps_packaged = api_name == "CustomTab" || api_name == "RecordType";
+        rules.is_custom_tab = api_name == "CustomTab";
+    }
+    rules.keeps_packaged = rules.keeps_packaged || *type == MetadataType::CustomField ||
+                           *type == MetadataType::CustomObject || *type == MetadataType::PlatformEvent ||
+                           *type == MetadataType::ApexClass || *type == MetadataType::ApexPage;
+    return rules;
+}
+
+}  // namespace
+
+bool is_packaged_layout_name(std::string_view full_name) noexcept {
+    const std::size_t hyphen = full_name.find('-');
+    if (hyphen == std::string_view::npos) return metadata::PACKAGED_FIELD_PATTERN.matches(full_name);
+    const std::string_view layout = full_name.substr(hyphen + 1);
+    if (layout.empty() || !is_ascii_letter(layout[0])) return false;
+    // 1 to 15 prefix characters, then "__".
+    for (std::size_t length = 1; length <= 15 && length + 1 < layout.size(); ++length) {
+        if (!is_identifier_char(layout[length - 1])) return false;
+        if (layout[length] == '_' && layout[length + 1] == '_') return true;
+    }
+    return false;
+}
+
+std::expected<std::vector<SalesforceObject>, CatalogError> MetadataListingCatalog::list_metadata(
+    std::string_view type_name, std::string_view alias, const domain::CancellationToken& token) const {
+    support::require(!text::is_blank(alias), "Source alias must not be blank");
+    support::require(!text::is_blank(type_name), "Metadata type must not be blank");
+
+    auto answer = gateway_->execute_inner({"org", "list", "metadata", "--metadata-type", std::string(type_name),
+                                           "--target-org", std::string(alias)},
+                                          std::nullopt, timeout_, token);
+    if (!answer) return std::unexpected(CatalogError(std::move(answer.error())));
+    auto document = require_successful_catalog_command(*answer, kListingLabel, kGuidance);
+    if (!document) return std::unexpected(std::move(document.error()));
+
+    const json::Value* result = json::find(document->get(), "result");
+    const json::Array* entries = result != nullptr ? json::as_array(*result) : nullptr;
+    if (entries == nullptr) {
+        return std::unexpected(malformed_catalog_response(kListingLabel, kGuidance,
+                                                          "result is missing or is not an array of metadata entries"));
+    }
+
+    const TypeRules rules = rules_for(type_name);
+    std::vector<SalesforceObject> rows;
+    for (std::size_t index = 0; index < entries->size(); ++index) {
+        const std::string path = fmt::format("result[{}]", index);
+        const json::Object* entry = json::as_object((*entries)[index]);
+        if (entry == nullptr) return std::unexpected(malformed_metadata_list(path, "entry is not an object"));
+        const auto full_name = json::get_string(*entry, "fullName");
+        if (!full_name || text::is_blank(*full_name)) {
+            return std::unexpected(malformed_metadata_list(path + ".fullName", "value must be non-blank text"));
+        }
+        auto prefix = metadata_optional_text(*entry, "namespacePrefix", path);
+        if (!prefix) return std::unexpected(std::move(prefix.error()));
+        auto state = metadata_optional_text(*entry, "manageableState", path);
+        if (!state) return std::unexpected(std::move(state.error()));
+
+        const bool name_is_packaged = rules.packaged(*full_name);
+        const bool packaged = (*prefix && !text::is_blank(**prefix)) ||
+                              (*state && !text::equals_ascii_case_insensitive(**state, "unmanaged")) ||
+                              name_is_packaged;
+        if (packaged && !(rules.keeps_packaged && name_is_packaged)) continue;
+        rows.push_back(SalesforceObject{std::string(*full_name), std::string(*full_name),
+                                        packaged ? ListingOrigin::Packaged : ListingOrigin::Unpackaged});
+    }
+
+    if (rules.is_custom_tab) {
+        auto tabs = list_standard_tabs(alias, token);
+        if (!tabs) return std::unexpected(std::move(tabs.error()));
+        for (SalesforceObject& tab : *tabs) rows.push_back(std::move(tab));
+    }
+    std::ranges::stable_sort(rows, std::less<>{}, &SalesforceObject::api_name);
+    return rows;
+}
+
+std::expected<std::vector<SalesforceObject>, CatalogError> MetadataListingCatalog::list_standard_tabs(
+    std::string_view alias, const domain::CancellationToken& token) const {
+    auto answer = gateway_->execute_inner(
+        {"data", "query", "--query", std::string(kStandardTabQuery), "--target-org", std::string(alias)},
+        std::nullopt, timeout_, token);
+    if (!answer) return std::unexpected(CatalogError(std::move(answer.error())));
+    auto document = require_successful_catalog_command(*answer, kTabLabel, kGuidance);
+    if (!document) return std::unexpected(std::move(document.error()));
+
+    const json::Value* result = json::find(document->get(), "result");
+    const json::Object* result_object = result != nullptr ? json::as_object(*result) : nullptr;
+    const json::Array* records = result_object != nullptr ? json::get_array(*result_object, "records") : nullptr;
+    if (records == nullptr) {
+        return std::unexpected(
+            malformed_catalog_response(kTabLabel, kGuidance, "result.records is missing or is not an array"));
+    }
+    if (is_truncated_listing(*result_object, records->size())) {
+        return std::unexpected(malformed_catalog_response(kTabLabel, kGuidance, kTruncatedListingDetail));
+    }
+
+    std::vector<SalesforceObject> rows;
+    for (std::size_t index = 0; index < records->size(); ++index) {
+        const std::string path = fmt::format("result.records[{}]", index);
+        const json::Object* record = json::as_object((*records)[index]);
+        if (record == nullptr) {
+            return std::unexpected(malformed_catalog_response(kTabLabel, kGuidance, path + " entry is not an object"));
+        }
+        const auto is_custom = json::get_bool(*record, "IsCustom");
+        if (!is_custom) {
+            return std::unexpected(malformed_catalog_response(kTabLabel, kGuidance, path + ".IsCustom must be a boolean"));
+        }
+        if (*is_custom) continue;
+        const auto name = json::get_string(*record, "Name");
+        if (!name || text::is_blank(*name)) {
+            return std::unexpected(malformed_catalog_response(kTabLabel, kGuidance, path + ".Name must be non-blank text"));
+        }
+        if (!NamespacePolicy::is_standard_tab_name(*name)) continue;
+        rows.push_back(SalesforceObject{std::string(*name), std::string(*name), ListingOrigin::StandardTab});
+    }
+    return rows;
+}
+
+}  // namespace ambrel::cli::catalogs
