@@ -1,0 +1,201 @@
+#include "metadata/layout_model.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <unordered_map>
+#include <utility>
+
+#include <re2/re2.h>
+
+#include "metadata/namespace_policy.hpp"
+#include "text/text.hpp"
+
+namespace ambrel::metadata {
+
+namespace {
+
+constexpr std::string_view kLayoutSuffix = ".layout-meta.xml";
+
+constexpr std::array<std::pair<std::string_view, LayoutComponentKind>, 5> kComponentElements{{
+    {"customLink", LayoutComponentKind::CustomLink},
+    {"page", LayoutComponentKind::Page},
+    {"report", LayoutComponentKind::Report},
+    {"canvas", LayoutComponentKind::Canvas},
+    {"analyticsCloudComponent", LayoutComponentKind::AnalyticsCloudComponent},
+}};
+
+std::optional<LayoutComponentKind> component_kind(std::string_view element) {
+    for (const auto& [name, kind] : kComponentElements) {
+        if (name == element) return kind;
+    }
+    return std::nullopt;
+}
+
+RelatedListItem parse_related_list(const LayoutDocument& document, const LayoutChild& element,
+                                   std::string related_list) {
+    RelatedListItem item;
+    item.related_list = std::move(related_list);
+    item.raw = document.raw(element.start, element.end);
+    item.fields = document.child_texts(element.start, "fields");
+    item.sort_field = document.child_text(element.start, "sortField");
+    item.sort_order = document.child_text(element.start, "sortOrder");
+    item.custom_buttons = document.child_texts(element.start, "customButtons");
+    item.exclude_buttons = document.child_texts(element.start, "excludeButtons");
+    return item;
+}
+
+// The whole file, read through a close-on-exec descriptor.
+std::expected<std::string, std::error_code> read_file(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::unexpected(std::error_code(errno, std::generic_category()));
+    std::string bytes;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char chunk[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const std::error_code error(errno, std::generic_category());
+            ::close(fd);
+            return std::unexpected(error);
+        }
+        if (n == 0) break;
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+}  // namespace
+
+namespace layout_reader {
+
+const re2::RE2& PackagedLabelPrefix::regex() const {
+    static const re2::RE2 compiled{re2::StringPiece(kText.data(), kText.size())};
+    return compiled;
+}
+
+bool PackagedLabelPrefix::matches(std::string_view text) const {
+    return re2::RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), regex());
+}
+
+bool is_packaged_layout(std::string_view full_name) {
+    const std::size_t hyphen = full_name.find('-');
+    if (hyphen != std::string_view::npos) return PACKAGED_LABEL_PREFIX.matches(full_name.substr(hyphen + 1));
+    return PACKAGED_FIELD_PATTERN.matches(full_name);
+}
+
+LayoutItem parse_item(const LayoutDocument& document, std::size_t start, std::size_t end) {
+    if (auto field = document.child_text(start, "field"); field && !field->empty()) {
+        return {LayoutItem::Field{std::move(*field), document.raw(start, end), document.child_text(start, "behavior")}};
+    }
+    for (const LayoutChild& child : document.children(start)) {
+        const std::optional<LayoutComponentKind> kind = component_kind(child.local_name);
+        if (!kind) continue;
+        // The first child of that name decides, which need not be this one.
+        if (auto name = document.child_text(start, child.local_name); name && !name->empty()) {
+            return {LayoutItem::Component{std::move(*name), document.raw(start, end), *kind}};
+        }
+    }
+    return {LayoutItem::Other{}};
+}
+
+std::vector<LayoutItem> parse_column(const LayoutDocument& document, std::size_t column) {
+    std::vector<LayoutItem> items;
+    for (const LayoutChild& child : document.children(column)) {
+        if (child.local_name == "layoutItems") items.push_back(parse_item(document, child.start, child.end));
+    }
+    return items;
+}
+
+LayoutModel build_model(const LayoutDocument& document, std::string_view full_name) {
+    LayoutModel model;
+    model.name = std::string(full_name);
+    std::unordered_map<std::string, std::uint64_t> label_counts;
+    for (const LayoutChild& child : document.children(document.root())) {
+        if (child.local_name == "relatedLists") {
+            std::optional<std::string> related_list = document.child_text(child.start, "relatedList");
+            if (!related_list) continue;
+            model.related_lists.push_back(parse_related_list(document, child, std::move(*related_list)));
+        } else if (child.local_name == "layoutSections") {
+            LayoutSection section;
+            section.label = document.child_text(child.start, "label").value_or(std::string());
+            section.occurrence = label_counts[section.label]++;
+            section.style = document.child_text(child.start, "style");
+            section.custom_label = document.child_text(child.start, "customLabel");
+            section.detail_heading = document.child_text(child.start, "detailHeading");
+            section.edit_heading = document.child_text(child.start, "editHeading");
+            for (const LayoutChild& column : document.children(child.start)) {
+                if (column.local_name == "layoutColumns") section.columns.push_back(parse_column(document, column.start));
+            }
+            model.sections.push_back(std::move(section));
+        }
+    }
+    return model;
+}
+
+std::expected<LayoutModel, FieldReadError> parse_layout_model(std::string_view full_name, std::string_view text,
+                                                              const std::filesystem::path& path) {
+    auto document = LayoutDocument::parse(text, path);
+    if (!document) return std::unexpected(std::move(document.error()));
+    return build_model(*document, full_name);
+}
+
+}  // namespace layout_reader
+
+std::expected<std::vector<domain::MetadataComponent>, FieldReadError> LayoutMetadataReader::read(
+    const std::filesystem::path& source_root) {
+    namespace fs = std::filesystem;
+    std::vector<domain::MetadataComponent> components;
+    const fs::path folder = source_root / "layouts";
+    std::error_code ec;
+    const fs::file_status folder_status = fs::symlink_status(folder, ec);
+    if (ec || !fs::is_directory(folder_status)) return components;
+
+    fs::directory_iterator it(folder, ec);
+    if (ec) return std::unexpected(FieldReadError::io("Could not list layout directory", ec));
+    std::vector<std::pair<std::string, fs::path>> found;
+    // A failed step ends the iteration and leaves its error in ec.
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code status_error;
+        const fs::file_status status = it->symlink_status(status_error);
+        if (status_error || !fs::is_regular_file(status)) continue;
+        std::string name = text::decode_lossy(it->path().filename().native());
+        if (name.size() <= kLayoutSuffix.size() || !name.ends_with(kLayoutSuffix)) continue;
+        name.resize(name.size() - kLayoutSuffix.size());
+        if (layout_reader::is_packaged_layout(name)) continue;
+        found.emplace_back(std::move(name), it->path());
+    }
+    if (ec) return std::unexpected(FieldReadError::io("Could not read layout directory entry", ec));
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        if (a.first != b.first) return a.first < b.first;
+        return a.second.native() < b.second.native();
+    });
+
+    for (auto& [full_name, path] : found) {
+        auto bytes = read_file(path);
+        if (!bytes) return std::unexpected(FieldReadError::io("Could not read layout metadata", bytes.error()));
+        if (auto valid = text::validate_utf8(*bytes); !valid) {
+            return std::unexpected(
+                FieldReadError::invalid(path, "metadata is not valid UTF-8: " + valid.error().message()));
+        }
+        // Only proves that the document is a readable layout; the model itself is not kept.
+        if (auto model = layout_reader::parse_layout_model(full_name, *bytes, path); !model) {
+            return std::unexpected(std::move(model.error()));
+        }
+        domain::MetadataComponent component;
+        component.key = {metadata_types::MetadataType::Layout, std::move(full_name)};
+        component.source_path = path;
+        component.document = std::move(*bytes);
+        components.push_back(std::move(component));
+    }
+    return components;
+}
+
+}  // namespace ambrel::metadata
