@@ -1,5 +1,6 @@
 #include "metadata_types/name_rules.hpp"
 
+#include "cli/schema_catalog.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::metadata_types {
@@ -19,9 +20,9 @@ constexpr bool is_ascii_identifier(std::string_view name) noexcept {
     return true;
 }
 
-// The safe object-name rule of the field schema catalogue, which keeps unsafe names out of SOQL;
-// the container-child rules share it, without a length limit.
-constexpr bool is_safe_object_name(std::string_view name) noexcept { return is_ascii_identifier(name); }
+// The container-child rules share the field schema catalogue's safe object-name rule, which keeps
+// unsafe names out of SOQL.
+using cli::schema_catalog::is_safe_object_name;
 
 // No control character, "/" or backslash: the characters that could leave a folder or break a line.
 bool has_no_separator_or_control(std::string_view name) noexcept {
