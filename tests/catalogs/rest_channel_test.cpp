@@ -67,7 +67,8 @@ TEST(IncludedResponse, RefusesOutputWithoutStatusLine) {
 }
 
 TEST(IncludedResponse, CliErrorTextDropsWarningsAndRedacts) {
-    const std::string text = cli::rest::cli_error_text(read_fixture("rest_get_include_forcecolor.err") +
+    const std::string text = cli::rest::cli_error_text("You acknowledge and agree that the CLI tool may collect usage.\n\n" +
+                                                       read_fixture("rest_get_include_forcecolor.err") +
                                                        "Error (SfError): refused\n\tauthorization: Bearer 00Dxx!secret\n");
     EXPECT_EQ(text, "Error (SfError): refused authorization: \"[REDACTED]\"");
 }

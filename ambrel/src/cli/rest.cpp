@@ -209,8 +209,16 @@ std::expected<IncludedResponse, IncludedResponseFault> parse_included_response(s
 }
 
 std::string cli_error_text(std::string_view stderr_text) {
-    std::string kept = catalogs::strip_cli_update_warnings(stderr_text);
-    std::string cleaned = without_terminal_escapes(kept);
+    std::string cleaned = without_terminal_escapes(catalogs::strip_cli_update_warnings(stderr_text));
+    // Notices printed before the error (the first run's usage-data notice) are not part of it.
+    for (std::size_t start = 0; start < cleaned.size();) {
+        const std::size_t end = std::min(cleaned.find('\n', start), cleaned.size());
+        if (text::trim(std::string_view(cleaned).substr(start, end - start)).starts_with("Error")) {
+            cleaned.erase(0, start);
+            break;
+        }
+        start = end + 1;
+    }
     cleaned = git::sanitize::scrub_credential_urls(cleaned);
     cleaned = SfCliGateway::sanitize(cleaned);
     cleaned = text::collapse_white_space(text::replace_control_characters(cleaned));

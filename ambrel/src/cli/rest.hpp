@@ -114,8 +114,8 @@ enum class IncludedResponseFault {
 // empty is null, JSON when it parses as one document, else the raw text as a JSON string.
 std::expected<IncludedResponse, IncludedResponseFault> parse_included_response(std::string_view stdout_text);
 
-// The CLI's own error text from standard error, fit for a message: its warning lines dropped,
-// terminal escapes removed, white space flattened, secrets redacted and cut to 2,048 characters.
+// The CLI's own error text from standard error, fit for a message: its warning lines and any notice
+// before its first "Error" line dropped, terminal escapes removed, white space flattened, secrets redacted and cut to 2,048 characters.
 std::string cli_error_text(std::string_view stderr_text);
 
 // The outcome of a request with a body once its folder has been handled. A folder that could not be
