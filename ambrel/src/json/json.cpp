@@ -501,13 +501,9 @@ public:
 
     void finish() { out_.resize(static_cast<std::size_t>(cur_ - out_.data())); }
 
+    // Makes room for n more bytes at the cursor.
     void reserve(std::size_t n) {
-        if (static_cast<std::size_t>(lim_ - cur_) >= n) return;
-        const auto used = static_cast<std::size_t>(cur_ - out_.data());
-        std::size_t size = out_.size() * 2;
-        if (size < used + n) size = used + n;
-        grow_to(size);
-        cur_ = out_.data() + used;
+        if (static_cast<std::size_t>(lim_ - cur_) < n) grow(n);
     }
 
     void put(char c) {
@@ -541,42 +537,45 @@ public:
         cur_ = format_double(v, cur_);
     }
 
+    // Invariant while copying: room for the input bytes not yet read plus the closing quote. Plain
+    // bytes and valid sequences take as many bytes out as in; escapes and replacements make room first.
     void string(std::string_view text) {
         const auto* s = reinterpret_cast<const unsigned char*>(text.data());
         const std::size_t n = text.size();
         reserve(n + 2);
         *cur_++ = '"';
         std::size_t i = 0;
-        std::size_t run = 0;  // start of the bytes not copied yet
         for (;;) {
             while (i + 8 <= n) {
                 std::uint64_t w;
                 std::memcpy(&w, s + i, 8);
                 if (!plain_word(w)) break;
+                std::memcpy(cur_, &w, 8);
+                cur_ += 8;
                 i += 8;
             }
-            while (i < n && kPlain[s[i]]) ++i;
+            while (i < n && kPlain[s[i]]) *cur_++ = static_cast<char>(s[i++]);
             if (i >= n) break;
             const unsigned char b = s[i];
             if (b >= 0x80) {
                 const std::size_t len = valid_sequence_length(s, i, n);
                 if (len != 0) {
+                    std::memcpy(cur_, s + i, len);
+                    cur_ += len;
                     i += len;
                     continue;
                 }
-                flush(s, run, i);
-                put(text::kReplacementUtf8);
+                reserve(text::kReplacementUtf8.size() + (n - i) + 1);
+                std::memcpy(cur_, text::kReplacementUtf8.data(), text::kReplacementUtf8.size());
+                cur_ += text::kReplacementUtf8.size();
                 i += text::decode_at(text, i).length;
-                run = i;
                 continue;
             }
-            flush(s, run, i);
+            reserve(6 + (n - i) + 1);
             escape(b);
             ++i;
-            run = i;
         }
-        flush(s, run, n);
-        put('"');
+        *cur_++ = '"';
     }
 
 private:
@@ -594,15 +593,16 @@ private:
         lim_ = out_.data() + out_.size();
     }
 
-    void flush(const unsigned char* s, std::size_t from, std::size_t to) {
-        const std::size_t len = to - from;
-        reserve(len);
-        std::memcpy(cur_, s + from, len);
-        cur_ += len;
+    [[gnu::noinline]] void grow(std::size_t n) {
+        const auto used = static_cast<std::size_t>(cur_ - out_.data());
+        std::size_t size = out_.size() * 2;
+        if (size < used + n) size = used + n;
+        grow_to(size);
+        cur_ = out_.data() + used;
     }
 
+    // Writes the escape of b; the caller has made room for 6 bytes.
     void escape(unsigned char b) {
-        reserve(6);
         *cur_++ = '\\';
         switch (b) {
             case '"': *cur_++ = '"'; return;
