@@ -135,6 +135,19 @@ TEST_F(MetadataListingTest, PackagedComponentsAreDroppedOrKeptByType) {
     EXPECT_EQ(names_of(*layouts),
               (std::vector<std::pair<std::string, ListingOrigin>>{{"Account-Account Layout", ListingOrigin::Unpackaged}}));
 
+    // Record types are object children: the child part decides, and packaged ones stay, marked.
+    auto record_types = list("RecordType", R"([{"fullName":"Account.ns__Partner","namespacePrefix":"ns"},
+                                               {"fullName":"ns__Obj__c.Plain","namespacePrefix":"ns"},
+                                               {"fullName":"Account.Business"}])");
+    ASSERT_TRUE(record_types);
+    EXPECT_EQ(names_of(*record_types), (std::vector<std::pair<std::string, ListingOrigin>>{
+                                           {"Account.Business", ListingOrigin::Unpackaged},
+                                           {"Account.ns__Partner", ListingOrigin::Packaged}}));
+    auto validation_rules = list("ValidationRule", R"([{"fullName":"Account.ns__Rule"},{"fullName":"Account.Rule"}])");
+    ASSERT_TRUE(validation_rules);
+    EXPECT_EQ(names_of(*validation_rules),
+              (std::vector<std::pair<std::string, ListingOrigin>>{{"Account.Rule", ListingOrigin::Unpackaged}}));
+
     auto unknown = list("NoSuchType", R"([{"fullName":"x__y"},{"fullName":"z"}])");
     ASSERT_TRUE(unknown);
     EXPECT_EQ(names_of(*unknown), (std::vector<std::pair<std::string, ListingOrigin>>{{"z", ListingOrigin::Unpackaged}}));
