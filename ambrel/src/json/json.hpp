@@ -156,7 +156,7 @@ std::string write_compact(const Value& value);
 // Appends the compact form to `out`.
 void write_compact(const Value& value, std::string& out);
 
-// Pretty (Part 4.121): two blanks of indentation per level, one member or element per line, ": "
+// Pretty, the layout of session scenario files: two blanks of indentation per level, one member or element per line, ": "
 // between key and value, {} and [] for empty objects and arrays, no line feed after the last
 // closing bracket (the session scenario writer appends its own). For example {"a":[1,{}],"b":[]}:
 //   {

@@ -139,7 +139,7 @@ bool is_control(char32_t c) noexcept;
 // True when some character of the text is a control character (an ill-formed subpart is not one).
 bool contains_control(std::string_view text) noexcept;
 
-// `git::replace_control_characters` (Part 12.102) and the sanitizers that copy it: every control
+// Used by `git::replace_control_characters` and the sanitizers that share its rule: every control
 // character (tab, line feed and carriage return included, U+0085 included) becomes one U+0020; all
 // other characters are kept. Returns valid UTF-8 (ill-formed subparts become U+FFFD).
 std::string replace_control_characters(std::string_view text);
