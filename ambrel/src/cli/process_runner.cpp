@@ -11,13 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -36,13 +33,15 @@ using std::chrono::milliseconds;
 
 // How often a waiting run looks at the cancellation token.
 constexpr milliseconds kCancellationPollInterval{50};
-// How long a stopped run waits for the capture threads once the child has ended.
+// How long a run goes on reading the pipes once the child has ended (a process the child left
+// running may hold them open).
 constexpr milliseconds kCaptureDeadline{500};
 // How long each signal of a group termination is given before the next step.
 constexpr milliseconds kTerminationWait{500};
 // How often a terminating run probes whether anything of the group is left.
 constexpr milliseconds kGroupProbeInterval{10};
-constexpr std::size_t kReadChunk = 8192;
+constexpr std::size_t kReadChunk = 65536;
+// The thread that drains pipes a run let go of while they were still open.
 constexpr std::string_view kStreamThreadName = "quillary-process-stream";
 
 std::error_code last_error() { return {errno, std::system_category()}; }
@@ -86,111 +85,140 @@ std::expected<Pipe, std::error_code> make_pipe() {
     return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
-// The state one capture thread shares with the run. The thread owns the read end of its pipe and
-// closes it when it ends, so a run that stops waiting simply lets go of this object.
-struct StreamCapture {
-    std::mutex mutex;
-    std::condition_variable finished_changed;
-    std::string buffer;                      // guarded by mutex
-    bool finished = false;                   // guarded by mutex
-    std::optional<std::error_code> failure;  // guarded by mutex
-    // Set by the run when nobody wants the data any more: the thread drops what it reads from then on.
-    std::atomic<bool> stop{false};
-    std::optional<std::size_t> limit;
+// The caller's end of both pipes. The calling thread reads them while it waits for the child (poll
+// on the pipes and the child's process descriptor), so a short child costs no thread start and no
+// sleep.
+class Captures {
+public:
+    Captures(UniqueFd out, UniqueFd err, std::optional<std::size_t> limit)
+        : limit_(limit), chunk_(kReadChunk) {
+        streams_[0].fd = std::move(out);
+        streams_[1].fd = std::move(err);
+    }
+    Captures(const Captures&) = delete;
+    Captures& operator=(const Captures&) = delete;
+    // Pipes still open when the run lets go of them go to a drain thread.
+    ~Captures() { hand_off(); }
 
-    void append(const char* data, std::size_t size) {
-        std::lock_guard lock(mutex);
-        if (limit) {
-            if (buffer.size() >= *limit) return;
-            size = std::min(size, *limit - buffer.size());
+    bool all_closed() const noexcept { return !streams_[0].fd && !streams_[1].fd; }
+
+    // Waits at most `limit` for data or end of stream on a pipe, or for `wake_fd` (the child's
+    // process descriptor; -1 for none) to become readable, and reads what is ready.
+    void wait(int wake_fd, milliseconds limit) {
+        pollfd entries[3];
+        Stream* owners[3] = {nullptr, nullptr, nullptr};
+        nfds_t count = 0;
+        if (wake_fd >= 0) entries[count++] = pollfd{wake_fd, POLLIN, 0};
+        for (Stream& stream : streams_) {
+            if (!stream.fd) continue;
+            owners[count] = &stream;
+            entries[count++] = pollfd{stream.fd.get(), POLLIN, 0};
         }
-        buffer.append(data, size);
+        const int timeout = static_cast<int>(std::max(limit, milliseconds::zero()).count());
+        if (::poll(entries, count, timeout) <= 0) return;
+        for (nfds_t i = 0; i < count; ++i) {
+            if (owners[i] != nullptr && entries[i].revents != 0) read_once(*owners[i]);
+        }
     }
 
-    std::string content() {
-        std::lock_guard lock(mutex);
-        return text::decode_lossy(buffer);
+    // The text of one stream (0: standard output, 1: standard error), or the read error when one was
+    // stored and the run is not abandoning the output. A stream still open was cut at the deadline:
+    // what was read is the result and no error is reported.
+    std::expected<std::string, CliError> take(std::size_t index, bool abandoning) {
+        Stream& stream = streams_[index];
+        if (!stream.fd && !abandoning && stream.failure) {
+            return std::unexpected(CliError::process(kCouldNotReadProcessOutput, *stream.failure));
+        }
+        return text::decode_lossy(stream.buffer);
     }
-};
 
-// The body of a capture thread. After `stop` it goes on reading and dropping until end of stream,
-// so that a process the child left running never dies of a closed pipe.
-void drain(StreamCapture& capture, int fd) {
-    char chunk[kReadChunk];
-    for (;;) {
-        const ssize_t count = ::read(fd, chunk, sizeof chunk);
+private:
+    struct Stream {
+        UniqueFd fd;
+        std::string buffer;
+        std::optional<std::error_code> failure;
+    };
+
+    void read_once(Stream& stream) {
+        const ssize_t count = ::read(stream.fd.get(), chunk_.data(), chunk_.size());
         if (count < 0) {
-            if (errno == EINTR) continue;
-            if (!capture.stop.load(std::memory_order_acquire)) {
-                std::lock_guard lock(capture.mutex);
-                capture.failure = last_error();
-            }
+            if (errno == EINTR || errno == EAGAIN) return;
+            stream.failure = last_error();
+            stream.fd.reset();
             return;
         }
-        if (count == 0) return;
-        if (capture.stop.load(std::memory_order_acquire)) continue;
-        capture.append(chunk, static_cast<std::size_t>(count));
+        if (count == 0) {
+            stream.fd.reset();
+            return;
+        }
+        std::size_t size = static_cast<std::size_t>(count);
+        if (limit_) {
+            // Past the limit the bytes are read and dropped, so the child never stalls on a full pipe.
+            if (stream.buffer.size() >= *limit_) return;
+            size = std::min(size, *limit_ - stream.buffer.size());
+        }
+        stream.buffer.append(chunk_.data(), size);
     }
-}
 
-// Starts the capture thread of one pipe; the thread takes the read end.
-std::shared_ptr<StreamCapture> spawn_capture(UniqueFd read_end, std::optional<std::size_t> limit,
-                                             std::string& start_failure) {
-    auto capture = std::make_shared<StreamCapture>();
-    capture->limit = limit;
-    auto thread = support::start_named_thread(
-        kStreamThreadName, [capture, fd = std::move(read_end)]() mutable {
-            struct MarkFinished {
-                StreamCapture& capture;
-                UniqueFd& fd;
-                ~MarkFinished() {
-                    fd.reset();
-                    {
-                        std::lock_guard lock(capture.mutex);
-                        capture.finished = true;
-                    }
-                    capture.finished_changed.notify_all();
-                }
-            } mark{*capture, fd};
-            drain(*capture, fd.get());
+    // A process the child left running may hold a pipe open for a long time. Closing our end would
+    // kill it with SIGPIPE on its next write, so a thread reads and drops until end of stream.
+    void hand_off() {
+        std::vector<UniqueFd> open;
+        for (Stream& stream : streams_) {
+            if (stream.fd) open.push_back(std::move(stream.fd));
+        }
+        if (open.empty()) return;
+        auto thread = support::start_named_thread(kStreamThreadName, [fds = std::move(open)]() mutable {
+            drain_until_closed(fds);
         });
-    if (!thread) {
-        start_failure = thread.error();
-        return nullptr;
+        // Without a thread the pipes are closed here, which is all that is left to do.
+        if (thread) thread->detach();
     }
-    thread->detach();
-    return capture;
-}
 
-// The text collected by one capture thread, waiting for the thread until the shared deadline.
-std::expected<std::string, CliError> await_capture(StreamCapture& capture, Clock::time_point deadline,
-                                                   bool abandoning) {
-    std::unique_lock lock(capture.mutex);
-    const bool finished =
-        capture.finished_changed.wait_until(lock, deadline, [&] { return capture.finished; });
-    if (!finished) {
-        capture.stop.store(true, std::memory_order_release);
-    } else if (!abandoning && capture.failure) {
-        const std::error_code error = *std::exchange(capture.failure, std::nullopt);
-        return std::unexpected(CliError::process(kCouldNotReadProcessOutput, error));
+    static void drain_until_closed(std::vector<UniqueFd>& fds) {
+        char chunk[kReadChunk];
+        for (;;) {
+            pollfd entries[2];
+            nfds_t count = 0;
+            for (const UniqueFd& fd : fds) {
+                if (fd) entries[count++] = pollfd{fd.get(), POLLIN, 0};
+            }
+            if (count == 0) return;
+            if (::poll(entries, count, -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            for (nfds_t i = 0; i < count; ++i) {
+                if (entries[i].revents == 0) continue;
+                const ssize_t read = ::read(entries[i].fd, chunk, sizeof chunk);
+                if (read > 0 || (read < 0 && errno == EINTR)) continue;
+                for (UniqueFd& fd : fds) {
+                    if (fd.get() == entries[i].fd) fd.reset();
+                }
+            }
+        }
     }
-    lock.unlock();
-    return capture.content();
-}
 
-struct CapturedTexts {
-    std::string stdout_text;
-    std::string stderr_text;
+    Stream streams_[2];
+    std::optional<std::size_t> limit_;
+    std::vector<char> chunk_;
 };
 
-std::expected<CapturedTexts, CliError> await_captures(StreamCapture& out, StreamCapture& err,
-                                                      bool abandoning) {
+// Once the child has ended: reads both pipes to their end, at most 500 ms (shared by both), then
+// standard output's text or error first, then standard error's.
+std::expected<ProcessOutput, CliError> collect(Captures& captures, std::int32_t exit_code,
+                                               bool timed_out, bool abandoning) {
     const Clock::time_point deadline = Clock::now() + kCaptureDeadline;
-    auto stdout_text = await_capture(out, deadline, abandoning);
+    while (!captures.all_closed()) {
+        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+        if (left <= milliseconds::zero()) break;
+        captures.wait(-1, left);
+    }
+    auto stdout_text = captures.take(0, abandoning);
     if (!stdout_text) return std::unexpected(std::move(stdout_text.error()));
-    auto stderr_text = await_capture(err, deadline, abandoning);
+    auto stderr_text = captures.take(1, abandoning);
     if (!stderr_text) return std::unexpected(std::move(stderr_text.error()));
-    return CapturedTexts{std::move(*stdout_text), std::move(*stderr_text)};
+    return ProcessOutput{std::move(*stdout_text), std::move(*stderr_text), exit_code, timed_out};
 }
 
 int exit_code_of(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
@@ -249,12 +277,11 @@ public:
     // A child that a failure left behind is stopped and collected, never left as a zombie.
     ~Child() {
         if (!reaped_) {
-            terminate_tree();
-            wait_blocking();
+            terminate_tree(nullptr);
+            (void)wait_blocking();
         }
     }
 
-    pid_t pid() const noexcept { return pid_; }
     std::optional<int> status() const noexcept { return status_; }
 
     // Collects the child's status without blocking. True once it has exited; an error when asking
@@ -275,20 +302,25 @@ public:
         }
     }
 
-    // Waits for the child to exit, at most `limit`. Wakes as soon as it exits when the kernel offers
-    // process descriptors; otherwise it sleeps in steps that grow from 1 ms, so short children stay
-    // cheap.
-    void wait_for_exit(milliseconds limit) {
+    // Waits at most `limit` for the child to exit, reading the pipes meanwhile; returns early on
+    // output. With a process descriptor the exit wakes it at once. Without one (old kernels) the end
+    // of the pipes, which comes with the exit, wakes it; once they are closed it sleeps in steps
+    // that grow from 0.1 ms, so short children stay cheap.
+    void wait_for_exit(Captures* captures, milliseconds limit) {
         if (limit <= milliseconds::zero()) return;
-        if (pidfd_) {
-            pollfd entry{pidfd_.get(), POLLIN, 0};
-            const int result = ::poll(&entry, 1, static_cast<int>(limit.count()));
-            if (result >= 0 || errno == EINTR) return;
-            pidfd_.reset();  // unusable descriptor: fall back to sleeping
+        if (!pidfd_ && (captures == nullptr || captures->all_closed())) {
+            const std::chrono::microseconds step = std::min<std::chrono::microseconds>(limit, fallback_step_);
+            fallback_step_ = std::min<std::chrono::microseconds>(fallback_step_ * 2, kCancellationPollInterval);
+            std::this_thread::sleep_for(step);
+            return;
         }
-        const milliseconds step = std::min(limit, fallback_step_);
-        fallback_step_ = std::min(fallback_step_ * 2, kCancellationPollInterval);
-        std::this_thread::sleep_for(step);
+        const int wake_fd = reaped_ ? -1 : pidfd_.get();
+        if (captures != nullptr) {
+            captures->wait(wake_fd, limit);
+        } else {
+            pollfd entry{wake_fd, POLLIN, 0};
+            (void)::poll(&entry, 1, static_cast<int>(limit.count()));
+        }
     }
 
     // Collects the child, blocking. The wait status, or nothing when the wait fails.
@@ -309,11 +341,11 @@ public:
     }
 
     // Stops the child's whole process group: SIGTERM, up to 500 ms for the group to vanish, SIGKILL,
-    // up to 500 ms more. The child itself is collected as soon as it exits, because a group whose
-    // leader is an uncollected zombie never looks empty.
-    void terminate_tree() {
-        signal_group_and_wait(SIGTERM);
-        signal_group_and_wait(SIGKILL);
+    // up to 500 ms more, reading the pipes meanwhile. The child itself is collected as soon as it
+    // exits, because a group whose leader is an uncollected zombie never looks empty.
+    void terminate_tree(Captures* captures) {
+        signal_group_and_wait(SIGTERM, captures);
+        signal_group_and_wait(SIGKILL, captures);
     }
 
 private:
@@ -324,19 +356,19 @@ private:
         return !group_has_running_member(pid_);
     }
 
-    void signal_group_and_wait(int signal_number) {
+    void signal_group_and_wait(int signal_number, Captures* captures) {
         (void)::kill(-pid_, signal_number);
         const Clock::time_point deadline = Clock::now() + kTerminationWait;
         while (!group_is_gone()) {
-            const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
-            if (left <= milliseconds::zero()) return;
-            const milliseconds step = std::min(left, kGroupProbeInterval);
-            if (!reaped_ && pidfd_) {
-                pollfd entry{pidfd_.get(), POLLIN, 0};
-                (void)::poll(&entry, 1, static_cast<int>(step.count()));
-            } else {
-                std::this_thread::sleep_for(step);
+            // Output wakes the wait early; the group is probed at most once per interval all the same.
+            const Clock::time_point next_probe = std::min(deadline, Clock::now() + kGroupProbeInterval);
+            for (;;) {
+                const auto left = std::chrono::ceil<milliseconds>(next_probe - Clock::now());
+                if (left <= milliseconds::zero()) break;
+                wait_for_exit(captures, left);
+                if (!reaped_ && try_wait().value_or(false)) break;
             }
+            if (Clock::now() >= deadline) return;
         }
     }
 
@@ -344,7 +376,7 @@ private:
     UniqueFd pidfd_;
     bool reaped_ = false;
     std::optional<int> status_;
-    milliseconds fallback_step_{1};
+    std::chrono::microseconds fallback_step_{100};
 };
 
 // posix_spawn's C objects, destroyed on every way out.
@@ -468,16 +500,6 @@ std::expected<pid_t, std::error_code> spawn_child(
     return pid;
 }
 
-// Tells both capture threads that nobody wants their data any more, on every way out of a run.
-struct StopCaptures {
-    std::shared_ptr<StreamCapture> out;
-    std::shared_ptr<StreamCapture> err;
-    ~StopCaptures() {
-        if (out) out->stop.store(true, std::memory_order_release);
-        if (err) err->stop.store(true, std::memory_order_release);
-    }
-};
-
 }  // namespace
 
 std::expected<ProcessOutput, CliError> DefaultProcessRunner::run(
@@ -512,54 +534,35 @@ std::expected<ProcessOutput, CliError> DefaultProcessRunner::run_inner(
     out_pipe->write_end.reset();
     err_pipe->write_end.reset();
     if (!pid) return std::unexpected(CliError::could_not_start(pid.error()));
+    // Declared after the child: on every way out the pipes still open are handed to a drain thread
+    // first, then a child that is still running is stopped.
     Child child(*pid);
-
-    StopCaptures captures;
-    std::string thread_failure;
-    captures.out = spawn_capture(std::move(out_pipe->read_end), capture_limit_, thread_failure);
-    if (captures.out) {
-        captures.err = spawn_capture(std::move(err_pipe->read_end), capture_limit_, thread_failure);
-    }
-    if (!captures.out || !captures.err) {
-        support::fail_precondition("spawn stream capture thread: " + thread_failure);
-    }
+    Captures captures(std::move(out_pipe->read_end), std::move(err_pipe->read_end), capture_limit_);
 
     const Clock::time_point start = Clock::now();
-    bool timed_out = false;
-    int exit_code = -1;
     for (;;) {
         if (token.is_cancelled()) {
-            child.terminate_tree();
+            child.terminate_tree(&captures);
             (void)child.wait_blocking();
-            (void)await_captures(*captures.out, *captures.err, true);
+            (void)collect(captures, -1, false, true);
             return std::unexpected(CliError::cancelled(kProcessCancelled));
         }
         auto exited = child.try_wait();
         if (!exited) {
-            child.terminate_tree();
+            child.terminate_tree(&captures);
             (void)child.wait_blocking();
             return std::unexpected(CliError::process(kCouldNotReadProcessOutput, exited.error()));
         }
-        if (*exited) {
-            exit_code = exit_code_of(*child.status());
-            break;
-        }
+        if (*exited) return collect(captures, exit_code_of(*child.status()), false, false);
         const auto elapsed = Clock::now() - start;
         if (elapsed >= timeout) {
-            child.terminate_tree();
+            child.terminate_tree(&captures);
             const std::optional<int> status = child.wait_blocking();
-            exit_code = status ? exit_code_of(*status) : -1;
-            timed_out = true;
-            break;
+            return collect(captures, status ? exit_code_of(*status) : -1, true, true);
         }
         const auto left = std::chrono::ceil<milliseconds>(timeout - elapsed);
-        child.wait_for_exit(std::min(left, kCancellationPollInterval));
+        child.wait_for_exit(&captures, std::min(left, kCancellationPollInterval));
     }
-
-    auto texts = await_captures(*captures.out, *captures.err, timed_out);
-    if (!texts) return std::unexpected(std::move(texts.error()));
-    return ProcessOutput{std::move(texts->stdout_text), std::move(texts->stderr_text), exit_code,
-                         timed_out};
 }
 
 }  // namespace ambrel::cli

@@ -83,9 +83,10 @@ protected:
 
 // The runner over posix_spawn. The child leads a new process group; a time-out or a cancellation
 // sends SIGTERM to the group, waits up to 500 ms for it to vanish, then sends SIGKILL and waits up to
-// 500 ms more. Two threads named "quillary-process-stream" drain the pipes; once the child has ended
-// the run waits at most 500 ms for them (a process left behind may hold a pipe open) and returns what
-// was read by then.
+// 500 ms more. The calling thread reads both pipes while it waits and wakes as soon as the child
+// exits. Once the child has ended it reads on for at most 500 ms (a process left behind may hold a
+// pipe open) and returns what was read by then; a pipe still open is then drained and dropped by a
+// thread named "quillary-process-stream", so that process keeps running.
 class DefaultProcessRunner final : public ProcessRunner {
 public:
     // Without a capture limit every byte is retained.
