@@ -65,6 +65,16 @@ bool is_running(pid_t pid) {
     return after_name == std::string::npos || line.at(after_name + 2) != 'Z';
 }
 
+// Linux keeps 15 bytes of a thread name.
+bool has_thread_named(const std::string& name) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string line;
+        if (std::getline(comm, line) && line == name) return true;
+    }
+    return false;
+}
+
 pid_t read_pid(const std::filesystem::path& file) {
     std::ifstream in(file);
     pid_t pid = 0;
@@ -301,9 +311,14 @@ TEST_F(ProcessRunnerTest, ProcessLeftHoldingStandardOutputDoesNotHoldTheRun) {
     EXPECT_EQ(output->stdout_text, "done\n");
     EXPECT_EQ(output->exit_code, 5);
     EXPECT_FALSE(output->timed_out);
-    // A child that exits by itself is not followed by a group termination.
+    // A child that exits by itself is not followed by a group termination, and the pipe it holds is
+    // drained by a named thread rather than closed under it.
     const pid_t left_behind = read_pid(grandchild_pid);
     EXPECT_TRUE(is_running(left_behind));
+    // The thread names itself once it runs.
+    const auto named_by = Clock::now() + kPrompt;
+    while (!has_thread_named("quillary-proces") && Clock::now() < named_by) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(has_thread_named("quillary-proces"));
     ::kill(left_behind, SIGKILL);
 }
 
