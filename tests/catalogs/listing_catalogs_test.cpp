@@ -10,6 +10,7 @@
 #include "cli/catalogs/object_catalog.hpp"
 #include "cli/catalogs/organization_catalog.hpp"
 #include "cli/catalogs/revenue_cloud_catalog.hpp"
+#include "metadata/layout_model.hpp"
 #include "support/programming_error.hpp"
 
 namespace ambrel::catalogs_test {
@@ -195,12 +196,12 @@ TEST_F(MetadataListingTest, InvalidAnswers) {
 }
 
 TEST(PackagedLayoutName, Rule) {
-    EXPECT_TRUE(cli::catalogs::is_packaged_layout_name("Account-ns__Special"));
-    EXPECT_TRUE(cli::catalogs::is_packaged_layout_name("Account-abcdefghijklmno__X"));
-    EXPECT_FALSE(cli::catalogs::is_packaged_layout_name("Account-abcdefghijklmnop__X"));
-    EXPECT_FALSE(cli::catalogs::is_packaged_layout_name("Account-Account Layout"));
-    EXPECT_FALSE(cli::catalogs::is_packaged_layout_name("Account-1a__X"));
-    EXPECT_TRUE(cli::catalogs::is_packaged_layout_name("ns__Obj__c"));
+    EXPECT_TRUE(metadata::layout_reader::is_packaged_layout("Account-ns__Special"));
+    EXPECT_TRUE(metadata::layout_reader::is_packaged_layout("Account-abcdefghijklmno__X"));
+    EXPECT_FALSE(metadata::layout_reader::is_packaged_layout("Account-abcdefghijklmnop__X"));
+    EXPECT_FALSE(metadata::layout_reader::is_packaged_layout("Account-Account Layout"));
+    EXPECT_FALSE(metadata::layout_reader::is_packaged_layout("Account-1a__X"));
+    EXPECT_TRUE(metadata::layout_reader::is_packaged_layout("ns__Obj__c"));
 }
 
 // ---- Organization ------------------------------------------------------------------------------

@@ -10,9 +10,12 @@
 #include "cli/prerequisite.hpp"
 #include "cli/resolver.hpp"
 #include "fakes/fake_sf.hpp"
+#include "support/test_paths.hpp"
 
 namespace ambrel::cli {
 namespace {
+
+using ambrel::testing::ScopedVariable;
 
 using namespace std::chrono_literals;
 using ambrel::testing::fake_sf::Answer;
@@ -21,26 +24,6 @@ using ambrel::testing::fake_sf::Scenario;
 using ambrel::testing::fake_sf::ScopedFakeSf;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-// Sets one variable of this process for the duration of a test.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value, 1);
-    }
-    ~ScopedVariable() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 struct FakeHarness {
     explicit FakeHarness(const Scenario& scenario) {

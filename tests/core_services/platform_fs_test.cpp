@@ -19,20 +19,10 @@
 namespace ambrel::platform_fs {
 namespace {
 
+using ambrel::testing::read_file;
+using ambrel::testing::file_mode;
+
 namespace fs = std::filesystem;
-
-std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-mode_t mode_of(const fs::path& path) {
-    struct stat entry {};
-    EXPECT_EQ(::lstat(path.c_str(), &entry), 0) << path;
-    return entry.st_mode & 07777;
-}
 
 std::vector<std::string> names_in(const fs::path& dir) {
     std::vector<std::string> names;
@@ -89,9 +79,9 @@ TEST(DataDirectory, ProcessEnvironmentRefusesValuesThatAreNotUnicode) {
 TEST(WriteDataFile, CreatesAndReplacesLeavingNoTemporaryFile) {
     testing::TempDir dir;
     ASSERT_TRUE(write_data_file(dir.path(), "last-endpoints.json", "{\"a\":1}"));
-    EXPECT_EQ(read_all(dir.path() / "last-endpoints.json"), "{\"a\":1}");
+    EXPECT_EQ(read_file(dir.path() / "last-endpoints.json"), "{\"a\":1}");
     ASSERT_TRUE(write_data_file(dir.path(), "last-endpoints.json", ""));
-    EXPECT_EQ(read_all(dir.path() / "last-endpoints.json"), "");
+    EXPECT_EQ(read_file(dir.path() / "last-endpoints.json"), "");
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"last-endpoints.json"});
 }
 
@@ -122,8 +112,8 @@ TEST(WriteDataFile, NeverWritesThroughALinkAtATemporaryName) {
     bool written = false;
     for (int attempt = 0; attempt < 10 && !written; ++attempt) written = write_data_file(folder, "state.json", "new");
     EXPECT_TRUE(written);
-    EXPECT_EQ(read_all(folder / "state.json"), "new");
-    EXPECT_EQ(read_all(victim), "untouched");
+    EXPECT_EQ(read_file(folder / "state.json"), "new");
+    EXPECT_EQ(read_file(victim), "untouched");
     EXPECT_EQ(names_in(folder).size(), 65u);
 }
 
@@ -142,7 +132,7 @@ TEST(WriteDataFile, ConcurrentWritersEachLeaveAWholeFile) {
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(successes.load(), 80);
-    const std::string final_text = read_all(dir.path() / "state.json");
+    const std::string final_text = read_file(dir.path() / "state.json");
     EXPECT_NE(std::find(contents.begin(), contents.end(), final_text), contents.end());
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"state.json"});
 }
@@ -153,7 +143,7 @@ TEST(PrivateDirectory, CreatesWithMode0700) {
     const auto created = unix::create_private_directory(dir.path() / "new");
     ::umask(old_mask);
     ASSERT_TRUE(created);
-    EXPECT_EQ(mode_of(dir.path() / "new"), 0700u);
+    EXPECT_EQ(file_mode(dir.path() / "new"), 0700u);
 }
 
 TEST(PrivateDirectory, TightensAnExistingDirectoryOfTheUser) {
@@ -161,7 +151,7 @@ TEST(PrivateDirectory, TightensAnExistingDirectoryOfTheUser) {
     fs::create_directory(dir.path() / "open");
     fs::permissions(dir.path() / "open", fs::perms(0755));
     ASSERT_TRUE(unix::create_private_directory(dir.path() / "open"));
-    EXPECT_EQ(mode_of(dir.path() / "open"), 0700u);
+    EXPECT_EQ(file_mode(dir.path() / "open"), 0700u);
 }
 
 TEST(PrivateDirectory, LeavesFilesAndLinksAlone) {
@@ -169,14 +159,14 @@ TEST(PrivateDirectory, LeavesFilesAndLinksAlone) {
     std::ofstream(dir.path() / "file") << "x";
     fs::permissions(dir.path() / "file", fs::perms(0644));
     ASSERT_TRUE(unix::create_private_directory(dir.path() / "file"));
-    EXPECT_EQ(mode_of(dir.path() / "file"), 0644u);
-    EXPECT_EQ(read_all(dir.path() / "file"), "x");
+    EXPECT_EQ(file_mode(dir.path() / "file"), 0644u);
+    EXPECT_EQ(read_file(dir.path() / "file"), "x");
 
     fs::create_directory(dir.path() / "target");
     fs::permissions(dir.path() / "target", fs::perms(0755));
     fs::create_directory_symlink(dir.path() / "target", dir.path() / "link");
     ASSERT_TRUE(unix::create_private_directory(dir.path() / "link"));
-    EXPECT_EQ(mode_of(dir.path() / "target"), 0755u);
+    EXPECT_EQ(file_mode(dir.path() / "target"), 0755u);
 }
 
 TEST(PrivateDirectory, LeavesADirectoryOfAnotherUserAlone) {
@@ -187,7 +177,7 @@ TEST(PrivateDirectory, LeavesADirectoryOfAnotherUserAlone) {
     fs::permissions(other, fs::perms(0755));
     ASSERT_EQ(::chown(other.c_str(), 4321, 4321), 0);
     ASSERT_TRUE(unix::create_private_directory(other));
-    EXPECT_EQ(mode_of(other), 0755u);
+    EXPECT_EQ(file_mode(other), 0755u);
 }
 
 TEST(PrivateDirectory, MissingParentIsAnError) {

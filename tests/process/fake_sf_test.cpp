@@ -18,19 +18,14 @@
 namespace ambrel::cli {
 namespace {
 
+using ambrel::testing::read_file;
+
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using testing::TempDir;
 using testing::fake_sf::Answer;
 using testing::fake_sf::FakeSf;
 using testing::fake_sf::Scenario;
-
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 class FakeSfTest : public ::testing::Test {
 protected:

@@ -25,6 +25,8 @@
 namespace ambrel::cli {
 namespace {
 
+using ambrel::testing::ScopedVariable;
+
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -189,26 +191,6 @@ TEST_F(ProcessRunnerTest, ArgumentsPassUnchangedWithoutAShell) {
     ASSERT_TRUE(run_fake(Answer(), args).has_value());
     EXPECT_EQ(only_call().args, args);
 }
-
-// Sets a variable of this process for one test (the children inherit it).
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value, 1);
-    }
-    ~ScopedVariable() {
-        if (old_) {
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 TEST_F(ProcessRunnerTest, FixedVariablesOverrideTheInheritedOnes) {
     const ScopedVariable force_color("FORCE_COLOR", "1");

@@ -19,6 +19,8 @@
 namespace ambrel::cli {
 namespace {
 
+using ambrel::testing::ScopedVariable;
+
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -26,28 +28,6 @@ using ::testing::StartsWith;
 namespace fs = std::filesystem;
 
 fs::path real_sf_bin() { return ambrel::testing::real_sf_dir() / "node_modules" / ".bin"; }
-
-// Sets one variable of this process until it goes away.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-    ~ScopedVariable() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // A private HOME (the CLI keeps its state and auth files there) and the pinned CLI first on PATH, so
 // the resolver finds it as it would find a user's installation.

@@ -21,6 +21,9 @@
 namespace ambrel::logging {
 namespace {
 
+using ambrel::testing::read_file;
+using ambrel::testing::file_mode;
+
 namespace fs = std::filesystem;
 
 std::vector<std::string> read_lines(const fs::path& path) {
@@ -29,19 +32,6 @@ std::vector<std::string> read_lines(const fs::path& path) {
     std::string line;
     while (std::getline(in, line)) lines.push_back(line);
     return lines;
-}
-
-std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-mode_t mode_of(const fs::path& path) {
-    struct stat entry {};
-    EXPECT_EQ(::lstat(path.c_str(), &entry), 0) << path;
-    return entry.st_mode & 07777;
 }
 
 void touch(const fs::path& path) { std::ofstream(path) << "old\n"; }
@@ -144,10 +134,10 @@ TEST(JsonlFileWriter, CreatesNothingBeforeTheFirstLineThenPrivateFolderAndFile) 
 
     writer->write_line(R"({"a":1})");
     writer->write_line(R"({"b":2})");
-    EXPECT_EQ(read_all(*writer->path()), "{\"a\":1}\n{\"b\":2}\n");
-    EXPECT_EQ(mode_of(*writer->path()), 0600u);
-    EXPECT_EQ(mode_of(app), 0700u);
-    EXPECT_EQ(mode_of(app / "logs"), 0700u);
+    EXPECT_EQ(read_file(*writer->path()), "{\"a\":1}\n{\"b\":2}\n");
+    EXPECT_EQ(file_mode(*writer->path()), 0600u);
+    EXPECT_EQ(file_mode(app), 0700u);
+    EXPECT_EQ(file_mode(app / "logs"), 0700u);
 }
 
 TEST(JsonlFileWriter, TightensExistingFoldersOfTheUser) {
@@ -158,8 +148,8 @@ TEST(JsonlFileWriter, TightensExistingFoldersOfTheUser) {
     fs::permissions(app / "logs", fs::perms(0777));
     const auto writer = JsonlFileWriter::open(app / "logs", 1, 2);
     writer->write_line("{}");
-    EXPECT_EQ(mode_of(app), 0700u);
-    EXPECT_EQ(mode_of(app / "logs"), 0700u);
+    EXPECT_EQ(file_mode(app), 0700u);
+    EXPECT_EQ(file_mode(app / "logs"), 0700u);
 }
 
 TEST(JsonlFileWriter, KeepsTheFileCloseOnExec) {
@@ -297,7 +287,7 @@ TEST(JsonlFileWriter, AnExistingLinkAtTheLogPathIsNotFollowed) {
     fs::create_symlink(dir.path() / "elsewhere", *writer->path());
     writer->write_line("{}");
     EXPECT_TRUE(writer->is_disabled());
-    EXPECT_EQ(read_all(dir.path() / "elsewhere"), "old\n");
+    EXPECT_EQ(read_file(dir.path() / "elsewhere"), "old\n");
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <optional>
+#include <string>
 
 namespace ambrel::testing {
 
@@ -24,6 +28,26 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// The whole content of a file, or an empty text when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+
+// The permission bits of a path itself (links not followed); a failed lstat fails the test.
+mode_t file_mode(const std::filesystem::path& path);
+
+// Sets a variable of this process (the children inherit it) until the object goes away, then
+// restores the old value or unsets it.
+class ScopedVariable {
+public:
+    ScopedVariable(std::string name, const std::string& value);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
 };
 
 }  // namespace ambrel::testing

@@ -1,6 +1,7 @@
 #include <fmt/format.h>
 
 #include "support/programming_error.hpp"
+#include "text/text.hpp"
 #include "xml/lexer.hpp"
 #include "xml/xml.hpp"
 
@@ -13,25 +14,6 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 bool is_xml_char(char32_t c) noexcept {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-// Only called with XML characters, so no surrogate and nothing beyond U+10FFFF arrives here.
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
 }
 
 Error decode_error(ErrorKind kind, std::size_t offset, std::string_view subject, std::string description) {
@@ -68,7 +50,7 @@ std::expected<std::size_t, Error> resolve_at(std::string& out, std::string_view 
                 error.offset = amp;
                 return std::unexpected(std::move(error));
             }
-            append_utf8(out, *c);
+            text::append_utf8(out, *c);
             return lexed.end;
         }
     }
@@ -165,7 +147,7 @@ std::expected<void, Error> append_reference(std::string& out, const Event& refer
         error.offset = reference.begin;
         return std::unexpected(std::move(error));
     }
-    append_utf8(out, *c);
+    text::append_utf8(out, *c);
     return {};
 }
 

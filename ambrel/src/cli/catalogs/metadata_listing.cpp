@@ -10,6 +10,7 @@
 #include "cli/catalog_results.hpp"
 #include "cli/catalogs/listing_checks.hpp"
 #include "cli/gateway.hpp"
+#include "metadata/layout_model.hpp"
 #include "metadata/namespace_policy.hpp"
 #include "metadata_types/metadata_type.hpp"
 #include "metadata_types/type_descriptor.hpp"
@@ -27,15 +28,13 @@ constexpr std::string_view kTabLabel = "standard tab query command";
 constexpr std::string_view kGuidance =
     "Verify the selected Salesforce org is authenticated and retry component loading.";
 
-bool is_ascii_letter(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool is_identifier_char(char c) noexcept { return is_ascii_letter(c) || (c >= '0' && c <= '9') || c == '_'; }
 
 using PackagedRule = bool (*)(std::string_view);
 
 bool code_rule(std::string_view name) { return NamespacePolicy::is_packaged_code_component(name); }
 bool generic_rule(std::string_view name) { return NamespacePolicy::is_packaged_generic_component(name); }
 bool object_child_rule(std::string_view name) { return NamespacePolicy::is_packaged_object_child(name); }
-bool layout_rule(std::string_view name) { return is_packaged_layout_name(name); }
+bool layout_rule(std::string_view name) { return metadata::layout_reader::is_packaged_layout(name); }
 
 struct TypeRules {
     PackagedRule packaged = code_rule;
@@ -65,19 +64,6 @@ TypeRules rules_for(std::string_view type_name) {
 }
 
 }  // namespace
-
-bool is_packaged_layout_name(std::string_view full_name) noexcept {
-    const std::size_t hyphen = full_name.find('-');
-    if (hyphen == std::string_view::npos) return metadata::PACKAGED_FIELD_PATTERN.matches(full_name);
-    const std::string_view layout = full_name.substr(hyphen + 1);
-    if (layout.empty() || !is_ascii_letter(layout[0])) return false;
-    // 1 to 15 prefix characters, then "__".
-    for (std::size_t length = 1; length <= 15 && length + 1 < layout.size(); ++length) {
-        if (!is_identifier_char(layout[length - 1])) return false;
-        if (layout[length] == '_' && layout[length + 1] == '_') return true;
-    }
-    return false;
-}
 
 std::expected<std::vector<SalesforceObject>, CatalogError> MetadataListingCatalog::list_metadata(
     std::string_view type_name, std::string_view alias, const domain::CancellationToken& token) const {
@@ -133,23 +119,9 @@ std::expected<std::vector<SalesforceObject>, CatalogError> MetadataListingCatalo
 
 std::expected<std::vector<SalesforceObject>, CatalogError> MetadataListingCatalog::list_standard_tabs(
     std::string_view alias, const domain::CancellationToken& token) const {
-    auto answer = gateway_->execute_inner(
-        {"data", "query", "--query", std::string(kStandardTabQuery), "--target-org", std::string(alias)},
-        std::nullopt, timeout_, token);
-    if (!answer) return std::unexpected(CatalogError(std::move(answer.error())));
-    auto document = require_successful_catalog_command(*answer, kTabLabel, kGuidance);
-    if (!document) return std::unexpected(std::move(document.error()));
-
-    const json::Value* result = json::find(document->get(), "result");
-    const json::Object* result_object = result != nullptr ? json::as_object(*result) : nullptr;
-    const json::Array* records = result_object != nullptr ? json::get_array(*result_object, "records") : nullptr;
-    if (records == nullptr) {
-        return std::unexpected(
-            malformed_catalog_response(kTabLabel, kGuidance, "result.records is missing or is not an array"));
-    }
-    if (is_truncated_listing(*result_object, records->size())) {
-        return std::unexpected(malformed_catalog_response(kTabLabel, kGuidance, kTruncatedListingDetail));
-    }
+    auto listed = query_listing_records(*gateway_, kStandardTabQuery, alias, timeout_, token, kTabLabel, kGuidance);
+    if (!listed) return std::unexpected(std::move(listed.error()));
+    const json::Array* records = &*listed;
 
     std::vector<SalesforceObject> rows;
     for (std::size_t index = 0; index < records->size(); ++index) {

@@ -43,9 +43,4 @@ private:
     std::chrono::milliseconds timeout_;
 };
 
-// A page layout's full name ("Object-Layout name") that comes from a package: the part after the
-// first "-" begins with a namespace prefix of 1 to 15 characters and "__"; a name without "-" is
-// judged by the packaged-field pattern.
-bool is_packaged_layout_name(std::string_view full_name) noexcept;
-
 }  // namespace ambrel::cli::catalogs

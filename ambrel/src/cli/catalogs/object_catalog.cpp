@@ -52,24 +52,9 @@ std::expected<std::vector<SalesforceObject>, CatalogError> ObjectCatalog::list_o
     std::string_view alias, const domain::CancellationToken& token) const {
     support::require(!text::is_blank(alias), "Source alias must not be blank");
 
-    auto answer = gateway_->execute_inner(
-        {"data", "query", "--query", std::string(kObjectListingQuery), "--target-org", std::string(alias)},
-        std::nullopt, timeout_, token);
-    if (!answer) return std::unexpected(CatalogError(std::move(answer.error())));
-    auto document = require_successful_catalog_command(*answer, kLabel, kGuidance);
-    if (!document) return std::unexpected(std::move(document.error()));
-
-    const json::Value* result = json::find(document->get(), "result");
-    const json::Object* result_object = result != nullptr ? json::as_object(*result) : nullptr;
-    const json::Array* records = result_object != nullptr ? json::get_array(*result_object, "records") : nullptr;
-    if (records == nullptr) {
-        return std::unexpected(
-            malformed_catalog_response(kLabel, kGuidance, "result.records is missing or is not an array"));
-    }
-
-    if (is_truncated_listing(*result_object, records->size())) {
-        return std::unexpected(malformed_catalog_response(kLabel, kGuidance, kTruncatedListingDetail));
-    }
+    auto listed = query_listing_records(*gateway_, kObjectListingQuery, alias, timeout_, token, kLabel, kGuidance);
+    if (!listed) return std::unexpected(std::move(listed.error()));
+    const json::Array* records = &*listed;
 
     std::vector<SalesforceObject> rows;
     for (std::size_t index = 0; index < records->size(); ++index) {

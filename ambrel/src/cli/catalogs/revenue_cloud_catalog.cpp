@@ -23,19 +23,9 @@ std::expected<std::vector<json::Value>, CatalogError> RevenueCloudRecordCatalog:
     std::string_view soql, std::string_view alias, const domain::CancellationToken& token) const {
     support::require(!text::is_blank(alias), "Org alias must not be blank");
 
-    auto answer = gateway_->execute_inner(
-        {"data", "query", "--query", std::string(soql), "--target-org", std::string(alias)}, std::nullopt, timeout_,
-        token);
-    if (!answer) return std::unexpected(CatalogError(std::move(answer.error())));
-    auto document = require_successful_catalog_command(*answer, kLabel, kGuidance);
-    if (!document) return std::unexpected(std::move(document.error()));
-
-    const json::Value* result = json::find(document->get(), "result");
-    const json::Object* result_object = result != nullptr ? json::as_object(*result) : nullptr;
-    const json::Array* records = result_object != nullptr ? json::get_array(*result_object, "records") : nullptr;
-    if (records == nullptr) return std::unexpected(invalid("result.records is missing or is not an array"));
-    if (is_truncated_listing(*result_object, records->size())) return std::unexpected(invalid(kTruncatedListingDetail));
-    return std::vector<json::Value>(records->begin(), records->end());
+    auto listed = query_listing_records(*gateway_, soql, alias, timeout_, token, kLabel, kGuidance);
+    if (!listed) return std::unexpected(std::move(listed.error()));
+    return std::vector<json::Value>(std::make_move_iterator(listed->begin()), std::make_move_iterator(listed->end()));
 }
 
 std::expected<std::vector<json::Object>, CatalogError> RevenueCloudRecordCatalog::query_records(
