@@ -214,6 +214,27 @@ TEST(XmlReader, ReportsReferencesAsEventsOfTheirOwn) {
     EXPECT_THROW((void)append_reference(out, events[1]), support::ProgrammingError);
 }
 
+TEST(XmlReader, TextRunsBrokenByReferencesEndAtTheRightMarkup) {
+    // Text pieces between references must stop at the next "<" of each run, including runs after
+    // the last "<" of the input.
+    const std::string_view input = "a&amp;b&lt;<r>c&#65;d</r>e&gt;f&amp;";
+    const auto events = read_all(input);
+    expect_contiguous_cover(input, events);
+    EXPECT_THAT(describe(events),
+                ElementsAre("Text()[0,1)", "GeneralRef(amp)[1,6)", "Text()[6,7)", "GeneralRef(lt)[7,11)",
+                            "Start(r)[11,14)", "Text()[14,15)", "CharRef(65)[15,20)", "Text()[20,21)",
+                            "End(r)[21,25)", "Text()[25,26)", "GeneralRef(gt)[26,30)", "Text()[30,31)",
+                            "GeneralRef(amp)[31,36)", "Eof()[36,36)"));
+
+    // Many references in one long run (a search for "<" per piece would be quadratic here).
+    std::string many = "<r>";
+    for (int i = 0; i < 20000; ++i) many += "x&amp;";
+    many += "</r>";
+    const auto long_run = read_all(many);
+    ASSERT_EQ(long_run.size(), 40003u);
+    EXPECT_EQ(long_run[long_run.size() - 2].kind, EventKind::End);
+}
+
 TEST(XmlReader, DocTypeIsOneEventAndIsNeverExpanded) {
     const std::string_view input =
         "<!DOCTYPE a [<!ENTITY e \"x>]y\"><!-- ] > --><?p ]>?>]><a>&e;</a>";

@@ -254,8 +254,12 @@ std::expected<Event, Error> Reader::next() {
     if (input_[pos_] == '<') return read_markup();
     if (input_[pos_] == '&') return read_reference();
     const char* data = input_.data();
-    const char* lt = static_cast<const char*>(std::memchr(data + pos_, '<', size - pos_));
-    const char* stop = lt != nullptr ? lt : data + size;
+    // The "<" found for an earlier piece of this run still bounds it: no "<" lies before it.
+    if (next_lt_ <= pos_) {
+        const char* lt = static_cast<const char*>(std::memchr(data + pos_, '<', size - pos_));
+        next_lt_ = lt != nullptr ? static_cast<std::size_t>(lt - data) : size;
+    }
+    const char* stop = data + next_lt_;
     const char* amp =
         static_cast<const char*>(std::memchr(data + pos_, '&', static_cast<std::size_t>(stop - (data + pos_))));
     if (amp != nullptr) stop = amp;

@@ -241,6 +241,10 @@ private:
 
     std::string_view input_;
     std::size_t pos_ = 0;
+    // The first "<" at or after pos_ (the input's size when there is none), kept while the reader
+    // is before it: a long text run broken up by many references is searched once, not once per
+    // piece.
+    std::size_t next_lt_ = 0;
     std::vector<OpenElement> open_;
     std::vector<Binding> bindings_;
     // prefix -> index of its innermost binding; kept only while many bindings are in scope, so
