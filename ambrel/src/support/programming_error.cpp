@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "text/text.hpp"
+
 namespace ambrel::support {
 
 void fail_precondition(std::string message) { throw ProgrammingError(std::move(message)); }
@@ -22,16 +24,8 @@ std::string describe_exception(std::exception_ptr error) {
 
 void report_diagnostic(std::string_view text) {
     static std::mutex mutex;
-    std::string line = "ambrel-server: ";
-    line.reserve(line.size() + text.size() + 1);
-    for (char c : text) {
-        auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f) {
-            line.push_back(' ');
-        } else {
-            line.push_back(c);
-        }
-    }
+    // C0, DEL and C1 controls alike: a detail must not break the line or steer the terminal.
+    std::string line = "ambrel-server: " + text::remove_control_characters(text);
     line.push_back('\n');
     std::lock_guard lock(mutex);
     std::fwrite(line.data(), 1, line.size(), stderr);
