@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include <fmt/format.h>
@@ -75,6 +76,8 @@ std::expected<std::vector<OrgAlias>, CatalogError> OrgCatalog::list_aliases(
     }
 
     std::vector<OrgAlias> rows;
+    // Position of each listed alias in `rows`, so that a long org list is merged in linear time.
+    std::unordered_map<std::string, std::size_t> listed_at;
     for (const auto& [kind, array] : arrays) {
         for (std::size_t index = 0; index < array->size(); ++index) {
             const std::string path = fmt::format("{}[{}]", endpoint::listing_array_name(kind), index);
@@ -106,11 +109,12 @@ std::expected<std::vector<OrgAlias>, CatalogError> OrgCatalog::list_aliases(
             if (!api_version) return std::unexpected(std::move(api_version.error()));
             if (*api_version && is_api_version(**api_version)) row.instance_api_version = std::move(*api_version);
 
-            auto listed = std::ranges::find(rows, row.alias, &OrgAlias::alias);
-            if (listed == rows.end()) {
+            const auto [position, inserted] = listed_at.try_emplace(row.alias, rows.size());
+            if (inserted) {
                 rows.push_back(std::move(row));
                 continue;
             }
+            OrgAlias* listed = &rows[position->second];
             if (!same_identity(*listed, row)) {
                 return std::unexpected(malformed_org("result", "duplicate alias resolves to conflicting org identities"));
             }
