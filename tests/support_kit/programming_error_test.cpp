@@ -29,11 +29,11 @@ TEST(Guard, TurnsExceptionsIntoFailures) {
     EXPECT_EQ(other.error(), "unknown exception");
 }
 
-TEST(Diagnostic, OneLineWithThePrefixAndNoControlCharacters) {
+TEST(Diagnostic, OneLineWithThePrefixAndControlCharactersAsSpaces) {
     ::testing::internal::CaptureStderr();
     report_diagnostic("worker failed:\nline two\r\t\x1b[31mred\x7f\xC2\x85" "next\xC2\x9F\xC2\xA0" "end");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "ambrel-server: worker failed:line two[31mrednext\xC2\xA0" "end\n");
+              "ambrel-server: worker failed: line two   [31mred  next \xC2\xA0" "end\n");
 }
 
 TEST(ThreadName, CutsToFifteenBytesOnCharacterBoundary) {

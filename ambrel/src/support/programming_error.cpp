@@ -25,7 +25,7 @@ std::string describe_exception(std::exception_ptr error) {
 void report_diagnostic(std::string_view text) {
     static std::mutex mutex;
     // C0, DEL and C1 controls alike: a detail must not break the line or steer the terminal.
-    std::string line = "ambrel-server: " + text::remove_control_characters(text);
+    std::string line = "ambrel-server: " + text::replace_control_characters(text);
     line.push_back('\n');
     std::lock_guard lock(mutex);
     std::fwrite(line.data(), 1, line.size(), stderr);

@@ -47,7 +47,8 @@ auto guard(F&& body) -> std::expected<std::invoke_result_t<F>, std::string> {
 }
 
 // Writes one diagnostic line "ambrel-server: {text}" to standard error. Every control character of
-// the text (U+0000–U+001F, U+007F–U+009F) is removed and ill-formed UTF-8 becomes U+FFFD.
+// the text (U+0000–U+001F, U+007F–U+009F) becomes a space, so that the words of a multi-line detail
+// stay apart, and ill-formed UTF-8 becomes U+FFFD.
 void report_diagnostic(std::string_view text);
 
 }  // namespace ambrel::support
