@@ -290,5 +290,13 @@ TEST(JsonlFileWriter, AnExistingLinkAtTheLogPathIsNotFollowed) {
     EXPECT_EQ(read_file(dir.path() / "elsewhere"), "old\n");
 }
 
+TEST(JsonlFileWriter, AFifoAtTheLogPathEndsLoggingWithoutWaitingForAReader) {
+    testing::TempDir dir;
+    const auto writer = JsonlFileWriter::open(dir.path(), 6, 6);
+    ASSERT_EQ(::mkfifo(writer->path()->c_str(), 0600), 0);
+    writer->write_line("{}");
+    EXPECT_TRUE(writer->is_disabled());
+}
+
 }  // namespace
 }  // namespace ambrel::logging

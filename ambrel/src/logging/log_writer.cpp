@@ -1,6 +1,7 @@
 #include "logging/log_writer.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -195,8 +196,16 @@ bool JsonlFileWriter::open_file_locked() {
         }
         (void)platform_fs::unix::create_private_directory(parent);
     }
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Without blocking: a FIFO planted at the log path would otherwise hold the session until some
+    // reader opened it. Anything but a regular file ends logging.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
+        disable_locked();
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
         disable_locked();
         return false;
     }
