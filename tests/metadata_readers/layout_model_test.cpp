@@ -122,6 +122,28 @@ TEST(LayoutModel, ComponentItemsAndFailures) {
               "Invalid custom field metadata in layouts/A-B.layout-meta.xml: root element must be Layout");
 }
 
+TEST(LayoutModel, TheFirstChildOfEachComponentNameDecidesForItsKind) {
+    // Many empty page elements, a later page with a name (never read: the first page decides) and
+    // then a report with a name. Each kind is looked at once, so the item reads in linear time.
+    std::string repeated;
+    for (int i = 0; i < 3000; ++i) repeated += "<page/>";
+    const std::string text = "<Layout xmlns=\"" + kNs +
+                             "\"><layoutSections><layoutColumns>"
+                             "<layoutItems><field></field><page>Overview</page></layoutItems>"
+                             "<layoutItems>" + repeated + "<page>Late</page><report>Pipeline</report></layoutItems>"
+                             "</layoutColumns></layoutSections></Layout>";
+    auto model = parse_layout_model("A-B", text, "p");
+    ASSERT_TRUE(model) << model.error().message();
+    const auto& column = model->sections.at(0).columns.at(0);
+    ASSERT_EQ(column.size(), 2u);
+    const auto& page = std::get<LayoutItem::Component>(column[0].value);
+    EXPECT_EQ(page.kind, LayoutComponentKind::Page);
+    EXPECT_EQ(page.name, "Overview");
+    const auto& report = std::get<LayoutItem::Component>(column[1].value);
+    EXPECT_EQ(report.kind, LayoutComponentKind::Report);
+    EXPECT_EQ(report.name, "Pipeline");
+}
+
 TEST(PackagedLayouts, LookAtThePrefixAfterTheFirstHyphenOrTheWholeName) {
     struct Case {
         std::string_view name;

@@ -106,10 +106,15 @@ LayoutItem parse_item(const LayoutDocument& document, std::size_t start, std::si
     if (auto field = document.child_text(start, "field"); field && !field->empty()) {
         return {LayoutItem::Field{std::move(*field), document.raw(start, end), document.child_text(start, "behavior")}};
     }
+    // The first child of a kind's name decides for that kind, so each kind is looked at once: an
+    // item repeating an empty component element many times stays linear to read.
+    std::array<bool, kComponentElements.size()> tried{};
     for (const LayoutChild& child : document.children(start)) {
         const std::optional<LayoutComponentKind> kind = component_kind(child.local_name);
         if (!kind) continue;
-        // The first child of that name decides, which need not be this one.
+        bool& kind_tried = tried[static_cast<std::size_t>(*kind)];
+        if (kind_tried) continue;
+        kind_tried = true;
         if (auto name = document.child_text(start, child.local_name); name && !name->empty()) {
             return {LayoutItem::Component{std::move(*name), document.raw(start, end), *kind}};
         }
