@@ -193,18 +193,18 @@ std::vector<AttributeDifference> compare_attributes(const TypeDescriptor& descri
                                                     std::span<const domain::AttributeValue> target) {
     std::vector<AttributeDifference> differences;
     for (std::size_t position = 0; position < descriptor.attributes.size(); ++position) {
-        const metadata_types::AttributeSpec& spec = descriptor.attributes[position];
-        if (spec.numeric) {
+        const metadata_types::AttributeSpec& attribute = descriptor.attributes[position];
+        if (attribute.numeric) {
             const auto source_number = number_at(source, position);
             const auto target_number = number_at(target, position);
             if (source_number != target_number) {
-                differences.push_back({std::string(spec.label), decimal(target_number), decimal(source_number)});
+                differences.push_back({std::string(attribute.label), decimal(target_number), decimal(source_number)});
             }
         } else {
             auto source_text = text_at(source, position);
             auto target_text = text_at(target, position);
             if (source_text != target_text) {
-                differences.push_back({std::string(spec.label), std::move(target_text), std::move(source_text)});
+                differences.push_back({std::string(attribute.label), std::move(target_text), std::move(source_text)});
             }
         }
     }

@@ -40,8 +40,8 @@ public:
                                                             const std::set<std::string>& missing_containers);
 };
 
-// The differing attributes, in the descriptor's attribute order: numeric specs read only Number
-// values (shown in decimal), text specs only Text values (compared byte for byte); a value beyond
+// The differing attributes, in the descriptor's attribute order: numeric attributes read only Number
+// values (shown in decimal), text attributes only Text values (compared byte for byte); a value beyond
 // the end of a side's list is absent.
 std::vector<domain::AttributeDifference> compare_attributes(const metadata_types::TypeDescriptor& descriptor,
                                                             std::span<const domain::AttributeValue> source,
