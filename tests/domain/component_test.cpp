@@ -7,6 +7,7 @@
 
 #include <boost/json/parse.hpp>
 
+#include "domain/domain_test_support.hpp"
 #include "domain/component.hpp"
 #include "domain/component_key_json.hpp"
 
@@ -15,11 +16,7 @@ namespace {
 
 using metadata_types::MetadataType;
 
-MetadataType generic(std::string_view api_name) {
-    const auto type = metadata_types::generic_type_by_api_name(api_name);
-    EXPECT_TRUE(type.has_value()) << api_name;
-    return *type;
-}
+using testing::generic;
 
 TEST(ComponentKey, OrdersByTypeThenNameByteWise) {
     const std::vector<ComponentKey> expected = {

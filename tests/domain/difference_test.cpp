@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "domain/domain_test_support.hpp"
 #include "domain/deployment.hpp"
 #include "domain/difference.hpp"
 
@@ -8,11 +9,7 @@ namespace {
 
 using metadata_types::MetadataType;
 
-MetadataType generic(std::string_view api_name) {
-    const auto type = metadata_types::generic_type_by_api_name(api_name);
-    EXPECT_TRUE(type.has_value()) << api_name;
-    return *type;
-}
+using testing::generic;
 
 ComponentDifference row(MetadataType type, std::string name, ChangeKind change = ChangeKind::Update,
                         bool deployable = true) {

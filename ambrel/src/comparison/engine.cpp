@@ -161,15 +161,9 @@ std::vector<ComponentDifference> ComponentComparisonEngine::compare(const TypeDe
                                                                     std::span<const MetadataComponent> source,
                                                                     std::span<const MetadataComponent> target,
                                                                     const std::set<std::string>& missing_containers) {
-    const TargetIndex targets = index_targets(target);
-    std::vector<ComponentDifference> rows(source.size());
-    const std::vector<std::size_t> order = name_order(source);
-    for (std::size_t position = 0; position < order.size(); ++position) {
-        const MetadataComponent& component = source[order[position]];
-        fill_row(rows[position], descriptor, component, targets, missing_containers);
-        rows[position].source = component;
-    }
-    return rows;
+    // Every row owns a copy of its source component; copying up front lets one loop serve both forms.
+    return compare(descriptor, std::vector<MetadataComponent>(source.begin(), source.end()), target,
+                   missing_containers);
 }
 
 std::vector<ComponentDifference> ComponentComparisonEngine::compare(const TypeDescriptor& descriptor,
