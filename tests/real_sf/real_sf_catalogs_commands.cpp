@@ -19,6 +19,7 @@
 #include "cli/record_keys.hpp"
 #include "cli/schema_catalog.hpp"
 #include "domain/cancellation.hpp"
+#include "real_sf/real_sf_fixture.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel {
@@ -27,24 +28,10 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// The pinned real CLI with a private HOME: no org is known, so every command that names a target org
-// fails on that org, after the CLI has accepted every other argument of the command line. A flag the
-// CLI does not know would fail first, with "Nonexistent flag".
-class RealSfCommandLines : public ::testing::Test {
-protected:
-    void SetUp() override {
-        executable_ = testing::real_sf_dir() / "node_modules" / ".bin" / "sf";
-        if (!std::filesystem::exists(executable_)) GTEST_SKIP() << "the real sf is not installed (scripts/install-real-sf)";
-        home_variable_.emplace("HOME", home_.path().string());
-        gateway_.emplace(executable_.string(), std::make_unique<cli::DefaultProcessRunner>());
-    }
-
-    std::filesystem::path executable_;
-    testing::TempDir home_;
-    std::optional<testing::ScopedVariable> home_variable_;
-    std::optional<cli::SfCliGateway> gateway_;
-    domain::NeverCancelled token_;
-};
+// No org is known under the private HOME, so every command that names a target org fails on that org,
+// after the CLI has accepted every other argument of the command line. A flag the CLI does not know
+// would fail first, with "Nonexistent flag".
+using RealSfCommandLines = testing::RealSfTest;
 
 TEST_F(RealSfCommandLines, EveryCatalogueCommandLineIsAcceptedUpToTheUnknownOrg) {
     constexpr std::chrono::seconds kTimeout{120};
@@ -56,40 +43,40 @@ TEST_F(RealSfCommandLines, EveryCatalogueCommandLineIsAcceptedUpToTheUnknownOrg)
     };
     const std::vector<Case> cases = {
         {"object listing",
-         [&] { return cli::catalogs::ObjectCatalog(gateway, kTimeout).list_objects("nosuch", token_).error().message(); }},
+         [&] { return cli::catalogs::ObjectCatalog(gateway, kTimeout).list_objects("nosuch", never_).error().message(); }},
         {"metadata listing",
          [&] {
              return cli::catalogs::MetadataListingCatalog(gateway, kTimeout)
-                 .list_metadata("ApexClass", "nosuch", token_)
+                 .list_metadata("ApexClass", "nosuch", never_)
                  .error()
                  .message();
          }},
         {"standard tabs",
          [&] {
              return cli::catalogs::MetadataListingCatalog(gateway, kTimeout)
-                 .list_standard_tabs("nosuch", token_)
+                 .list_standard_tabs("nosuch", never_)
                  .error()
                  .message();
          }},
         {"organization",
          [&] {
-             return cli::catalogs::OrganizationCatalog(gateway, kTimeout).describe("nosuch", token_).error().message();
+             return cli::catalogs::OrganizationCatalog(gateway, kTimeout).describe("nosuch", never_).error().message();
          }},
         {"product bundles",
          [&] {
              return cli::catalogs::RevenueCloudRecordCatalog(gateway, kTimeout)
-                 .list_product_bundles("nosuch", token_)
+                 .list_product_bundles("nosuch", never_)
                  .error()
                  .message();
          }},
         {"object describe",
          [&] {
-             return cli::SObjectDescribeCatalog(gateway, kTimeout).describe("nosuch", "Account", token_).error().message();
+             return cli::SObjectDescribeCatalog(gateway, kTimeout).describe("nosuch", "Account", never_).error().message();
          }},
         {"record count",
          [&] {
              return cli::RecordKeyCatalog(gateway, kTimeout, kTimeout)
-                 .count("nosuch", "Account", std::string_view("Key__c"), token_)
+                 .count("nosuch", "Account", std::string_view("Key__c"), never_)
                  .error()
                  .message();
          }},
@@ -97,14 +84,14 @@ TEST_F(RealSfCommandLines, EveryCatalogueCommandLineIsAcceptedUpToTheUnknownOrg)
          [&] {
              const std::vector<std::string> ids = {"001000000000001AAA"};
              const auto result = cli::RecordKeyCatalog(gateway, kTimeout, kTimeout)
-                                     .fill_keys("nosuch", "Account", "Key__c", ids, work.path(), token_);
+                                     .fill_keys("nosuch", "Account", "Key__c", ids, work.path(), never_);
              const auto* failed = std::get_if<cli::KeyFillResult::Failed>(&result.value);
              return failed != nullptr ? failed->message : std::string("not a failure");
          }},
         {"field listing",
          [&] {
              return cli::SfSchemaCatalog(gateway, kTimeout)
-                 .object_fields("nosuch", {"Account"}, token_)
+                 .object_fields("nosuch", {"Account"}, never_)
                  .error()
                  .message();
          }},
@@ -121,7 +108,7 @@ TEST_F(RealSfCommandLines, AHeadlessBrowserLoginGivesItsSentence) {
     // The CLI refuses a web login in a container before it opens anything.
     const testing::ScopedVariable container("SF_CONTAINER_MODE", "true");
     const cli::OrgLoginService login(*gateway_, std::chrono::seconds(120));
-    auto created = login.create_alias("newone", "https://127.0.0.1:9/", {}, token_);
+    auto created = login.create_alias("newone", "https://127.0.0.1:9/", {}, never_);
     ASSERT_FALSE(created);
     EXPECT_EQ(created.error().message(),
               "A browser login is not available in this environment. Authenticate the org in a terminal instead.");

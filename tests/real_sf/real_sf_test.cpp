@@ -14,6 +14,7 @@
 #include "cli/gateway.hpp"
 #include "cli/prerequisite.hpp"
 #include "cli/resolver.hpp"
+#include "real_sf/real_sf_fixture.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::cli {
@@ -27,29 +28,9 @@ using ::testing::StartsWith;
 
 namespace fs = std::filesystem;
 
-fs::path real_sf_bin() { return ambrel::testing::real_sf_dir() / "node_modules" / ".bin"; }
+using ambrel::testing::real_sf_bin;
 
-// A private HOME (the CLI keeps its state and auth files there) and the pinned CLI first on PATH, so
-// the resolver finds it as it would find a user's installation.
-class RealSf : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!fs::exists(real_sf_bin() / "sf")) {
-            GTEST_SKIP() << "the real Salesforce CLI is not installed (run scripts/install-real-sf)";
-        }
-        const char* path = std::getenv("PATH");
-        home_.emplace("HOME", home_dir_.path().string());
-        path_.emplace("PATH", real_sf_bin().string() + (path != nullptr ? std::string(":") + path : std::string()));
-        gateway_.emplace(SfCliExecutableResolver::for_this_process().resolve(),
-                         std::make_unique<DefaultProcessRunner>());
-    }
-
-    ambrel::testing::TempDir home_dir_;
-    std::optional<ScopedVariable> home_;
-    std::optional<ScopedVariable> path_;
-    std::optional<SfCliGateway> gateway_;
-    domain::NeverCancelled never_;
-};
+using RealSf = ambrel::testing::RealSfTest;
 
 TEST_F(RealSf, IsFoundThroughPathAndPassesTheVersionCheck) {
     EXPECT_EQ(gateway_->executable(), (real_sf_bin() / "sf").string());
