@@ -56,11 +56,11 @@ TEST(DataObjects, ColumnsThatTheTableTies) {
 
     const auto& option = DATA_OBJECTS[*data_object_index("ProductSellingModelOption")];
     EXPECT_EQ(option.key.composite_label(), "Product2Id + ProductSellingModelId");
-    const auto& rec_type = DATA_OBJECTS[*data_object_index("ProductSpecificationRecType")];
-    EXPECT_EQ(rec_type.key.composite_label(), "ProductSpecificationType + RecordTypeId");
-    EXPECT_EQ(rec_type.plural_label, "Product Specification Record Types");
-    const auto& spec_type = DATA_OBJECTS[*data_object_index("ProductSpecificationType")];
-    EXPECT_EQ(spec_type.key.composite_label(), "DeveloperName");
+    const auto& record_type_row = DATA_OBJECTS[*data_object_index("ProductSpecificationRecType")];
+    EXPECT_EQ(record_type_row.key.composite_label(), "ProductSpecificationType + RecordTypeId");
+    EXPECT_EQ(record_type_row.plural_label, "Product Specification Record Types");
+    const auto& product_type_row = DATA_OBJECTS[*data_object_index("ProductSpecificationType")];
+    EXPECT_EQ(product_type_row.key.composite_label(), "DeveloperName");
 
     const auto& category = DATA_OBJECTS[*data_object_index("AttributeCategory")];
     EXPECT_EQ(std::get<KeyStrategy::Natural>(category.key.value).key_field, std::optional<std::string_view>("Code"));
