@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 const std::vector<std::string>& corpus() {
     static const std::vector<std::string> documents = [] {
         std::vector<std::pair<std::string, std::string>> found;
-        const fs::path root = fs::path(AMBREL_SHARED_DIR) / "corpus";
+        const fs::path root = fs::path(AMBREL_CORPUS_DIR);
         std::error_code ec;
         if (fs::is_directory(root, ec)) {
             for (const auto& entry : fs::recursive_directory_iterator(root, ec)) {

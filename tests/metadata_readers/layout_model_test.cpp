@@ -238,9 +238,9 @@ TEST(LayoutReader, OneBadDocumentFailsTheWholeRead) {
 }
 
 TEST(LayoutReader, ReadsAndModelsTheCorpusLayouts) {
-    const fs::path corpus = ambrel::testing::shared_dir() / "corpus";
+    const fs::path corpus = ambrel::testing::corpus_dir();
     std::error_code ec;
-    if (!fs::is_directory(corpus, ec)) GTEST_SKIP() << "no corpus under " << corpus;
+    ASSERT_TRUE(fs::is_directory(corpus, ec)) << "no corpus under " << corpus;
     std::size_t layouts_seen = 0;
     for (const auto& project : fs::directory_iterator(corpus)) {
         const fs::path source = project.path() / "force-app/main/default";

@@ -10,8 +10,8 @@ namespace ambrel::testing {
 
 // tests/ in the source tree (fixtures live below it).
 inline std::filesystem::path tests_dir() { return AMBREL_TESTS_DIR; }
-// The shared folder beside the repository (corpus, CLI reference); may be absent.
-inline std::filesystem::path shared_dir() { return AMBREL_SHARED_DIR; }
+// The metadata corpus kept in the repository: public SFDX projects, one folder each.
+inline std::filesystem::path corpus_dir() { return AMBREL_CORPUS_DIR; }
 // The folder holding the fake `sf` executable.
 inline std::filesystem::path fake_bin_dir() { return AMBREL_FAKE_BIN_DIR; }
 // The pinned real Salesforce CLI install (node_modules/.bin/sf below it once installed).
