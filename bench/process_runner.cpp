@@ -13,7 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "cli/process_runner.hpp"
+#include "process/process_runner.hpp"
 
 extern char** environ;
 
@@ -27,7 +27,7 @@ const std::vector<std::string>& git_version() {
 }
 
 void BM_ProcessRunnerGitVersion(benchmark::State& state) {
-    const ambrel::cli::DefaultProcessRunner runner;
+    const ambrel::process::DefaultProcessRunner runner;
     const ambrel::domain::NeverCancelled never;
     for (auto _ : state) {
         auto output = runner.run(git_version(), std::nullopt, std::chrono::seconds(60), never);

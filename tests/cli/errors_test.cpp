@@ -21,6 +21,28 @@ TEST(CliError, DisplayTexts) {
     EXPECT_TRUE(CliError::cancelled(kProcessCancelledBeforeStart).is_cancelled());
 }
 
+TEST(CliError, RunnerFailuresReadAsCliSentences) {
+    using process::ProcessError;
+    const std::error_code missing = std::make_error_code(std::errc::no_such_file_or_directory);
+    const struct {
+        ProcessError error;
+        std::string text;
+        bool cancelled;
+    } cases[] = {
+        {{ProcessError::Kind::CancelledBeforeStart, {}}, "Salesforce CLI process was cancelled before start", true},
+        {{ProcessError::Kind::Cancelled, {}}, "Salesforce CLI process was cancelled", true},
+        {{ProcessError::Kind::StartFailed, missing}, "Could not start Salesforce CLI process: No such file or directory",
+         false},
+        {{ProcessError::Kind::ReadFailed, missing}, "Could not read Salesforce CLI process output", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const CliError error = CliError::from_process(c.error);
+        EXPECT_EQ(error.message(), c.text);
+        EXPECT_EQ(error.is_cancelled(), c.cancelled);
+    }
+}
+
 TEST(CatalogError, ShowsAWrappedCliErrorAsItselfAndTellsCancellationApart) {
     const CatalogError wrapped = CliError::cancelled(kCommandCancelled);
     EXPECT_EQ(wrapped.message(), "Salesforce CLI command was cancelled");

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "cli/catalog_results.hpp"
-#include "cli/cli_test_support.hpp"
+#include "logging/log_sink.hpp"
+#include "support/doubles.hpp"
 #include "cli/gateway.hpp"
 #include "cli/prerequisite.hpp"
 #include "cli/resolver.hpp"
@@ -35,7 +36,7 @@ struct FakeHarness {
     }
     FakeSf fake;
     std::optional<ScopedFakeSf> installed;
-    std::shared_ptr<testing::CapturingWriter> writer = std::make_shared<testing::CapturingWriter>();
+    std::shared_ptr<ambrel::testing::CapturingLogWriter> writer = std::make_shared<ambrel::testing::CapturingLogWriter>();
     std::optional<SfCliGateway> gateway;
     domain::NeverCancelled never;
 };

@@ -3,16 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "cli/cli_test_support.hpp"
+#include "logging/log_sink.hpp"
+#include "support/doubles.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::cli {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::CapturingWriter;
-using testing::ScriptedRunner;
-using testing::SettableToken;
+using ambrel::testing::CapturingLogWriter;
+using ambrel::testing::ScriptedRunner;
+using ambrel::testing::TestToken;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -28,13 +29,13 @@ struct Harness {
         std::lock_guard lock(state->mutex);
         state->outcomes.push_back(std::move(outcome));
     }
-    std::vector<testing::RunnerCall> calls() const {
+    std::vector<ambrel::testing::RunnerCall> calls() const {
         std::lock_guard lock(state->mutex);
         return state->calls;
     }
 
     std::shared_ptr<ScriptedRunner::State> state = std::make_shared<ScriptedRunner::State>();
-    std::shared_ptr<CapturingWriter> writer = std::make_shared<CapturingWriter>();
+    std::shared_ptr<CapturingLogWriter> writer = std::make_shared<CapturingLogWriter>();
     std::shared_ptr<logging::LogSink> log;
     std::shared_ptr<CliCommandCache> cache = CliCommandCache::create();
     SfCliGateway gateway;
@@ -57,7 +58,11 @@ TEST(SfCliGateway, AppendsJsonOnceAndRunsTheExecutableWithTheCallersSettings) {
     EXPECT_FALSE(calls[0].working_directory);
     EXPECT_EQ(calls[1].arguments, (Args{"/opt/sf/bin/sf", "org", "list", "--json"}));
     EXPECT_EQ(calls[1].working_directory, std::filesystem::path("/work/p"));
-    EXPECT_EQ(calls[1].environment, (std::vector<EnvironmentPair>{{"SF_TEMP_SHOW_SECRETS", "false"}}));
+    // The fixed pairs first, then the caller's, which win on a clash.
+    EXPECT_EQ(calls[1].environment, (std::vector<EnvironmentPair>{{"SF_DISABLE_AUTOUPDATE", "1"},
+                                                                   {"SF_SKIP_NEW_VERSION_CHECK", "true"},
+                                                                   {"FORCE_COLOR", "0"},
+                                                                   {"SF_TEMP_SHOW_SECRETS", "false"}}));
 }
 
 TEST(SfCliGateway, ReturnsTheParsedAnswerWhateverItsStatus) {
@@ -173,7 +178,7 @@ TEST(SfCliGateway, OutputThatIsNotOneDocumentIsMalformedJsonWithItsPosition) {
 
 TEST(SfCliGateway, ATokenCancelledBeforeTheCallRunsAndLogsNothing) {
     Harness h;
-    SettableToken token;
+    TestToken token;
     token.cancel();
     auto result = h.gateway.execute_inner({"version"}, std::nullopt, 1s, token);
     ASSERT_FALSE(result);
@@ -203,7 +208,7 @@ TEST(SfCliGateway, ACancellationNoticedAfterTheRunFailsOnlyReadOnlyCommands) {
         SCOPED_TRACE(gateway::log_command(c.arguments));
         Harness h;
         h.cache->begin_operation(true);
-        SettableToken token;
+        TestToken token;
         h.state->during_run = [&] { token.cancel(); };
         h.script(ScriptedRunner::output(R"({"status":0,"result":{"id":"0Af"}})"));
         auto result = h.gateway.execute_inner(c.arguments, std::nullopt, 1s, token);
@@ -225,11 +230,12 @@ TEST(SfCliGateway, ACancellationNoticedAfterTheRunFailsOnlyReadOnlyCommands) {
     }
 }
 
-TEST(SfCliGateway, ARunnerFailureIsLoggedWithoutOutputAndReturnedUnchanged) {
+TEST(SfCliGateway, ARunnerFailureIsLoggedWithoutOutputAndReturnedInTheCliSentence) {
     Harness h;
     const CliError failure = CliError::process("Could not start Salesforce CLI process: No such file or directory",
                                                std::make_error_code(std::errc::no_such_file_or_directory));
-    h.script(std::unexpected(failure));
+    h.script(std::unexpected(process::ProcessError{process::ProcessError::Kind::StartFailed,
+                                                   std::make_error_code(std::errc::no_such_file_or_directory)}));
     auto result = h.gateway.execute_inner({"org", "list", "--target-org", "dh"}, std::nullopt, 1s, h.never);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), failure);
@@ -326,7 +332,7 @@ TEST(SfCliGateway, RawModeAcceptsBlankOutputAndReportsTheExitCode) {
 
 TEST(SfCliGateway, BuildersReplaceTheLogAndTheCache) {
     Harness h;
-    auto other_writer = std::make_shared<CapturingWriter>();
+    auto other_writer = std::make_shared<CapturingLogWriter>();
     auto other_cache = CliCommandCache::create();
     SfCliGateway gateway =
         SfCliGateway("sf", std::make_unique<ScriptedRunner>(h.state))

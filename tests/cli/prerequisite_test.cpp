@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/cli_test_support.hpp"
+#include "support/doubles.hpp"
 #include "cli/gateway.hpp"
 
 namespace ambrel::cli {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::ScriptedRunner;
+using ambrel::testing::ScriptedRunner;
 
 constexpr std::string_view kNotStarted =
     "Salesforce CLI could not be started or did not return a valid version response.";
@@ -79,7 +79,8 @@ TEST(SfCliPrerequisiteChecker, JudgesTheAnswer) {
 TEST(SfCliPrerequisiteChecker, ACliThatCannotRunIsAPrerequisiteFailureWithItsCause) {
     Probe probe;
     const auto not_found = CliError::could_not_start(std::make_error_code(std::errc::no_such_file_or_directory));
-    auto outcome = probe.check(std::unexpected(not_found));
+    auto outcome = probe.check(std::unexpected(process::ProcessError{
+        process::ProcessError::Kind::StartFailed, std::make_error_code(std::errc::no_such_file_or_directory)}));
     ASSERT_FALSE(outcome);
     EXPECT_EQ(outcome.error(), CatalogError::prerequisite(std::string(kNotStarted), not_found));
 
@@ -95,7 +96,7 @@ TEST(SfCliPrerequisiteChecker, ACliThatCannotRunIsAPrerequisiteFailureWithItsCau
 
 TEST(SfCliPrerequisiteChecker, ACancellationStaysACancellation) {
     Probe probe;
-    auto outcome = probe.check(std::unexpected(CliError::cancelled(kProcessCancelled)));
+    auto outcome = probe.check(std::unexpected(process::ProcessError{process::ProcessError::Kind::Cancelled, {}}));
     ASSERT_FALSE(outcome);
     EXPECT_TRUE(outcome.error().is_cancelled());
     EXPECT_EQ(outcome.error().message(), "Salesforce CLI process was cancelled");

@@ -11,11 +11,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "cli/process_runner.hpp"
+#include "process/process_runner.hpp"
 #include "fakes/fake_sf.hpp"
 #include "support/test_paths.hpp"
 
-namespace ambrel::cli {
+namespace ambrel::process {
 namespace {
 
 using ambrel::testing::read_file;
@@ -159,4 +159,4 @@ TEST_F(FakeSfTest, WithoutAnyMatchingAnswerTheFakeFailsLoudly) {
 }
 
 }  // namespace
-}  // namespace ambrel::cli
+}  // namespace ambrel::process

@@ -1,4 +1,4 @@
-#include "cli/process_runner.hpp"
+#include "process/process_runner.hpp"
 
 #include <signal.h>
 #include <sys/types.h>
@@ -20,12 +20,14 @@
 
 #include "fakes/fake_sf.hpp"
 #include "support/programming_error.hpp"
+#include "support/doubles.hpp"
 #include "support/test_paths.hpp"
 
-namespace ambrel::cli {
+namespace ambrel::process {
 namespace {
 
 using ambrel::testing::ScopedVariable;
+using ambrel::testing::TestToken;
 
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
@@ -40,22 +42,6 @@ using Clock = std::chrono::steady_clock;
 
 // A generous bound: long enough for a slow sanitized build, far shorter than the children's sleeps.
 constexpr auto kPrompt = 5s;
-
-class FlagToken final : public domain::CancellationToken {
-public:
-    bool is_cancelled() const override { return flag.load(); }
-    std::atomic<bool> flag{false};
-};
-
-// Cancelled as soon as the condition holds (for example once the child has started).
-class WhenToken final : public domain::CancellationToken {
-public:
-    explicit WhenToken(std::function<bool()> condition) : condition_(std::move(condition)) {}
-    bool is_cancelled() const override { return condition_(); }
-
-private:
-    std::function<bool()> condition_;
-};
 
 // Running, not a zombie: an orphaned zombie waits for an init process that may never collect it.
 bool is_running(pid_t pid) {
@@ -87,7 +73,7 @@ pid_t read_pid(const std::filesystem::path& file) {
 class ProcessRunnerTest : public ::testing::Test {
 protected:
     // Runs the fake sf with the given answer for every call.
-    std::expected<ProcessOutput, CliError> run_fake(
+    std::expected<ProcessOutput, ProcessError> run_fake(
         const Answer& answer, std::vector<std::string> args = {"probe"},
         std::chrono::milliseconds timeout = 30s, const domain::CancellationToken* token = nullptr,
         std::vector<EnvironmentPair> extra = {},
@@ -192,15 +178,15 @@ TEST_F(ProcessRunnerTest, ArgumentsPassUnchangedWithoutAShell) {
     EXPECT_EQ(only_call().args, args);
 }
 
-TEST_F(ProcessRunnerTest, FixedVariablesOverrideTheInheritedOnes) {
+TEST_F(ProcessRunnerTest, TheInheritedEnvironmentPassesUnchanged) {
     const ScopedVariable force_color("FORCE_COLOR", "1");
     const ScopedVariable inherited("SF_INHERITED_MARK", "kept");
     ASSERT_TRUE(run_fake(Answer()).has_value());
     const auto env = only_call().env;
-    EXPECT_EQ(env.at("SF_DISABLE_AUTOUPDATE"), "1");
-    EXPECT_EQ(env.at("SF_SKIP_NEW_VERSION_CHECK"), "true");
-    EXPECT_EQ(env.at("FORCE_COLOR"), "0");
+    // The runner adds nothing of its own: the gateways choose their children's variables.
+    EXPECT_EQ(env.at("FORCE_COLOR"), "1");
     EXPECT_EQ(env.at("SF_INHERITED_MARK"), "kept");
+    EXPECT_EQ(env.count("SF_DISABLE_AUTOUPDATE"), 0u);
 }
 
 TEST_F(ProcessRunnerTest, CallersPairsWinInTheirOrder) {
@@ -214,7 +200,6 @@ TEST_F(ProcessRunnerTest, CallersPairsWinInTheirOrder) {
     EXPECT_EQ(env.at("FORCE_COLOR"), "1");
     EXPECT_EQ(env.at("SF_WEB_OAUTH_SERVER_TIMEOUT"), "600000");
     EXPECT_EQ(env.at("SF_TEMP_SHOW_SECRETS"), "false");
-    EXPECT_EQ(env.at("SF_DISABLE_AUTOUPDATE"), "1");
 }
 
 TEST_F(ProcessRunnerTest, StartFailuresAreValues) {
@@ -226,11 +211,9 @@ TEST_F(ProcessRunnerTest, StartFailuresAreValues) {
     for (const auto& [argv, directory] : cases) {
         const auto output = runner_.run(argv, directory, 30s, never_);
         ASSERT_FALSE(output.has_value());
-        const auto* process = output.error().get_if<CliError::Process>();
-        ASSERT_NE(process, nullptr);
-        EXPECT_EQ(output.error().message(),
-                  "Could not start Salesforce CLI process: No such file or directory");
-        EXPECT_EQ(process->error, std::errc::no_such_file_or_directory);
+        EXPECT_EQ(output.error().kind, ProcessError::Kind::StartFailed);
+        EXPECT_FALSE(output.error().is_cancelled());
+        EXPECT_EQ(output.error().error, std::errc::no_such_file_or_directory);
     }
 }
 
@@ -244,26 +227,26 @@ TEST_F(ProcessRunnerTest, EmptyCommandIsAProgrammingError) {
 }
 
 TEST_F(ProcessRunnerTest, TokenCancelledBeforeStartStartsNothing) {
-    FlagToken token;
-    token.flag = true;
+    TestToken token;
+    token.cancel();
     const auto output = run_fake(Answer(), {"probe"}, 30s, &token);
     ASSERT_FALSE(output.has_value());
     EXPECT_TRUE(output.error().is_cancelled());
-    EXPECT_EQ(output.error().message(), "Salesforce CLI process was cancelled before start");
+    EXPECT_EQ(output.error().kind, ProcessError::Kind::CancelledBeforeStart);
     EXPECT_FALSE(std::filesystem::exists(fake_.record_file()));
 }
 
 TEST_F(ProcessRunnerTest, CancellationStopsTheWholeGroupPromptly) {
     const auto grandchild_pid = scratch_.path() / "grandchild.pid";
     // Cancelled once the child has written the grandchild's pid, i.e. while both are running.
-    const WhenToken token([&] { return std::filesystem::exists(grandchild_pid) && read_pid(grandchild_pid) > 0; });
+    const TestToken token([&] { return std::filesystem::exists(grandchild_pid) && read_pid(grandchild_pid) > 0; });
     const auto started = Clock::now();
     const auto output = run_fake(Answer().out("before\n").grandchild(20000, grandchild_pid).sleep_ms(20000),
                                  {"probe"}, 60s, &token);
     EXPECT_LT(Clock::now() - started, kPrompt);
     ASSERT_FALSE(output.has_value());
     EXPECT_TRUE(output.error().is_cancelled());
-    EXPECT_EQ(output.error().message(), "Salesforce CLI process was cancelled");
+    EXPECT_EQ(output.error().kind, ProcessError::Kind::Cancelled);
     EXPECT_FALSE(is_running(only_call().pid));
     EXPECT_FALSE(is_running(read_pid(grandchild_pid)));
 }
@@ -310,8 +293,8 @@ TEST_F(ProcessRunnerTest, ConcurrentChildrenDoNotInheritEachOthersDescriptors) {
     FakeSf long_fake;
     long_fake.write(Scenario().otherwise(Answer().out("long\n").sleep_ms(20000)));
     const auto long_record = long_fake.record_file();
-    FlagToken stop_long;
-    std::optional<std::expected<ProcessOutput, CliError>> long_result;
+    TestToken stop_long;
+    std::optional<std::expected<ProcessOutput, ProcessError>> long_result;
     std::thread long_run([&] {
         long_result = runner_.run_with_env({testing::fake_sf::executable().string(), "long"}, std::nullopt,
                                            60s, stop_long, long_fake.environment());
@@ -325,7 +308,7 @@ TEST_F(ProcessRunnerTest, ConcurrentChildrenDoNotInheritEachOthersDescriptors) {
     const auto started = Clock::now();
     const auto short_output = run_fake(Answer().out("short\n"));
     const auto short_elapsed = Clock::now() - started;
-    stop_long.flag = true;
+    stop_long.cancel();
     long_run.join();
 
     ASSERT_TRUE(short_output.has_value()) << short_output.error().message();
@@ -348,7 +331,7 @@ TEST_F(ProcessRunnerTest, ConcurrentChildrenDoNotInheritEachOthersDescriptors) {
 
 TEST_F(ProcessRunnerTest, ParallelRunsKeepTheirOwnOutputs) {
     std::vector<std::thread> threads;
-    std::vector<std::optional<std::expected<ProcessOutput, CliError>>> results(4);
+    std::vector<std::optional<std::expected<ProcessOutput, ProcessError>>> results(4);
     fake_.write(Scenario().otherwise(Answer().out("${arg:--id}\n").out_repeat(3000)));
     for (std::size_t i = 0; i < results.size(); ++i) {
         threads.emplace_back([&, i] {
@@ -367,4 +350,4 @@ TEST_F(ProcessRunnerTest, ParallelRunsKeepTheirOwnOutputs) {
 }
 
 }  // namespace
-}  // namespace ambrel::cli
+}  // namespace ambrel::process

@@ -15,7 +15,7 @@
 #include "cli/describe.hpp"
 #include "cli/gateway.hpp"
 #include "cli/login.hpp"
-#include "cli/process_runner.hpp"
+#include "process/process_runner.hpp"
 #include "cli/record_keys.hpp"
 #include "cli/schema_catalog.hpp"
 #include "domain/cancellation.hpp"

@@ -8,7 +8,7 @@
 
 #include "cli/catalogs/org_catalog.hpp"
 #include "cli/gateway.hpp"
-#include "cli/process_runner.hpp"
+#include "process/process_runner.hpp"
 #include "cli/rest.hpp"
 #include "domain/cancellation.hpp"
 #include "real_sf/real_sf_fixture.hpp"

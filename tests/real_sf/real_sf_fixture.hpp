@@ -13,7 +13,7 @@
 #include <string>
 
 #include "cli/gateway.hpp"
-#include "cli/process_runner.hpp"
+#include "process/process_runner.hpp"
 #include "cli/resolver.hpp"
 #include "domain/cancellation.hpp"
 #include "support/test_paths.hpp"
@@ -26,7 +26,7 @@ class RealSfTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!std::filesystem::exists(real_sf_bin() / "sf")) {
-            GTEST_SKIP() << "the real Salesforce CLI is not installed (run scripts/install-real-sf)";
+            AMBREL_SKIP_UNLESS_CI("the real Salesforce CLI is not installed (run scripts/install-real-sf)");
         }
         const char* path = std::getenv("PATH");
         home_.emplace("HOME", home_dir_.path().string());

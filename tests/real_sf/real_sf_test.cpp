@@ -1,4 +1,4 @@
-// The gateway against the pinned real Salesforce CLI (tests/real-sf, installed by scripts/test). It
+// The gateway against the pinned real Salesforce CLI (tools/sf-cli, installed by scripts/test). It
 // works offline for the version, an empty org list and errors raised before any network call. Each
 // call costs about a second of Node.js start-up, so the suite runs as few as it can.
 

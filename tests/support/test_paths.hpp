@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,6 +17,23 @@ inline std::filesystem::path corpus_dir() { return AMBREL_CORPUS_DIR; }
 inline std::filesystem::path fake_bin_dir() { return AMBREL_FAKE_BIN_DIR; }
 // The pinned real Salesforce CLI install (node_modules/.bin/sf below it once installed).
 inline std::filesystem::path real_sf_dir() { return AMBREL_REAL_SF_DIR; }
+
+// True when the tests run under CI (the variable CI is set and not empty): there a missing tool or
+// missing data is an install fault to show, not a reason to skip.
+inline bool under_ci() {
+    const char* value = std::getenv("CI");
+    return value != nullptr && *value != '\0';
+}
+
+// Skips the test for a missing tool or missing data, except under CI, where the test fails.
+#define AMBREL_SKIP_UNLESS_CI(reason)                      \
+    do {                                                    \
+        if (::ambrel::testing::under_ci()) {                \
+            FAIL() << "missing under CI: " << (reason);     \
+        } else {                                            \
+            GTEST_SKIP() << (reason);                       \
+        }                                                   \
+    } while (false)
 
 // A private temporary directory, removed with everything in it when the object goes away.
 class TempDir {

@@ -8,6 +8,21 @@ CliError CliError::could_not_start(std::error_code error) {
     return Process{fmt::format("Could not start Salesforce CLI process: {}", error.message()), error};
 }
 
+CliError CliError::from_process(const process::ProcessError& error) {
+    using Kind = process::ProcessError::Kind;
+    switch (error.kind) {
+        case Kind::CancelledBeforeStart:
+            return cancelled(kProcessCancelledBeforeStart);
+        case Kind::Cancelled:
+            return cancelled(kProcessCancelled);
+        case Kind::StartFailed:
+            return could_not_start(error.error);
+        case Kind::ReadFailed:
+            return process(kCouldNotReadProcessOutput, error.error);
+    }
+    return could_not_start(error.error);
+}
+
 std::string CliError::message() const {
     struct Visitor {
         std::string operator()(const Cancelled& value) const { return value.message; }

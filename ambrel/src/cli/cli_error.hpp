@@ -10,6 +10,8 @@
 #include <system_error>
 #include <variant>
 
+#include "process/process_runner.hpp"
+
 namespace ambrel::cli {
 
 // The fixed sentences of the cancelled and process variants.
@@ -66,6 +68,10 @@ public:
     }
     // "Could not start Salesforce CLI process: {}" with the operating system's text of the error.
     static CliError could_not_start(std::error_code error);
+    // The runner's failure in the CLI's own sentences: "Salesforce CLI process was cancelled before
+    // start", "Salesforce CLI process was cancelled", "Could not start Salesforce CLI process: {}" or
+    // "Could not read Salesforce CLI process output".
+    static CliError from_process(const process::ProcessError& error);
 
     bool is_cancelled() const noexcept { return std::holds_alternative<Cancelled>(variant_); }
     const Variant& variant() const noexcept { return variant_; }

@@ -125,8 +125,16 @@ std::expected<SfCliGateway::Finished, CliError> SfCliGateway::run_logged(
         argv.emplace_back("--json");
     }
 
+    std::vector<EnvironmentPair> child_environment;
+    child_environment.reserve(std::size(kFixedEnvironment) + environment.size());
+    for (const auto& [name, value] : kFixedEnvironment) child_environment.emplace_back(name, value);
+    child_environment.insert(child_environment.end(), environment.begin(), environment.end());
+
     const auto started = std::chrono::steady_clock::now();
-    auto output = runner_->run_with_env(argv, working_directory, timeout, token, environment);
+    auto ran = runner_->run_with_env(argv, working_directory, timeout, token, child_environment);
+    std::expected<ProcessOutput, CliError> output =
+        ran ? std::expected<ProcessOutput, CliError>(std::move(*ran))
+            : std::unexpected(CliError::from_process(ran.error()));
     const auto duration = std::chrono::steady_clock::now() - started;
 
     // REST requests log no arguments at all: their paths and bodies name records.

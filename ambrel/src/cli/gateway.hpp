@@ -21,15 +21,28 @@
 #include "cli/cache.hpp"
 #include "cli/cli_error.hpp"
 #include "cli/cli_result.hpp"
-#include "cli/process_runner.hpp"
 #include "cli/redaction.hpp"
 #include "domain/cancellation.hpp"
+#include "process/process_runner.hpp"
 
 namespace ambrel::logging {
 class LogSink;
 }
 
 namespace ambrel::cli {
+
+using process::DefaultProcessRunner;
+using process::EnvironmentPair;
+using process::ProcessOutput;
+using process::ProcessRunner;
+
+// Variables every `sf` child gets on top of the inherited environment, before the caller's pairs
+// (which win on a clash): no self-update, no version nag, and no colour in output that must parse.
+inline constexpr std::pair<std::string_view, std::string_view> kFixedEnvironment[] = {
+    {"SF_DISABLE_AUTOUPDATE", "1"},
+    {"SF_SKIP_NEW_VERSION_CHECK", "true"},
+    {"FORCE_COLOR", "0"},
+};
 
 class SfCliGateway {
 public:

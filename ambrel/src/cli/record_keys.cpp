@@ -1,14 +1,8 @@
 #include "cli/record_keys.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <fstream>
 #include <iterator>
 #include <limits>
-#include <sstream>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -18,6 +12,7 @@
 #include "cli/gateway.hpp"
 #include "cli/schema_catalog.hpp"
 #include "data/key_fill.hpp"
+#include "platform_fs/files.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::cli {
@@ -38,33 +33,6 @@ CatalogError invalid(std::string_view detail) {
 
 bool safe_names(std::initializer_list<std::string_view> names) {
     return std::ranges::all_of(names, [](std::string_view name) { return schema_catalog::is_safe_object_name(name); });
-}
-
-// Replaces the file's contents; the file is private to this user.
-bool write_file(const std::filesystem::path& file, std::string_view bytes) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    bool ok = true;
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return ::close(fd) == 0 && ok;
-}
-
-std::optional<std::string> read_file(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return std::move(content).str();
 }
 
 }  // namespace
@@ -229,7 +197,7 @@ KeyFillResult RecordKeyCatalog::fill_keys(std::string_view alias, std::string_vi
     std::filesystem::create_directories(work_directory, error);
     if (error) return {KeyFillResult::Failed{record_keys::fill_failure(object, kCsvFailure)}};
     const std::filesystem::path csv_file = work_directory / fmt::format("{}-keys.csv", object);
-    if (!write_file(csv_file, *csv)) return {KeyFillResult::Failed{record_keys::fill_failure(object, kCsvFailure)}};
+    if (platform_fs::files::replace_durably(csv_file, *csv, 0600)) return {KeyFillResult::Failed{record_keys::fill_failure(object, kCsvFailure)}};
 
     auto answer = gateway_->execute_inner(
         record_keys::upsert_arguments(alias, object, text::decode_lossy(csv_file.string())), work_directory,
@@ -267,7 +235,8 @@ std::vector<std::string> RecordKeyCatalog::failed_record_reasons(std::string_vie
                                           query_timeout_, token);
     // Only the file the command leaves behind counts, not its answer.
     if (!answer) return {};
-    const auto content = read_file(work_directory / fmt::format("{}-failed-records.csv", job_id));
+    const auto content =
+        platform_fs::files::read_regular_file(work_directory / fmt::format("{}-failed-records.csv", job_id));
     if (!content) return {};
 
     const std::vector<std::string> records = record_keys::split_csv_records(*content);

@@ -1,9 +1,5 @@
 #include "cli/rest.hpp"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <utility>
@@ -14,6 +10,7 @@
 #include "cli/catalog_results.hpp"
 #include "git/sanitize.hpp"
 #include "logging/log_sink.hpp"
+#include "platform_fs/files.hpp"
 #include "support/programming_error.hpp"
 #include "text/text.hpp"
 
@@ -109,38 +106,6 @@ std::optional<std::pair<std::string_view, std::string_view>> header_of(std::stri
     if (!value.empty() && value.front() != ' ') return std::nullopt;
     if (!value.empty()) value.remove_prefix(1);
     return std::pair{line.substr(0, colon), value};
-}
-
-// The folder of one request body in the system's temporary folder, private to this user.
-std::expected<std::filesystem::path, std::error_code> make_body_folder() {
-    std::error_code error;
-    std::filesystem::path parent = std::filesystem::temp_directory_path(error);
-    if (error) return std::unexpected(error);
-    std::string pattern = (parent / (std::string(kBodyDirectoryPrefix) + "XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) return std::unexpected(std::error_code(errno, std::generic_category()));
-    return std::filesystem::path(pattern);
-}
-
-std::error_code write_new_file(const std::filesystem::path& file, std::string_view bytes) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return {errno, std::generic_category()};
-    std::error_code error;
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = {errno, std::generic_category()};
-            break;
-        }
-        if (n == 0) {
-            error = std::make_error_code(std::errc::io_error);
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && !error) error = {errno, std::generic_category()};
-    return error;
 }
 
 void require_alias(std::string_view alias) {
@@ -322,21 +287,17 @@ std::expected<RestResponse, CatalogError> SfRestChannel::delete_composite(
 std::expected<RestResponse, CatalogError> SfRestChannel::send(std::string_view alias, std::string_view path,
                                                               RestMethod method, std::string_view body,
                                                               const domain::CancellationToken& token) const {
-    auto folder = rest::make_body_folder();
+    // The body folder lies in the system's temporary folder, private to this user.
+    auto folder = platform_fs::files::PrivateTempDir::create(rest::kBodyDirectoryPrefix);
     if (!folder) return std::unexpected(rest::body_file_refusal(path, folder.error().message()));
+    const std::filesystem::path folder_path = folder->path();
 
-    const std::filesystem::path file = *folder / rest::kBodyFileName;
-    auto drop_folder = [&] {
-        std::error_code ignored;
-        std::filesystem::remove_all(*folder, ignored);
-    };
-    if (std::error_code error = rest::write_new_file(file, body)) {
-        drop_folder();
+    const std::filesystem::path file = folder_path / rest::kBodyFileName;
+    if (std::error_code error = platform_fs::files::write_new_private_file(file, body)) {
         return std::unexpected(rest::body_file_refusal(path, error.message()));
     }
     const std::string file_text = file.string();
     if (!text::is_valid_utf8(file_text)) {
-        drop_folder();
         return std::unexpected(rest::body_file_refusal(path, "the temporary path is not valid UTF-8"));
     }
 
@@ -344,9 +305,8 @@ std::expected<RestResponse, CatalogError> SfRestChannel::send(std::string_view a
                         "--body", "@" + file_text, "--include", "--target-org", std::string(alias)},
                        path, token);
 
-    std::error_code removal_error;
-    std::filesystem::remove_all(*folder, removal_error);
-    return rest::settle_body_request(std::move(outcome), *folder, removal_error, path, *gateway_);
+    const std::error_code removal_error = folder->remove();
+    return rest::settle_body_request(std::move(outcome), folder_path, removal_error, path, *gateway_);
 }
 
 }  // namespace ambrel::cli

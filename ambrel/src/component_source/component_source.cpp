@@ -1,9 +1,5 @@
 #include "component_source/component_source.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
@@ -13,6 +9,7 @@
 
 #include "metadata_types/name_rules.hpp"
 #include "metadata_types/type_descriptor.hpp"
+#include "platform_fs/files.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::component_source {
@@ -32,31 +29,11 @@ bool is_safe(std::string_view path) { return metadata_types::is_safe_relative_pa
 // project cannot stall the request; `follow_links` is false for files inside the projects, whose
 // links must not lead the viewer out of them.
 std::optional<std::string> read_text_file(const fs::path& path, bool follow_links) {
-    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-    if (!follow_links) flags |= O_NOFOLLOW;
-    const int fd = ::open(path.c_str(), flags);
-    if (fd < 0) return std::nullopt;
-    std::optional<std::string> result;
-    struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        std::string bytes;
-        bytes.reserve(static_cast<std::size_t>(status.st_size));
-        char buffer[65536];
-        bool failed = false;
-        while (true) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                failed = true;
-                break;
-            }
-            if (got == 0) break;
-            bytes.append(buffer, static_cast<std::size_t>(got));
-        }
-        if (!failed && text::is_valid_utf8(bytes)) result = std::move(bytes);
-    }
-    ::close(fd);
-    return result;
+    auto bytes = platform_fs::files::read_regular_file(
+        path, std::nullopt,
+        follow_links ? platform_fs::files::LinkPolicy::Followed : platform_fs::files::LinkPolicy::NotFollowed);
+    if (!bytes || !text::is_valid_utf8(*bytes)) return std::nullopt;
+    return std::move(*bytes);
 }
 
 fs::path source_folder_of(const fs::path& project_root) { return project_root / kProjectSourceFolder; }

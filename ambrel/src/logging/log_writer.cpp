@@ -16,6 +16,7 @@
 #include <fmt/format.h>
 
 #include "json/json.hpp"
+#include "platform_fs/files.hpp"
 #include "platform_fs/unix.hpp"
 #include "text/text.hpp"
 
@@ -196,19 +197,13 @@ bool JsonlFileWriter::open_file_locked() {
         }
         (void)platform_fs::unix::create_private_directory(parent);
     }
-    // Without blocking: a FIFO planted at the log path would otherwise hold the session until some
-    // reader opened it. Anything but a regular file ends logging.
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    // Anything but a regular file at the log path (a FIFO, a link) ends logging.
+    auto opened = platform_fs::files::open_private_append(path_);
+    if (!opened) {
         disable_locked();
         return false;
     }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        disable_locked();
-        return false;
-    }
+    const int fd = opened->release();
     state_.fd = fd;
     if (!parent.empty()) prune_older_logs();
     return true;

@@ -1,9 +1,5 @@
 #include "metadata/layout_model.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -13,6 +9,7 @@
 #include <re2/re2.h>
 
 #include "metadata/namespace_policy.hpp"
+#include "platform_fs/files.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::metadata {
@@ -49,38 +46,11 @@ RelatedListItem parse_related_list(const LayoutDocument& document, const LayoutC
     return item;
 }
 
-// The whole file, read through a close-on-exec descriptor. The entry was a regular file when the
-// folder was listed; opening it without following a link and without blocking, and checking it
-// again, keeps an entry swapped meanwhile for a link or a FIFO from leading the read astray.
+// The entry was a regular file when the folder was listed; opening it without following a link and
+// without blocking, and checking it again, keeps an entry swapped meanwhile for a link or a FIFO from
+// leading the read astray.
 std::expected<std::string, std::error_code> read_file(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return std::unexpected(std::error_code(errno, std::generic_category()));
-    std::string bytes;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        const std::error_code error(errno, std::generic_category());
-        ::close(fd);
-        return std::unexpected(error);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::unexpected(std::make_error_code(std::errc::invalid_argument));
-    }
-    if (info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char chunk[65536];
-    while (true) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const std::error_code error(errno, std::generic_category());
-            ::close(fd);
-            return std::unexpected(error);
-        }
-        if (n == 0) break;
-        bytes.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
+    return platform_fs::files::read_regular_file(path);
 }
 
 }  // namespace

@@ -16,11 +16,12 @@
 #include <gtest/gtest.h>
 
 #include "cli/gateway.hpp"
-#include "cli/process_runner.hpp"
+#include "process/process_runner.hpp"
 #include "domain/cancellation.hpp"
 #include "fakes/fake_sf.hpp"
 #include "logging/log_sink.hpp"
 #include "logging/log_writer.hpp"
+#include "support/doubles.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::catalogs_test {
@@ -58,43 +59,19 @@ inline fake::Answer query_answer(std::string_view records, long long total_size,
                               ",\"done\":" + (done ? "true" : "false") + "},\"warnings\":[]}");
 }
 
-class FlagToken final : public domain::CancellationToken {
-public:
-    bool is_cancelled() const override { return cancelled.load(); }
-    std::atomic<bool> cancelled{false};
-};
-
-// Keeps every line the session log writes.
-class MemoryLogWriter final : public logging::LogWriter {
-public:
-    void write_line(std::string_view line) override {
-        std::lock_guard lock(mutex_);
-        lines_.emplace_back(line);
-    }
-    std::optional<std::filesystem::path> path() const override { return std::nullopt; }
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
 // One fake `sf` and a gateway over it, with a session log kept in memory.
 class FakeCliTest : public ::testing::Test {
 protected:
     FakeCliTest()
         : installed_(fake_, false),
-          log_writer_(std::make_shared<MemoryLogWriter>()),
+          log_writer_(std::make_shared<ambrel::testing::CapturingLogWriter>()),
           gateway_(fake::executable().string(), std::make_unique<cli::DefaultProcessRunner>(),
                    logging::LogSink::create(log_writer_, logging::LogLevel::Detailed),
                    cli::CliCommandCache::create()) {}
 
     void scenario(const fake::Scenario& scenario) { fake_.write(scenario); }
     std::vector<fake::RecordedCall> calls() const { return fake_.calls(); }
-    std::vector<std::string> log_lines() const { return log_writer_->lines(); }
+    std::vector<std::string> log_lines() const { return log_writer_->raw_lines(); }
     std::string all_log() const {
         std::string all;
         for (const auto& line : log_lines()) all += line + "\n";
@@ -103,9 +80,9 @@ protected:
 
     fake::FakeSf fake_;
     fake::ScopedFakeSf installed_;
-    std::shared_ptr<MemoryLogWriter> log_writer_;
+    std::shared_ptr<ambrel::testing::CapturingLogWriter> log_writer_;
     cli::SfCliGateway gateway_;
-    FlagToken token_;
+    ambrel::testing::TestToken token_;
 };
 
 }  // namespace ambrel::catalogs_test

@@ -7,14 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/cli_test_support.hpp"
+#include "support/doubles.hpp"
 
 namespace ambrel::concurrency {
 namespace {
 
 using cli::CatalogError;
 using cli::CliError;
-using cli::testing::SettableToken;
+using ambrel::testing::TestToken;
 
 constexpr std::string_view kLabel = "dependency query";
 
@@ -28,7 +28,7 @@ void wait_for_stop(const domain::CancellationToken& token) {
 }
 
 TEST(RunBounded, AnEmptyListReturnsAtOnceEvenWhenCancelled) {
-    SettableToken token;
+    TestToken token;
     token.cancel();
     bool called = false;
     auto result = run_bounded(std::vector<int>{}, 4, kLabel, token, [&](int, const domain::CancellationToken&) {
@@ -41,7 +41,7 @@ TEST(RunBounded, AnEmptyListReturnsAtOnceEvenWhenCancelled) {
 }
 
 TEST(RunBounded, ACancelledTokenStartsNothing) {
-    SettableToken token;
+    TestToken token;
     token.cancel();
     std::atomic<int> calls = 0;
     auto result = run_bounded(std::vector<int>{1, 2}, 4, kLabel, token,
@@ -120,7 +120,7 @@ TEST(RunBounded, AKnockOnCancellationNeverDisplacesARealFailure) {
 }
 
 TEST(RunBounded, ACallerCancellationDropsTheItemsNotYetStarted) {
-    SettableToken token;
+    TestToken token;
     std::vector<int> seen;
     auto result = run_bounded(std::vector<int>{0, 1, 2, 3}, 1, kLabel, token,
                               [&](int item, const domain::CancellationToken&) {

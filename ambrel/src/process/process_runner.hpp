@@ -4,7 +4,8 @@
 // in a process group of its own, captures its standard output and standard error, and ends when the
 // program exits, when the time-out elapses (the whole group is stopped and the output so far comes
 // back with `timed_out` set) or when the token reports cancellation (the group is stopped and the run
-// fails). The runner does not parse, log or retry.
+// fails). The runner does not parse, log or retry, and knows nothing of the programs it runs: the
+// gateways add their own environment pairs and turn a `ProcessError` into their own sentences.
 
 #include <chrono>
 #include <cstddef>
@@ -14,13 +15,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
-#include "cli/cli_error.hpp"
 #include "domain/cancellation.hpp"
 
-namespace ambrel::cli {
+namespace ambrel::process {
 
 // The result of a run that reached an end. Captured bytes are decoded as lossy UTF-8 (each invalid
 // sequence becomes U+FFFD).
@@ -39,12 +40,27 @@ struct ProcessOutput {
 // One extra environment variable of a child: (name, value).
 using EnvironmentPair = std::pair<std::string, std::string>;
 
-// Variables every child gets on top of the inherited environment, before the caller's pairs (which
-// win on a clash): no self-update, no version nag, and no colour in output that must parse.
-inline constexpr std::pair<std::string_view, std::string_view> kFixedEnvironment[] = {
-    {"SF_DISABLE_AUTOUPDATE", "1"},
-    {"SF_SKIP_NEW_VERSION_CHECK", "true"},
-    {"FORCE_COLOR", "0"},
+// Why a run gave no output.
+struct ProcessError {
+    enum class Kind {
+        // The token was cancelled before anything started.
+        CancelledBeforeStart,
+        // The token was cancelled while the child ran; its group was stopped.
+        Cancelled,
+        // The pipes could not be made or the program could not be started.
+        StartFailed,
+        // The child's state or output could not be read.
+        ReadFailed,
+    };
+    Kind kind = Kind::StartFailed;
+    // The operating system's error for StartFailed and ReadFailed.
+    std::error_code error;
+
+    bool is_cancelled() const noexcept { return kind == Kind::CancelledBeforeStart || kind == Kind::Cancelled; }
+    // A plain description for diagnostics; gateways show their own sentences.
+    std::string message() const;
+
+    friend bool operator==(const ProcessError&, const ProcessError&) = default;
 };
 
 // Runs one program to completion. Implementations are immutable and safe to use from several threads
@@ -53,23 +69,22 @@ inline constexpr std::pair<std::string_view, std::string_view> kFixedEnvironment
 // `arguments` holds the program first, then its arguments (an argv vector: no shell; a program
 // without '/' is looked up in PATH). An empty vector is a programming error. `working_directory`
 // absent means the server's own. The time-out is measured from the start of the child. Standard
-// input is the null device.
+// input is the null device. The child inherits the server's environment with the caller's pairs set
+// on top, in their order (a later pair wins).
 //
-// Failures: `CliError::Cancelled` ("Salesforce CLI process was cancelled before start" when the token
-// is already cancelled, nothing started; "Salesforce CLI process was cancelled" when it was cancelled
-// while the child ran, the group stopped) and `CliError::Process` ("Could not start Salesforce CLI
-// process: {}" with the system's text, or "Could not read Salesforce CLI process output").
+// Failures: a `ProcessError` of kind CancelledBeforeStart (the token was already cancelled, nothing
+// started), Cancelled (cancelled while the child ran, the group stopped), StartFailed or ReadFailed.
 class ProcessRunner {
 public:
     virtual ~ProcessRunner() = default;
 
-    virtual std::expected<ProcessOutput, CliError> run(
+    virtual std::expected<ProcessOutput, ProcessError> run(
         const std::vector<std::string>& arguments,
         const std::optional<std::filesystem::path>& working_directory,
         std::chrono::milliseconds timeout, const domain::CancellationToken& token) const = 0;
 
-    // As `run`, with extra environment variables set after the fixed ones, in their order.
-    virtual std::expected<ProcessOutput, CliError> run_with_env(
+    // As `run`, with extra environment variables set on top of the inherited ones, in their order.
+    virtual std::expected<ProcessOutput, ProcessError> run_with_env(
         const std::vector<std::string>& arguments,
         const std::optional<std::filesystem::path>& working_directory,
         std::chrono::milliseconds timeout, const domain::CancellationToken& token,
@@ -98,19 +113,19 @@ public:
 
     std::optional<std::size_t> capture_limit() const noexcept { return capture_limit_; }
 
-    std::expected<ProcessOutput, CliError> run(
+    std::expected<ProcessOutput, ProcessError> run(
         const std::vector<std::string>& arguments,
         const std::optional<std::filesystem::path>& working_directory,
         std::chrono::milliseconds timeout, const domain::CancellationToken& token) const override;
 
-    std::expected<ProcessOutput, CliError> run_with_env(
+    std::expected<ProcessOutput, ProcessError> run_with_env(
         const std::vector<std::string>& arguments,
         const std::optional<std::filesystem::path>& working_directory,
         std::chrono::milliseconds timeout, const domain::CancellationToken& token,
         const std::vector<EnvironmentPair>& environment) const override;
 
 private:
-    std::expected<ProcessOutput, CliError> run_inner(
+    std::expected<ProcessOutput, ProcessError> run_inner(
         const std::vector<std::string>& arguments,
         const std::optional<std::filesystem::path>& working_directory,
         std::chrono::milliseconds timeout, const domain::CancellationToken& token,
@@ -119,4 +134,4 @@ private:
     std::optional<std::size_t> capture_limit_;
 };
 
-}  // namespace ambrel::cli
+}  // namespace ambrel::process

@@ -5,7 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "catalogs/catalog_test_support.hpp"
+#include "cli/catalog_test_support.hpp"
 #include "cli/describe.hpp"
 #include "cli/login.hpp"
 #include "support/programming_error.hpp"
@@ -198,7 +198,7 @@ TEST_F(LoginTest, ProcessTimeoutAndCancellation) {
     ASSERT_FALSE(slow);
     EXPECT_EQ(slow.error().message(), kTimedOut);
 
-    token_.cancelled = true;
+    token_.cancel();
     auto cancelled = login("fresh");
     ASSERT_FALSE(cancelled);
     EXPECT_EQ(cancelled.error().message(), "The org login was cancelled. You can close the browser tab it opened.");

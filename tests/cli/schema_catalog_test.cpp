@@ -6,7 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "catalogs/catalog_test_support.hpp"
+#include "cli/catalog_test_support.hpp"
 #include "cli/schema_catalog.hpp"
 
 namespace ambrel::catalogs_test {
@@ -192,7 +192,7 @@ TEST_F(SchemaCatalogTest, BlankUserAndCancellation) {
               "The org username is empty, so its object fields cannot be listed.");
     EXPECT_EQ(catalog().external_key_fields("", {"A__c"}, token_).error().message(),
               "The org username is empty, so its external key fields cannot be listed.");
-    token_.cancelled = true;
+    token_.cancel();
     EXPECT_TRUE(catalog().object_fields("dh", {"A__c"}, token_).error().is_cancelled());
     EXPECT_TRUE(calls().empty());
 }

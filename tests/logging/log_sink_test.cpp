@@ -11,39 +11,13 @@
 
 #include "json/json.hpp"
 #include "logging/log_sink.hpp"
+#include "support/doubles.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::logging {
 namespace {
 
-class CapturingWriter final : public LogWriter {
-public:
-    void write_line(std::string_view line) override {
-        std::lock_guard lock(mutex_);
-        lines_.emplace_back(line);
-    }
-    std::optional<std::filesystem::path> path() const override { return std::filesystem::path("/logs/x.jsonl"); }
-
-    std::vector<json::Object> objects() const {
-        std::lock_guard lock(mutex_);
-        std::vector<json::Object> result;
-        for (const std::string& line : lines_) {
-            EXPECT_EQ(line.find('\n'), std::string::npos);
-            auto parsed = json::parse(line);
-            EXPECT_TRUE(parsed) << line;
-            if (parsed) result.push_back(parsed->as_object());
-        }
-        return result;
-    }
-    std::size_t count() const {
-        std::lock_guard lock(mutex_);
-        return lines_.size();
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using CapturingWriter = ambrel::testing::CapturingLogWriter;
 
 std::vector<std::string> keys_of(const json::Object& object) {
     std::vector<std::string> keys;
@@ -55,7 +29,7 @@ std::string event_of(const json::Object& object) { return std::string(*json::get
 std::uint64_t op_of(const json::Object& object) { return *json::get_uint64(object, "op"); }
 
 struct Fixture {
-    std::shared_ptr<CapturingWriter> writer = std::make_shared<CapturingWriter>();
+    std::shared_ptr<CapturingWriter> writer = std::make_shared<CapturingWriter>(std::filesystem::path("/logs/x.jsonl"));
     std::shared_ptr<LogSink> sink;
     explicit Fixture(LogLevel level = LogLevel::Standard) : sink(LogSink::create(writer, level)) {}
 };
@@ -72,7 +46,7 @@ TEST(LogSink, BaseHoldsTheFourCommonMembers) {
 TEST(LogSink, SessionStartedLine) {
     Fixture f(LogLevel::Detailed);
     f.sink->session_started(41);
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(keys_of(lines[0]), (std::vector<std::string>{"localTime", "ts", "event", "op", "pid",
                                                            "protocolVersion", "level", "coreVersion"}));
@@ -139,7 +113,7 @@ TEST(LogSink, BeginningAnOperationClosesTheOpenOne) {
     f.sink->finish_operation();
     f.sink->finish_operation();
     f.sink->cancel_operation();
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(event_of(lines[0]), "operationStarted");
     EXPECT_EQ(keys_of(lines[0]), (std::vector<std::string>{"localTime", "ts", "event", "op", "kind"}));
@@ -158,7 +132,7 @@ TEST(LogSink, CancelClosesWithItsOwnEvent) {
     Fixture f;
     f.sink->begin_operation(3, "retrieve");
     f.sink->cancel_operation();
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(event_of(lines[1]), "operationCancelled");
     EXPECT_EQ(op_of(lines[1]), 3u);
@@ -173,7 +147,7 @@ TEST(LogSink, CliLineOfASuccessfulCommand) {
                       .stdout_bytes = 10,
                       .stderr_bytes = 0,
                       .argv = {"org", "list", "--json"}});
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(keys_of(lines[0]), (std::vector<std::string>{"localTime", "ts", "event", "op", "command", "durationMs",
                                                            "exitCode", "stdoutBytes", "stderrBytes", "outcome"}));
@@ -193,7 +167,7 @@ TEST(LogSink, CliLineOfAFailedCommandAtDetailedLevel) {
                       .timed_out = true,
                       .error = std::string(3000, 'e'),
                       .argv = {"project", "deploy"}});
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(keys_of(lines[0]),
               (std::vector<std::string>{"localTime", "ts", "event", "op", "command", "org", "durationMs", "exitCode",
@@ -212,7 +186,7 @@ TEST(LogSink, CommandsOutsideAnOperationCountNowhere) {
     f.sink->cli_call({.command = "sf org list", .duration = std::chrono::milliseconds(250)});
     f.sink->cli_call({.command = "sf org list", .duration = std::chrono::milliseconds(250)});
     f.sink->finish_operation();
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(op_of(lines[0]), 0u);
     EXPECT_EQ(op_of(lines[2]), 2u);
@@ -224,7 +198,7 @@ TEST(LogSink, FailureIsCutAndCarriesTheOperation) {
     Fixture f;
     f.sink->begin_operation(5, "deploy");
     f.sink->failure(std::string(5000, 'f'));
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(op_of(lines[1]), 5u);
     EXPECT_EQ(json::get_string(lines[1], "message")->size(), 2048u);
@@ -244,7 +218,7 @@ DeployOutcomeRecord outcome_with_failures(std::size_t components, std::size_t fl
 TEST(LogSink, DeployOutcomeAtDetailedLevelShowsFiftyFailedRows) {
     Fixture f(LogLevel::Detailed);
     f.sink->deploy_outcome(outcome_with_failures(60, 51));
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(json::get_array(lines[0], "failures")->size(), 50u);
     EXPECT_EQ(*json::get_uint64(lines[0], "omittedFailures"), 10u);
@@ -259,7 +233,7 @@ TEST(LogSink, DeployOutcomeAtDetailedLevelShowsFiftyFailedRows) {
 TEST(LogSink, DeployOutcomeAtStandardLevelHasNoRows) {
     Fixture f;
     f.sink->deploy_outcome(outcome_with_failures(60, 0));
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(keys_of(lines[0]), (std::vector<std::string>{"localTime", "ts", "event", "op", "deployMode", "total",
                                                            "succeeded", "failed", "notAttempted"}));
@@ -283,7 +257,7 @@ TEST(LogSink, DeployOutcomeWithEveryOptionalMember) {
         .failed_components = {{"T", "N", "ADD", "FAILED", std::string(3000, 'm')}},
     };
     f.sink->deploy_outcome(record);
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(keys_of(lines[0]),
               (std::vector<std::string>{"localTime", "ts", "event", "op", "deployMode", "total", "succeeded", "failed",
@@ -297,7 +271,7 @@ TEST(LogSink, DeployOutcomeWithEveryOptionalMember) {
 TEST(LogSink, DeployOutcomeWithoutFlsResultsHasNoFlsMembers) {
     Fixture f(LogLevel::Detailed);
     f.sink->deploy_outcome({.deploy_mode = "AllOrNothing"});
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 1u);
     for (const char* key : {"flsTotal", "flsFailed", "flsFailures", "omittedFlsFailures", "omittedFailures"}) {
         EXPECT_EQ(json::find(lines[0], key), nullptr) << key;
@@ -311,7 +285,7 @@ TEST(LogSink, TargetHealthEvents) {
     f.sink->target_health_fix({{"Product2", 3}, {"PricebookEntry", 1}, {"Product2", 7}}, 2);
     f.sink->target_health_decision("recheck", std::nullopt);
     f.sink->target_health_decision("fix", 4);
-    const auto lines = f.writer->objects();
+    const auto lines = f.writer->lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(keys_of(lines[0]), (std::vector<std::string>{"localTime", "ts", "event", "op", "unfixable", "duplicates",
                                                            "missingCatalogs", "dependents", "fixable"}));

@@ -6,7 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "catalogs/catalog_test_support.hpp"
+#include "cli/catalog_test_support.hpp"
 #include "cli/rest.hpp"
 #include "support/programming_error.hpp"
 
@@ -226,7 +226,7 @@ TEST_F(RestChannelTest, RefusalsBeforeAnythingRuns) {
 
 TEST_F(RestChannelTest, CancelledBeforeStartIsTheGatewaysCancellation) {
     scenario(fake::Scenario());
-    token_.cancelled = true;
+    token_.cancel();
     auto response = channel().get("dh", kRecordPath, token_);
     ASSERT_FALSE(response);
     EXPECT_TRUE(response.error().is_cancelled());

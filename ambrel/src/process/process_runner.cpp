@@ -1,4 +1,4 @@
-#include "cli/process_runner.hpp"
+#include "process/process_runner.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,13 +19,14 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform_fs/files.hpp"
 #include "support/programming_error.hpp"
 #include "support/thread.hpp"
 #include "text/text.hpp"
 
 extern char** environ;
 
-namespace ambrel::cli {
+namespace ambrel::process {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -46,33 +47,7 @@ constexpr std::string_view kStreamThreadName = "quillary-process-stream";
 
 std::error_code last_error() { return {errno, std::system_category()}; }
 
-// A file descriptor that is closed when it goes away.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-    void reset() noexcept {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
+using platform_fs::files::UniqueFd;
 
 struct Pipe {
     UniqueFd read_end;
@@ -124,10 +99,10 @@ public:
     // The text of one stream (0: standard output, 1: standard error), or the read error when one was
     // stored and the run is not abandoning the output. A stream still open was cut at the deadline:
     // what was read is the result and no error is reported.
-    std::expected<std::string, CliError> take(std::size_t index, bool abandoning) {
+    std::expected<std::string, ProcessError> take(std::size_t index, bool abandoning) {
         Stream& stream = streams_[index];
         if (!stream.fd && !abandoning && stream.failure) {
-            return std::unexpected(CliError::process(kCouldNotReadProcessOutput, *stream.failure));
+            return std::unexpected(ProcessError{ProcessError::Kind::ReadFailed, *stream.failure});
         }
         return text::decode_lossy(stream.buffer);
     }
@@ -206,7 +181,7 @@ private:
 
 // Once the child has ended: reads both pipes to their end, at most 500 ms (shared by both), then
 // standard output's text or error first, then standard error's.
-std::expected<ProcessOutput, CliError> collect(Captures& captures, std::int32_t exit_code,
+std::expected<ProcessOutput, ProcessError> collect(Captures& captures, std::int32_t exit_code,
                                                bool timed_out, bool abandoning) {
     const Clock::time_point deadline = Clock::now() + kCaptureDeadline;
     while (!captures.all_closed()) {
@@ -399,7 +374,7 @@ std::string_view name_of(std::string_view entry) {
     return entry.substr(0, std::min(entry.find('='), entry.size()));
 }
 
-// The inherited environment, then the fixed pairs, then the caller's; a later pair replaces an earlier
+// The inherited environment, then the caller's pairs; a later pair replaces an earlier
 // variable of the same name in place.
 std::vector<std::string> build_environment(const std::vector<EnvironmentPair>& extra) {
     std::vector<std::string> entries;
@@ -425,7 +400,6 @@ std::vector<std::string> build_environment(const std::vector<EnvironmentPair>& e
             entries.push_back(std::move(text));
         }
     };
-    for (const auto& [name, value] : kFixedEnvironment) set(name, value);
     for (const auto& [name, value] : extra) set(name, value);
     return entries;
 }
@@ -502,38 +476,52 @@ std::expected<pid_t, std::error_code> spawn_child(
 
 }  // namespace
 
-std::expected<ProcessOutput, CliError> DefaultProcessRunner::run(
+std::string ProcessError::message() const {
+    switch (kind) {
+        case Kind::CancelledBeforeStart:
+            return "the process was cancelled before start";
+        case Kind::Cancelled:
+            return "the process was cancelled";
+        case Kind::StartFailed:
+            return "could not start the process: " + error.message();
+        case Kind::ReadFailed:
+            return "could not read the process output: " + error.message();
+    }
+    return "could not start the process";
+}
+
+std::expected<ProcessOutput, ProcessError> DefaultProcessRunner::run(
     const std::vector<std::string>& arguments,
     const std::optional<std::filesystem::path>& working_directory, std::chrono::milliseconds timeout,
     const domain::CancellationToken& token) const {
     return run_inner(arguments, working_directory, timeout, token, {});
 }
 
-std::expected<ProcessOutput, CliError> DefaultProcessRunner::run_with_env(
+std::expected<ProcessOutput, ProcessError> DefaultProcessRunner::run_with_env(
     const std::vector<std::string>& arguments,
     const std::optional<std::filesystem::path>& working_directory, std::chrono::milliseconds timeout,
     const domain::CancellationToken& token, const std::vector<EnvironmentPair>& environment) const {
     return run_inner(arguments, working_directory, timeout, token, environment);
 }
 
-std::expected<ProcessOutput, CliError> DefaultProcessRunner::run_inner(
+std::expected<ProcessOutput, ProcessError> DefaultProcessRunner::run_inner(
     const std::vector<std::string>& arguments,
     const std::optional<std::filesystem::path>& working_directory, std::chrono::milliseconds timeout,
     const domain::CancellationToken& token, const std::vector<EnvironmentPair>& environment) const {
     check_inputs(arguments, environment);
-    if (token.is_cancelled()) return std::unexpected(CliError::cancelled(kProcessCancelledBeforeStart));
+    if (token.is_cancelled()) return std::unexpected(ProcessError{ProcessError::Kind::CancelledBeforeStart, {}});
 
     auto out_pipe = make_pipe();
-    if (!out_pipe) return std::unexpected(CliError::could_not_start(out_pipe.error()));
+    if (!out_pipe) return std::unexpected(ProcessError{ProcessError::Kind::StartFailed, out_pipe.error()});
     auto err_pipe = make_pipe();
-    if (!err_pipe) return std::unexpected(CliError::could_not_start(err_pipe.error()));
+    if (!err_pipe) return std::unexpected(ProcessError{ProcessError::Kind::StartFailed, err_pipe.error()});
 
     auto pid = spawn_child(arguments, working_directory, environment, out_pipe->write_end.get(),
                            err_pipe->write_end.get());
     // The child holds its own copies now; ours must go, or the pipes never reach end of stream.
     out_pipe->write_end.reset();
     err_pipe->write_end.reset();
-    if (!pid) return std::unexpected(CliError::could_not_start(pid.error()));
+    if (!pid) return std::unexpected(ProcessError{ProcessError::Kind::StartFailed, pid.error()});
     // Declared after the child: on every way out the pipes still open are handed to a drain thread
     // first, then a child that is still running is stopped.
     Child child(*pid);
@@ -545,13 +533,13 @@ std::expected<ProcessOutput, CliError> DefaultProcessRunner::run_inner(
             child.terminate_tree(&captures);
             (void)child.wait_blocking();
             (void)collect(captures, -1, false, true);
-            return std::unexpected(CliError::cancelled(kProcessCancelled));
+            return std::unexpected(ProcessError{ProcessError::Kind::Cancelled, {}});
         }
         auto exited = child.try_wait();
         if (!exited) {
             child.terminate_tree(&captures);
             (void)child.wait_blocking();
-            return std::unexpected(CliError::process(kCouldNotReadProcessOutput, exited.error()));
+            return std::unexpected(ProcessError{ProcessError::Kind::ReadFailed, exited.error()});
         }
         if (*exited) return collect(captures, exit_code_of(*child.status()), false, false);
         const auto elapsed = Clock::now() - start;
@@ -565,4 +553,4 @@ std::expected<ProcessOutput, CliError> DefaultProcessRunner::run_inner(
     }
 }
 
-}  // namespace ambrel::cli
+}  // namespace ambrel::process

@@ -8,7 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "catalogs/catalog_test_support.hpp"
+#include "cli/catalog_test_support.hpp"
 #include "cli/record_keys.hpp"
 
 namespace ambrel::catalogs_test {
@@ -194,7 +194,7 @@ TEST_F(RecordKeysTest, FailureMessagesWithoutJob) {
         EXPECT_EQ(catalog().fill_keys("dh", "Property__c", "Key__c", ids, work_.path(), token_),
                   (KeyFillResult{KeyFillResult::Failed{message}}));
     }
-    token_.cancelled = true;
+    token_.cancel();
     EXPECT_EQ(catalog().fill_keys("dh", "Property__c", "Key__c", ids, work_.path(), token_),
               (KeyFillResult{KeyFillResult::Cancelled{"Salesforce CLI command was cancelled before start"}}));
 }

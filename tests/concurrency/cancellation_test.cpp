@@ -6,19 +6,12 @@
 
 #include "concurrency/cancellation.hpp"
 #include "domain/cancellation.hpp"
+#include "support/doubles.hpp"
 
 namespace ambrel {
 namespace {
 
-class SwitchToken final : public domain::CancellationToken {
-public:
-    bool is_cancelled() const override {
-        ++polls;
-        return cancelled.load();
-    }
-    std::atomic<bool> cancelled{false};
-    mutable std::atomic<int> polls{0};
-};
+using ambrel::testing::TestToken;
 
 TEST(Cancellation, NeverCancelledIsNeverCancelled) {
     domain::NeverCancelled never;
@@ -39,23 +32,23 @@ TEST(Cancellation, JobOverNeverCancelledFollowsItsStopFlag) {
 }
 
 TEST(Cancellation, JobFollowsTheCallersToken) {
-    SwitchToken caller;
+    TestToken caller;
     concurrency::JobCancellation job(caller);
     EXPECT_FALSE(job.is_cancelled());
-    caller.cancelled = true;
+    caller.set(true);
     EXPECT_TRUE(job.is_cancelled());
     EXPECT_FALSE(job.is_stopped());
-    caller.cancelled = false;
+    caller.set(false);
     EXPECT_FALSE(job.is_cancelled());
 }
 
 TEST(Cancellation, StoppedJobDoesNotConsultTheCaller) {
-    SwitchToken caller;
+    TestToken caller;
     concurrency::JobCancellation job(caller);
     job.stop();
-    const int before = caller.polls.load();
+    const int before = caller.polls();
     EXPECT_TRUE(job.is_cancelled());
-    EXPECT_EQ(caller.polls.load(), before);
+    EXPECT_EQ(caller.polls(), before);
 }
 
 TEST(Cancellation, StopFromAnotherThreadIsSeenByPollingThreads) {

@@ -5,7 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "catalogs/catalog_test_support.hpp"
+#include "cli/catalog_test_support.hpp"
 #include "cli/catalogs/org_catalog.hpp"
 #include "cli/prerequisite.hpp"
 

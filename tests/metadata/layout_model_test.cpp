@@ -33,7 +33,7 @@ void write_text(const fs::path& path, std::string_view text) {
     out << text;
 }
 
-const fs::path kFixture = ambrel::testing::tests_dir() / "fixtures/metadata_readers/Account-Account_Layout.layout-meta.xml";
+const fs::path kFixture = ambrel::testing::tests_dir() / "fixtures/metadata/Account-Account_Layout.layout-meta.xml";
 
 // The exact bytes of the `n`-th element starting with `open` in the text.
 std::string element_text(const std::string& text, std::string_view open, std::string_view close, int n) {
