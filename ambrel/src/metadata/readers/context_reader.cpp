@@ -37,6 +37,7 @@ bool is_unpackaged_custom_field(std::string_view name) {
            !NamespacePolicy::is_packaged_field(name);
 }
 
+// Borrows the full name, which must outlive it.
 class Rules final : public reference_parser_frame::Rules {
 public:
     explicit Rules(std::string_view full_name) : full_name_(full_name) {}
