@@ -42,9 +42,9 @@ CatalogError unsupported_path() {
     return sentence(fmt::format("{} failed: the request path is not supported.", kRequestLabel));
 }
 
-// " ({})" around a sanitized reason, or nothing.
+// " ({})" around a sanitized reason, or nothing when there is no reason (an empty one still shows).
 std::string reason_suffix(const std::optional<std::string>& reason) {
-    if (!reason || reason->empty()) return {};
+    if (!reason) return {};
     return fmt::format(" ({})", SfCliGateway::sanitize(*reason));
 }
 
