@@ -268,7 +268,8 @@ std::vector<std::string> RecordKeyCatalog::failed_record_reasons(std::string_vie
     // Only the file the command leaves behind counts, not its answer.
     if (!answer) return {};
     const auto content = read_file(work_directory / fmt::format("{}-failed-records.csv", job_id));
-    if (!content) return {};
+    // A file that is not text gives no reasons, so its raw bytes never reach a message.
+    if (!content || !text::is_valid_utf8(*content)) return {};
 
     const std::vector<std::string> records = record_keys::split_csv_records(*content);
     if (records.empty()) return {};
