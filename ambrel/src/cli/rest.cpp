@@ -275,6 +275,7 @@ std::expected<RestResponse, CatalogError> SfRestChannel::run(const std::vector<s
 std::expected<RestResponse, CatalogError> SfRestChannel::get(std::string_view alias, std::string_view path,
                                                              const domain::CancellationToken& token) const {
     rest::require_alias(alias);
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     if (!rest::is_valid_rest_path(path)) return std::unexpected(rest::unsupported_path());
     return run({"api", "request", "rest", std::string(path), "--method", "GET", "--include", "--target-org",
                 std::string(alias)},
@@ -285,6 +286,7 @@ std::expected<RestResponse, CatalogError> SfRestChannel::post(std::string_view a
                                                               std::string_view body,
                                                               const domain::CancellationToken& token) const {
     rest::require_alias(alias);
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     if (!rest::is_valid_rest_path(path)) return std::unexpected(rest::unsupported_path());
     return send(alias, path, RestMethod::Post, body, token);
 }
@@ -293,6 +295,7 @@ std::expected<RestResponse, CatalogError> SfRestChannel::patch(std::string_view 
                                                                std::string_view body,
                                                                const domain::CancellationToken& token) const {
     rest::require_alias(alias);
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     if (!rest::is_valid_rest_path(path)) return std::unexpected(rest::unsupported_path());
     return send(alias, path, RestMethod::Patch, body, token);
 }
@@ -301,6 +304,7 @@ std::expected<RestResponse, CatalogError> SfRestChannel::delete_composite(
     std::string_view alias, std::string_view api_version, std::span<const std::string> ids,
     const domain::CancellationToken& token) const {
     rest::require_alias(alias);
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     if (ids.empty() || ids.size() > rest::kMaxDeleteIds) {
         return std::unexpected(rest::sentence(fmt::format("{} failed: a delete request carries from 1 to {} record ids.",
                                                           rest::kRequestLabel, rest::kMaxDeleteIds)));

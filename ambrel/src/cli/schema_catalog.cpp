@@ -255,6 +255,9 @@ std::expected<Listing, SchemaCatalogError> SfSchemaCatalog::list(std::string_vie
             field_listing ? "The org username is empty, so its object fields cannot be listed."
                           : "The org username is empty, so its external key fields cannot be listed."});
     }
+    if (text::contains_control(username)) {
+        return std::unexpected(SchemaCatalogError::FailedListing{std::string(catalogs::kAliasControlRefusal)});
+    }
     std::vector<std::string> safe;
     for (const std::string& name : names) {
         if (schema_catalog::is_safe_object_name(name)) safe.push_back(name);
