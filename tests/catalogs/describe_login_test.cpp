@@ -235,57 +235,46 @@ TEST_F(ControlCharacterTest, AnAliasWithAControlCharacterIsRefusedBeforeAnything
         std::string name;
         std::function<std::string(const std::string&)> failure;
     };
+    const cli::catalogs::MetadataListingCatalog listing(gateway_, kTimeout);
+    const cli::RecordKeyCatalog keys(gateway_, kTimeout, kTimeout);
+    const cli::SfRestChannel rest(gateway_, kTimeout);
+    const cli::SfSchemaCatalog schema(gateway_, kTimeout);
+    constexpr std::string_view kPath = "/services/data/v65.0/sobjects/Account";
+    auto message = [](const auto& outcome) { return outcome ? std::string("no failure") : outcome.error().message(); };
     const std::vector<Case> cases = {
-        {"objects", [&](const std::string& a) { return cli::catalogs::ObjectCatalog(gateway_, kTimeout).list_objects(a, token_).error().message(); }},
-        {"metadata",
+        {"objects",
          [&](const std::string& a) {
-             return cli::catalogs::MetadataListingCatalog(gateway_, kTimeout).list_metadata("ApexClass", a, token_).error().message();
+             return message(cli::catalogs::ObjectCatalog(gateway_, kTimeout).list_objects(a, token_));
          }},
-        {"standard tabs",
-         [&](const std::string& a) {
-             return cli::catalogs::MetadataListingCatalog(gateway_, kTimeout).list_standard_tabs(a, token_).error().message();
-         }},
+        {"metadata", [&](const std::string& a) { return message(listing.list_metadata("ApexClass", a, token_)); }},
+        {"standard tabs", [&](const std::string& a) { return message(listing.list_standard_tabs(a, token_)); }},
         {"organization",
-         [&](const std::string& a) { return cli::catalogs::OrganizationCatalog(gateway_, kTimeout).describe(a, token_).error().message(); }},
+         [&](const std::string& a) {
+             return message(cli::catalogs::OrganizationCatalog(gateway_, kTimeout).describe(a, token_));
+         }},
         {"product bundles",
          [&](const std::string& a) {
-             return cli::catalogs::RevenueCloudRecordCatalog(gateway_, kTimeout).list_product_bundles(a, token_).error().message();
+             const cli::catalogs::RevenueCloudRecordCatalog records(gateway_, kTimeout);
+             return message(records.list_product_bundles(a, token_));
          }},
         {"describe",
-         [&](const std::string& a) { return cli::SObjectDescribeCatalog(gateway_, kTimeout).describe(a, "Account", token_).error().message(); }},
-        {"record count",
          [&](const std::string& a) {
-             return cli::RecordKeyCatalog(gateway_, kTimeout, kTimeout).count(a, "Account", std::nullopt, token_).error().message();
+             return message(cli::SObjectDescribeCatalog(gateway_, kTimeout).describe(a, "Account", token_));
          }},
-        {"profile id",
-         [&](const std::string& a) {
-             return cli::RecordKeyCatalog(gateway_, kTimeout, kTimeout).running_user_profile_id(a, "u@x", token_).error().message();
-         }},
+        {"record count", [&](const std::string& a) { return message(keys.count(a, "Account", std::nullopt, token_)); }},
+        {"profile id", [&](const std::string& a) { return message(keys.running_user_profile_id(a, "u@x", token_)); }},
         {"key fill",
          [&](const std::string& a) {
-             const auto result = cli::RecordKeyCatalog(gateway_, kTimeout, kTimeout)
-                                     .fill_keys(a, "Account", "Key__c", ids, work.path() / "fill", token_);
+             const auto result = keys.fill_keys(a, "Account", "Key__c", ids, work.path() / "fill", token_);
              const auto* failed = std::get_if<cli::KeyFillResult::Failed>(&result.value);
              return failed != nullptr ? failed->message : std::string("not a failure");
          }},
-        {"rest get",
-         [&](const std::string& a) {
-             return cli::SfRestChannel(gateway_, kTimeout).get(a, "/services/data/v65.0/sobjects/Account", token_).error().message();
-         }},
-        {"rest post",
-         [&](const std::string& a) {
-             return cli::SfRestChannel(gateway_, kTimeout).post(a, "/services/data/v65.0/composite/sobjects", "{}", token_).error().message();
-         }},
-        {"rest delete",
-         [&](const std::string& a) {
-             return cli::SfRestChannel(gateway_, kTimeout).delete_composite(a, "65.0", ids, token_).error().message();
-         }},
-        {"field listing",
-         [&](const std::string& a) { return cli::SfSchemaCatalog(gateway_, kTimeout).object_fields(a, {"Account"}, token_).error().message(); }},
+        {"rest get", [&](const std::string& a) { return message(rest.get(a, kPath, token_)); }},
+        {"rest post", [&](const std::string& a) { return message(rest.post(a, kPath, "{}", token_)); }},
+        {"rest delete", [&](const std::string& a) { return message(rest.delete_composite(a, "65.0", ids, token_)); }},
+        {"field listing", [&](const std::string& a) { return message(schema.object_fields(a, {"Account"}, token_)); }},
         {"external keys",
-         [&](const std::string& a) {
-             return cli::SfSchemaCatalog(gateway_, kTimeout).external_key_fields(a, {"Account"}, token_).error().message();
-         }},
+         [&](const std::string& a) { return message(schema.external_key_fields(a, {"Account"}, token_)); }},
     };
     for (const std::string& alias : aliases) {
         for (const Case& c : cases) {
@@ -308,14 +297,17 @@ TEST_F(ControlCharacterTest, ObjectAndUserNamesWithAControlCharacterNameNothingA
         auto schema = cli::SObjectDescribeCatalog(gateway_, kTimeout).describe("dh", name, token_);
         ASSERT_TRUE(schema) << schema.error().message();
         EXPECT_FALSE(schema->has_value());
-        auto profile = cli::RecordKeyCatalog(gateway_, kTimeout, kTimeout).running_user_profile_id("dh", name, token_);
+        auto profile =
+            cli::RecordKeyCatalog(gateway_, kTimeout, kTimeout).running_user_profile_id("dh", name, token_);
         ASSERT_TRUE(profile) << profile.error().message();
         EXPECT_FALSE(profile->has_value());
         // Field and record-key names are API names or nothing at all.
         auto fields = cli::SfSchemaCatalog(gateway_, kTimeout).object_fields("dh", {name}, token_);
         ASSERT_TRUE(fields);
         EXPECT_TRUE(fields->objects.empty());
-        EXPECT_EQ(cli::RecordKeyCatalog(gateway_, kTimeout, kTimeout).count("dh", "Account", name, token_).error().message(),
+        auto count = cli::RecordKeyCatalog(gateway_, kTimeout, kTimeout).count("dh", "Account", name, token_);
+        ASSERT_FALSE(count);
+        EXPECT_EQ(count.error().message(),
                   "An object or field name is not a valid Salesforce API name, so no record query was run.");
     }
     EXPECT_TRUE(calls().empty());

@@ -169,9 +169,11 @@ TEST_F(RecordKeysTest, AFailedRecordsFileThatIsNotTextGivesNoReasons) {
                  .on_prefix({"data", "upsert", "bulk"}, capture("bulk_upsert_recfail"))
                  .on_prefix({"data", "bulk", "results"}, capture("bulk_results")));
     const std::vector<std::string> ids = {"a01000000000001AAA"};
+    const std::string message =
+        "The external ID could not be filled in for Property__c. Job finished being processed but failed to process "
+        "1 records.";
     EXPECT_EQ(catalog().fill_keys("dh", "Property__c", "Key__c", ids, work_.path(), token_),
-              (KeyFillResult{KeyFillResult::Failed{"The external ID could not be filled in for Property__c. Job finished "
-                                                   "being processed but failed to process 1 records."}}));
+              (KeyFillResult{KeyFillResult::Failed{message}}));
     EXPECT_EQ(calls().size(), 2u);
 }
 
