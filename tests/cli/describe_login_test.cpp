@@ -1,3 +1,5 @@
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -6,8 +8,15 @@
 #include <gtest/gtest.h>
 
 #include "cli/catalog_test_support.hpp"
+#include "cli/catalogs/metadata_listing.hpp"
+#include "cli/catalogs/object_catalog.hpp"
+#include "cli/catalogs/organization_catalog.hpp"
+#include "cli/catalogs/revenue_cloud_catalog.hpp"
 #include "cli/describe.hpp"
 #include "cli/login.hpp"
+#include "cli/record_keys.hpp"
+#include "cli/rest.hpp"
+#include "cli/schema_catalog.hpp"
 #include "support/programming_error.hpp"
 
 namespace ambrel::catalogs_test {
@@ -117,6 +126,7 @@ TEST_F(LoginTest, RefusedBeforeAnythingRuns) {
         {"new\tone", "An org alias must not contain spaces or tabs."},
         {"new\u00a0one", "An org alias must not contain spaces or tabs."},
         {"new\x01one", "An org alias must not contain control characters."},
+        {std::string("new\0one", 7), "An org alias must not contain control characters."},
         {std::string(256, 'a'), "An org alias must be 255 characters or shorter."},
         {" PROD ", "Alias \"PROD\" already exists. Choose another name, or reload orgs."},
         {"-o", "An org alias must not start with a hyphen."},
@@ -136,6 +146,13 @@ TEST_F(LoginTest, RefusedBeforeAnythingRuns) {
          "https://acme.my.salesforce.com."},
         {"https://ACME.LIGHTNING.FORCE.COM/one",
          "Enter the My Domain URL of the org (\u2026.my.salesforce.com), not its Lightning URL."},
+        // A typing slip must not reach the login command as an argument it cannot carry.
+        {std::string("https://acme.my.salesforce.com\0", 31), "The instance URL must not contain control characters."},
+        {std::string("https://acme\0.my.salesforce.com/", 32), "The instance URL must not contain control characters."},
+        {"https://acme.my.salesforce.com/a\x1b" "b", "The instance URL must not contain control characters."},
+        {"https://acme.my.salesforce.com/a\u0085b", "The instance URL must not contain control characters."},
+        {"https://user@acme\x7f.my.salesforce.com", "The instance URL must not contain control characters."},
+        {std::string("http://acme\0", 12), "The instance URL must start with https://."},
     };
     for (const auto& [url, message] : url_cases) {
         auto created = login("fresh", url);
@@ -202,6 +219,98 @@ TEST_F(LoginTest, ProcessTimeoutAndCancellation) {
     auto cancelled = login("fresh");
     ASSERT_FALSE(cancelled);
     EXPECT_EQ(cancelled.error().message(), "The org login was cancelled. You can close the browser tab it opened.");
+}
+
+// ---- Texts that cannot be arguments -------------------------------------------------------------
+
+using ControlCharacterTest = FakeCliTest;
+
+TEST_F(ControlCharacterTest, AnAliasWithAControlCharacterIsRefusedBeforeAnythingRuns) {
+    scenario(fake::Scenario().otherwise(fake::Answer().out(R"({"status":0,"result":{}})")));
+    constexpr std::string_view kRefusal = "An org alias must not contain control characters.";
+    const std::vector<std::string> aliases = {std::string("dh\0x", 4), "dh\x1f", "dh\u0085"};
+    const std::vector<std::string> ids = {"001000000000001AAA"};
+    const ambrel::testing::TempDir work;
+    struct Case {
+        std::string name;
+        std::function<std::string(const std::string&)> failure;
+    };
+    const cli::catalogs::MetadataListingCatalog listing(gateway_, kTimeout);
+    const cli::RecordKeyCatalog keys(gateway_, kTimeout, kTimeout);
+    const cli::SfRestChannel rest(gateway_, kTimeout);
+    const cli::SfSchemaCatalog schema(gateway_, kTimeout);
+    constexpr std::string_view kPath = "/services/data/v65.0/sobjects/Account";
+    auto message = [](const auto& outcome) { return outcome ? std::string("no failure") : outcome.error().message(); };
+    const std::vector<Case> cases = {
+        {"objects",
+         [&](const std::string& a) {
+             return message(cli::catalogs::ObjectCatalog(gateway_, kTimeout).list_objects(a, token_));
+         }},
+        {"metadata", [&](const std::string& a) { return message(listing.list_metadata("ApexClass", a, token_)); }},
+        {"standard tabs", [&](const std::string& a) { return message(listing.list_standard_tabs(a, token_)); }},
+        {"organization",
+         [&](const std::string& a) {
+             return message(cli::catalogs::OrganizationCatalog(gateway_, kTimeout).describe(a, token_));
+         }},
+        {"product bundles",
+         [&](const std::string& a) {
+             const cli::catalogs::RevenueCloudRecordCatalog records(gateway_, kTimeout);
+             return message(records.list_product_bundles(a, token_));
+         }},
+        {"describe",
+         [&](const std::string& a) {
+             return message(cli::SObjectDescribeCatalog(gateway_, kTimeout).describe(a, "Account", token_));
+         }},
+        {"record count", [&](const std::string& a) { return message(keys.count(a, "Account", std::nullopt, token_)); }},
+        {"profile id", [&](const std::string& a) { return message(keys.running_user_profile_id(a, "u@x", token_)); }},
+        {"key fill",
+         [&](const std::string& a) {
+             const auto result = keys.fill_keys(a, "Account", "Key__c", ids, work.path() / "fill", token_);
+             const auto* failed = std::get_if<cli::KeyFillResult::Failed>(&result.value);
+             return failed != nullptr ? failed->message : std::string("not a failure");
+         }},
+        {"rest get", [&](const std::string& a) { return message(rest.get(a, kPath, token_)); }},
+        {"rest post", [&](const std::string& a) { return message(rest.post(a, kPath, "{}", token_)); }},
+        {"rest delete", [&](const std::string& a) { return message(rest.delete_composite(a, "65.0", ids, token_)); }},
+        {"field listing", [&](const std::string& a) { return message(schema.object_fields(a, {"Account"}, token_)); }},
+        {"external keys",
+         [&](const std::string& a) { return message(schema.external_key_fields(a, {"Account"}, token_)); }},
+    };
+    for (const std::string& alias : aliases) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            const std::string failure = c.failure(alias);
+            if (c.name == "key fill") {
+                EXPECT_EQ(failure, fmt::format("The external ID could not be filled in for Account. {}", kRefusal));
+            } else {
+                EXPECT_EQ(failure, kRefusal);
+            }
+        }
+    }
+    EXPECT_TRUE(calls().empty());
+    EXPECT_FALSE(std::filesystem::exists(work.path() / "fill"));
+}
+
+TEST_F(ControlCharacterTest, ObjectAndUserNamesWithAControlCharacterNameNothingAndNeverRun) {
+    scenario(fake::Scenario().otherwise(fake::Answer().out(R"({"status":0,"result":{}})")));
+    for (const std::string& name : {std::string("Acc\0ount", 8), std::string("Account\n")}) {
+        auto schema = cli::SObjectDescribeCatalog(gateway_, kTimeout).describe("dh", name, token_);
+        ASSERT_TRUE(schema) << schema.error().message();
+        EXPECT_FALSE(schema->has_value());
+        auto profile =
+            cli::RecordKeyCatalog(gateway_, kTimeout, kTimeout).running_user_profile_id("dh", name, token_);
+        ASSERT_TRUE(profile) << profile.error().message();
+        EXPECT_FALSE(profile->has_value());
+        // Field and record-key names are API names or nothing at all.
+        auto fields = cli::SfSchemaCatalog(gateway_, kTimeout).object_fields("dh", {name}, token_);
+        ASSERT_TRUE(fields);
+        EXPECT_TRUE(fields->objects.empty());
+        auto count = cli::RecordKeyCatalog(gateway_, kTimeout, kTimeout).count("dh", "Account", name, token_);
+        ASSERT_FALSE(count);
+        EXPECT_EQ(count.error().message(),
+                  "An object or field name is not a valid Salesforce API name, so no record query was run.");
+    }
+    EXPECT_TRUE(calls().empty());
 }
 
 }  // namespace

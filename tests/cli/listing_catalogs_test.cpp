@@ -154,6 +154,37 @@ TEST_F(MetadataListingTest, PackagedComponentsAreDroppedOrKeptByType) {
     EXPECT_EQ(names_of(*unknown), (std::vector<std::pair<std::string, ListingOrigin>>{{"z", ListingOrigin::Unpackaged}}));
 }
 
+TEST_F(MetadataListingTest, TheOrgsOwnObjectsAndFieldsAreUnpackaged) {
+    // As the CLI lists them: the org's own rows are "unmanaged" without a prefix, installed ones carry both.
+    struct Case {
+        std::string type;
+        std::string entries;
+        std::vector<std::pair<std::string, ListingOrigin>> rows;
+    };
+    const std::vector<Case> cases = {
+        {"CustomObject",
+         R"([{"fullName":"Broker__c","manageableState":"unmanaged","type":"CustomObject"},
+             {"fullName":"ns__Thing__c","namespacePrefix":"ns","manageableState":"installed","type":"CustomObject"},
+             {"fullName":"Account","manageableState":"unmanaged","type":"CustomObject"}])",
+         {{"Account", ListingOrigin::Unpackaged},
+          {"Broker__c", ListingOrigin::Unpackaged},
+          {"ns__Thing__c", ListingOrigin::Packaged}}},
+        {"CustomField",
+         R"([{"fullName":"Broker__c.Title__c","manageableState":"unmanaged","type":"CustomField"},
+             {"fullName":"Account.ns__Score__c","namespacePrefix":"ns","manageableState":"installed","type":"CustomField"},
+             {"fullName":"Broker__c.ns__Score__c","namespacePrefix":"ns","manageableState":"installed","type":"CustomField"}])",
+         {{"Account.ns__Score__c", ListingOrigin::Packaged},
+          {"Broker__c.Title__c", ListingOrigin::Unpackaged},
+          {"Broker__c.ns__Score__c", ListingOrigin::Packaged}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        auto rows = list(c.type, c.entries);
+        ASSERT_TRUE(rows) << rows.error().message();
+        EXPECT_EQ(names_of(*rows), c.rows);
+    }
+}
+
 TEST_F(MetadataListingTest, TabsCarryTheStandardTabs) {
     scenario(fake::Scenario()
                  .on_prefix({"org", "list", "metadata"}, capture("listmeta_customtab"))

@@ -159,6 +159,24 @@ TEST_F(RecordKeysTest, FailedJobReportsItsReasons) {
                                                           "--target-org", "dh", "--json"}));
 }
 
+TEST_F(RecordKeysTest, AFailedRecordsFileThatIsNotTextGivesNoReasons) {
+    // The results command leaves the file in place; here it holds bytes that are not UTF-8.
+    {
+        std::ofstream out(work_.path() / "750000pQG1K1NkrAMF-failed-records.csv", std::ios::binary);
+        out << "\"Id\",\"sf__Error\"\na1,\"BAD\xff\xfe VALUE\"\n";
+    }
+    scenario(fake::Scenario()
+                 .on_prefix({"data", "upsert", "bulk"}, capture("bulk_upsert_recfail"))
+                 .on_prefix({"data", "bulk", "results"}, capture("bulk_results")));
+    const std::vector<std::string> ids = {"a01000000000001AAA"};
+    const std::string message =
+        "The external ID could not be filled in for Property__c. Job finished being processed but failed to process "
+        "1 records.";
+    EXPECT_EQ(catalog().fill_keys("dh", "Property__c", "Key__c", ids, work_.path(), token_),
+              (KeyFillResult{KeyFillResult::Failed{message}}));
+    EXPECT_EQ(calls().size(), 2u);
+}
+
 TEST_F(RecordKeysTest, JobIdsThatAreNotLettersAndDigitsAreNeverUsed) {
     for (std::string_view job : {"../../etc/passwd", "--target-org", "", "750 1"}) {
         scenario(fake::Scenario()

@@ -151,6 +151,11 @@ TEST_F(RestChannelTest, OutcomesOfOddAnswers) {
         {fake::Answer().exit_code(1), fmt::format("Salesforce REST request failed on {}. {}", path, kHint)},
         {fake::Answer().out("HTTP/1.1 500\n<html>oops</html>\n").exit_code(1),
          fmt::format("Salesforce REST request failed with HTTP 500 on {}. {}", path, kHint)},
+        // An empty reason is still a reason: the body said something, if only nothing.
+        {fake::Answer().out("HTTP/1.1 400\n{\"message\":\"\"}\n").exit_code(1),
+         fmt::format("Salesforce REST request failed with HTTP 400 on {} (). {}", path, kHint)},
+        {fake::Answer().out("HTTP/1.1 200\n{\"message\":\"\"}\n").exit_code(1),
+         fmt::format("Salesforce REST request failed on {} (). {}", path, kHint)},
     };
     for (const Case& c : cases) {
         scenario(fake::Scenario().on_prefix({"api", "request", "rest"}, c.answer));

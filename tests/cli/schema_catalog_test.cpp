@@ -164,12 +164,10 @@ TEST_F(SchemaCatalogTest, IncompleteAnswersFail) {
 }
 
 TEST_F(SchemaCatalogTest, FailedQueriesAreRetriedOnceWithSafeDetails) {
+    // Without a JSON error answer on standard output, standard error explains the failure.
     scenario(fake::Scenario().on_prefix(
         {"data", "query"},
-        fake::Answer()
-            .out(R"({"status":1,"name":"Boom","message":"bad\n\n  thing {\"x\":\"accessToken=abc123,\"}"})")
-            .err("line one\n  refreshToken: zzz, rest\n")
-            .exit_code(1)));
+        fake::Answer().out(R"({"status":1})").err("line one\n  refreshToken: zzz, rest\n").exit_code(1)));
     auto failed = catalog().object_fields("dh", {"A__c"}, token_);
     ASSERT_FALSE(failed);
     EXPECT_THAT(failed.error().message(), ::testing::StartsWith("The object-field query failed. line one refreshToken: "));
@@ -184,6 +182,55 @@ TEST_F(SchemaCatalogTest, FailedQueriesAreRetriedOnceWithSafeDetails) {
 
     EXPECT_EQ(schema_catalog::safe_text(R"({"m":"accessToken=abc123,next"})"), R"({"m":"accessToken=[REDACTED],next"})");
     EXPECT_EQ(schema_catalog::safe_text(std::string(3000, 'x')).size(), 2000u);
+}
+
+TEST_F(SchemaCatalogTest, ACliErrorAnswerIsShownByItsNameAndMessage) {
+    struct Case {
+        std::string name;
+        fake::Answer answer;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        // The real CLI's answer for an unknown org: its stack of local install paths stays out.
+        {"unknown org", fake::Answer::capture("query_noorg"),
+         "The object-field query failed. NamedOrgNotFoundError: Parsing --target-org No authorization information "
+         "found for nosuch. See more help with --help"},
+        {"a plain message",
+         fake::Answer()
+             .out(R"({"status":1,"name":"Boom","message":"bad\n\n  thing","stack":"Boom: at /usr/local/lib/sf/x.js:1:1"})")
+             .err("line one\n")
+             .exit_code(1),
+         "The object-field query failed. Boom: bad thing"},
+        {"message begins with the name's tail",
+         fake::Answer().out(R"({"status":1,"name":"sf:NOT_ALLOWED","message":"NOT_ALLOWED here"})").exit_code(1),
+         "The object-field query failed. NOT_ALLOWED here"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        scenario(fake::Scenario().on_prefix({"data", "query"}, c.answer));
+        const std::size_t before = calls().size();
+        auto failed = catalog().object_fields("nosuch", {"Account"}, token_);
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error().message(), c.message);
+        EXPECT_EQ(calls().size() - before, 2u) << "still retried once";
+    }
+}
+
+TEST_F(SchemaCatalogTest, SecretsInACliErrorAnswerStayHidden) {
+    scenario(fake::Scenario().on_prefix(
+        {"data", "query"},
+        fake::Answer()
+            .out(R"({"status":1,"name":"Boom","message":"bad\n\n  thing {\"x\":\"accessToken=abc123,\"}","stack":"Boom: at /usr/local/lib/sf/x.js:1:1"})")
+            .err("line one\n")
+            .exit_code(1)));
+    auto failed = catalog().object_fields("dh", {"A__c"}, token_);
+    ASSERT_FALSE(failed);
+    const std::string message = failed.error().message();
+    EXPECT_THAT(message, ::testing::StartsWith(R"(The object-field query failed. Boom: bad thing {"x":"accessToken=)"));
+    EXPECT_THAT(message, ::testing::HasSubstr("[REDACTED]"));
+    for (std::string_view hidden : {"abc123", "/usr/local/lib", "line one"}) {
+        EXPECT_THAT(message, ::testing::Not(::testing::HasSubstr(std::string(hidden))));
+    }
 }
 
 TEST_F(SchemaCatalogTest, BlankUserAndCancellation) {

@@ -1,7 +1,9 @@
 #include "concurrency/bounded_runner.hpp"
 
 #include <atomic>
+#include <algorithm>
 #include <latch>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 
@@ -146,18 +148,56 @@ TEST(RunBounded, AWorkerFaultIsReportedOnlyWhenNoItemFailed) {
 
     // Item 1 is running when item 0 faults; its own failure then takes precedence.
     std::latch second_started(1);
+    std::latch first_faulted(1);
     auto with_failure = run_bounded(std::vector<int>{0, 1}, 2, kLabel, never,
-                                    [&](int item, const domain::CancellationToken& token) {
+                                    [&](int item, const domain::CancellationToken&) {
                                         if (item == 0) {
                                             second_started.wait();
+                                            first_faulted.count_down();
                                             throw support::ProgrammingError("broken precondition");
                                         }
                                         second_started.count_down();
-                                        wait_for_stop(token);
+                                        first_faulted.wait();
                                         return Outcome(std::unexpected(real_failure(1)));
                                     });
     ASSERT_FALSE(with_failure);
     EXPECT_EQ(with_failure.error().message(), "item 1 failed.");
+}
+
+// Thrown by a work function; counts down once the worker has finished handling it (the exception
+// object lives until its handler ends).
+struct HandledFault : std::runtime_error {
+    explicit HandledFault(std::latch& handled) : std::runtime_error("unexpected"), handled_(&handled) {}
+    HandledFault(const HandledFault& other) : std::runtime_error(other), handled_(nullptr) {}
+    ~HandledFault() override {
+        if (handled_ != nullptr) handled_->count_down();
+    }
+    std::latch* handled_;
+};
+
+TEST(RunBounded, AFaultingWorkerLeavesTheOthersToMeetALaterRealFailure) {
+    // Two workers: item 0 throws; the other worker goes on to item 2 only once the fault has been
+    // handled, and item 2's real failure is the answer, not the fault.
+    domain::NeverCancelled never;
+    std::latch handled(1);
+    std::vector<int> seen;
+    std::mutex seen_mutex;
+    auto result = run_bounded(std::vector<int>{0, 1, 2, 3}, 2, kLabel, never,
+                              [&](int item, const domain::CancellationToken&) {
+                                  {
+                                      std::lock_guard lock(seen_mutex);
+                                      seen.push_back(item);
+                                  }
+                                  if (item == 0) throw HandledFault(handled);
+                                  if (item == 1) handled.wait();
+                                  if (item == 2) return Outcome(std::unexpected(real_failure(2)));
+                                  return Outcome(item);
+                              });
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().message(), "item 2 failed.");
+    EXPECT_FALSE(result.error().is_cancelled());
+    std::ranges::sort(seen);
+    EXPECT_EQ(seen, (std::vector<int>{0, 1, 2}));
 }
 
 TEST(RunBounded, AWorkerThatCannotStartStopsTheRunAfterTheStartedOnesEnded) {

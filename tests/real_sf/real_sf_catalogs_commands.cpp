@@ -104,6 +104,21 @@ TEST_F(RealSfCommandLines, EveryCatalogueCommandLineIsAcceptedUpToTheUnknownOrg)
     }
 }
 
+TEST_F(RealSfCommandLines, AFieldQueryAgainstAnUnknownOrgShowsTheCliErrorWithoutItsStack) {
+    for (const bool external_keys : {false, true}) {
+        SCOPED_TRACE(external_keys ? "external keys" : "object fields");
+        const cli::SfSchemaCatalog catalog(*gateway_, std::chrono::seconds(120));
+        const std::string failure = external_keys
+                                        ? catalog.external_key_fields("nosuch", {"Account"}, never_).error().message()
+                                        : catalog.object_fields("nosuch", {"Account"}, never_).error().message();
+        EXPECT_THAT(failure, ::testing::StartsWith("The object-field query failed. NamedOrgNotFoundError: "));
+        EXPECT_THAT(failure, HasSubstr("nosuch"));
+        for (std::string_view absent : {"stack", "node_modules", " at ", "\"status\"", "{"}) {
+            EXPECT_THAT(failure, Not(HasSubstr(std::string(absent))));
+        }
+    }
+}
+
 TEST_F(RealSfCommandLines, AHeadlessBrowserLoginGivesItsSentence) {
     // The CLI refuses a web login in a container before it opens anything.
     const testing::ScopedVariable container("SF_CONTAINER_MODE", "true");

@@ -130,6 +130,17 @@ std::expected<std::reference_wrapper<const json::Value>, CatalogError> require_s
     return std::unexpected(CatalogError::Message{std::move(sentence)});
 }
 
+std::optional<CatalogError> alias_refusal(std::string_view alias) {
+    if (!text::contains_control(alias)) return std::nullopt;
+    return CatalogError::Message{std::string(kAliasControlRefusal)};
+}
+
+std::optional<std::string> cli_error_answer_detail(std::string_view stdout_text) {
+    auto detail = json_error_detail(stdout_text);
+    if (!detail) return std::nullopt;
+    return clean_detail(*detail);
+}
+
 std::string strip_cli_update_warnings(std::string_view text) {
     std::string out;
     bool first_kept = true;

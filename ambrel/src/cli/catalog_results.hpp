@@ -28,6 +28,19 @@ inline constexpr std::size_t kMaxDetailChars = 2048;
 std::expected<std::reference_wrapper<const json::Value>, CatalogError> require_successful_catalog_command(
     const CliJsonResult& result, std::string_view label, std::string_view guidance);
 
+// The CLI's own explanation when standard output is its JSON error answer: "{name}: {message}" (the
+// message alone when it already begins with the part of the name after its last ":"), cleaned as the
+// details above. None when standard output is not such an answer (no JSON, or no non-blank "message").
+std::optional<std::string> cli_error_answer_detail(std::string_view stdout_text);
+
+// The refusal of an org alias holding a control character (U+0000 to U+001F, U+007F to U+009F).
+inline constexpr std::string_view kAliasControlRefusal = "An org alias must not contain control characters.";
+
+// kAliasControlRefusal when the alias holds a control character, else none. An alias travels as an
+// argument of its own, and a NUL in an argument can never reach a child process, so every command
+// that names an org refuses such an alias before anything starts.
+std::optional<CatalogError> alias_refusal(std::string_view alias);
+
 // Standard error without the CLI's update warnings: lines that begin with "Warning:" (after terminal
 // escape sequences, white space and leading "›"/"»" marks are set aside) and the "›"/"»"
 // continuation lines that follow them. Kept lines are joined with "\n".

@@ -40,6 +40,9 @@ std::expected<std::optional<data::schema::ObjectSchema>, CatalogError> SObjectDe
     std::string_view alias, std::string_view object_name, const domain::CancellationToken& token) const {
     support::require(!text::is_blank(alias), "Org alias must not be blank");
     support::require(!text::is_blank(object_name), "Object name must not be blank");
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
+    // No object of any org is named with a control character; the name never reaches the CLI.
+    if (text::contains_control(object_name)) return std::nullopt;
 
     auto answer = gateway_->execute_inner(describe::describe_arguments(alias, object_name), std::nullopt, timeout_,
                                           token);

@@ -31,9 +31,10 @@ public:
     SObjectDescribeCatalog(const SfCliGateway& gateway, std::chrono::milliseconds timeout) noexcept
         : gateway_(&gateway), timeout_(timeout) {}
 
-    // None when the CLI answers NOT_FOUND (its error "name" or "data"."errorCode"). A blank alias
-    // ("Org alias must not be blank") or object name ("Object name must not be blank") is a
-    // programming error.
+    // None when the CLI answers NOT_FOUND (its error "name" or "data"."errorCode"), and without a run
+    // for an object name holding a control character, which no org has. A blank alias ("Org alias must
+    // not be blank") or object name ("Object name must not be blank") is a programming error; an alias
+    // holding a control character is refused ("An org alias must not contain control characters.").
     std::expected<std::optional<data::schema::ObjectSchema>, CatalogError> describe(
         std::string_view alias, std::string_view object_name, const domain::CancellationToken& token) const;
 

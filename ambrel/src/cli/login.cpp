@@ -48,7 +48,7 @@ constexpr std::array<FailureGroup, 3> kFailureGroups = {{
 std::optional<std::string_view> alias_refusal(std::string_view alias) {
     if (alias.empty()) return "Enter a name for the new org alias.";
     if (text::contains_white_space(alias)) return "An org alias must not contain spaces or tabs.";
-    if (text::contains_control(alias)) return "An org alias must not contain control characters.";
+    if (text::contains_control(alias)) return catalogs::kAliasControlRefusal;
     if (text::has_more_chars_than(alias, kMaxAliasChars)) return "An org alias must be 255 characters or shorter.";
     return std::nullopt;
 }
@@ -60,6 +60,11 @@ namespace login {
 std::expected<std::string, CatalogError> validate_instance_url(std::string_view url) {
     const std::string_view trimmed = text::trim(url);
     if (!trimmed.starts_with(kHttps)) return std::unexpected(sentence("The instance URL must start with https://."));
+    // The address is an argument of the login command, which can never carry a NUL; no address needs
+    // any other control character either.
+    if (text::contains_control(trimmed)) {
+        return std::unexpected(sentence("The instance URL must not contain control characters."));
+    }
     const std::string_view rest = trimmed.substr(kHttps.size());
     if (rest.find('@') != std::string_view::npos) {
         return std::unexpected(sentence(fmt::format(

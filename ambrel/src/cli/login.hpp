@@ -49,8 +49,9 @@ private:
 
 namespace login {
 
-// The address, trimmed, when it is an https address with a host, without user information and not a
-// Lightning Experience address; otherwise the sentence that says what is wrong.
+// The address, trimmed, when it is an https address without control characters, with a host, without
+// user information and not a Lightning Experience address; otherwise the sentence that says what is
+// wrong.
 std::expected<std::string, CatalogError> validate_instance_url(std::string_view url);
 
 // The member's text when it is text that is not blank; otherwise the login's invalid-response

@@ -115,6 +115,7 @@ std::string fill_failure(std::string_view object, std::string_view detail) {
 
 std::expected<json::Object, CatalogError> RecordKeyCatalog::query(std::string_view alias, std::string_view soql,
                                                                   const domain::CancellationToken& token) const {
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     auto answer = gateway_->execute_inner(
         {"data", "query", "--query", std::string(soql), "--target-org", std::string(alias)}, std::nullopt,
         query_timeout_, token);
@@ -170,6 +171,9 @@ std::expected<std::vector<std::string>, CatalogError> RecordKeyCatalog::unkeyed_
 
 std::expected<std::optional<std::string>, CatalogError> RecordKeyCatalog::running_user_profile_id(
     std::string_view alias, std::string_view username, const domain::CancellationToken& token) const {
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
+    // No user of any org is named with a control character; the name never reaches the CLI.
+    if (text::contains_control(username)) return std::optional<std::string>{};
     auto result = query(
         alias,
         fmt::format("SELECT ProfileId FROM User WHERE Username = '{}' LIMIT 1", data::key_fill::escape_soql_literal(username)),
@@ -191,6 +195,9 @@ KeyFillResult RecordKeyCatalog::fill_keys(std::string_view alias, std::string_vi
     // The object name becomes a file name and the key field a column: only API names qualify.
     if (!safe_names({object, key_field})) {
         return {KeyFillResult::Failed{record_keys::fill_failure(object, kUnsafeNameFill)}};
+    }
+    if (catalogs::alias_refusal(alias)) {
+        return {KeyFillResult::Failed{record_keys::fill_failure(object, catalogs::kAliasControlRefusal)}};
     }
 
     std::error_code error;
@@ -237,7 +244,8 @@ std::vector<std::string> RecordKeyCatalog::failed_record_reasons(std::string_vie
     if (!answer) return {};
     const auto content =
         platform_fs::files::read_regular_file(work_directory / fmt::format("{}-failed-records.csv", job_id));
-    if (!content) return {};
+    // A file that is not text gives no reasons, so its raw bytes never reach a message.
+    if (!content || !text::is_valid_utf8(*content)) return {};
 
     const std::vector<std::string> records = record_keys::split_csv_records(*content);
     if (records.empty()) return {};

@@ -52,7 +52,9 @@ struct KeyFillResult {
 
 // Built per call; borrows the gateway. Every operation takes the org alias or user name first (the
 // CLI's target org). Object and field names must be API names (an ASCII letter, then letters,
-// digits or '_'): any other name is refused before a query or file is made from it.
+// digits or '_'): any other name is refused before a query or file is made from it. An alias holding
+// a control character is refused likewise ("An org alias must not contain control characters."), and
+// a user name holding one names no user.
 class RecordKeyCatalog {
 public:
     RecordKeyCatalog(const SfCliGateway& gateway, std::chrono::milliseconds query_timeout,

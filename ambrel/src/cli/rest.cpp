@@ -39,9 +39,9 @@ CatalogError unsupported_path() {
     return sentence(fmt::format("{} failed: the request path is not supported.", kRequestLabel));
 }
 
-// " ({})" around a sanitized reason, or nothing.
+// " ({})" around a sanitized reason, or nothing when there is no reason (an empty one still shows).
 std::string reason_suffix(const std::optional<std::string>& reason) {
-    if (!reason || reason->empty()) return {};
+    if (!reason) return {};
     return fmt::format(" ({})", SfCliGateway::sanitize(*reason));
 }
 
@@ -240,6 +240,7 @@ std::expected<RestResponse, CatalogError> SfRestChannel::run(const std::vector<s
 std::expected<RestResponse, CatalogError> SfRestChannel::get(std::string_view alias, std::string_view path,
                                                              const domain::CancellationToken& token) const {
     rest::require_alias(alias);
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     if (!rest::is_valid_rest_path(path)) return std::unexpected(rest::unsupported_path());
     return run({"api", "request", "rest", std::string(path), "--method", "GET", "--include", "--target-org",
                 std::string(alias)},
@@ -250,6 +251,7 @@ std::expected<RestResponse, CatalogError> SfRestChannel::post(std::string_view a
                                                               std::string_view body,
                                                               const domain::CancellationToken& token) const {
     rest::require_alias(alias);
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     if (!rest::is_valid_rest_path(path)) return std::unexpected(rest::unsupported_path());
     return send(alias, path, RestMethod::Post, body, token);
 }
@@ -258,6 +260,7 @@ std::expected<RestResponse, CatalogError> SfRestChannel::patch(std::string_view 
                                                                std::string_view body,
                                                                const domain::CancellationToken& token) const {
     rest::require_alias(alias);
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     if (!rest::is_valid_rest_path(path)) return std::unexpected(rest::unsupported_path());
     return send(alias, path, RestMethod::Patch, body, token);
 }
@@ -266,6 +269,7 @@ std::expected<RestResponse, CatalogError> SfRestChannel::delete_composite(
     std::string_view alias, std::string_view api_version, std::span<const std::string> ids,
     const domain::CancellationToken& token) const {
     rest::require_alias(alias);
+    if (auto refusal = catalogs::alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     if (ids.empty() || ids.size() > rest::kMaxDeleteIds) {
         return std::unexpected(rest::sentence(fmt::format("{} failed: a delete request carries from 1 to {} record ids.",
                                                           rest::kRequestLabel, rest::kMaxDeleteIds)));

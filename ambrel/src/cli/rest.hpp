@@ -48,7 +48,9 @@ public:
     SfRestChannel(const SfCliGateway& gateway, std::chrono::milliseconds timeout) noexcept
         : gateway_(&gateway), timeout_(timeout) {}
 
-    // Every operation: a blank alias is a programming error ("Org alias must not be blank").
+    // Every operation: a blank alias is a programming error ("Org alias must not be blank"); one holding
+    // a control character is refused before anything runs ("An org alias must not contain control
+    // characters.").
     std::expected<RestResponse, CatalogError> get(std::string_view alias, std::string_view path,
                                                   const domain::CancellationToken& token) const;
     // `body` is the JSON text to send.

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 #include <re2/re2.h>
 
+#include "cli/catalog_results.hpp"
 #include "cli/gateway.hpp"
 #include "support/programming_error.hpp"
 #include "text/text.hpp"
@@ -225,8 +226,13 @@ std::expected<json::Value, SchemaCatalogError> SfSchemaCatalog::execute_query(
         const bool success =
             status != nullptr && json::as_int64(*status) == 0 && answer->exit_code == 0 && !answer->timed_out;
         if (!success) {
-            return {std::unexpected(SchemaCatalogError::FailedListing{with_detail(
-                        "The object-field query failed.", cli_detail(answer->stderr_text, answer->stdout_text))}),
+            // The CLI's JSON error answer carries a stack of local install paths: only its name and
+            // message are worth showing, as the other catalogues show them.
+            std::optional<std::string> detail = catalogs::cli_error_answer_detail(answer->stdout_text);
+            if (detail) detail = schema_catalog::safe_text(*detail);
+            if (!detail || detail->empty()) detail = cli_detail(answer->stderr_text, answer->stdout_text);
+            return {std::unexpected(SchemaCatalogError::FailedListing{
+                        with_detail("The object-field query failed.", detail)}),
                     true};
         }
         return {std::move(answer->json), false};
@@ -248,6 +254,9 @@ std::expected<Listing, SchemaCatalogError> SfSchemaCatalog::list(std::string_vie
         return std::unexpected(SchemaCatalogError::FailedListing{
             field_listing ? "The org username is empty, so its object fields cannot be listed."
                           : "The org username is empty, so its external key fields cannot be listed."});
+    }
+    if (text::contains_control(username)) {
+        return std::unexpected(SchemaCatalogError::FailedListing{std::string(catalogs::kAliasControlRefusal)});
     }
     std::vector<std::string> safe;
     for (const std::string& name : names) {

@@ -85,7 +85,9 @@ private:
     Variant variant_;
 };
 
-// Built per call; borrows the gateway.
+// Built per call; borrows the gateway. Both listings refuse a user name that is blank or holds a
+// control character before anything runs. A failed query shows the CLI's error as "{name}:
+// {message}" when its answer is a JSON error, else its standard error or output, made safe.
 class SfSchemaCatalog {
 public:
     SfSchemaCatalog(const SfCliGateway& gateway, std::chrono::milliseconds timeout) noexcept

@@ -5,6 +5,7 @@
 // one failure: the one of the lowest item index, except that a cancellation never displaces a failure
 // of another kind.
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <expected>
@@ -79,6 +80,8 @@ std::expected<std::vector<WorkResult<Item, Work>>, cli::CatalogError> run_bounde
     std::vector<std::optional<Result>> results(count);
     FailureCell failure;
     JobCancellation job(token);
+    // Workers whose work threw; their fault is recorded only after every worker has ended.
+    std::atomic<std::size_t> faulted_workers = 0;
 
     auto work_loop = [&] {
         while (true) {
@@ -108,10 +111,10 @@ std::expected<std::vector<WorkResult<Item, Work>>, cli::CatalogError> run_bounde
         try {
             work_loop();
         } catch (...) {
-            // A fault inside a worker ends it like a failure that sorts after every item, so that any
-            // failure of an item is reported in its place; the other workers stop at their next item.
+            // A fault ends only this worker: the others carry on with the queue, so that a real failure
+            // of a later item is still met and reported in the fault's place.
             report_worker_fault(label, std::current_exception());
-            record_failure(failure, job, count, worker_fault_failure(label));
+            ++faulted_workers;
         }
     };
 
@@ -134,6 +137,8 @@ std::expected<std::vector<WorkResult<Item, Work>>, cli::CatalogError> run_bounde
     if (start_failure) {
         support::fail_precondition(fmt::format("Could not start a {} worker: {}", label, *start_failure));
     }
+    // Its index sorts after every item's, so the fault is the answer only when no item failed.
+    if (faulted_workers.load() > 0) record_failure(failure, job, count, worker_fault_failure(label));
 
     if (failure.failure) return std::unexpected(std::move(failure.failure->second));
     std::vector<Result> out;
@@ -152,7 +157,8 @@ std::expected<std::vector<WorkResult<Item, Work>>, cli::CatalogError> run_bounde
 // The token handed to the work reports cancellation once the caller's token does or another item
 // failed; items not yet started are then dropped. An empty list returns at once; a token already
 // cancelled gives "Salesforce {label} was cancelled" without starting a thread. A work function that
-// throws fails the run with "a {label} worker panicked" unless an item failed. The call returns only
+// throws ends its worker while the others go on; the run then fails with "a {label} worker panicked"
+// unless an item failed. The call returns only
 // after every worker has ended, so items, results and the work may borrow from the caller.
 template <class Item, class Work>
 std::expected<std::vector<detail::WorkResult<Item, Work>>, cli::CatalogError> run_bounded(

@@ -21,6 +21,7 @@ std::expected<json::Array, CatalogError> query_listing_records(const SfCliGatewa
                                                                std::chrono::milliseconds timeout,
                                                                const domain::CancellationToken& token,
                                                                std::string_view label, std::string_view guidance) {
+    if (auto refusal = alias_refusal(alias)) return std::unexpected(std::move(*refusal));
     auto answer = gateway.execute_inner(
         {"data", "query", "--query", std::string(soql), "--target-org", std::string(alias)}, std::nullopt, timeout,
         token);

@@ -35,6 +35,9 @@ bool code_rule(std::string_view name) { return NamespacePolicy::is_packaged_code
 bool generic_rule(std::string_view name) { return NamespacePolicy::is_packaged_generic_component(name); }
 bool object_child_rule(std::string_view name) { return NamespacePolicy::is_packaged_object_child(name); }
 bool layout_rule(std::string_view name) { return metadata::layout_reader::is_packaged_layout(name); }
+// Every custom object name contains "__" (its suffix), so objects need the object listing's own rule:
+// a namespace prefix before the custom suffix. An org's own Broker__c is not packaged; ns__Thing__c is.
+bool object_rule(std::string_view name) { return metadata::PACKAGED_FIELD_PATTERN.matches(name); }
 
 struct TypeRules {
     PackagedRule packaged = code_rule;
@@ -48,6 +51,11 @@ TypeRules rules_for(std::string_view type_name) {
     if (!type || type->is_data_record()) return rules;
     if (*type == MetadataType::Layout) {
         rules.packaged = layout_rule;
+    } else if (*type == MetadataType::CustomObject) {
+        rules.packaged = object_rule;
+    } else if (*type == MetadataType::CustomField) {
+        // A field's full name is "Object.Field": the field part decides, as for other object children.
+        rules.packaged = object_child_rule;
     } else if (type->is_generic()) {
         const auto* path_template = type->descriptor().content_format.decomposed_template();
         const bool object_child = path_template != nullptr &&
@@ -69,6 +77,7 @@ std::expected<std::vector<SalesforceObject>, CatalogError> MetadataListingCatalo
     std::string_view type_name, std::string_view alias, const domain::CancellationToken& token) const {
     support::require(!text::is_blank(alias), "Source alias must not be blank");
     support::require(!text::is_blank(type_name), "Metadata type must not be blank");
+    if (auto refusal = alias_refusal(alias)) return std::unexpected(std::move(*refusal));
 
     auto answer = gateway_->execute_inner({"org", "list", "metadata", "--metadata-type", std::string(type_name),
                                            "--target-org", std::string(alias)},

@@ -30,7 +30,10 @@ public:
 
     // The components of the Metadata API type (for example "ApexClass" or "CustomTab"), sorted by
     // full name byte by byte. A blank alias ("Source alias must not be blank") or type name
-    // ("Metadata type must not be blank") is a programming error.
+    // ("Metadata type must not be blank") is a programming error; an alias holding a control character
+    // is refused ("An org alias must not contain control characters.") before anything runs. An org's
+    // own custom objects and fields (no namespace prefix before the custom suffix, of the object or of
+    // the field part) are unpackaged.
     std::expected<std::vector<SalesforceObject>, CatalogError> list_metadata(
         std::string_view type_name, std::string_view alias, const domain::CancellationToken& token) const;
 

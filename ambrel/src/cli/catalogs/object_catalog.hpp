@@ -29,7 +29,9 @@ public:
         : gateway_(&gateway), timeout_(timeout) {}
 
     // The customizable objects in the order the org returned them (by API name). A blank alias is a
-    // programming error ("Source alias must not be blank"). A listing that the CLI cut short fails.
+    // programming error ("Source alias must not be blank"); one holding a control character is refused
+    // with "An org alias must not contain control characters." before anything runs. A listing that
+    // the CLI cut short fails.
     std::expected<std::vector<SalesforceObject>, CatalogError> list_objects(
         std::string_view alias, const domain::CancellationToken& token) const;
 

@@ -19,6 +19,7 @@ CatalogError invalid(std::string_view detail) { return malformed_catalog_respons
 std::expected<OrganizationDescription, CatalogError> OrganizationCatalog::describe(
     std::string_view org, const domain::CancellationToken& token) const {
     support::require(!text::is_blank(org), "Alias must not be blank");
+    if (auto refusal = alias_refusal(org)) return std::unexpected(std::move(*refusal));
 
     auto answer = gateway_->execute_inner(
         {"data", "query", "--query", std::string(kOrganizationQuery), "--target-org", std::string(org)},

@@ -33,7 +33,8 @@ public:
     OrganizationCatalog(const SfCliGateway& gateway, std::chrono::milliseconds timeout) noexcept
         : gateway_(&gateway), timeout_(timeout) {}
 
-    // `org` is an alias or a username; a blank one is a programming error ("Alias must not be blank").
+    // `org` is an alias or a username; a blank one is a programming error ("Alias must not be blank"),
+    // one holding a control character is refused ("An org alias must not contain control characters.").
     std::expected<OrganizationDescription, CatalogError> describe(std::string_view org,
                                                                   const domain::CancellationToken& token) const;
 

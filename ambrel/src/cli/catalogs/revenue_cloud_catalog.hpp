@@ -25,8 +25,9 @@ inline constexpr std::string_view kConstraintModelQuery =
     "'Constraint' ORDER BY ApiName";
 
 // Built per call; borrows the gateway. Every operation: a blank alias is a programming error ("Org
-// alias must not be blank"); the answer must hold every matching record ("done" not false and
-// "totalSize" equal to the number of records), never a shortened list.
+// alias must not be blank"), one holding a control character is refused before anything runs ("An
+// org alias must not contain control characters."); the answer must hold every matching record
+// ("done" not false and "totalSize" equal to the number of records), never a shortened list.
 class RevenueCloudRecordCatalog {
 public:
     RevenueCloudRecordCatalog(const SfCliGateway& gateway, std::chrono::milliseconds timeout) noexcept
