@@ -181,6 +181,9 @@ TEST_F(SchemaCatalogTest, FailedQueriesAreRetriedOnceWithSafeDetails) {
     EXPECT_EQ(malformed.error().message(), "Salesforce CLI returned an invalid object-field query response. not json");
 
     EXPECT_EQ(schema_catalog::safe_text(R"({"m":"accessToken=abc123,next"})"), R"({"m":"accessToken=[REDACTED],next"})");
+    // The gateway's redaction drops the rest of the line; the marker it leaves stays whole.
+    EXPECT_EQ(schema_catalog::safe_text(R"(refused: accessToken="abc def" at x)"), "refused: accessToken=[REDACTED]");
+    EXPECT_EQ(schema_catalog::safe_text(R"(refused: accessToken: "x", more)"), "refused: accessToken: [REDACTED]");
     EXPECT_EQ(schema_catalog::safe_text(std::string(3000, 'x')).size(), 2000u);
 }
 

@@ -32,7 +32,9 @@ SchemaCatalogError::IncompleteResponse incomplete(std::string_view message) {
 
 const re2::RE2& embedded_secret_assignment() {
     static const re2::RE2 pattern(
-        R"((?i)((?:accessToken|refreshToken|authorization|clientSecret|sfdxAuthUrl)[\s\p{Z}\x{85}]*[:=][\s\p{Z}\x{85}]*)[^,;\s\p{Z}\x{85}}\]]+)");
+        // A quoted value is taken whole, so a value with spaces leaks nothing and a value that the
+        // gateway already replaced ("[REDACTED]") is not cut in the middle.
+        R"((?i)((?:accessToken|refreshToken|authorization|clientSecret|sfdxAuthUrl)[\s\p{Z}\x{85}]*[:=][\s\p{Z}\x{85}]*)(?:"[^"]*"|[^,;\s\p{Z}\x{85}}\]]+))");
     support::require(pattern.ok(), "EMBEDDED_SECRET_ASSIGNMENT must compile");
     return pattern;
 }
