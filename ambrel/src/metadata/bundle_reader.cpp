@@ -1,5 +1,7 @@
 #include "metadata/bundle_reader.hpp"
 
+#include <algorithm>
+
 #include <re2/re2.h>
 
 #include "metadata/namespace_policy.hpp"
@@ -19,24 +21,32 @@ const source_folder::ListingMessages& content_messages() {
     return messages;
 }
 
+// One entry of a bundle folder under its path relative to the bundle.
+struct BundleEntry {
+    std::string relative;
+    std::filesystem::path path;
+    source_folder::EntryKind kind;
+};
+
 // One folder of the walk: its entries, sorted, and how far they have been taken.
 struct OpenFolder {
     std::string prefix;
-    std::vector<source_folder::Candidate> entries;  // name = relative path in the bundle
+    std::vector<BundleEntry> entries;
     std::size_t next = 0;
 };
 
 // The entries of a folder, gathered whole before any is used, sorted by path.
 std::expected<OpenFolder, FieldReadError> open_folder(const std::filesystem::path& folder, std::string prefix) {
-    auto paths = source_folder::list_entries(folder, content_messages());
-    if (!paths) return std::unexpected(std::move(paths.error()));
-    std::sort(paths->begin(), paths->end());
+    auto listed = source_folder::list_entries_with_kinds(folder, content_messages());
+    if (!listed) return std::unexpected(std::move(listed.error()));
+    std::sort(listed->begin(), listed->end(),
+              [](const source_folder::ListedEntry& a, const source_folder::ListedEntry& b) { return a.path < b.path; });
     OpenFolder open{std::move(prefix), {}, 0};
-    open.entries.reserve(paths->size());
-    for (std::filesystem::path& path : *paths) {
-        std::string name = source_folder::entry_name(path);
+    open.entries.reserve(listed->size());
+    for (source_folder::ListedEntry& entry : *listed) {
+        std::string name = source_folder::entry_name(entry.path);
         std::string relative = open.prefix.empty() ? std::move(name) : open.prefix + "/" + name;
-        open.entries.push_back({std::move(relative), std::move(path)});
+        open.entries.push_back({std::move(relative), std::move(entry.path), entry.kind});
     }
     return open;
 }
@@ -66,11 +76,11 @@ std::expected<void, FieldReadError> collect_bundle_files(const std::filesystem::
             stack.pop_back();
             continue;
         }
-        source_folder::Candidate& entry = current.entries[current.next++];
-        if (!metadata_types::is_safe_relative_path_for(entry.name, false)) continue;
-        switch (source_folder::entry_kind(entry.path)) {
+        BundleEntry& entry = current.entries[current.next++];
+        if (!metadata_types::is_safe_relative_path_for(entry.relative, false)) continue;
+        switch (entry.kind) {
             case source_folder::EntryKind::Directory: {
-                auto below = open_folder(entry.path, entry.name);
+                auto below = open_folder(entry.path, entry.relative);
                 if (!below) return std::unexpected(std::move(below.error()));
                 stack.push_back(std::move(*below));  // `current` is not used after this
                 break;
@@ -78,7 +88,7 @@ std::expected<void, FieldReadError> collect_bundle_files(const std::filesystem::
             case source_folder::EntryKind::RegularFile: {
                 auto text = source_folder::read_text(entry.path, "Could not read bundle file");
                 if (!text) return std::unexpected(std::move(text.error()));
-                files.insert_or_assign(std::move(entry.name), std::move(*text));
+                files.insert_or_assign(std::move(entry.relative), std::move(*text));
                 break;
             }
             case source_folder::EntryKind::Other: break;

@@ -145,9 +145,10 @@ std::expected<std::vector<domain::MetadataComponent>, FieldReadError> LayoutMeta
     for (source_folder::Candidate& candidate : *found) {
         auto text = source_folder::read_text(candidate.path, "Could not read layout metadata");
         if (!text) return std::unexpected(std::move(text.error()));
-        // Only proves that the document is a readable layout; the model itself is not kept.
-        if (auto model = layout_reader::parse_layout_model(candidate.name, *text, candidate.path); !model) {
-            return std::unexpected(std::move(model.error()));
+        // Only proves that the document is a readable layout; building the model cannot fail, so
+        // the parse alone decides.
+        if (auto document = LayoutDocument::parse(*text, candidate.path); !document) {
+            return std::unexpected(std::move(document.error()));
         }
         domain::MetadataComponent component;
         component.key = {metadata_types::MetadataType::Layout, std::move(candidate.name)};

@@ -22,15 +22,38 @@ bool is_real_directory(const fs::path& path) { return entry_kind(path) == EntryK
 
 std::string entry_name(const fs::path& path) { return text::decode_lossy(path.filename().native()); }
 
-std::expected<std::vector<fs::path>, FieldReadError> list_entries(const fs::path& folder,
-                                                                   const ListingMessages& messages) {
+std::expected<std::vector<ListedEntry>, FieldReadError> list_entries_with_kinds(const fs::path& folder,
+                                                                                const ListingMessages& messages) {
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
     if (ec) return std::unexpected(FieldReadError::io(messages.cannot_list, ec));
-    std::vector<fs::path> paths;
+    std::vector<ListedEntry> entries;
     // A failed step ends the iteration and leaves its error in ec.
-    for (; it != fs::directory_iterator(); it.increment(ec)) paths.push_back(it->path());
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        // The listing's own entry type serves when the file system gives one (no further call); a
+        // link is never resolved, and an entry whose type cannot be read counts as Other.
+        std::error_code kind_error;
+        EntryKind kind = EntryKind::Other;
+        if (!it->is_symlink(kind_error) && !kind_error) {
+            if (it->is_regular_file(kind_error) && !kind_error) {
+                kind = EntryKind::RegularFile;
+            } else if (!kind_error && it->is_directory(kind_error) && !kind_error) {
+                kind = EntryKind::Directory;
+            }
+        }
+        entries.push_back({it->path(), kind});
+    }
     if (ec) return std::unexpected(FieldReadError::io(messages.cannot_read_entry, ec));
+    return entries;
+}
+
+std::expected<std::vector<fs::path>, FieldReadError> list_entries(const fs::path& folder,
+                                                                   const ListingMessages& messages) {
+    auto entries = list_entries_with_kinds(folder, messages);
+    if (!entries) return std::unexpected(std::move(entries.error()));
+    std::vector<fs::path> paths;
+    paths.reserve(entries->size());
+    for (ListedEntry& entry : *entries) paths.push_back(std::move(entry.path));
     return paths;
 }
 
@@ -45,13 +68,13 @@ std::expected<std::vector<Candidate>, FieldReadError> collect(const fs::path& fo
                                                               EntryKind kind, const Selector& select) {
     std::vector<Candidate> kept;
     if (!is_real_directory(folder)) return kept;
-    auto entries = list_entries(folder, messages);
+    auto entries = list_entries_with_kinds(folder, messages);
     if (!entries) return std::unexpected(std::move(entries.error()));
-    for (fs::path& path : *entries) {
-        if (entry_kind(path) != kind) continue;
-        std::optional<std::string> name = select(entry_name(path));
+    for (ListedEntry& entry : *entries) {
+        if (entry.kind != kind) continue;
+        std::optional<std::string> name = select(entry_name(entry.path));
         if (!name) continue;
-        kept.push_back({std::move(*name), std::move(path)});
+        kept.push_back({std::move(*name), std::move(entry.path)});
     }
     sort_candidates(kept);
     return kept;

@@ -51,6 +51,16 @@ bool is_real_directory(const std::filesystem::path& path);
 // The final name of a path as text, invalid UTF-8 replaced; empty when the path has none.
 std::string entry_name(const std::filesystem::path& path);
 
+// One listed entry with its kind, read from the entry itself (a link is Other).
+struct ListedEntry {
+    std::filesystem::path path;
+    EntryKind kind = EntryKind::Other;
+};
+
+// Every entry of the folder with its kind, in listing order.
+std::expected<std::vector<ListedEntry>, FieldReadError> list_entries_with_kinds(const std::filesystem::path& folder,
+                                                                                const ListingMessages& messages);
+
 // The paths of every entry of the folder, in listing order, unsorted and unfiltered.
 std::expected<std::vector<std::filesystem::path>, FieldReadError> list_entries(const std::filesystem::path& folder,
                                                                                 const ListingMessages& messages);
