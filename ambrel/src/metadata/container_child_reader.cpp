@@ -37,7 +37,10 @@ struct Split {
     std::vector<ContainerChild> children;
 };
 
-std::expected<Split, FieldReadError> split_body(std::string_view body, const std::filesystem::path& path) {
+// With `keep_xml` false the children carry their ranges but no copy of their text: the merge needs
+// only the ranges, and copying every child for every incoming one would copy the document each time.
+std::expected<Split, FieldReadError> split_body(std::string_view body, const std::filesystem::path& path,
+                                                bool keep_xml = true) {
     Split split;
     xml::Reader reader(body);
     std::size_t depth = 0;
@@ -97,9 +100,10 @@ std::expected<Split, FieldReadError> split_body(std::string_view body, const std
                 } else if (depth == 1) {
                     if (child_element && full_name && !full_name->empty()) {
                         const std::size_t end = reader.position();
-                        split.children.push_back({std::move(*child_element), std::move(*full_name),
-                                                  std::string(body.substr(child_start, end - child_start)),
-                                                  child_start, end});
+                        std::string xml;
+                        if (keep_xml) xml = body.substr(child_start, end - child_start);
+                        split.children.push_back(
+                            {std::move(*child_element), std::move(*full_name), std::move(xml), child_start, end});
                     }
                     child_element.reset();
                     full_name.reset();
@@ -125,6 +129,19 @@ bool is_char_boundary(std::string_view text, std::size_t offset) noexcept {
 }
 
 using ChildKey = std::pair<std::string, std::string>;
+
+void check_splice_range(std::string_view text, std::size_t start, std::size_t end) {
+    support::require(start <= end, "splice: the start offset lies after the end offset");
+    support::require(end <= text.size(), "splice: an offset lies beyond the end of the text");
+    support::require(is_char_boundary(text, start) && is_char_boundary(text, end),
+                     "splice: an offset is not on a character boundary");
+}
+
+// The merge edits its working text where it lies instead of building a new one per child.
+void splice_in_place(std::string& text, std::size_t start, std::size_t end, std::string_view replacement) {
+    check_splice_range(text, start, end);
+    text.replace(start, end - start, replacement);
+}
 
 }  // namespace
 
@@ -171,10 +188,7 @@ std::string render_container_document(std::string_view root_name, std::span<cons
 }
 
 std::string splice(std::string_view text, std::size_t start, std::size_t end, std::string_view replacement) {
-    support::require(start <= end, "splice: the start offset lies after the end offset");
-    support::require(end <= text.size(), "splice: an offset lies beyond the end of the text");
-    support::require(is_char_boundary(text, start) && is_char_boundary(text, end),
-                     "splice: an offset is not on a character boundary");
+    check_splice_range(text, start, end);
     std::string out;
     out.reserve(text.size() - (end - start) + replacement.size());
     out.append(text.substr(0, start)).append(replacement).append(text.substr(end));
@@ -198,7 +212,7 @@ std::expected<std::string, FieldReadError> merge_container_document(std::string_
     for (const IncomingContainerChild& child : incoming) {
         const std::string_view trimmed = text::trim(child.xml);
         // Re-read before every child: the previous splice moved every offset after it.
-        auto split = split_body(working, document_path);
+        auto split = split_body(working, document_path, false);
         if (!split) return std::unexpected(std::move(split.error()));
         const std::vector<ContainerChild>& children = split->children;
 
@@ -206,31 +220,31 @@ std::expected<std::string, FieldReadError> merge_container_document(std::string_
             return c.element == child.element && c.full_name == child.full_name;
         });
         if (same_key != children.end()) {
-            working = splice(working, same_key->start, same_key->end, trimmed);
+            splice_in_place(working, same_key->start, same_key->end, trimmed);
             continue;
         }
         const auto same_kind = std::find_if(children.rbegin(), children.rend(),
                                             [&](const ContainerChild& c) { return c.element == child.element; });
         if (same_kind != children.rend()) {
-            working = splice(working, same_kind->end, same_kind->end, fmt::format("\n{}{}", kIndent, trimmed));
+            splice_in_place(working, same_kind->end, same_kind->end, fmt::format("\n{}{}", kIndent, trimmed));
             continue;
         }
         const auto later_kind = std::find_if(children.begin(), children.end(),
                                              [&](const ContainerChild& c) { return c.element > child.element; });
         if (later_kind != children.end()) {
-            working = splice(working, later_kind->start, later_kind->start, fmt::format("{}\n{}", trimmed, kIndent));
+            splice_in_place(working, later_kind->start, later_kind->start, fmt::format("{}\n{}", trimmed, kIndent));
             continue;
         }
         if (!children.empty()) {
             const std::size_t end = children.back().end;
-            working = splice(working, end, end, fmt::format("\n{}{}", kIndent, trimmed));
+            splice_in_place(working, end, end, fmt::format("\n{}{}", kIndent, trimmed));
             continue;
         }
         // The root's end tag comes from the parse, so a prefixed end tag or a comment after the root
         // that mentions it cannot mislead the insertion.
         if (split->root_end_tag) {
             const std::size_t at = *split->root_end_tag;
-            working = splice(working, at, at, fmt::format("{}{}\n", kIndent, trimmed));
+            splice_in_place(working, at, at, fmt::format("{}{}\n", kIndent, trimmed));
             continue;
         }
         if (split->root_unclosed) {

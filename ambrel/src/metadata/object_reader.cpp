@@ -183,7 +183,7 @@ std::expected<std::vector<domain::MetadataComponent>, FieldReadError> CustomObje
         if (PACKAGED_FIELD_PATTERN.matches(folder.name)) continue;
         std::filesystem::path definition = folder.path;
         definition /= folder.path.filename();
-        definition += object_reader::kDefinitionEnding.data();
+        definition += std::string(object_reader::kDefinitionEnding);
         if (sf::entry_kind(definition) != sf::EntryKind::RegularFile) continue;
         auto text = sf::read_text(definition, "Could not read custom object metadata");
         if (!text) return std::unexpected(std::move(text.error()));
