@@ -80,6 +80,37 @@ TEST(ComponentReading, AReaderErrorBecomesItsDisplayText) {
               "Invalid custom field metadata in " + page.string() + ": root element must be FlexiPage");
 }
 
+TEST(ComponentReading, MissingOrLinkedTypeFoldersGiveEmptyListsForEveryType) {
+    SourceTree real;
+    real.file("objects/Account/Account.object-meta.xml", metadata_document("CustomObject", ""));
+    real.file("objects/Account/fields/F__c.field-meta.xml", metadata_document("CustomField", ""));
+    real.file("objects/Account/listViews/All.listView-meta.xml", metadata_document("ListView", ""));
+    real.file("classes/Foo.cls", "class");
+    real.file("classes/Foo.cls-meta.xml", metadata_document("ApexClass", ""));
+    real.file("lwc/cmp/cmp.js", "js");
+    real.file("flows/F.flow-meta.xml", metadata_document("Flow", ""));
+    real.file("layouts/A-A.layout-meta.xml", metadata_document("Layout", ""));
+    real.file("flexipages/P.flexipage-meta.xml", metadata_document("FlexiPage", ""));
+    real.file("labels/CustomLabels.labels-meta.xml",
+              metadata_document("CustomLabels", "<labels><fullName>L</fullName></labels>"));
+
+    SourceTree empty;
+    SourceTree linked;
+    for (const auto& entry : std::filesystem::directory_iterator(real.root())) {
+        linked.link(entry.path().filename(), entry.path());
+    }
+    for (const MetadataType type : metadata_types::all_metadata_types()) {
+        SCOPED_TRACE(type.wire_id());
+        const auto direct = read_components(type, real.root());
+        ASSERT_TRUE(direct.has_value()) << direct.error().message();
+        for (const SourceTree* tree : {&empty, &linked}) {
+            const auto read = read_components(type, tree->root());
+            ASSERT_TRUE(read.has_value()) << read.error().message();
+            EXPECT_THAT(*read, IsEmpty());
+        }
+    }
+}
+
 // Every document of the corpus projects reads through its reader without error.
 TEST(ComponentReading, TheCorpusReadsWithoutError) {
     const std::filesystem::path corpus = ambrel::testing::corpus_dir();
