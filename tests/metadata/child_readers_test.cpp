@@ -8,7 +8,7 @@
 #include "metadata/container_child_reader.hpp"
 #include "metadata/generic_reader.hpp"
 #include "metadata/object_child_reader.hpp"
-#include "metadata/reader_tree.hpp"
+#include "support/source_tree.hpp"
 
 namespace ambrel::metadata {
 namespace {

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "metadata/component_reading.hpp"
-#include "metadata/reader_tree.hpp"
+#include "support/source_tree.hpp"
 #include "metadata_types/metadata_type.hpp"
 #include "support/test_paths.hpp"
 

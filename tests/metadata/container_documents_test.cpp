@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "metadata/container_child_reader.hpp"
-#include "metadata/reader_tree.hpp"
+#include "support/source_tree.hpp"
 #include "support/programming_error.hpp"
 
 namespace ambrel::metadata::container_child_reader {

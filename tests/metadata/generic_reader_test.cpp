@@ -6,7 +6,7 @@
 
 #include "metadata/component_reading.hpp"
 #include "metadata/generic_reader.hpp"
-#include "metadata/reader_tree.hpp"
+#include "support/source_tree.hpp"
 
 namespace ambrel::metadata {
 namespace {

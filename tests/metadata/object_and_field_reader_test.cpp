@@ -6,7 +6,7 @@
 
 #include "metadata/custom_field_reader.hpp"
 #include "metadata/object_reader.hpp"
-#include "metadata/reader_tree.hpp"
+#include "support/source_tree.hpp"
 #include "metadata/source_folder.hpp"
 
 namespace ambrel::metadata {

@@ -7,7 +7,7 @@
 #include "metadata/apex_reader.hpp"
 #include "metadata/bundle_reader.hpp"
 #include "metadata/flow_reader.hpp"
-#include "metadata/reader_tree.hpp"
+#include "support/source_tree.hpp"
 
 namespace ambrel::metadata {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Builds small SFDX source trees in a private temporary folder for the reader tests: documents,
+// Builds small SFDX source trees in a private temporary folder for the metadata reader tests: documents,
 // folders, symbolic links and FIFOs, and names of the components a reader returned.
 
 #include <sys/stat.h>
@@ -17,7 +17,7 @@
 #include "domain/component.hpp"
 #include "support/test_paths.hpp"
 
-namespace ambrel::metadata::testing {
+namespace ambrel::testing {
 
 inline const std::string kMetadataNs = "http://soap.sforce.com/2006/04/metadata";
 
@@ -57,7 +57,7 @@ public:
     }
 
 private:
-    ambrel::testing::TempDir dir_;
+    TempDir dir_;
 };
 
 inline std::vector<std::string> names_of(const std::vector<domain::MetadataComponent>& components) {
@@ -78,4 +78,4 @@ inline std::vector<std::string> attribute_texts(const domain::MetadataComponent&
 
 inline bool running_as_root() { return ::geteuid() == 0; }
 
-}  // namespace ambrel::metadata::testing
+}  // namespace ambrel::testing
