@@ -173,6 +173,24 @@ TEST(GenericReader, UnlistableFolderAndUnreadableDocumentGiveTheFixedMessages) {
     EXPECT_EQ(unlistable.error().message(), "Could not list flexipages directory");
 }
 
+TEST(GenericReader, ADocumentSwappedForAFifoOrLinkIsUnreadableWithoutBlocking) {
+    SourceTree tree;
+    tree.fifo("flexipages/F.flexipage-meta.xml");
+    const auto page = tree.file("P.flexipage-meta.xml", kPage);
+    tree.link("flexipages/L.flexipage-meta.xml", page);
+    for (const char* name : {"F", "L"}) {
+        SCOPED_TRACE(name);
+        const auto read = generic_reader::read_and_validate_document_in_namespace(
+            tree.root() / "flexipages" / (std::string(name) + ".flexipage-meta.xml"), "FlexiPage", testing::kMetadataNs);
+        ASSERT_FALSE(read.has_value());
+        EXPECT_EQ(read.error().message(), "Could not read component metadata");
+    }
+    // The listing itself skips both without opening them.
+    const auto listed = GenericMetadataReader::read(registry_type("FlexiPage"), tree.root());
+    ASSERT_TRUE(listed.has_value());
+    EXPECT_THAT(*listed, IsEmpty());
+}
+
 TEST(GenericReader, NamesThatAreNotUtf8AreReadWithReplacements) {
     SourceTree tree;
     tree.file("flexipages/a\xFF.flexipage-meta.xml", kPage);
