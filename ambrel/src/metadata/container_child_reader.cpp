@@ -123,17 +123,13 @@ std::expected<Split, FieldReadError> split_body(std::string_view body, const std
     }
 }
 
-bool is_char_boundary(std::string_view text, std::size_t offset) noexcept {
-    if (offset >= text.size()) return offset == text.size();
-    return (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80;
-}
 
 using ChildKey = std::pair<std::string, std::string>;
 
 void check_splice_range(std::string_view text, std::size_t start, std::size_t end) {
     support::require(start <= end, "splice: the start offset lies after the end offset");
     support::require(end <= text.size(), "splice: an offset lies beyond the end of the text");
-    support::require(is_char_boundary(text, start) && is_char_boundary(text, end),
+    support::require(text::is_char_boundary(text, start) && text::is_char_boundary(text, end),
                      "splice: an offset is not on a character boundary");
 }
 

@@ -9,6 +9,7 @@
 
 #include "metadata/container_child_reader.hpp"
 #include "support/programming_error.hpp"
+#include "text/text.hpp"
 #include "xml/xml.hpp"
 
 namespace ambrel::metadata {
@@ -30,10 +31,6 @@ constexpr std::array<std::string_view, 10> kAfterRelatedLists = {
     "summaryLayout",
 };
 
-bool is_char_boundary(std::string_view text, std::uint64_t offset) noexcept {
-    if (offset >= text.size()) return offset == text.size();
-    return (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80;
-}
 
 std::uint64_t start_of(const LayoutDocument& document, std::size_t event) { return document.spans()[event].start; }
 std::uint64_t end_of(const LayoutDocument& document, std::size_t event) { return document.spans()[event].end; }
@@ -359,7 +356,7 @@ std::string splice(std::string_view text, std::uint64_t start, std::uint64_t end
 
 std::string indent_at(std::string_view text, std::uint64_t offset) {
     support::require(offset <= text.size(), "indent_at: the offset lies beyond the end of the text");
-    support::require(is_char_boundary(text, offset), "indent_at: the offset is not on a character boundary");
+    support::require(text::is_char_boundary(text, offset), "indent_at: the offset is not on a character boundary");
     const std::size_t at = static_cast<std::size_t>(offset);
     const std::size_t newline = text.rfind('\n', at == 0 ? 0 : at - 1);
     std::size_t line_start = newline == std::string_view::npos ? 0 : newline + 1;
