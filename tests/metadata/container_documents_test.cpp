@@ -121,6 +121,19 @@ TEST(ContainerSplit, FailuresAndTheRootReport) {
     EXPECT_EQ(malformed.error().invalid_form()->path, "p.xml");
 }
 
+TEST(ContainerSplit, DeepNestingIsReadWithoutRecursion) {
+    constexpr int kDepth = 200000;
+    std::string deep;
+    deep.reserve(kDepth * 7 + 64);
+    for (int i = 0; i < kDepth; ++i) deep += "<a>";
+    for (int i = 0; i < kDepth; ++i) deep += "</a>";
+    const std::string text =
+        "<CustomLabels xmlns=\"" + kNs + "\"><labels><fullName>A</fullName>" + deep + "</labels></CustomLabels>";
+    const auto children = parse_container_document(text, "x", "CustomLabels");
+    ASSERT_TRUE(children.has_value()) << children.error().message();
+    EXPECT_THAT(keys_of(*children), ElementsAre("labels:A"));
+}
+
 TEST(ContainerParse, ValidatesTheRoot) {
     const auto blank = parse_container_document(" \n", "p.xml", "CustomLabels");
     ASSERT_TRUE(blank.has_value());
