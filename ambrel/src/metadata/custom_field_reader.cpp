@@ -1,7 +1,7 @@
 #include "metadata/custom_field_reader.hpp"
 
 #include <algorithm>
-#include <charconv>
+#include <iterator>
 #include <limits>
 
 #include <fmt/format.h>
@@ -9,10 +9,8 @@
 #include "metadata/metadata_namespace.hpp"
 #include "metadata/object_reader.hpp"
 #include "metadata/source_folder.hpp"
-#include "text/text.hpp"
 
 namespace ambrel::metadata::field_reader {
-
 
 std::expected<void, FieldReadError> push_reference(std::string& buffer, const xml::Event& reference,
                                                    const std::filesystem::path& path) {
@@ -23,15 +21,12 @@ std::expected<void, FieldReadError> push_reference(std::string& buffer, const xm
 
 std::expected<void, FieldReadError> validate_root(const xml::Namespace& ns, std::string_view local_name,
                                                   const std::filesystem::path& path) {
-    if (ns.is(kMetadataNamespaceUri) && local_name == "CustomField") return {};
-    return std::unexpected(FieldReadError::invalid(path, "root element must be CustomField"));
+    return object_reader::validate_root(ns, local_name, "CustomField", kMetadataNamespaceUri, path);
 }
 
 std::optional<std::string> wanted_local_name(const xml::Namespace& ns, std::string_view local_name,
                                              std::span<const std::string_view> wanted) {
-    if (!ns.is(kMetadataNamespaceUri)) return std::nullopt;
-    if (std::find(wanted.begin(), wanted.end(), local_name) == wanted.end()) return std::nullopt;
-    return std::string(local_name);
+    return object_reader::wanted_local_name(ns, local_name, kMetadataNamespaceUri, wanted);
 }
 
 std::expected<ChildTexts, FieldReadError> parse_child_texts(std::string_view text,

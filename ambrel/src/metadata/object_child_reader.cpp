@@ -1,5 +1,7 @@
 #include "metadata/object_child_reader.hpp"
 
+#include <iterator>
+
 #include <fmt/format.h>
 
 #include "metadata/generic_reader.hpp"
