@@ -98,6 +98,17 @@ TEST(TextUtf8, LossyDecodingGivesOneReplacementPerMaximalSubpart) {
     }
 }
 
+TEST(TextUtf8, CharacterBoundaries) {
+    const std::string text = "a\xC3\xA9\xF0\x9F\x98\x80";  // a, U+00E9, U+1F600
+    const bool expected[] = {true, true, false, true, false, false, false, true};
+    for (std::size_t offset = 0; offset < std::size(expected); ++offset) {
+        SCOPED_TRACE(offset);
+        EXPECT_EQ(text::is_char_boundary(text, offset), expected[offset]);
+    }
+    EXPECT_FALSE(text::is_char_boundary(text, text.size() + 1));
+    EXPECT_TRUE(text::is_char_boundary("", 0));
+}
+
 TEST(TextUtf8, LossyDecodingKeepsValidText) {
     const std::string valid = "Grüße, 世界 \xF0\x9F\x98\x80 and a long ASCII tail to cross word boundaries";
     EXPECT_EQ(text::decode_lossy(valid), valid);

@@ -16,10 +16,6 @@ bool is_opening(const xml::Event& event) {
     return event.kind == xml::EventKind::Start || event.kind == xml::EventKind::Empty;
 }
 
-bool is_char_boundary(std::string_view text, std::size_t offset) {
-    if (offset >= text.size()) return offset == text.size();
-    return (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80;
-}
 
 }  // namespace
 
@@ -154,7 +150,7 @@ std::string LayoutDocument::raw(std::size_t first, std::size_t last) const {
     const std::size_t start = spans_[first].start;
     const std::size_t end = spans_[last].end;
     support::require(start <= end, "LayoutDocument::raw: the range runs backwards");
-    support::require(is_char_boundary(text_, start) && is_char_boundary(text_, end),
+    support::require(text::is_char_boundary(text_, start) && text::is_char_boundary(text_, end),
                      "LayoutDocument::raw: the range does not fall on character boundaries");
     return std::string(text_.substr(start, end - start));
 }

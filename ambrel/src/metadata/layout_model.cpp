@@ -9,7 +9,7 @@
 #include <re2/re2.h>
 
 #include "metadata/namespace_policy.hpp"
-#include "platform_fs/files.hpp"
+#include "metadata/source_folder.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::metadata {
@@ -44,13 +44,6 @@ RelatedListItem parse_related_list(const LayoutDocument& document, const LayoutC
     item.custom_buttons = document.child_texts(element.start, "customButtons");
     item.exclude_buttons = document.child_texts(element.start, "excludeButtons");
     return item;
-}
-
-// The entry was a regular file when the folder was listed; opening it without following a link and
-// without blocking, and checking it again, keeps an entry swapped meanwhile for a link or a FIFO from
-// leading the read astray.
-std::expected<std::string, std::error_code> read_file(const std::filesystem::path& path) {
-    return platform_fs::files::read_regular_file(path);
 }
 
 }  // namespace
@@ -137,48 +130,30 @@ std::expected<LayoutModel, FieldReadError> parse_layout_model(std::string_view f
 
 std::expected<std::vector<domain::MetadataComponent>, FieldReadError> LayoutMetadataReader::read(
     const std::filesystem::path& source_root) {
-    namespace fs = std::filesystem;
+    static const source_folder::ListingMessages kMessages{"Could not list layout directory",
+                                                          "Could not read layout directory entry"};
+    auto found = source_folder::collect(source_root / "layouts", kMessages, source_folder::EntryKind::RegularFile,
+                                        [](std::string_view name) -> std::optional<std::string> {
+                                            auto stem = source_folder::stem_before(name, kLayoutSuffix);
+                                            if (!stem || layout_reader::is_packaged_layout(*stem)) return std::nullopt;
+                                            return stem;
+                                        });
+    if (!found) return std::unexpected(std::move(found.error()));
+
     std::vector<domain::MetadataComponent> components;
-    const fs::path folder = source_root / "layouts";
-    std::error_code ec;
-    const fs::file_status folder_status = fs::symlink_status(folder, ec);
-    if (ec || !fs::is_directory(folder_status)) return components;
-
-    fs::directory_iterator it(folder, ec);
-    if (ec) return std::unexpected(FieldReadError::io("Could not list layout directory", ec));
-    std::vector<std::pair<std::string, fs::path>> found;
-    // A failed step ends the iteration and leaves its error in ec.
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        std::error_code status_error;
-        const fs::file_status status = it->symlink_status(status_error);
-        if (status_error || !fs::is_regular_file(status)) continue;
-        std::string name = text::decode_lossy(it->path().filename().native());
-        if (name.size() <= kLayoutSuffix.size() || !name.ends_with(kLayoutSuffix)) continue;
-        name.resize(name.size() - kLayoutSuffix.size());
-        if (layout_reader::is_packaged_layout(name)) continue;
-        found.emplace_back(std::move(name), it->path());
-    }
-    if (ec) return std::unexpected(FieldReadError::io("Could not read layout directory entry", ec));
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        if (a.first != b.first) return a.first < b.first;
-        return a.second.native() < b.second.native();
-    });
-
-    for (auto& [full_name, path] : found) {
-        auto bytes = read_file(path);
-        if (!bytes) return std::unexpected(FieldReadError::io("Could not read layout metadata", bytes.error()));
-        if (auto valid = text::validate_utf8(*bytes); !valid) {
-            return std::unexpected(
-                FieldReadError::invalid(path, "metadata is not valid UTF-8: " + valid.error().message()));
-        }
-        // Only proves that the document is a readable layout; the model itself is not kept.
-        if (auto model = layout_reader::parse_layout_model(full_name, *bytes, path); !model) {
-            return std::unexpected(std::move(model.error()));
+    components.reserve(found->size());
+    for (source_folder::Candidate& candidate : *found) {
+        auto text = source_folder::read_text(candidate.path, "Could not read layout metadata");
+        if (!text) return std::unexpected(std::move(text.error()));
+        // Only proves that the document is a readable layout; building the model cannot fail, so
+        // the parse alone decides.
+        if (auto document = LayoutDocument::parse(*text, candidate.path); !document) {
+            return std::unexpected(std::move(document.error()));
         }
         domain::MetadataComponent component;
-        component.key = {metadata_types::MetadataType::Layout, std::move(full_name)};
-        component.source_path = path;
-        component.document = std::move(*bytes);
+        component.key = {metadata_types::MetadataType::Layout, std::move(candidate.name)};
+        component.source_path = candidate.path;
+        component.document = std::move(*text);
         components.push_back(std::move(component));
     }
     return components;

@@ -224,6 +224,11 @@ bool has_more_chars_than(std::string_view text, std::size_t limit) noexcept {
     return byte_length_of_first_chars(text, limit) < text.size();
 }
 
+bool is_char_boundary(std::string_view text, std::size_t offset) noexcept {
+    if (offset >= text.size()) return offset == text.size();
+    return (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80;
+}
+
 std::string_view first_chars(std::string_view text, std::size_t count) noexcept {
     if (text.size() <= count) return text;
     return text.substr(0, byte_length_of_first_chars(text, count));

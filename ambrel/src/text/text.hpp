@@ -89,6 +89,10 @@ bool has_more_chars_than(std::string_view text, std::size_t limit) noexcept;
 // Never ends inside a multi-byte character.
 std::size_t byte_length_of_first_chars(std::string_view text, std::size_t count) noexcept;
 
+// True when `offset` is the text's end or the byte there does not continue a multi-byte sequence, so
+// that cutting or splicing there splits no character; false beyond the end.
+bool is_char_boundary(std::string_view text, std::size_t offset) noexcept;
+
 // "the first N characters" / "cut to N characters" / "at most N characters, nothing marks the cut":
 // the text itself when it has at most `count` characters, else its first `count` characters.
 // A view into `text`; never splits a multi-byte character.
