@@ -36,9 +36,13 @@ std::optional<std::string_view> stem_of(std::string_view relative, std::string_v
         return std::nullopt;
     }
     std::string_view rest = relative.substr(folder.size() + 1);
-    const std::string ending = fmt::format(".{}{}", suffix, kMetaSuffix);
-    if (!rest.ends_with(ending)) return std::nullopt;
-    rest.remove_suffix(ending.size());
+    // ".{suffix}-meta.xml" at the end, checked piece by piece.
+    if (!rest.ends_with(kMetaSuffix)) return std::nullopt;
+    rest.remove_suffix(kMetaSuffix.size());
+    if (!rest.ends_with(suffix)) return std::nullopt;
+    rest.remove_suffix(suffix.size());
+    if (!rest.ends_with('.')) return std::nullopt;
+    rest.remove_suffix(1);
     if (rest.empty() || has(rest, '/')) return std::nullopt;
     return rest;
 }
@@ -114,6 +118,32 @@ void names_of_file(std::string_view relative, const TypeDescriptor& descriptor, 
     }
 }
 
+// The folder below a package prefix where every file of the type lies; none for a type that a
+// repository never lists.
+std::optional<std::string_view> folder_of(const TypeDescriptor& descriptor) {
+    const ContentFormat& format = descriptor.content_format;
+    if (const auto* container = std::get_if<ContentFormat::ContainerDocument>(&format.value)) {
+        return container->container.directory;
+    }
+    if (std::holds_alternative<ListingStrategy::RevenueCloud>(descriptor.listing_strategy.value)) return std::nullopt;
+    if (std::holds_alternative<ListingStrategy::Objects>(descriptor.listing_strategy.value)) return "objects";
+    if (const PathTemplate* path_template = format.decomposed_template()) {
+        return std::visit(
+            [](const auto& t) -> std::optional<std::string_view> {
+                using T = std::decay_t<decltype(t)>;
+                if constexpr (std::is_same_v<T, PathTemplate::Layout>) return "layouts";
+                if constexpr (std::is_same_v<T, PathTemplate::Flow>) return "flows";
+                if constexpr (std::is_same_v<T, PathTemplate::DirectorySuffix>) return t.directory;
+                if constexpr (std::is_same_v<T, PathTemplate::ObjectChild>) return "objects";
+                return std::nullopt;
+            },
+            path_template->value);
+    }
+    if (const auto* source = std::get_if<ContentFormat::SourceFile>(&format.value)) return source->directory;
+    if (const auto* bundle = std::get_if<ContentFormat::Bundle>(&format.value)) return bundle->directory;
+    return std::nullopt;
+}
+
 bool is_packaged(MetadataType type, const TypeDescriptor& descriptor, std::string_view name) {
     if (!std::holds_alternative<ListingStrategy::MetadataApi>(descriptor.listing_strategy.value)) return false;
     if (type == MetadataType::Layout) return metadata::layout_reader::is_packaged_layout(name);
@@ -182,8 +212,12 @@ std::expected<std::vector<cli::catalogs::SalesforceObject>, GitError> layout::li
     const TypeDescriptor& descriptor = type.descriptor();
     const auto* container = std::get_if<ContentFormat::ContainerDocument>(&descriptor.content_format.value);
     std::set<std::string> names;
+    const std::optional<std::string_view> folder = folder_of(descriptor);
     for (const std::string& prefix : sfdx_layout.prefixes()) {
-        auto files = reader.list_files(prefix);
+        // The whole prefix is listed once; the type's own folder is then answered from the reader's index.
+        if (auto listed = reader.ensure_listed(prefix); !listed) return std::unexpected(listed.error());
+        if (!folder) continue;
+        auto files = reader.list_files(fmt::format("{}/{}", prefix, *folder));
         if (!files) return std::unexpected(files.error());
         for (const std::string& path : *files) {
             if (!path.starts_with(prefix) || path.size() <= prefix.size() + 1 || path[prefix.size()] != '/') continue;
