@@ -154,6 +154,19 @@ TEST(GitGateway, VersionProbe) {
     }
 }
 
+TEST(GitCommandOutput, DiagnosticCleansCredentialsPathsAndControlCharacters) {
+    const GitCommandOutput output{
+        "ignored because stderr has text",
+        "  fatal: could not read https://user:p@ss@host.example/repo.git\tfrom /home/dana/work/repo/force-app and "
+        "'/etc/secret/file': no\x01way\n",
+        128};
+    const std::filesystem::path paths[] = {"/home/dana/work/repo"};
+    EXPECT_EQ(output.diagnostic_for(paths),
+              "fatal: could not read https://host.example/repo.git from repo/force-app and 'file': no way");
+    const GitCommandOutput only_stdout{"message on stdout", " \n\t ", 1};
+    EXPECT_EQ(only_stdout.diagnostic_for({}), "message on stdout");
+}
+
 TEST(GitGatewayLogCommand, StopsAtTheFirstOption) {
     const std::vector<std::string> worktree{"worktree", "add", "-b", "x"};
     const std::vector<std::string> with_empty{"show", "", "HEAD:a b"};

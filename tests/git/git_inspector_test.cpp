@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "git_helpers.hpp"
@@ -41,6 +43,19 @@ TEST_F(GitInspectorTest, RequireRepositoryRefusesWhatIsNotOne) {
         EXPECT_EQ(result.error().kind(), GitError::Kind::NotARepository);
         EXPECT_TRUE(result.error().message().starts_with(c.starts_with)) << result.error().message();
     }
+}
+
+TEST_F(GitInspectorTest, AnUnreadableFolderSaysSo) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    const auto locked = dir_.path() / "locked";
+    std::filesystem::create_directories(locked);
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    auto result = inspector_.require_repository(locked);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.error().message().starts_with(
+        "The selected path is not a git repository. The folder cannot be read: permission denied."))
+        << result.error().message();
 }
 
 TEST_F(GitInspectorTest, SubFolderBareRepositoryAndTopLevel) {
