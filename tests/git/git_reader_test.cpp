@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <thread>
 
@@ -149,6 +151,16 @@ TEST_F(GitReaderTest, ALinkedFolderNeverLeadsAReadOutsideTheRepository) {
     auto climbing = working().read_file("force-app/../other/readme.md");
     ASSERT_FALSE(climbing);
     EXPECT_EQ(climbing.error().kind(), GitError::Kind::UnsafePath);
+}
+
+TEST_F(GitReaderTest, AFifoIsNeitherListedNorWaitedFor) {
+    ASSERT_EQ(::mkfifo((repo_->path() / "other/pipe.txt").c_str(), 0600), 0);
+    auto files = working().list_files("other");
+    ASSERT_TRUE(files);
+    EXPECT_EQ(*files, Files{"other/readme.md"});
+    auto text = working().read_file("other/pipe.txt");
+    ASSERT_FALSE(text);
+    EXPECT_EQ(text.error().message(), "The repository entry at this metadata path is not a regular file: other/pipe.txt");
 }
 
 TEST_F(GitReaderTest, TheRepositoryItselfMayLieBelowALink) {
