@@ -22,6 +22,10 @@ TEST(ScrubCredentialUrls, DropsUserInformationAndKeepsTheRest) {
         {"mail me at user@example.com", "mail me at user@example.com"},
         {"https://a b@c", "https://a b@c"},  // white space ends the user part
         {"https://x/y@z", "https://x/y@z"},  // so does a slash
+        // A password holding "@" goes whole: the user part runs to the last "@" of the authority.
+        {"https://u:p@ss@host/r", "https://host/r"},
+        {"https://u:p@ss@host/r@x https://a@b", "https://host/r@x https://b"},
+        {"git://u@@h", "git://h"},
         {"no scheme://", "no scheme://"},
         {"", ""},
     };

@@ -14,10 +14,11 @@ namespace ambrel::git::sanitize {
 
 namespace {
 
-// A URL scheme, "://", and a user-information part up to its first "@". White space is Unicode
-// White_Space (RE2's \s alone is ASCII only).
+// A URL scheme, "://", and a user-information part up to its last "@" before the authority ends (at
+// the first "/" or white space): a password may itself hold "@", and none of it may stay. White space
+// is Unicode White_Space (RE2's \s alone is ASCII only).
 const RE2& credential_url() {
-    static const RE2 pattern(R"((?i)\b([a-z][a-z0-9+.\-]*)://[^\s\x{0B}\p{Z}\x{85}/@]*@)");
+    static const RE2 pattern(R"((?i)\b([a-z][a-z0-9+.\-]*)://[^\s\x{0B}\p{Z}\x{85}/]*@)");
     support::require(pattern.ok(), "credential URL pattern compiles");
     return pattern;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,8 @@
 #include "domain/cancellation.hpp"
 
 namespace ambrel::process {
+
+class InteractiveChild;
 
 // The result of a run that reached an end. Captured bytes are decoded as lossy UTF-8 (each invalid
 // sequence becomes U+FFFD).
@@ -90,6 +93,11 @@ public:
         std::chrono::milliseconds timeout, const domain::CancellationToken& token,
         const std::vector<EnvironmentPair>& environment) const = 0;
 
+    // Starts a long-lived child that answers requests on its standard input (see InteractiveChild).
+    // A runner that cannot keep children fails with StartFailed (operation_not_supported).
+    virtual std::expected<std::unique_ptr<InteractiveChild>, ProcessError> start_interactive(
+        const std::vector<std::string>& arguments) const;
+
 protected:
     ProcessRunner() = default;
     ProcessRunner(const ProcessRunner&) = default;
@@ -123,6 +131,9 @@ public:
         const std::optional<std::filesystem::path>& working_directory,
         std::chrono::milliseconds timeout, const domain::CancellationToken& token,
         const std::vector<EnvironmentPair>& environment) const override;
+
+    std::expected<std::unique_ptr<InteractiveChild>, ProcessError> start_interactive(
+        const std::vector<std::string>& arguments) const override;
 
 private:
     std::expected<ProcessOutput, ProcessError> run_inner(

@@ -1,0 +1,84 @@
+#pragma once
+
+// The SFDX project of a repository side and what is read below it. `SfdxLayout` is the part of
+// sfdx-project.json the system relies on: the package directories that are safe relative paths, in
+// file order, and the refused entries. `list_components` derives the members of one metadata type from
+// the file paths below the package prefixes ("<package directory>/main/default"); `materialize` copies
+// the files of selected components into a metadata directory on disk, in the shape of a retrieve.
+//
+// Failures (GitError):
+//   NotAnSfdxProject "The source repository is not an SFDX project (missing sfdx-project.json)." or
+//                    "The source repository lists package directories, but none of them is a safe
+//                    relative path: {refused}"
+//   UnsafePath       "The repository contains an unsafe metadata path. Offending path: {path}" (a listed
+//                    path that is not a safe relative path, or a file already present in the target)
+//   FileSystem       "Could not create the metadata directory: {}", "Could not write the metadata file:
+//                    {}" (the description of the error's kind)
+//   and the reader's failures unchanged.
+// Writing below the target walks every folder without following a link (a link on the way is
+// "UnsafePath" with the relative path) and creates files exclusively.
+//
+// Pure functions over their arguments; safe on any thread as far as the reader is.
+
+#include <expected>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/catalogs/salesforce_object.hpp"
+#include "git/container_documents.hpp"
+#include "git/git_error.hpp"
+#include "git/reader.hpp"
+#include "metadata_types/metadata_type.hpp"
+
+namespace ambrel::git {
+
+inline constexpr std::string_view kSfdxProjectFile = "sfdx-project.json";
+inline constexpr std::string_view kMainDefault = "main/default";
+
+struct ParsedSfdxProject;
+
+struct SfdxLayout {
+    // Safe package directories, normalised, in file order, without duplicates; never empty.
+    std::vector<std::string> package_directories;
+    // Normalised entries that are not safe relative paths, in file order, without duplicates.
+    std::vector<std::string> refused_directories;
+
+    // The layout, or no layout and the refused entries for a file that lists no safe directory.
+    static ParsedSfdxProject from_text(std::string_view text);
+    static std::expected<SfdxLayout, GitError> read(const GitContentReader& reader);
+
+    // "<package directory>/main/default" per package directory, in order.
+    std::vector<std::string> prefixes() const;
+
+    friend bool operator==(const SfdxLayout&, const SfdxLayout&) = default;
+};
+
+struct ParsedSfdxProject {
+    std::optional<SfdxLayout> layout;
+    // Empty when a layout results.
+    std::vector<std::string> refused;
+};
+
+namespace layout {
+
+using Selection = std::map<metadata_types::MetadataType, std::set<std::string>>;
+
+// The members of the type found below the layout's prefixes, in byte order, packaged ones left out.
+std::expected<std::vector<cli::catalogs::SalesforceObject>, GitError> list_components(
+    const GitContentReader& reader, const SfdxLayout& layout, metadata_types::MetadataType type,
+    const ContainerDocuments& documents);
+
+// Copies the files of the selected components into `target_directory` (each relative path written
+// once, the first package directory winning). The first failure ends the call; files written before
+// it stay.
+std::expected<void, GitError> materialize(const GitContentReader& reader, const SfdxLayout& layout,
+                                          const Selection& selection, const std::filesystem::path& target_directory);
+
+}  // namespace layout
+
+}  // namespace ambrel::git

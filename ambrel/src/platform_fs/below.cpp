@@ -1,0 +1,144 @@
+#include "platform_fs/below.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ambrel::platform_fs::below {
+namespace {
+
+using files::UniqueFd;
+
+constexpr std::size_t kReadChunk = 65536;
+
+std::error_code os_error() { return {errno, std::generic_category()}; }
+
+// "a/b/c" as its parent part "a/b" and its name "c".
+std::pair<std::string_view, std::string_view> split_last(std::string_view relative) {
+    const std::size_t slash = relative.rfind('/');
+    if (slash == std::string_view::npos) return {std::string_view(), relative};
+    return {relative.substr(0, slash), relative.substr(slash + 1)};
+}
+
+bool is_bad_component(std::string_view name) { return name.empty() || name == "." || name == ".."; }
+
+std::expected<UniqueFd, std::error_code> open_child_directory(int parent, const std::string& name, bool create,
+                                                              mode_t mode) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UniqueFd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd) return fd;
+        const int error = errno;
+        if (error == ELOOP || error == ENOTDIR) return std::unexpected(std::make_error_code(std::errc::not_a_directory));
+        if (error != ENOENT || !create || attempt > 0) return std::unexpected(std::error_code(error, std::generic_category()));
+        if (::mkdirat(parent, name.c_str(), mode) != 0 && errno != EEXIST) return std::unexpected(os_error());
+    }
+    return std::unexpected(std::make_error_code(std::errc::no_such_file_or_directory));
+}
+
+}  // namespace
+
+std::expected<UniqueFd, std::error_code> open_directory(const std::filesystem::path& root, std::string_view relative,
+                                                        bool create_missing, mode_t mode) {
+    UniqueFd current(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!current) return std::unexpected(os_error());
+    while (!relative.empty()) {
+        const std::size_t slash = relative.find('/');
+        const std::string_view name = relative.substr(0, slash);
+        relative = slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
+        if (is_bad_component(name)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+        auto next = open_child_directory(current.get(), std::string(name), create_missing, mode);
+        if (!next) return std::unexpected(next.error());
+        current = std::move(*next);
+    }
+    return current;
+}
+
+std::expected<EntryKind, std::error_code> entry_kind(const std::filesystem::path& root, std::string_view relative) {
+    const auto [parent_part, name] = split_last(relative);
+    if (is_bad_component(name)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+    auto parent = open_directory(root, parent_part, false);
+    if (!parent) {
+        if (parent.error() == std::errc::no_such_file_or_directory) return EntryKind::Missing;
+        return std::unexpected(parent.error());
+    }
+    struct stat status {};
+    if (::fstatat(parent->get(), std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) return EntryKind::Missing;
+        return std::unexpected(os_error());
+    }
+    if (S_ISREG(status.st_mode)) return EntryKind::Regular;
+    if (S_ISDIR(status.st_mode)) return EntryKind::Directory;
+    if (S_ISLNK(status.st_mode)) return EntryKind::Link;
+    return EntryKind::Other;
+}
+
+std::expected<std::string, std::error_code> read_file(const std::filesystem::path& root, std::string_view relative,
+                                                      std::optional<std::size_t> max_bytes) {
+    const auto [parent_part, name] = split_last(relative);
+    if (is_bad_component(name)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+    auto parent = open_directory(root, parent_part, false);
+    if (!parent) return std::unexpected(parent.error());
+    UniqueFd fd(::openat(parent->get(), std::string(name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (!fd) return std::unexpected(os_error());
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) return std::unexpected(os_error());
+    if (!S_ISREG(status.st_mode)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+    std::string bytes;
+    if (status.st_size > 0) bytes.reserve(static_cast<std::size_t>(status.st_size));
+    char chunk[kReadChunk];
+    for (;;) {
+        std::size_t wanted = sizeof chunk;
+        if (max_bytes) {
+            const std::size_t room = *max_bytes + 1 - bytes.size();
+            if (room == 0) break;
+            wanted = std::min(wanted, room);
+        }
+        const ssize_t got = ::read(fd.get(), chunk, wanted);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return std::unexpected(os_error());
+        }
+        if (got == 0) break;
+        bytes.append(chunk, static_cast<std::size_t>(got));
+    }
+    if (max_bytes && bytes.size() > *max_bytes) return std::unexpected(std::make_error_code(std::errc::file_too_large));
+    return bytes;
+}
+
+std::error_code write_file_at(int directory_fd, std::string_view name, std::string_view bytes, WriteMode mode) {
+    if (is_bad_component(name) || name.find('/') != std::string_view::npos) {
+        return std::make_error_code(std::errc::invalid_argument);
+    }
+    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    if (mode == WriteMode::Exclusive) flags |= O_EXCL;
+    UniqueFd fd(::openat(directory_fd, std::string(name).c_str(), flags, 0666));
+    if (!fd) return os_error();
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) return os_error();
+    if (!S_ISREG(status.st_mode)) return std::make_error_code(std::errc::invalid_argument);
+    if (mode == WriteMode::Replace && ::ftruncate(fd.get(), 0) != 0) return os_error();
+    if (std::error_code error = files::write_all(fd.get(), bytes)) return error;
+    return fd.close();
+}
+
+std::error_code write_file(const std::filesystem::path& root, std::string_view relative, std::string_view bytes,
+                           WriteMode mode) {
+    const auto [parent_part, name] = split_last(relative);
+    if (is_bad_component(name)) return std::make_error_code(std::errc::invalid_argument);
+    auto parent = open_directory(root, parent_part, true);
+    if (!parent) return parent.error();
+    return write_file_at(parent->get(), name, bytes, mode);
+}
+
+std::error_code remove_file(const std::filesystem::path& root, std::string_view relative) {
+    const auto [parent_part, name] = split_last(relative);
+    if (is_bad_component(name)) return std::make_error_code(std::errc::invalid_argument);
+    auto parent = open_directory(root, parent_part, false);
+    if (!parent) return parent.error();
+    if (::unlinkat(parent->get(), std::string(name).c_str(), 0) != 0) return os_error();
+    return {};
+}
+
+}  // namespace ambrel::platform_fs::below

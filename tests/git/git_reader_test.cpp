@@ -1,0 +1,255 @@
+#include "git/reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <thread>
+
+#include "git_helpers.hpp"
+#include "support/git_repo.hpp"
+#include "support/test_paths.hpp"
+
+namespace ambrel::git {
+namespace {
+
+using testing::GitRepo;
+using Files = std::vector<std::string>;
+
+class GitReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AMBREL_REQUIRE_GIT();
+        repo_ = std::make_unique<GitRepo>(dir_.path(), "repo");
+        repo_->write(".gitignore", "*.log\n");
+        repo_->write("force-app/main/default/classes/A.cls", "class A {}");
+        repo_->write("force-app/main/default/classes/A.cls-meta.xml", "<meta/>");
+        repo_->write("force-app/main/default/gone.txt", "tracked then deleted");
+        repo_->write("other/readme.md", "other");
+        repo_->write("wild*/x.txt", "star folder");
+        repo_->write("wildcard/y.txt", "plain folder");
+        repo_->write("bad/latin1.txt", "caf\xe9");
+        std::filesystem::create_symlink("A.cls", repo_->path() / "force-app/main/default/classes/Link.cls");
+        repo_->commit_all("first");
+        std::filesystem::remove(repo_->path() / "force-app/main/default/gone.txt");
+        repo_->write("force-app/main/default/untracked.txt", "new");
+        repo_->write("force-app/main/default/debug.log", "ignored");
+    }
+
+    GitContentReader working() const { return GitContentReader(logged_.gateway, repo_->path(), std::nullopt); }
+    GitContentReader at(std::string ref) const { return GitContentReader(logged_.gateway, repo_->path(), ref); }
+
+    testing::TempDir dir_;
+    std::unique_ptr<GitRepo> repo_;
+    test::LoggedGateway logged_;
+};
+
+TEST_F(GitReaderTest, WorkingTreeListsTrackedAndUnignoredFilesThatAreRegular) {
+    auto files = working().list_files("force-app");
+    ASSERT_TRUE(files) << files.error().message();
+    EXPECT_EQ(*files, (Files{"force-app/main/default/classes/A.cls", "force-app/main/default/classes/A.cls-meta.xml",
+                             "force-app/main/default/untracked.txt"}));
+}
+
+TEST_F(GitReaderTest, RefListsCommittedFilesLinksIncluded) {
+    auto files = at("HEAD").list_files("force-app");
+    ASSERT_TRUE(files) << files.error().message();
+    EXPECT_EQ(*files, (Files{"force-app/main/default/classes/A.cls", "force-app/main/default/classes/A.cls-meta.xml",
+                             "force-app/main/default/classes/Link.cls", "force-app/main/default/gone.txt"}));
+    auto link = at("HEAD").read_file("force-app/main/default/classes/Link.cls");
+    ASSERT_TRUE(link);
+    EXPECT_EQ(*link, "A.cls");
+}
+
+TEST_F(GitReaderTest, EmptyPrefixListsEverythingAndAWildcardIsLiteral) {
+    for (const bool from_ref : {false, true}) {
+        SCOPED_TRACE(from_ref ? "ref" : "working tree");
+        const GitContentReader reader = from_ref ? at("HEAD") : working();
+        auto all = reader.list_files("");
+        ASSERT_TRUE(all);
+        EXPECT_NE(std::ranges::find(*all, "other/readme.md"), all->end());
+        auto wild = reader.list_files("wild*");
+        ASSERT_TRUE(wild);
+        EXPECT_EQ(*wild, Files{"wild*/x.txt"});
+    }
+}
+
+TEST_F(GitReaderTest, ReadsFromBothSourcesAndRefusesWhatIsNotAFile) {
+    struct Case {
+        std::string name;
+        bool from_ref;
+        std::string path;
+        std::optional<std::string> text;
+        GitError::Kind kind = GitError::Kind::FileNotFound;
+        std::string message = std::string(kFileNotFoundSentence);
+    };
+    const Case cases[] = {
+        {"working file", false, "force-app/main/default/classes/A.cls", "class A {}"},
+        {"ref file", true, "force-app/main/default/classes/A.cls", "class A {}"},
+        {"untracked", false, "force-app/main/default/untracked.txt", "new"},
+        {"untracked at ref", true, "force-app/main/default/untracked.txt", std::nullopt},
+        {"deleted", false, "force-app/main/default/gone.txt", std::nullopt},
+        {"deleted at ref", true, "force-app/main/default/gone.txt", "tracked then deleted"},
+        {"missing", true, "nope.txt", std::nullopt},
+        {"working link", false, "force-app/main/default/classes/Link.cls", std::nullopt, GitError::Kind::UnsafePath,
+         "The repository entry at this metadata path is not a regular file: force-app/main/default/classes/Link.cls"},
+        {"working directory", false, "force-app/main", std::nullopt, GitError::Kind::UnsafePath,
+         "The repository entry at this metadata path is not a regular file: force-app/main"},
+        {"ref directory", true, "force-app/main", std::nullopt},
+        {"working latin1", false, "bad/latin1.txt", std::nullopt},
+        {"ref latin1", true, "bad/latin1.txt", "caf\xEF\xBF\xBD"},
+        {"unknown ref", false, "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const GitContentReader reader = c.name == "unknown ref" ? at("no-such-branch") : c.from_ref ? at("HEAD") : working();
+        auto text = reader.read_file(c.name == "unknown ref" ? "force-app/main/default/classes/A.cls" : c.path);
+        if (c.text) {
+            ASSERT_TRUE(text) << text.error().message();
+            EXPECT_EQ(*text, *c.text);
+        } else {
+            ASSERT_FALSE(text);
+            EXPECT_EQ(text.error().kind(), c.kind);
+            EXPECT_EQ(text.error().message(), c.message);
+        }
+    }
+}
+
+TEST_F(GitReaderTest, NamesWithLineFeedsAndNonAsciiComeBackAsStored) {
+    const std::string odd = "names/a\nb \xC3\xA9t\xC3\xA9.txt";
+    repo_->write(odd, "odd");
+    repo_->commit_all("odd");
+    for (const bool from_ref : {false, true}) {
+        SCOPED_TRACE(from_ref ? "ref" : "working tree");
+        const GitContentReader reader = from_ref ? at("HEAD") : working();
+        auto files = reader.list_files("names");
+        ASSERT_TRUE(files);
+        EXPECT_EQ(*files, Files{odd});
+        auto text = reader.read_file(odd);
+        ASSERT_TRUE(text) << text.error().message();
+        EXPECT_EQ(*text, "odd");
+    }
+}
+
+TEST_F(GitReaderTest, ALinkedFolderNeverLeadsAReadOutsideTheRepository) {
+    testing::TempDir outside;
+    {
+        std::ofstream(outside.path() / "secret.cls") << "secret";
+    }
+    std::filesystem::create_symlink(outside.path(), repo_->path() / "force-app/main/default/linked");
+    repo_->commit_all("linked folder");
+    auto text = working().read_file("force-app/main/default/linked/secret.cls");
+    ASSERT_FALSE(text);
+    EXPECT_EQ(text.error().message(),
+              "The repository entry at this metadata path is not a regular file: "
+              "force-app/main/default/linked/secret.cls");
+    auto files = working().list_files("force-app/main/default/linked");
+    ASSERT_TRUE(files);
+    EXPECT_TRUE(files->empty());
+    // A path that climbs is refused the same way.
+    auto climbing = working().read_file("force-app/../other/readme.md");
+    ASSERT_FALSE(climbing);
+    EXPECT_EQ(climbing.error().kind(), GitError::Kind::UnsafePath);
+}
+
+TEST_F(GitReaderTest, AFifoIsNeitherListedNorWaitedFor) {
+    ASSERT_EQ(::mkfifo((repo_->path() / "other/pipe.txt").c_str(), 0600), 0);
+    auto files = working().list_files("other");
+    ASSERT_TRUE(files);
+    EXPECT_EQ(*files, Files{"other/readme.md"});
+    auto text = working().read_file("other/pipe.txt");
+    ASSERT_FALSE(text);
+    EXPECT_EQ(text.error().message(), "The repository entry at this metadata path is not a regular file: other/pipe.txt");
+}
+
+TEST_F(GitReaderTest, TheRepositoryItselfMayLieBelowALink) {
+    std::filesystem::create_symlink(repo_->path(), dir_.path() / "via-link");
+    const GitContentReader reader(logged_.gateway, dir_.path() / "via-link", std::nullopt);
+    auto text = reader.read_file("other/readme.md");
+    ASSERT_TRUE(text) << text.error().message();
+    EXPECT_EQ(*text, "other");
+}
+
+TEST_F(GitReaderTest, ARefThatGitWouldReadAsAnOptionIsRefused) {
+    for (const std::string ref : {"--output=/tmp/x", "-p", ""}) {
+        SCOPED_TRACE(ref);
+        const GitContentReader reader = at(ref);
+        auto files = reader.list_files("");
+        ASSERT_FALSE(files);
+        EXPECT_EQ(files.error().kind(), GitError::Kind::CommandFailed);
+        EXPECT_EQ(files.error().message(),
+                  "A branch name must not be empty, and a branch or revision name must not start with a hyphen.");
+        EXPECT_FALSE(reader.read_file("other/readme.md"));
+    }
+    EXPECT_TRUE(logged_.commands().empty());
+}
+
+TEST_F(GitReaderTest, ListingAnUnknownRefFailsWithGitsMessage) {
+    auto files = at("no-such-branch").list_files("");
+    ASSERT_FALSE(files);
+    EXPECT_EQ(files.error().kind(), GitError::Kind::CommandFailed);
+    EXPECT_NE(files.error().message().find("no-such-branch"), std::string::npos);
+}
+
+TEST_F(GitReaderTest, OneListingPerPrefixAndOneCatFileChildPerReader) {
+    {
+        const GitContentReader reader = at("HEAD");
+        ASSERT_TRUE(reader.list_files("force-app/main/default"));
+        ASSERT_TRUE(reader.list_files("force-app/main/default/classes"));
+        ASSERT_TRUE(reader.list_files("force-app/main/default/classes/A.cls"));
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(reader.read_file("force-app/main/default/classes/A.cls"));
+            ASSERT_TRUE(reader.read_file("other/readme.md"));
+        }
+        EXPECT_EQ(logged_.count("git ls-tree"), 1u);
+        // The child's line is written when it ends.
+        EXPECT_EQ(logged_.count("git cat-file"), 0u);
+    }
+    EXPECT_EQ(logged_.count("git cat-file"), 1u);
+    EXPECT_EQ(logged_.commands().size(), 2u);
+}
+
+TEST_F(GitReaderTest, ReadsFromSeveralThreadsThroughOneReader) {
+    const GitContentReader reader = at("HEAD");
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20; ++i) {
+                auto a = reader.read_file("force-app/main/default/classes/A.cls");
+                auto b = reader.read_file("other/readme.md");
+                if (a && *a == "class A {}" && b && *b == "other") ++good;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(good.load(), 80);
+}
+
+TEST_F(GitReaderTest, ACatFileAnswerPastTheTimeOutStopsTheChild) {
+    test::LoggedGateway hasty(std::make_unique<process::DefaultProcessRunner>(), std::chrono::milliseconds(0));
+    {
+        const GitContentReader reader(hasty.gateway, repo_->path(), "HEAD");
+        auto text = reader.read_file("other/readme.md");
+        ASSERT_FALSE(text);
+        EXPECT_EQ(text.error().kind(), GitError::Kind::CommandFailed);
+        EXPECT_EQ(text.error().message(), "The git command timed out.");
+    }
+    const auto lines = hasty.writer->lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].at("command").as_string(), "git cat-file");
+    EXPECT_TRUE(lines[0].at("timedOut").as_bool());
+}
+
+TEST_F(GitReaderTest, ACatFileChildThatCannotStartMeansGitIsUnusable) {
+    test::LoggedGateway failing(std::make_unique<test::FailingRunner>(
+        std::vector<test::FailingRunner::Rule>{{"cat-file", test::Failure::StartFailed}}));
+    const GitContentReader reader(failing.gateway, repo_->path(), "HEAD");
+    auto text = reader.read_file("other/readme.md");
+    ASSERT_FALSE(text);
+    EXPECT_EQ(text.error().kind(), GitError::Kind::GitUnusable);
+}
+
+}  // namespace
+}  // namespace ambrel::git
