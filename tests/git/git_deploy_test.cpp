@@ -1,10 +1,10 @@
 #include "deployment/git_deploy/git_deploy.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "fake_container_documents.hpp"
 #include "git_helpers.hpp"
 #include "support/git_repo.hpp"
 #include "support/test_paths.hpp"
@@ -46,7 +46,7 @@ ComponentDifference label(std::string name, std::string value) {
     ComponentDifference row;
     row.source.key = {*metadata_types::generic_type_by_api_name("CustomLabel"), name};
     row.source.document = fmt::format(
-        "<CustomLabels>\n    <labels><fullName>{}</fullName><value>{}</value></labels>\n</CustomLabels>\n", name, value);
+        "<CustomLabels xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n    <labels><fullName>{}</fullName><value>{}</value></labels>\n</CustomLabels>\n", name, value);
     row.change = ChangeKind::Update;
     return row;
 }
@@ -65,7 +65,7 @@ protected:
         repo->write(std::string(kClasses) + "Old.cls", "old");
         repo->write(std::string(kClasses) + "Old.cls-meta.xml", "<ApexClass/>");
         repo->write("force-app/main/default/labels/CustomLabels.labels-meta.xml",
-                    "<CustomLabels>\n    <labels><fullName>Zeta</fullName><value>z</value></labels>\n</CustomLabels>\n");
+                    "<CustomLabels xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n    <labels><fullName>Zeta</fullName><value>z</value></labels>\n</CustomLabels>\n");
         repo->write("force-app/main/default/lwc/comp/comp.js", "js");
         repo->write("force-app/main/default/lwc/comp/comp.html", "html");
         repo->write("force-app/main/default/lwc/comp/old.css", "css");
@@ -116,7 +116,7 @@ protected:
     testing::TempDir dir_;
     std::filesystem::path base_;
     test::LoggedGateway logged_;
-    git::ContainerDocuments documents_ = git::test::fake_container_documents();
+    git::ContainerDocuments documents_ = git::metadata_container_documents();
     domain::NeverCancelled never_;
 };
 
@@ -383,7 +383,7 @@ TEST_F(GitDeployTest, LinksOnTheWayAreRefusedAndNothingIsWrittenOutside) {
 
     // A link where the labels document lies is not followed either.
     std::filesystem::remove(repo->path() / "force-app/main/default/labels/CustomLabels.labels-meta.xml");
-    { std::ofstream(outside.path() / "target.xml") << "<CustomLabels>\n</CustomLabels>\n"; }
+    { std::ofstream(outside.path() / "target.xml") << "<CustomLabels xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n</CustomLabels>\n"; }
     std::filesystem::create_symlink(outside.path() / "target.xml",
                                     repo->path() / "force-app/main/default/labels/CustomLabels.labels-meta.xml");
     repo->commit_all("linked labels");
@@ -391,7 +391,7 @@ TEST_F(GitDeployTest, LinksOnTheWayAreRefusedAndNothingIsWrittenOutside) {
     ASSERT_FALSE(labels);
     EXPECT_EQ(labels.error().message(),
               "The repository entry at this metadata path is not a regular file: CustomLabels.labels-meta.xml");
-    EXPECT_EQ(testing::read_file(outside.path() / "target.xml"), "<CustomLabels>\n</CustomLabels>\n");
+    EXPECT_EQ(testing::read_file(outside.path() / "target.xml"), "<CustomLabels xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n</CustomLabels>\n");
 }
 
 // A file system that ignores letter case, over a real folder.

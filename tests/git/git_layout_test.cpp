@@ -1,10 +1,10 @@
 #include "git/layout.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "fake_container_documents.hpp"
 #include "git/fls.hpp"
 #include "git_helpers.hpp"
 #include "support/git_repo.hpp"
@@ -92,12 +92,12 @@ protected:
         repo_->write(a + "objects/Account/validationRules/Rule_1.validationRule-meta.xml", "rule");
         repo_->write(a + "objects/Account/validationRules/Bad.Rule.validationRule-meta.xml", "rule");
         repo_->write(a + "labels/CustomLabels.labels-meta.xml",
-                     "<?xml version=\"1.0\"?>\n<CustomLabels>\n    <labels><fullName>Zeta</fullName></labels>\n"
+                     "<?xml version=\"1.0\"?>\n<CustomLabels xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n    <labels><fullName>Zeta</fullName></labels>\n"
                      "    <labels><fullName>Alpha</fullName></labels>\n</CustomLabels>\n");
         repo_->write(a + "labels/Other.labels-meta.xml",
-                     "<CustomLabels>\n<labels><fullName>Hidden</fullName></labels>\n</CustomLabels>\n");
+                     "<CustomLabels xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n<labels><fullName>Hidden</fullName></labels>\n</CustomLabels>\n");
         repo_->write(a + "sharingRules/Account.sharingRules-meta.xml",
-                     "<SharingRules>\n<sharingOwnerRules><fullName>Own</fullName></sharingOwnerRules>\n"
+                     "<SharingRules xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n<sharingOwnerRules><fullName>Own</fullName></sharingOwnerRules>\n"
                      "<sharingCriteriaRules><fullName>Crit</fullName></sharingCriteriaRules>\n</SharingRules>\n");
         repo_->write(a + "sharingRules/Broken.sharingRules-meta.xml", "<SharingRules");
         repo_->write(a + "quickActions/Account.Do.quickAction-meta.xml", "qa");
@@ -130,7 +130,7 @@ protected:
     testing::TempDir dir_;
     std::unique_ptr<GitRepo> repo_;
     test::LoggedGateway logged_;
-    ContainerDocuments documents_ = test::fake_container_documents();
+    ContainerDocuments documents_ = metadata_container_documents();
 };
 
 TEST_F(GitLayoutTest, ListsEachTypeByItsRules) {

@@ -14,27 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "metadata/container_child_reader.hpp"
+
 namespace ambrel::git {
 
-// One child element of a container document and its byte range in that document.
-struct ContainerChild {
-    std::string element;
-    std::string full_name;
-    std::string xml;
-    std::size_t start = 0;
-    std::size_t end = 0;
-
-    friend bool operator==(const ContainerChild&, const ContainerChild&) = default;
-};
-
-// A child to place into a container document.
-struct IncomingContainerChild {
-    std::string element;
-    std::string full_name;
-    std::string xml;
-
-    friend bool operator==(const IncomingContainerChild&, const IncomingContainerChild&) = default;
-};
+using metadata::container_child_reader::ContainerChild;
+using metadata::container_child_reader::IncomingContainerChild;
 
 // Errors of the bound functions are dropped by their callers, which report sentences of their own.
 struct ContainerDocuments {
@@ -51,5 +36,8 @@ struct ContainerDocuments {
     // (container type, child XML texts) -> new document text.
     std::function<std::string(std::string_view, std::span<const std::string>)> render;
 };
+
+// The metadata module's container-document reader behind the seam; its errors become their messages.
+ContainerDocuments metadata_container_documents();
 
 }  // namespace ambrel::git
