@@ -293,15 +293,16 @@ TEST_F(ProcessRunnerTest, ConcurrentChildrenDoNotInheritEachOthersDescriptors) {
     // one's pipes, or its output would stay open until the long one ends.
     FakeSf long_fake;
     long_fake.write(Scenario().otherwise(Answer().out("long\n").sleep_ms(20000)));
-    const auto long_record = long_fake.record_file();
     TestToken stop_long;
     std::optional<std::expected<ProcessOutput, ProcessError>> long_result;
     std::thread long_run([&] {
         long_result = runner_.run_with_env({testing::fake_sf::executable().string(), "long"}, std::nullopt,
                                            60s, stop_long, long_fake.environment());
     });
-    while (!std::filesystem::exists(long_record)) std::this_thread::sleep_for(5ms);
-    const RecordedCall long_call = long_fake.calls().front();
+    // The record file may exist before the fake has finished writing it.
+    std::vector<RecordedCall> long_calls;
+    while ((long_calls = long_fake.calls()).empty()) std::this_thread::sleep_for(5ms);
+    const RecordedCall long_call = long_calls.front();
     const auto long_proc = "/proc/" + std::to_string(long_call.pid) + "/fd/";
     const auto long_stdout = std::filesystem::read_symlink(long_proc + "1").string();
     const auto long_stderr = std::filesystem::read_symlink(long_proc + "2").string();
