@@ -28,6 +28,12 @@ inline constexpr std::size_t kMaxDetailChars = 2048;
 std::expected<std::reference_wrapper<const json::Value>, CatalogError> require_successful_catalog_command(
     const CliJsonResult& result, std::string_view label, std::string_view guidance);
 
+// The CLI's own explanation in an error answer: the standard output text parsed as JSON, its member
+// "message" (non-blank text, trimmed), preceded by "{name}: " when "name" is non-blank text and the
+// message does not already begin with the part of the name after its last ":". None when the text is
+// no JSON document with such a message.
+std::optional<std::string> json_error_detail(std::string_view stdout_text);
+
 // Standard error without the CLI's update warnings: lines that begin with "Warning:" (after terminal
 // escape sequences, white space and leading "›"/"»" marks are set aside) and the "›"/"»"
 // continuation lines that follow them. Kept lines are joined with "\n".
