@@ -1,6 +1,8 @@
 #include "metadata/manifest/package_manifest_writer.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -19,21 +21,97 @@ struct TypeGroup {
     std::vector<const std::set<std::string>*> sets;
 };
 
-// Rough size of the text, so that the output grows once.
+// Rough size of the text from the set sizes alone (walking every name twice would cost more than
+// an occasional regrowth).
 std::size_t estimated_size(const TypeSelection& selection) {
+    constexpr std::size_t kTypicalMemberLine = 48;
     std::size_t size = kManifestHead.size() + kManifestTail.size() + 64;
-    for (const auto& [type, names] : selection) {
-        size += 64;
-        for (const std::string& name : names) {
-            size += kMembersOpen.size() + name.size() + kMembersClose.size();
-        }
-    }
+    for (const auto& [type, names] : selection) size += 64 + names.size() * kTypicalMemberLine;
     return size;
 }
 
-void append_merged(std::string& out, const TypeGroup& group) {
+// True for the five characters that escaping replaces.
+constexpr auto kSpecial = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : std::string_view("\"&'<>")) table[c] = true;
+    return table;
+}();
+
+bool needs_escaping(std::string_view text) noexcept {
+    bool special = false;
+    for (unsigned char c : text) special |= kSpecial[c];
+    return special;
+}
+
+// Writes into a buffer that grows by doubling, so that a member line costs one capacity check and
+// three copies; most names need no escaping and are copied in one piece.
+class LineSink {
+public:
+    explicit LineSink(std::string& out, std::size_t expected) : out_(out) { out_.resize(expected); }
+    ~LineSink() { out_.resize(used_); }
+    LineSink(const LineSink&) = delete;
+    LineSink& operator=(const LineSink&) = delete;
+
+    void put(std::string_view text) {
+        reserve(text.size());
+        copy(text);
+    }
+    // A member line; its fixed parts are copied with sizes known at compile time.
+    void put_member(std::string_view member) {
+        if (needs_escaping(member)) {
+            put_element(kMembersOpen, member, kMembersClose);
+            return;
+        }
+        constexpr std::size_t kFixed = kMembersOpen.size() + kMembersClose.size();
+        reserve(kFixed + member.size());
+        char* at = out_.data() + used_;
+        std::memcpy(at, kMembersOpen.data(), kMembersOpen.size());
+        at += kMembersOpen.size();
+        std::memcpy(at, member.data(), member.size());
+        at += member.size();
+        std::memcpy(at, kMembersClose.data(), kMembersClose.size());
+        used_ += kFixed + member.size();
+    }
+    void put_element(std::string_view open, std::string_view content, std::string_view close) {
+        if (needs_escaping(content)) {
+            std::string escaped;
+            xml::append_five_entities(escaped, content);
+            put_plain_element(open, escaped, close);
+        } else {
+            put_plain_element(open, content, close);
+        }
+    }
+
+private:
+    void put_plain_element(std::string_view open, std::string_view content, std::string_view close) {
+        reserve(open.size() + content.size() + close.size());
+        copy(open);
+        copy(content);
+        copy(close);
+    }
+    void reserve(std::size_t bytes) {
+        if (out_.size() - used_ < bytes) out_.resize(std::max(out_.size() * 2, used_ + bytes));
+    }
+    void copy(std::string_view text) noexcept {
+        std::memcpy(out_.data() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+
+    std::string& out_;
+    std::size_t used_ = 0;
+};
+
+template <class Members>
+void put_types_element(LineSink& sink, const Members& members, std::string_view type_name) {
+    sink.put(kTypesOpen);
+    for (const auto& member : members) sink.put_member(member);
+    sink.put_element(kNameOpen, type_name, kNameClose);
+    sink.put(kTypesClose);
+}
+
+void put_merged(LineSink& sink, const TypeGroup& group) {
     if (group.sets.size() == 1) {
-        format::append_types_element(out, *group.sets.front(), group.type_name);
+        put_types_element(sink, *group.sets.front(), group.type_name);
         return;
     }
     // Only the types that share a name (CustomField, CustomObject, CustomMetadataType and
@@ -45,7 +123,7 @@ void append_merged(std::string& out, const TypeGroup& group) {
         std::inplace_merge(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(middle), merged.end());
     }
     merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
-    format::append_types_element(out, merged, group.type_name);
+    put_types_element(sink, merged, group.type_name);
 }
 
 }  // namespace
@@ -75,10 +153,13 @@ std::string PackageManifestWriter::render_types(const TypeSelection& selection) 
                      [](const TypeGroup& a, const TypeGroup& b) { return a.type_name < b.type_name; });
 
     std::string out;
-    out.reserve(estimated_size(selection));
-    out += kManifestHead;
-    for (const TypeGroup& group : groups) append_merged(out, group);
-    format::append_tail(out, api_version_);
+    {
+        LineSink sink(out, estimated_size(selection));
+        sink.put(kManifestHead);
+        for (const TypeGroup& group : groups) put_merged(sink, group);
+        sink.put_element(kVersionOpen, api_version_, kVersionClose);
+        sink.put(kManifestTail);
+    }
     return out;
 }
 

@@ -278,13 +278,16 @@ ManifestMapping map_manifest_sections(const ParsedManifest& manifest) {
             mapping.notes.push_back(fmt::format("Manifest type '{}' is not supported and was skipped.", section.name));
             continue;
         }
+        // The type's set is looked up once per section and made only when a name is selected.
+        std::set<std::string>* selected = nullptr;
         for (const std::string& member : section.members) {
             if (member == kWildcard) {
                 mapping.wildcard_types.insert(*type);
             } else if (is_packaged_member(*type, member)) {
                 mapping.notes.push_back(namespaced_note(member));
             } else {
-                mapping.selection[*type].insert(member);
+                if (selected == nullptr) selected = &mapping.selection[*type];
+                selected->insert(member);
             }
         }
     }
