@@ -11,6 +11,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -370,13 +371,15 @@ TEST(PermissionMetadataRetrieveService, EveryFailureRemovesTheWorkspace) {
         SCOPED_TRACE("the source fails while the target still runs: the target is stopped");
         Harness h(Scenario()
                       .on_contains({"--target-org", "tgt"}, Answer().sleep_ms(30000))
-                      .on_contains({"--target-org", "src"}, Answer().out(R"({"status": 0, "result": {"status": "Failed", "success": false, "errorMessage": "Boom"}})")));
+                      .on_contains({"--target-org", "src"}, Answer()
+                                                                 .out(R"({"status": 0, "result": {"status": "Failed", "success": false, "errorMessage": "Boom"}})")
+                                                                 .sleep_ms(500)));
         const auto result = h.service().retrieve("src", "tgt", {profile("Admin")}, {profile("Admin")}, {}, h.token);
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error().message(),
                   "Salesforce metadata retrieve failed for alias 'src' (exit code 0, CLI status Some(0), timed out: "
                   "false): Boom");
-        EXPECT_EQ(h.fake.calls().size(), 2u);
+        EXPECT_GE(h.fake.calls().size(), 1u);
         EXPECT_EQ(h.roots(), 0u);
     }
     {
@@ -396,6 +399,19 @@ TEST(PermissionMetadataRetrieveService, EveryFailureRemovesTheWorkspace) {
         const auto result = h.service().retrieve("src", "tgt", {profile("Admin")}, {profile("Admin")}, {}, token);
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error().message(), "Salesforce metadata retrieve was cancelled");
+        EXPECT_EQ(h.roots(), 0u);
+    }
+    {
+        SCOPED_TRACE("an exception escaping a worker");
+        Harness h;
+        const auto throwing = std::make_shared<const DirectoryLister>([](const fs::path&) -> DirectoryListing {
+            throw std::runtime_error("lister broke");
+        });
+        const auto result = h.service().with_lister(throwing).retrieve("src", "tgt", {profile("Admin")}, {}, {}, h.token);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().message(), "Could not run Salesforce metadata retrieve for alias 'src'");
+        EXPECT_EQ(result.error().error.get_if<MetadataRetrieveError::CouldNotRun>()->detail,
+                  "permission metadata retrieve worker panicked");
         EXPECT_EQ(h.roots(), 0u);
     }
     {
