@@ -37,8 +37,9 @@ const TypeSelection& selection() {
                                         MetadataType::CustomMetadataType, MetadataType::PlatformEvent};
         for (std::size_t i = 0; types.size() < kTypes; ++i) types.push_back(MetadataType::Generic(i));
         TypeSelection result;
+        // Filled one type at a time, as the selection screen and the manifest import fill it.
         for (std::size_t i = 0; i < kMembers; ++i) {
-            const MetadataType type = types[i % types.size()];
+            const MetadataType type = types[i * types.size() / kMembers];
             result[type].insert(i % 97 == 0 ? fmt::format("Member_{:06}_R&D__c", i) : fmt::format("Member_{:06}__c", i));
         }
         return result;
