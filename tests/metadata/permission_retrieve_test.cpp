@@ -383,6 +383,33 @@ TEST(PermissionMetadataRetrieveService, EveryFailureRemovesTheWorkspace) {
         EXPECT_EQ(h.roots(), 0u);
     }
     {
+        SCOPED_TRACE("the project folder replaced while the command runs");
+        Harness h(Scenario().on_prefix({"project", "retrieve", "start"},
+                                       Answer().retrieve_from(fixture_orgs()).sleep_ms(1500)));
+        // The gateway polls the token while the child runs: the first poll after the child has
+        // started renames the project away and makes a new one under the same name.
+        std::atomic<bool> replaced{false};
+        ambrel::testing::TestToken token([&] {
+            const fs::path parent = h.anchor.path() / "quillary";
+            if (replaced.load() || !fs::exists(parent)) return false;
+            for (const auto& root : fs::directory_iterator(parent)) {
+                const fs::path project = root.path() / "target-project";
+                if (!fs::exists(project / "force-app/main/default/profiles")) continue;
+                if (replaced.exchange(true)) return false;
+                fs::rename(project, root.path() / "moved-away");
+                fs::create_directories(project);
+            }
+            return false;
+        });
+        const auto result = h.service().retrieve("src", "tgt", {}, {profile("Admin")}, {}, token);
+        ASSERT_TRUE(replaced.load());
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().message(),
+                  "Invalid Salesforce permission metadata for alias 'tgt', component Profile 'Admin': project root "
+                  "identity changed");
+        EXPECT_EQ(h.roots(), 0u);
+    }
+    {
         SCOPED_TRACE("a version that is not numeric");
         Harness h;
         const auto result = h.service("65.x").retrieve("src", "tgt", {profile("Admin")}, {}, {}, h.token);
