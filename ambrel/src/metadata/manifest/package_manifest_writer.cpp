@@ -1,7 +1,7 @@
 #include "metadata/manifest/package_manifest_writer.hpp"
 
 #include <algorithm>
-#include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -30,17 +30,32 @@ std::size_t estimated_size(const TypeSelection& selection) {
     return size;
 }
 
-// True for the five characters that escaping replaces.
-constexpr auto kSpecial = [] {
-    std::array<bool, 256> table{};
-    for (unsigned char c : std::string_view("\"&'<>")) table[c] = true;
-    return table;
-}();
+// True when some byte of the word equals `byte` (the classic test for a zero byte after an XOR).
+constexpr bool word_has_byte(std::uint64_t word, unsigned char byte) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    const std::uint64_t diff = word ^ (kOnes * byte);
+    return ((diff - kOnes) & ~diff & kHighs) != 0;
+}
 
+constexpr bool is_special(char c) noexcept { return c == '"' || c == '&' || c == '\'' || c == '<' || c == '>'; }
+
+// True when the text holds one of the five characters that escaping replaces. Names are short and
+// almost never hold one, so eight bytes are tested at a time.
 bool needs_escaping(std::string_view text) noexcept {
-    bool special = false;
-    for (unsigned char c : text) special |= kSpecial[c];
-    return special;
+    std::size_t at = 0;
+    for (; at + sizeof(std::uint64_t) <= text.size(); at += sizeof(std::uint64_t)) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text.data() + at, sizeof word);
+        if (word_has_byte(word, '"') || word_has_byte(word, '&') || word_has_byte(word, '\'') ||
+            word_has_byte(word, '<') || word_has_byte(word, '>')) {
+            return true;
+        }
+    }
+    for (; at < text.size(); ++at) {
+        if (is_special(text[at])) return true;
+    }
+    return false;
 }
 
 // Writes into a buffer that grows by doubling, so that a member line costs one capacity check and
