@@ -354,6 +354,115 @@ void start_grandchild(const json::object& spec, const Call& call) {
     }
 }
 
+std::optional<std::string> target_org(const Call& call);
+
+// The five predefined entities of a package.xml text.
+std::string unescape_xml(std::string_view text) {
+    static constexpr std::pair<std::string_view, char> kEntities[] = {
+        {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&amp;", '&'}};
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        bool replaced = false;
+        if (text[i] == '&') {
+            for (const auto& [entity, character] : kEntities) {
+                if (text.substr(i).starts_with(entity)) {
+                    out += character;
+                    i += entity.size();
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced) out += text[i++];
+    }
+    return out;
+}
+
+// The texts of every <tag>…</tag> in the fragment, in order.
+std::vector<std::string> element_texts(std::string_view fragment, std::string_view tag) {
+    std::vector<std::string> texts;
+    const std::string open = "<" + std::string(tag) + ">";
+    const std::string close = "</" + std::string(tag) + ">";
+    std::size_t at = 0;
+    while ((at = fragment.find(open, at)) != std::string_view::npos) {
+        const std::size_t begin = at + open.size();
+        const std::size_t end = fragment.find(close, begin);
+        if (end == std::string_view::npos) break;
+        texts.push_back(unescape_xml(fragment.substr(begin, end - begin)));
+        at = end + close.size();
+    }
+    return texts;
+}
+
+// (type, member) pairs of a package.xml, in document order: the metadata and the permission shapes
+// alike (any types, containers last or not).
+std::vector<std::pair<std::string, std::string>> manifest_members(std::string_view manifest, bool& has_types) {
+    std::vector<std::pair<std::string, std::string>> members;
+    has_types = false;
+    for (const std::string& section : element_texts(manifest, "types")) {
+        has_types = true;
+        const auto names = element_texts(section, "name");
+        if (names.empty()) continue;
+        for (const std::string& member : element_texts(section, "members")) members.emplace_back(names.front(), member);
+    }
+    return members;
+}
+
+// The regular files below a folder, relative to it, in name order.
+std::vector<fs::path> files_below(const fs::path& folder) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (it->is_regular_file()) files.push_back(fs::relative(it->path(), folder));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The manifest-aware retrieve: every member of the --manifest file is copied from the fixture org of
+// the --target-org alias (<orgs>/<alias>/<type>/<member>/, laid out as below force-app/main/default)
+// into the call's force-app/main/default; a member without files is reported as the CLI reports it.
+std::string manifest_retrieve(const json::object& answer, const Call& call) {
+    const fs::path orgs = scenario_relative(call, answer.at("retrieveFrom").as_string());
+    const auto manifest_path = call.after("--manifest");
+    if (!manifest_path) fault("retrieveFrom needs --manifest");
+    const std::string alias = target_org(call).value_or("");
+    bool has_types = false;
+    const auto members = manifest_members(read_file(*manifest_path), has_types);
+    if (!has_types) return "{\n  \"status\": 0,\n  \"result\": {\n    \"files\": []\n  },\n  \"warnings\": []\n}\n";
+
+    const fs::path output = fs::path(call.cwd) / "force-app" / "main" / "default";
+    json::array files;
+    json::array messages;
+    for (const auto& [type, member] : members) {
+        const bool safe_name = member.find('/') == std::string::npos && member != "." && member != "..";
+        const fs::path source = orgs / alias / type / member;
+        const auto found = safe_name && fs::is_directory(source) ? files_below(source) : std::vector<fs::path>{};
+        if (found.empty()) {
+            const std::string problem = "Entity of type '" + type + "' named '" + member + "' cannot be found";
+            messages.push_back(json::object{{"fileName", "unpackaged/package.xml"}, {"problem", problem}});
+            files.push_back(json::object{{"fullName", member}, {"type", type}, {"state", "Failed"},
+                                         {"error", problem}, {"problemType", "Error"}});
+            continue;
+        }
+        for (const fs::path& relative : found) {
+            const fs::path target = output / relative;
+            std::error_code error;
+            fs::create_directories(target.parent_path(), error);
+            fs::copy_file(source / relative, target, fs::copy_options::overwrite_existing, error);
+            if (error) fault("cannot copy " + (source / relative).string() + ": " + error.message());
+            files.push_back(json::object{{"fullName", member}, {"type", type}, {"state", "Created"},
+                                         {"filePath", target.string()}});
+        }
+    }
+    json::object result{{"done", true},      {"fileProperties", json::array()},
+                        {"id", "09S000T2yGk6vAOESY"}, {"status", "Succeeded"},
+                        {"success", true},   {"messages", std::move(messages)},
+                        {"files", std::move(files)}};
+    json::object envelope{{"status", 0}, {"result", std::move(result)}, {"warnings", json::array()}};
+    return json::serialize(envelope) + "\n";
+}
+
 int answer(const json::object& answer, const Call& call, bool honour_force_color) {
     if (flag(answer, "ignoreSigterm")) ::signal(SIGTERM, SIG_IGN);
     if (const auto* grandchild = answer.if_contains("grandchild")) {
@@ -361,7 +470,8 @@ int answer(const json::object& answer, const Call& call, bool honour_force_color
         start_grandchild(grandchild->as_object(), call);
     }
     write_files(answer, call);
-    std::string out = text_or_file(answer, "stdout", call).value_or("");
+    std::string out = answer.contains("retrieveFrom") ? manifest_retrieve(answer, call)
+                                                      : text_or_file(answer, "stdout", call).value_or("");
     const std::string err = text_or_file(answer, "stderr", call).value_or("");
     if (honour_force_color && call.has("--json") && colour_forced()) out = colourise(out);
     write_streams(out, integer(answer, "stdoutRepeat", 1), err, integer(answer, "stderrRepeat", 1));

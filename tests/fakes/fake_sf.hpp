@@ -70,6 +70,10 @@ public:
         files_.push_back(boost::json::object{{"path", std::move(path)}, {"tree", from.string()}});
         return *this;
     }
+    // Answers `project retrieve start` from fixture orgs: each member of the --manifest file is copied
+    // from <orgs>/<alias>/<package.xml type>/<member>/ into force-app/main/default of the working
+    // directory; a member without files becomes a "cannot be found" problem.
+    Answer& retrieve_from(const std::filesystem::path& orgs) { return set("retrieveFrom", orgs.string()); }
     // Leaves a process in its group that holds standard output open for `sleep_ms`; its pid goes to
     // `pid_file` when given.
     Answer& grandchild(std::int64_t sleep_ms, std::optional<std::filesystem::path> pid_file = {},

@@ -48,6 +48,8 @@ std::optional<std::string_view> non_blank_trimmed(const json::Value& document, s
     return text::trim(*text);
 }
 
+}  // namespace
+
 std::optional<std::string> json_error_detail(std::string_view stdout_text) {
     const auto document = json::parse(stdout_text);
     if (!document) return std::nullopt;
@@ -60,6 +62,8 @@ std::optional<std::string> json_error_detail(std::string_view stdout_text) {
     if (message->starts_with(tail)) return std::string(*message);
     return fmt::format("{}: {}", *name, *message);
 }
+
+namespace {
 
 std::optional<std::string> failure_detail(const CliJsonResult& result) {
     if (auto detail = json_error_detail(result.stdout_text)) return detail;

@@ -28,6 +28,12 @@ inline constexpr std::size_t kMaxDetailChars = 2048;
 std::expected<std::reference_wrapper<const json::Value>, CatalogError> require_successful_catalog_command(
     const CliJsonResult& result, std::string_view label, std::string_view guidance);
 
+// The CLI's own explanation in an error answer: the standard output text parsed as JSON, its member
+// "message" (non-blank text, trimmed), preceded by "{name}: " when "name" is non-blank text and the
+// message does not already begin with the part of the name after its last ":". None when the text is
+// no JSON document with such a message.
+std::optional<std::string> json_error_detail(std::string_view stdout_text);
+
 // The CLI's own explanation when standard output is its JSON error answer: "{name}: {message}" (the
 // message alone when it already begins with the part of the name after its last ":"), cleaned as the
 // details above. None when standard output is not such an answer (no JSON, or no non-blank "message").

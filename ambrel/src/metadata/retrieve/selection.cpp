@@ -1,0 +1,140 @@
+#include "metadata/retrieve/selection.hpp"
+
+#include <fmt/format.h>
+#include <re2/re2.h>
+
+#include "metadata/namespace_policy.hpp"
+#include "metadata_types/name_rules.hpp"
+#include "metadata_types/type_descriptor.hpp"
+#include "text/text.hpp"
+
+namespace ambrel::metadata::retrieve {
+namespace {
+
+using metadata_types::MetadataType;
+
+constexpr std::string_view kProfileApiName = "Profile";
+
+MetadataRetrieveError invalid_name(std::string_view name) {
+    return MetadataRetrieveError::invalid_input(fmt::format("Invalid Salesforce object API name: {}", name));
+}
+
+// Every "."-separated piece non-empty and an object API name.
+bool dotted_object_names(std::string_view name) {
+    while (true) {
+        const std::size_t point = name.find('.');
+        if (!is_object_api_name(name.substr(0, point))) return false;
+        if (point == std::string_view::npos) return true;
+        name.remove_prefix(point + 1);
+    }
+}
+
+bool member_name_is_valid(MetadataType type, std::string_view name) {
+    if (type == MetadataType::Layout) return metadata_types::is_valid_layout_full_name(name);
+    if (type.is_generic()) {
+        const auto& descriptor = type.descriptor();
+        if (descriptor.api_name == kProfileApiName) return metadata_types::is_valid_profile_full_name(name);
+        if (const auto* container =
+                std::get_if<metadata_types::ContentFormat::ContainerDocument>(&descriptor.content_format.value)) {
+            return metadata_types::is_valid_container_child_full_name(name,
+                                                                      container->container.fixed_container.has_value());
+        }
+        return dotted_object_names(name);
+    }
+    return is_object_api_name(name);
+}
+
+}  // namespace
+
+const re2::RE2& OBJECT_API_NAME() {
+    static const re2::RE2 pattern("^[A-Za-z][A-Za-z0-9_]*$");
+    return pattern;
+}
+
+bool is_object_api_name(std::string_view name) { return re2::RE2::FullMatch(name, OBJECT_API_NAME()); }
+
+bool has_members(const Selection& selection) {
+    for (const auto& [type, names] : selection) {
+        if (!names.empty()) return true;
+    }
+    return false;
+}
+
+Selection strip_documentless_members(const Selection& selection) {
+    Selection stripped;
+    for (const auto& [type, names] : selection) {
+        if (type == MetadataType::ProductBundle || type == MetadataType::ConstraintModel) continue;
+        std::set<std::string> kept;
+        for (const std::string& name : names) {
+            if (!NamespacePolicy::is_standard_tab_name(name)) kept.insert(kept.end(), name);
+        }
+        if (!kept.empty()) stripped.emplace(type, std::move(kept));
+    }
+    return stripped;
+}
+
+std::expected<void, MetadataRetrieveError> validate_inputs(std::string_view source_alias,
+                                                           std::string_view target_alias,
+                                                           const Selection& selection, const ObjectNames& present) {
+    if (text::is_blank(source_alias)) return std::unexpected(MetadataRetrieveError::invalid_input(kSourceAliasBlank));
+    if (text::is_blank(target_alias)) return std::unexpected(MetadataRetrieveError::invalid_input(kTargetAliasBlank));
+    for (const auto& [type, names] : selection) {
+        for (const std::string& name : names) {
+            if (!member_name_is_valid(type, name)) return std::unexpected(invalid_name(name));
+        }
+    }
+    for (const std::string& name : present) {
+        if (!is_object_api_name(name)) return std::unexpected(invalid_name(name));
+    }
+    return {};
+}
+
+bool is_object_listed(MetadataType type) {
+    return type == MetadataType::CustomField || type == MetadataType::CustomObject ||
+           type == MetadataType::CustomMetadataType || type == MetadataType::PlatformEvent;
+}
+
+ObjectNames selected_objects(const Selection& selection) {
+    ObjectNames objects;
+    for (const auto& [type, names] : selection) {
+        if (is_object_listed(type)) objects.insert(names.begin(), names.end());
+    }
+    return objects;
+}
+
+Selection target_scoped(const Selection& selection, const ObjectNames& present) {
+    Selection scoped;
+    for (const auto& [type, names] : selection) {
+        if (!is_object_listed(type)) {
+            if (!names.empty()) scoped.emplace(type, names);
+            continue;
+        }
+        std::set<std::string> kept;
+        for (const std::string& name : names) {
+            if (present.contains(name)) kept.insert(kept.end(), name);
+        }
+        if (!kept.empty()) scoped.emplace(type, std::move(kept));
+    }
+    return scoped;
+}
+
+Selection manifest_delta(const Selection& selection, const Selection& already_retrieved) {
+    Selection delta;
+    for (const auto& [type, names] : selection) {
+        const auto done = already_retrieved.find(type);
+        std::set<std::string> missing;
+        for (const std::string& name : names) {
+            if (done == already_retrieved.end() || !done->second.contains(name)) missing.insert(missing.end(), name);
+        }
+        if (!missing.empty()) delta.emplace(type, std::move(missing));
+    }
+    return delta;
+}
+
+bool retrieve_delta_is_empty(const Selection& already_retrieved, const Selection& selection,
+                             const ObjectNames& present, RetrieveScope scope) {
+    if (scope != RetrieveScope::Source) return target_scoped(selection, present).empty();
+    return manifest_delta(selection, already_retrieved).empty();
+}
+
+}  // namespace ambrel::metadata::retrieve
