@@ -1,0 +1,189 @@
+#include "app/row_retention.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "comparison/engine.hpp"
+#include "metadata_types/type_descriptor.hpp"
+
+namespace ambrel::app {
+
+namespace {
+
+using domain::ComponentDifference;
+using domain::ComponentKey;
+using metadata_types::MetadataType;
+
+constexpr std::string_view kLayoutElementSeparator = "::";
+
+std::string_view lookup_name(const ComponentDifference& row) {
+    const std::string_view name = row.key().name;
+    if (row.key().metadata_type == MetadataType::Layout) return name.substr(0, name.find(kLayoutElementSeparator));
+    return comparison::container_name(row.key().metadata_type.descriptor(), name);
+}
+
+bool is_object_definition(const MetadataType& type) {
+    const metadata_types::PathTemplate* path_template = type.descriptor().content_format.decomposed_template();
+    return path_template != nullptr &&
+           std::holds_alternative<metadata_types::PathTemplate::ObjectDefinition>(path_template->value);
+}
+
+std::string_view object_part(std::string_view field_name) {
+    const std::size_t dot = field_name.find('.');
+    return dot == std::string_view::npos ? std::string_view() : field_name.substr(0, dot);
+}
+
+class Retention {
+public:
+    Retention(const std::vector<ComponentDifference>& rows, RowKeyMap& edges) : rows_(rows), edges_(edges) {}
+
+    void seed(const CompareSelection& requested) {
+        if (rows_.empty() || requested.empty()) return;
+        for (const ComponentDifference& row : rows_) {
+            auto entry = requested.find(row.key().metadata_type);
+            if (entry == requested.end()) continue;
+            if (!entry->second.contains(std::string(lookup_name(row)))) continue;
+            if (keep(row.key(), std::nullopt)) queue_.push_back(&row.key());
+        }
+    }
+
+    void run(const PullInMap& pull_in) {
+        index_rows();
+        bool again = true;
+        while (again) {
+            follow_requirements();
+            pull_in_partners(pull_in);
+            again = keep_objects_of_kept_fields();
+        }
+    }
+
+    std::map<ComponentKey, std::optional<std::string>>& kept() { return kept_; }
+
+private:
+    // Keeps the key once; true when it was not kept before.
+    bool keep(const ComponentKey& key, std::optional<std::string> required_by) {
+        auto [entry, inserted] = kept_.try_emplace(key, std::move(required_by));
+        if (inserted) fresh_.push_back(&entry->first);
+        return inserted;
+    }
+
+    void index_rows() {
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            const ComponentDifference& row = rows_[i];
+            if (row.key().metadata_type == MetadataType::CustomField) {
+                field_rows_.insert(row.key());
+            } else if (row.change == domain::ChangeKind::Add && is_object_definition(row.key().metadata_type)) {
+                object_rows_[row.key().name].push_back(i);
+            }
+        }
+    }
+
+    void follow_requirements() {
+        while (!queue_.empty()) {
+            const ComponentKey* taken = queue_.front();
+            queue_.pop_front();
+            auto requirements = edges_.find(*taken);
+            if (requirements == edges_.end()) continue;
+            for (const ComponentKey& required : requirements->second) {
+                if (keep(required, taken->name)) queue_.push_back(&kept_.find(required)->first);
+            }
+        }
+    }
+
+    void pull_in_partners(const PullInMap& pull_in) {
+        for (const auto& [joining, partner] : pull_in) {
+            if (kept_.contains(partner) && !kept_.contains(joining)) keep(joining, partner.name);
+        }
+    }
+
+    // The fields kept since the last pass extend the per-object maps (rebuilding them from all rows
+    // would give the same maps); the added object rows of the objects they touched, taken in row
+    // order, join the kept rows.
+    bool keep_objects_of_kept_fields() {
+        std::set<std::string, std::less<>> touched;
+        const std::vector<const ComponentKey*> fresh = std::exchange(fresh_, {});
+        for (const ComponentKey* key : fresh) {
+            if (key->metadata_type != MetadataType::CustomField || !field_rows_.contains(*key)) continue;
+            const std::string_view object = object_part(key->name);
+            auto smallest = smallest_field_.find(object);
+            if (smallest == smallest_field_.end()) {
+                smallest_field_.emplace(std::string(object), *key);
+            } else if (key->name < smallest->second.name) {
+                smallest->second = *key;
+            }
+            all_fields_[std::string(object)].push_back(*key);
+            touched.emplace(object);
+        }
+        std::vector<std::size_t> candidates;
+        for (const std::string& object : touched) {
+            auto rows = object_rows_.find(object);
+            if (rows != object_rows_.end()) candidates.insert(candidates.end(), rows->second.begin(), rows->second.end());
+        }
+        std::sort(candidates.begin(), candidates.end());
+        bool kept_any = false;
+        for (std::size_t index : candidates) {
+            const ComponentDifference& row = rows_[index];
+            if (kept_.contains(row.key())) continue;
+            const std::string& object = row.key().name;
+            keep(row.key(), smallest_field_.find(object)->second.name);
+            queue_.push_back(&kept_.find(row.key())->first);
+            for (const ComponentKey& field : all_fields_.find(object)->second) edges_[field].insert(row.key());
+            kept_any = true;
+        }
+        return kept_any;
+    }
+
+    const std::vector<ComponentDifference>& rows_;
+    RowKeyMap& edges_;
+    std::map<ComponentKey, std::optional<std::string>> kept_;
+    // Keys whose requirements are still to be followed; they point into kept_, whose nodes stay put.
+    std::deque<const ComponentKey*> queue_;
+    // Keys kept since the per-object maps were last extended.
+    std::vector<const ComponentKey*> fresh_;
+    std::set<ComponentKey> field_rows_;
+    // Object name to the positions of the added object-definition rows of that name.
+    std::map<std::string, std::vector<std::size_t>, std::less<>> object_rows_;
+    std::map<std::string, ComponentKey, std::less<>> smallest_field_;
+    std::map<std::string, std::vector<ComponentKey>, std::less<>> all_fields_;
+};
+
+}  // namespace
+
+void retain_requested_rows(std::vector<ComponentDifference>& rows, const CompareSelection& requested, RowKeyMap& edges,
+                           UnresolvedMap& unresolved, const PullInMap& pull_in) {
+    Retention retention(rows, edges);
+    retention.seed(requested);
+    retention.run(pull_in);
+    auto& kept = retention.kept();
+
+    std::vector<ComponentDifference> remaining;
+    remaining.reserve(rows.size());
+    for (ComponentDifference& row : rows) {
+        auto entry = kept.find(row.key());
+        if (entry == kept.end()) continue;
+        if (entry->second) row.required_by = entry->second;
+        remaining.push_back(std::move(row));
+    }
+    rows = std::move(remaining);
+
+    for (auto entry = edges.begin(); entry != edges.end();) {
+        if (kept.contains(entry->first)) {
+            std::erase_if(entry->second, [&](const ComponentKey& key) { return !kept.contains(key); });
+        }
+        if (!kept.contains(entry->first) || entry->second.empty()) {
+            entry = edges.erase(entry);
+        } else {
+            ++entry;
+        }
+    }
+    std::erase_if(unresolved, [&](const auto& entry) { return !kept.contains(entry.first); });
+}
+
+}  // namespace ambrel::app
