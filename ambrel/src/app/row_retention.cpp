@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <unordered_map>
+#include <unordered_set>
 #include <variant>
 
 #include "comparison/engine.hpp"
@@ -40,9 +42,15 @@ std::string_view object_part(std::string_view field_name) {
     return dot == std::string_view::npos ? std::string_view() : field_name.substr(0, dot);
 }
 
+// Kept keys with their required-by names. Only looked up, never walked in order, so a hash map
+// serves; its nodes stay where they are, which the queue relies on.
+using KeptMap = std::unordered_map<ComponentKey, std::optional<std::string>>;
+
 class Retention {
 public:
-    Retention(const std::vector<ComponentDifference>& rows, RowKeyMap& edges) : rows_(rows), edges_(edges) {}
+    Retention(const std::vector<ComponentDifference>& rows, RowKeyMap& edges) : rows_(rows), edges_(edges) {
+        kept_.reserve(rows.size());
+    }
 
     void seed(const CompareSelection& requested) {
         if (rows_.empty() || requested.empty()) return;
@@ -50,7 +58,7 @@ public:
             auto entry = requested.find(row.key().metadata_type);
             if (entry == requested.end()) continue;
             if (!entry->second.contains(std::string(lookup_name(row)))) continue;
-            if (keep(row.key(), std::nullopt)) queue_.push_back(&row.key());
+            if (const ComponentKey* kept = keep(row.key(), std::nullopt)) queue_.push_back(kept);
         }
     }
 
@@ -64,14 +72,15 @@ public:
         }
     }
 
-    std::map<ComponentKey, std::optional<std::string>>& kept() { return kept_; }
+    KeptMap& kept() { return kept_; }
 
 private:
-    // Keeps the key once; true when it was not kept before.
-    bool keep(const ComponentKey& key, std::optional<std::string> required_by) {
+    // Keeps the key once: the kept key, or null when it was kept before.
+    const ComponentKey* keep(const ComponentKey& key, std::optional<std::string> required_by) {
         auto [entry, inserted] = kept_.try_emplace(key, std::move(required_by));
-        if (inserted) fresh_.push_back(&entry->first);
-        return inserted;
+        if (!inserted) return nullptr;
+        fresh_.push_back(&entry->first);
+        return &entry->first;
     }
 
     void index_rows() {
@@ -92,7 +101,7 @@ private:
             auto requirements = edges_.find(*taken);
             if (requirements == edges_.end()) continue;
             for (const ComponentKey& required : requirements->second) {
-                if (keep(required, taken->name)) queue_.push_back(&kept_.find(required)->first);
+                if (const ComponentKey* kept = keep(required, taken->name)) queue_.push_back(kept);
             }
         }
     }
@@ -130,10 +139,10 @@ private:
         bool kept_any = false;
         for (std::size_t index : candidates) {
             const ComponentDifference& row = rows_[index];
-            if (kept_.contains(row.key())) continue;
             const std::string& object = row.key().name;
-            keep(row.key(), smallest_field_.find(object)->second.name);
-            queue_.push_back(&kept_.find(row.key())->first);
+            const ComponentKey* kept = keep(row.key(), smallest_field_.find(object)->second.name);
+            if (kept == nullptr) continue;
+            queue_.push_back(kept);
             for (const ComponentKey& field : all_fields_.find(object)->second) edges_[field].insert(row.key());
             kept_any = true;
         }
@@ -142,12 +151,12 @@ private:
 
     const std::vector<ComponentDifference>& rows_;
     RowKeyMap& edges_;
-    std::map<ComponentKey, std::optional<std::string>> kept_;
+    KeptMap kept_;
     // Keys whose requirements are still to be followed; they point into kept_, whose nodes stay put.
     std::deque<const ComponentKey*> queue_;
     // Keys kept since the per-object maps were last extended.
     std::vector<const ComponentKey*> fresh_;
-    std::set<ComponentKey> field_rows_;
+    std::unordered_set<ComponentKey> field_rows_;
     // Object name to the positions of the added object-definition rows of that name.
     std::map<std::string, std::vector<std::size_t>, std::less<>> object_rows_;
     std::map<std::string, ComponentKey, std::less<>> smallest_field_;
