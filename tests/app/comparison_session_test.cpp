@@ -14,6 +14,7 @@
 
 #include "app_test_rows.hpp"
 #include "platform_fs/files.hpp"
+#include "support/programming_error.hpp"
 
 namespace ambrel::app_tests {
 namespace {
@@ -413,6 +414,10 @@ TEST(ComparisonSession, EditsReadsAndCloseFromSeveralThreads) {
     EXPECT_EQ(after_close_writes.load(), 0);
     EXPECT_FALSE(fs::exists(fs::symlink_status(root)));
     session.reset();
+}
+
+TEST(ComparisonSession, ARecordDataRowIsAProgrammingError) {
+    EXPECT_THROW(make_session({row(MetadataType::DataRecord(0), "Row")}), ::ambrel::support::ProgrammingError);
 }
 
 }  // namespace

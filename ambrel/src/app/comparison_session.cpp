@@ -10,6 +10,7 @@
 #include "data/bundles/synthesis/tagging_model_names.hpp"
 #include "metadata_types/type_descriptor.hpp"
 #include "platform_fs/files.hpp"
+#include "support/programming_error.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::app {
@@ -297,6 +298,7 @@ std::expected<bool, SourceOverrideError> ComparisonSession::set_source_override(
         if (current == nullptr || *current != *body) new_text = &*body;
     }
 
+    support::require(workspace_ != nullptr, "an edit needs the session's workspace");
     const std::filesystem::path relative_path(*relative);
     const std::filesystem::path file = workspace_->edits() / relative_path;
 
