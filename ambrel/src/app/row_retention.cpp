@@ -46,6 +46,7 @@ std::string_view object_part(std::string_view field_name) {
 // serves; its nodes stay where they are, which the queue relies on.
 using KeptMap = std::unordered_map<ComponentKey, std::optional<std::string>>;
 
+// Borrows the rows and the edges, which must outlive it; the edges gain the object edges of step 4.
 class Retention {
 public:
     Retention(const std::vector<ComponentDifference>& rows, RowKeyMap& edges) : rows_(rows), edges_(edges) {
@@ -172,15 +173,16 @@ void retain_requested_rows(std::vector<ComponentDifference>& rows, const Compare
     retention.run(pull_in);
     auto& kept = retention.kept();
 
-    std::vector<ComponentDifference> remaining;
-    remaining.reserve(rows.size());
-    for (ComponentDifference& row : rows) {
-        auto entry = kept.find(row.key());
+    // Compacted in place: kept rows move forward over removed ones and keep their order.
+    std::size_t write = 0;
+    for (std::size_t read = 0; read < rows.size(); ++read) {
+        auto entry = kept.find(rows[read].key());
         if (entry == kept.end()) continue;
-        if (entry->second) row.required_by = entry->second;
-        remaining.push_back(std::move(row));
+        if (entry->second) rows[read].required_by = entry->second;
+        if (write != read) rows[write] = std::move(rows[read]);
+        ++write;
     }
-    rows = std::move(remaining);
+    rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(write), rows.end());
 
     for (auto entry = edges.begin(); entry != edges.end();) {
         if (kept.contains(entry->first)) {

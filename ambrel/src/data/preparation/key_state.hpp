@@ -17,6 +17,7 @@ struct KeyState {
     // "notCustomizable": matched by its composite natural-key fields, never keyed.
     struct NotCustomizable {
         std::span<const std::string_view> composite_fields;
+        // Equal when both name the same static list of the registry.
         bool operator==(const NotCustomizable& other) const {
             return composite_fields.data() == other.composite_fields.data() &&
                    composite_fields.size() == other.composite_fields.size();
