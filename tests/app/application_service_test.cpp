@@ -178,5 +178,32 @@ TEST(UseCases, ThinCompareVariantsPassTheirFlagsOn) {
     EXPECT_EQ(fake.compare("a", "b", {}, token).error().detail_text(), "unscripted call to compare_endpoints");
 }
 
+TEST(RecordingPorts, RecordArgumentsAndAnswerFromTheScript) {
+    RecordingPorts ports;
+    testing::TestToken token;
+    const app::CompareSelection selection{{MetadataType::ApexClass, {"A"}}};
+    app::RetrieveContinuation continuation{nullptr, selection};
+    ports.core->script.metadata_retrieval.answer(app::RetrievedWorkspace{nullptr, {"Missing__c"}});
+
+    auto first = ports.core->metadata_retrieval("src@x", "tgt@x", selection, {"Account"}, nullptr,
+                                                metadata::retrieve::RetrieveScope::Source, "65.0", token);
+    token.cancel();
+    auto second = ports.core->metadata_retrieval("src@x", "tgt@x", selection, {}, &continuation,
+                                                 metadata::retrieve::RetrieveScope::Target, "65.0", token);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->missing_objects, std::set<std::string>{"Missing__c"});
+    ASSERT_FALSE(second.has_value());
+    EXPECT_EQ(second.error().detail_text(), "unscripted call to metadata_retrieval");
+
+    const auto calls = ports.core->script.metadata_retrieval.calls();
+    ASSERT_EQ(calls.size(), 2U);
+    EXPECT_FALSE(std::get<4>(calls[0]).has_value());
+    EXPECT_FALSE(std::get<7>(calls[0]));
+    ASSERT_TRUE(std::get<4>(calls[1]).has_value());
+    EXPECT_EQ(std::get<4>(calls[1])->retrieved, selection);
+    EXPECT_EQ(std::get<5>(calls[1]), metadata::retrieve::RetrieveScope::Target);
+    EXPECT_TRUE(std::get<7>(calls[1]));
+}
+
 }  // namespace
 }  // namespace ambrel::app_tests

@@ -4,7 +4,8 @@
 // (copied; a borrowed token is recorded as whether it was cancelled at the call, an optional pointer
 // as an optional copy) and answers with the next queued answer, else with the handler, else with a
 // default: for an expected result a failure "unscripted call to {name}" of kind Operation, for any
-// other result a value-initialised one. Safe to call from several threads at once.
+// other result a value-initialised one. Safe to call from several threads at once. A recorded argument
+// that shares something (a continuation's workspace) keeps its share until the fake goes away.
 
 #include <cstddef>
 #include <deque>
