@@ -42,11 +42,21 @@ std::string_view object_part(std::string_view field_name) {
     return dot == std::string_view::npos ? std::string_view() : field_name.substr(0, dot);
 }
 
-// Kept keys with their required-by names. Only looked up, never walked in order, so a hash map
-// serves; its nodes stay where they are, which the queue relies on.
-using KeptMap = std::unordered_map<ComponentKey, std::optional<std::string>>;
+// Keys are held by address while the walk runs: every key it meets lives in the rows, the edges or the
+// pull-in map, none of which moves or loses an element until the walk is over, so no key is copied.
+struct KeyAddressHash {
+    std::size_t operator()(const ComponentKey* key) const noexcept { return std::hash<ComponentKey>{}(*key); }
+};
+struct KeyAddressEqual {
+    bool operator()(const ComponentKey* a, const ComponentKey* b) const noexcept { return *a == *b; }
+};
 
-// Borrows the rows and the edges, which must outlive it; the edges gain the object edges of step 4.
+// Kept keys with the name of the key they were kept for (null for requested rows). Only looked up,
+// never walked in order, so a hash map serves.
+using KeptMap = std::unordered_map<const ComponentKey*, const std::string*, KeyAddressHash, KeyAddressEqual>;
+
+// Borrows the rows and the edges, which must outlive it and keep their elements in place while it
+// runs; the edges gain the object edges of the fields step.
 class Retention {
 public:
     Retention(const std::vector<ComponentDifference>& rows, RowKeyMap& edges) : rows_(rows), edges_(edges) {
@@ -59,7 +69,7 @@ public:
             auto entry = requested.find(row.key().metadata_type);
             if (entry == requested.end()) continue;
             if (!entry->second.contains(std::string(lookup_name(row)))) continue;
-            if (const ComponentKey* kept = keep(row.key(), std::nullopt)) queue_.push_back(kept);
+            if (keep(row.key(), nullptr)) queue_.push_back(&row.key());
         }
     }
 
@@ -73,22 +83,26 @@ public:
         }
     }
 
-    KeptMap& kept() { return kept_; }
+    // The entry of a kept key, or null.
+    const KeptMap::value_type* find(const ComponentKey& key) const {
+        auto entry = kept_.find(&key);
+        return entry == kept_.end() ? nullptr : &*entry;
+    }
+    bool is_kept(const ComponentKey& key) const { return kept_.contains(&key); }
 
 private:
-    // Keeps the key once: the kept key, or null when it was kept before.
-    const ComponentKey* keep(const ComponentKey& key, std::optional<std::string> required_by) {
-        auto [entry, inserted] = kept_.try_emplace(key, std::move(required_by));
-        if (!inserted) return nullptr;
-        fresh_.push_back(&entry->first);
-        return &entry->first;
+    // Keeps the key once; false when it was kept before.
+    bool keep(const ComponentKey& key, const std::string* required_by) {
+        if (!kept_.try_emplace(&key, required_by).second) return false;
+        fresh_.push_back(&key);
+        return true;
     }
 
     void index_rows() {
         for (std::size_t i = 0; i < rows_.size(); ++i) {
             const ComponentDifference& row = rows_[i];
             if (row.key().metadata_type == MetadataType::CustomField) {
-                field_rows_.insert(row.key());
+                field_rows_.insert(&row.key());
             } else if (row.change == domain::ChangeKind::Add && is_object_definition(row.key().metadata_type)) {
                 object_rows_[row.key().name].push_back(i);
             }
@@ -102,14 +116,14 @@ private:
             auto requirements = edges_.find(*taken);
             if (requirements == edges_.end()) continue;
             for (const ComponentKey& required : requirements->second) {
-                if (const ComponentKey* kept = keep(required, taken->name)) queue_.push_back(kept);
+                if (keep(required, &taken->name)) queue_.push_back(&required);
             }
         }
     }
 
     void pull_in_partners(const PullInMap& pull_in) {
         for (const auto& [joining, partner] : pull_in) {
-            if (kept_.contains(partner) && !kept_.contains(joining)) keep(joining, partner.name);
+            if (kept_.contains(&partner) && !kept_.contains(&joining)) keep(joining, &partner.name);
         }
     }
 
@@ -117,22 +131,25 @@ private:
     // would give the same maps); the added object rows of the objects they touched, taken in row
     // order, join the kept rows.
     bool keep_objects_of_kept_fields() {
-        std::set<std::string, std::less<>> touched;
+        // Views into kept keys' names, which stay in place while the walk runs.
+        std::set<std::string_view> touched;
         const std::vector<const ComponentKey*> fresh = std::exchange(fresh_, {});
         for (const ComponentKey* key : fresh) {
-            if (key->metadata_type != MetadataType::CustomField || !field_rows_.contains(*key)) continue;
+            if (key->metadata_type != MetadataType::CustomField || !field_rows_.contains(key)) continue;
             const std::string_view object = object_part(key->name);
             auto smallest = smallest_field_.find(object);
             if (smallest == smallest_field_.end()) {
-                smallest_field_.emplace(std::string(object), *key);
-            } else if (key->name < smallest->second.name) {
-                smallest->second = *key;
+                smallest_field_.emplace(std::string(object), key);
+            } else if (key->name < smallest->second->name) {
+                smallest->second = key;
             }
-            all_fields_[std::string(object)].push_back(*key);
-            touched.emplace(object);
+            auto fields = all_fields_.find(object);
+            if (fields == all_fields_.end()) fields = all_fields_.emplace(std::string(object), std::vector<const ComponentKey*>{}).first;
+            fields->second.push_back(key);
+            touched.insert(object);
         }
         std::vector<std::size_t> candidates;
-        for (const std::string& object : touched) {
+        for (std::string_view object : touched) {
             auto rows = object_rows_.find(object);
             if (rows != object_rows_.end()) candidates.insert(candidates.end(), rows->second.begin(), rows->second.end());
         }
@@ -141,10 +158,9 @@ private:
         for (std::size_t index : candidates) {
             const ComponentDifference& row = rows_[index];
             const std::string& object = row.key().name;
-            const ComponentKey* kept = keep(row.key(), smallest_field_.find(object)->second.name);
-            if (kept == nullptr) continue;
-            queue_.push_back(kept);
-            for (const ComponentKey& field : all_fields_.find(object)->second) edges_[field].insert(row.key());
+            if (!keep(row.key(), &smallest_field_.find(object)->second->name)) continue;
+            queue_.push_back(&row.key());
+            for (const ComponentKey* field : all_fields_.find(object)->second) edges_[*field].insert(row.key());
             kept_any = true;
         }
         return kept_any;
@@ -153,15 +169,15 @@ private:
     const std::vector<ComponentDifference>& rows_;
     RowKeyMap& edges_;
     KeptMap kept_;
-    // Keys whose requirements are still to be followed; they point into kept_, whose nodes stay put.
+    // Keys whose requirements are still to be followed.
     std::deque<const ComponentKey*> queue_;
     // Keys kept since the per-object maps were last extended.
     std::vector<const ComponentKey*> fresh_;
-    std::unordered_set<ComponentKey> field_rows_;
+    std::unordered_set<const ComponentKey*, KeyAddressHash, KeyAddressEqual> field_rows_;
     // Object name to the positions of the added object-definition rows of that name.
     std::map<std::string, std::vector<std::size_t>, std::less<>> object_rows_;
-    std::map<std::string, ComponentKey, std::less<>> smallest_field_;
-    std::map<std::string, std::vector<ComponentKey>, std::less<>> all_fields_;
+    std::map<std::string, const ComponentKey*, std::less<>> smallest_field_;
+    std::map<std::string, std::vector<const ComponentKey*>, std::less<>> all_fields_;
 };
 
 }  // namespace
@@ -171,30 +187,47 @@ void retain_requested_rows(std::vector<ComponentDifference>& rows, const Compare
     Retention retention(rows, edges);
     retention.seed(requested);
     retention.run(pull_in);
-    auto& kept = retention.kept();
+
+    // Every decision is taken while the keys the walk points at are still in place; only then are rows
+    // moved and edges erased.
+    std::vector<char> keep_row(rows.size(), 0);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto* entry = retention.find(rows[i].key());
+        if (entry == nullptr) continue;
+        keep_row[i] = 1;
+        if (entry->second != nullptr) rows[i].required_by = *entry->second;
+    }
+    std::vector<RowKeyMap::iterator> dropped_entries;
+    std::vector<std::pair<RowKeyMap::iterator, std::set<ComponentKey>::iterator>> dropped_requirements;
+    for (auto entry = edges.begin(); entry != edges.end(); ++entry) {
+        if (!retention.is_kept(entry->first)) {
+            dropped_entries.push_back(entry);
+            continue;
+        }
+        std::size_t dropped = 0;
+        for (auto required = entry->second.begin(); required != entry->second.end(); ++required) {
+            if (retention.is_kept(*required)) continue;
+            dropped_requirements.emplace_back(entry, required);
+            ++dropped;
+        }
+        if (dropped == entry->second.size()) dropped_entries.push_back(entry);
+    }
+    std::vector<UnresolvedMap::iterator> dropped_unresolved;
+    for (auto entry = unresolved.begin(); entry != unresolved.end(); ++entry) {
+        if (!retention.is_kept(entry->first)) dropped_unresolved.push_back(entry);
+    }
 
     // Compacted in place: kept rows move forward over removed ones and keep their order.
     std::size_t write = 0;
     for (std::size_t read = 0; read < rows.size(); ++read) {
-        auto entry = kept.find(rows[read].key());
-        if (entry == kept.end()) continue;
-        if (entry->second) rows[read].required_by = entry->second;
+        if (keep_row[read] == 0) continue;
         if (write != read) rows[write] = std::move(rows[read]);
         ++write;
     }
     rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(write), rows.end());
-
-    for (auto entry = edges.begin(); entry != edges.end();) {
-        if (kept.contains(entry->first)) {
-            std::erase_if(entry->second, [&](const ComponentKey& key) { return !kept.contains(key); });
-        }
-        if (!kept.contains(entry->first) || entry->second.empty()) {
-            entry = edges.erase(entry);
-        } else {
-            ++entry;
-        }
-    }
-    std::erase_if(unresolved, [&](const auto& entry) { return !kept.contains(entry.first); });
+    for (auto& [entry, required] : dropped_requirements) entry->second.erase(required);
+    for (auto entry : dropped_entries) edges.erase(entry);
+    for (auto entry : dropped_unresolved) unresolved.erase(entry);
 }
 
 }  // namespace ambrel::app
