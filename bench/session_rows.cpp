@@ -47,7 +47,8 @@ ComponentDifference make_row(MetadataType type, std::string name, ChangeKind cha
 }
 
 std::string document_of(const std::string& name) {
-    std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Document xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n";
+    std::string document =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Document xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n";
     while (document.size() < kDocumentBytes) document += "    <label>" + name + "</label>\n";
     return document + "</Document>\n";
 }

@@ -144,14 +144,18 @@ private:
                 smallest->second = key;
             }
             auto fields = all_fields_.find(object);
-            if (fields == all_fields_.end()) fields = all_fields_.emplace(std::string(object), std::vector<const ComponentKey*>{}).first;
+            if (fields == all_fields_.end()) {
+                fields = all_fields_.emplace(std::string(object), std::vector<const ComponentKey*>{}).first;
+            }
             fields->second.push_back(key);
             touched.insert(object);
         }
         std::vector<std::size_t> candidates;
         for (std::string_view object : touched) {
             auto rows = object_rows_.find(object);
-            if (rows != object_rows_.end()) candidates.insert(candidates.end(), rows->second.begin(), rows->second.end());
+            if (rows != object_rows_.end()) {
+                candidates.insert(candidates.end(), rows->second.begin(), rows->second.end());
+            }
         }
         std::sort(candidates.begin(), candidates.end());
         bool kept_any = false;
