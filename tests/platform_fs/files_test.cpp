@@ -126,5 +126,30 @@ TEST(PrivateTempDir, RemoveReportsAndDetachKeeps) {
     EXPECT_FALSE(PrivateTempDir::create("x-", fs::path("/nonexistent/ambrel")));
 }
 
+TEST(CreateDirectoriesBelow, CreatesOnlyBelowAnExistingBaseAndNeverThroughALink) {
+    TempDir temp;
+    const fs::path base = temp.path() / "edits";
+    EXPECT_EQ(create_directories_below(base, "a/b"), std::make_error_code(std::errc::no_such_file_or_directory));
+    EXPECT_FALSE(fs::exists(base));
+
+    fs::create_directory(base);
+    EXPECT_FALSE(create_directories_below(base, "a/b/c"));
+    EXPECT_TRUE(fs::is_directory(base / "a/b/c"));
+    EXPECT_FALSE(create_directories_below(base, "a/b"));
+    EXPECT_FALSE(create_directories_below(base, ""));
+
+    TempDir outside;
+    fs::create_directory_symlink(outside.path(), base / "link");
+    EXPECT_TRUE(create_directories_below(base, "link/x"));
+    EXPECT_TRUE(fs::is_empty(outside.path()));
+
+    for (const char* bad : {"../x", "n/./b", "n/../../x", "/abs", "n/"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(create_directories_below(base, bad), std::make_error_code(std::errc::invalid_argument));
+    }
+    EXPECT_FALSE(fs::exists(temp.path() / "x"));
+    EXPECT_FALSE(fs::exists(base / "n"));
+}
+
 }  // namespace
 }  // namespace ambrel::platform_fs::files

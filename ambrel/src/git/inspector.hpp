@@ -26,6 +26,7 @@
 
 #include "git/gateway.hpp"
 #include "git/git_error.hpp"
+#include "git/inspection.hpp"
 
 namespace ambrel::git {
 
@@ -35,26 +36,6 @@ inline constexpr std::string_view kPermissionDeniedDetail = "The folder cannot b
 inline constexpr std::string_view kCannotInitializeSentence = "This location cannot be initialized as a git repository.";
 inline constexpr std::string_view kInitNotCreatedSentence =
     "git reported success but did not create a repository at this location.";
-
-struct GitBranchInfo {
-    // A local branch's name below refs/heads/; for a remote-tracking branch "<remote>/<branch>".
-    std::string name;
-    // The remote of a remote-tracking branch; absent for a local branch.
-    std::optional<std::string> remote;
-    bool is_current = false;
-
-    friend bool operator==(const GitBranchInfo&, const GitBranchInfo&) = default;
-};
-
-struct GitRepoInspection {
-    // In git's order: local branches, then remote-tracking ones, each by name.
-    std::vector<GitBranchInfo> branches;
-    // Absent when HEAD is detached.
-    std::optional<std::string> current_branch;
-    bool has_sfdx_project = false;
-
-    friend bool operator==(const GitRepoInspection&, const GitRepoInspection&) = default;
-};
 
 class GitRepoInspector {
 public:

@@ -155,6 +155,29 @@ std::error_code replace_durably(const std::filesystem::path& target, std::string
     return {};
 }
 
+std::error_code create_directories_below(const std::filesystem::path& base, const std::filesystem::path& relative) {
+    if (relative.is_absolute()) return std::make_error_code(std::errc::invalid_argument);
+    // Every segment is checked before anything is created, so a refused path leaves nothing behind.
+    for (const std::filesystem::path& segment : relative) {
+        const std::string name = segment.string();
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+            return std::make_error_code(std::errc::invalid_argument);
+        }
+    }
+    UniqueFd current(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!current) return last_error();
+    for (const std::filesystem::path& segment : relative) {
+        const std::string name = segment.string();
+        if (::mkdirat(current.get(), name.c_str(), 0777) != 0 && errno != EEXIST) return last_error();
+        // Opened relative to the folder already checked and without following a link, so a link planted
+        // in the tree can never lead the creation outside it.
+        UniqueFd next(::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next) return last_error();
+        current = std::move(next);
+    }
+    return {};
+}
+
 std::expected<PrivateTempDir, std::error_code> PrivateTempDir::create(
     std::string_view prefix, const std::optional<std::filesystem::path>& parent) {
     std::filesystem::path folder;

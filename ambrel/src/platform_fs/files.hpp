@@ -80,6 +80,13 @@ std::error_code write_new_private_file(const std::filesystem::path& path, std::s
 // creation mode before the umask. On failure the target is untouched and the temporary file removed.
 std::error_code replace_durably(const std::filesystem::path& target, std::string_view bytes, mode_t mode = 0666);
 
+// Creates the folders of `relative` (a relative path of plain segments) one by one below `base`, which
+// must already exist: `base` itself is never created, and no segment is passed through a link (a link
+// where a folder should be is `too_many_symbolic_link_levels` or `not_a_directory`). An empty, ".",
+// ".." or absolute segment is `invalid_argument`. Existing folders are kept; new ones get mode 0777
+// before the umask.
+std::error_code create_directories_below(const std::filesystem::path& base, const std::filesystem::path& relative);
+
 // A directory with mode 0700 and a unique name (the prefix and six random characters) that this
 // object owns: it is removed with everything in it, links removed as links and never followed, when
 // the object goes away, unless `remove` already did so or `detach` gave it up.

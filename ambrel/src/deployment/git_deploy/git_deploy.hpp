@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "domain/cancellation.hpp"
+#include "deployment/git_deploy/summary.hpp"
 #include "domain/deployment.hpp"
 #include "domain/difference.hpp"
 #include "endpoint/deploy_endpoint.hpp"
@@ -67,15 +68,6 @@ inline constexpr std::size_t kDefaultArgumentBudget = 64 * 1024;
 inline constexpr std::string_view kDirtyDestinationsSentence =
     "The checked-out branch has uncommitted changes in files this deploy would change; commit or stash them and "
     "deploy again. Changed files: {}";
-
-struct GitDeploySummary {
-    // The id of the new commit.
-    std::string commit;
-    // One per row: the non-container rows in row order, then the container rows by document.
-    std::vector<domain::ComponentDeploymentResult> results;
-
-    friend bool operator==(const GitDeploySummary&, const GitDeploySummary&) = default;
-};
 
 using FlsDocuments = std::map<git::FlsContainerId, std::string>;
 

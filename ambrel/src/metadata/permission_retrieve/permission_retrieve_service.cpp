@@ -16,6 +16,7 @@
 #include "metadata/retrieve/retrieve_service.hpp"
 #include "metadata/retrieve/selection.hpp"
 #include "support/programming_error.hpp"
+#include "cli/catalog_results.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::metadata::permission_retrieve {
@@ -110,6 +111,9 @@ std::expected<RetrievedPermissionMetadata, RetrieveFailure> PermissionMetadataRe
     auto refuse = [](MetadataRetrieveError error) { return std::unexpected(RetrieveFailure{std::move(error), {}}); };
     if (text::is_blank(source_alias)) return refuse(invalid_input(retrieve::kSourceAliasBlank));
     if (text::is_blank(target_alias)) return refuse(invalid_input(retrieve::kTargetAliasBlank));
+    if (text::contains_control(source_alias) || text::contains_control(target_alias)) {
+        return refuse(invalid_input(cli::catalogs::kAliasControlRefusal));
+    }
     if (source_keys.empty() && target_keys.empty()) return refuse(invalid_input(kNoPermissionComponent));
     for (const PermissionKeys* keys : {&source_keys, &target_keys}) {
         for (const PermissionComponentKey& key : *keys) {

@@ -6,6 +6,7 @@
 #include "metadata/namespace_policy.hpp"
 #include "metadata_types/name_rules.hpp"
 #include "metadata_types/type_descriptor.hpp"
+#include "cli/catalog_results.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::metadata::retrieve {
@@ -78,6 +79,10 @@ std::expected<void, MetadataRetrieveError> validate_inputs(std::string_view sour
                                                            const Selection& selection, const ObjectNames& present) {
     if (text::is_blank(source_alias)) return std::unexpected(MetadataRetrieveError::invalid_input(kSourceAliasBlank));
     if (text::is_blank(target_alias)) return std::unexpected(MetadataRetrieveError::invalid_input(kTargetAliasBlank));
+    // An alias travels as one argument; a control character (a NUL above all) must never reach the CLI.
+    if (text::contains_control(source_alias) || text::contains_control(target_alias)) {
+        return std::unexpected(MetadataRetrieveError::invalid_input(cli::catalogs::kAliasControlRefusal));
+    }
     for (const auto& [type, names] : selection) {
         for (const std::string& name : names) {
             if (!member_name_is_valid(type, name)) return std::unexpected(invalid_name(name));

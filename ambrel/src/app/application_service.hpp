@@ -1,0 +1,148 @@
+#pragma once
+
+// QuillaryApplicationService: the implementation of QuillaryUseCases. It owns nothing but its ports,
+// in declared order: the core ports, the git ports, the target layout reading, the tracking group,
+// the quick deploy group, the login group, the preparation group, the permission set name listing,
+// the schema group, the bundle group and the procedure version group. Every use case reaches the CLI,
+// git, the file system and the record-data code only through them.
+//
+// `with_git_and_layouts` builds the service with the optional groups at their fixed-failure defaults;
+// each `with_…` builder takes the service by value, replaces one group (releasing the one it
+// replaced) and returns it. A missing (null) group is a programming error. Once built the service is
+// immutable and holds no lock: its operations may run on several threads at once, and every port
+// must allow that.
+//
+// Use cases whose behaviour belongs to later work answer, after their cancellation check, with an
+// Operation failure "This operation is not available in this build." (kNotBuiltMessage).
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+#include "app/ports/bundle.hpp"
+#include "app/ports/core_ports.hpp"
+#include "app/ports/git_ports.hpp"
+#include "app/ports/login.hpp"
+#include "app/ports/permission_set_name_listing.hpp"
+#include "app/ports/preparation.hpp"
+#include "app/ports/procedure_versions.hpp"
+#include "app/ports/quick_deploy.hpp"
+#include "app/ports/schema.hpp"
+#include "app/ports/target_layout_reading.hpp"
+#include "app/ports/tracking.hpp"
+#include "app/use_cases.hpp"
+
+namespace ambrel::app {
+
+inline constexpr std::string_view kNotBuiltMessage = "This operation is not available in this build.";
+// A diagnostic shown by a use case is cut to this many characters.
+inline constexpr std::size_t kDiagnosticCharacterLimit = 65'536;
+
+class QuillaryApplicationService final : public QuillaryUseCases {
+public:
+    static QuillaryApplicationService with_git_and_layouts(
+        std::shared_ptr<const ports::CorePorts> core, std::shared_ptr<const ports::GitDependencies> git,
+        std::shared_ptr<const ports::TargetLayoutReading> target_layout_reading,
+        std::shared_ptr<const ports::PermissionSetNameListing> permission_set_name_listing,
+        std::shared_ptr<const ports::SchemaDependencies> schema, std::shared_ptr<const ports::BundleDependencies> bundle);
+
+    static QuillaryApplicationService with_tracking(QuillaryApplicationService service,
+                                                    std::shared_ptr<const ports::TrackingDependencies> tracking);
+    static QuillaryApplicationService with_quick_deploy(
+        QuillaryApplicationService service, std::shared_ptr<const ports::QuickDeployDependencies> quick_deploy);
+    static QuillaryApplicationService with_login(QuillaryApplicationService service,
+                                                 std::shared_ptr<const ports::LoginDependencies> login);
+    static QuillaryApplicationService with_preparation(
+        QuillaryApplicationService service, std::shared_ptr<const ports::PreparationDependencies> preparation);
+    static QuillaryApplicationService with_procedure_versions(
+        QuillaryApplicationService service, std::shared_ptr<const ports::ProcedureVersionDependencies> versions);
+
+    const ports::CorePorts& core() const noexcept { return *core_; }
+    const ports::GitDependencies& git() const noexcept { return *git_; }
+    const ports::TargetLayoutReading& target_layout_reading() const noexcept { return *target_layout_reading_; }
+    const ports::TrackingDependencies& tracking() const noexcept { return *tracking_; }
+    const ports::QuickDeployDependencies& quick_deploy_dependencies() const noexcept { return *quick_deploy_; }
+    const ports::LoginDependencies& login() const noexcept { return *login_; }
+    const ports::PreparationDependencies& preparation() const noexcept { return *preparation_; }
+    const ports::PermissionSetNameListing& permission_set_name_listing() const noexcept {
+        return *permission_set_name_listing_;
+    }
+    const ports::SchemaDependencies& schema() const noexcept { return *schema_; }
+    const ports::BundleDependencies& bundle() const noexcept { return *bundle_; }
+    const ports::ProcedureVersionDependencies& procedure_versions() const noexcept { return *procedure_versions_; }
+
+    UseCaseResult<std::vector<endpoint::OrgAlias>> list_orgs(const domain::CancellationToken& token) const override;
+    UseCaseResult<std::vector<cli::catalogs::SalesforceObject>> list_source_objects(
+        const endpoint::DeployEndpoint& source, metadata_types::MetadataType type,
+        const domain::CancellationToken& token) const override;
+    SessionResult compare_endpoints(const endpoint::DeployEndpoint& source, const endpoint::DeployEndpoint& target,
+                                    const CompareSelection& selection, metadata_types::LayoutComparisonMode layout_mode,
+                                    const domain::CancellationToken& token) const override;
+    SessionResult compare_endpoints_allowing_production(const endpoint::DeployEndpoint& source,
+                                                        const endpoint::DeployEndpoint& target,
+                                                        const CompareSelection& selection,
+                                                        metadata_types::LayoutComparisonMode layout_mode,
+                                                        bool allow_best_effort_on_production,
+                                                        const domain::CancellationToken& token) const override;
+    SessionResult compare_endpoints_with_settings(const endpoint::DeployEndpoint& source,
+                                                  const endpoint::DeployEndpoint& target,
+                                                  const CompareSelection& selection,
+                                                  metadata_types::LayoutComparisonMode layout_mode,
+                                                  bool allow_best_effort_on_production,
+                                                  bool retry_unexpected_errors_alone,
+                                                  const domain::CancellationToken& token) const override;
+    UseCaseResult<deployment::DeploymentSummary> deploy(const ComparisonSession& session, const SelectedKeys& selected,
+                                                        domain::FlsMode fls_mode,
+                                                        const ports::ContainerSelection& containers,
+                                                        domain::DeployMode deploy_mode,
+                                                        const std::optional<domain::ApexTestConfig>& tests,
+                                                        const domain::CancellationToken& token) const override;
+    UseCaseResult<deployment::DeploymentSummary> quick_deploy(const domain::QuickDeployTicket& ticket,
+                                                              const domain::CancellationToken& token) const override;
+    UseCaseResult<data::preparation::OrgPreparationReport> inspect_org_preparation(
+        const std::string& source_org, const std::string& target_org,
+        const domain::CancellationToken& token) const override;
+    UseCaseResult<data::preparation::OrgPreparationReport> apply_org_preparation(
+        const std::string& source_org, const std::string& target_org,
+        const domain::CancellationToken& token) const override;
+    UseCaseResult<data::key_readiness::ExternalKeysState> check_external_keys(
+        const std::string& source_org, const std::string& target_org,
+        const domain::CancellationToken& token) const override;
+    UseCaseResult<cli::CreatedOrgAlias> create_org_alias(const std::string& alias, const std::string& instance_url,
+                                                         const std::vector<endpoint::OrgAlias>& known_aliases,
+                                                         const domain::CancellationToken& token) const override;
+    UseCaseResult<std::vector<domain::FlsContainerChoice>> match_fls_containers(
+        const ComparisonSession& session, const SelectedKeys& selected,
+        const domain::CancellationToken& token) const override;
+    UseCaseResult<std::vector<domain::ApexTestCandidate>> list_apex_tests(
+        const ComparisonSession& session, const SelectedKeys& selected,
+        const domain::CancellationToken& token) const override;
+    UseCaseResult<data::bundles::transfer::HealthReport> check_target_health(
+        const ComparisonSession& session, const SelectedKeys& selected,
+        const domain::CancellationToken& token) const override;
+    UseCaseResult<data::bundles::transfer::FixOutcome> fix_target_health(
+        const ComparisonSession& session, const data::bundles::transfer::HealthReport& report,
+        const std::set<std::size_t>& chosen_findings, const domain::CancellationToken& token) const override;
+    UseCaseResult<ports::GitTargetCheck> validate_git_target(const endpoint::DeployEndpoint& endpoint) const override;
+    UseCaseResult<git::GitRepoInspection> inspect_git_repo(const std::filesystem::path& folder) const override;
+    bool can_initialize_git_repo(const std::filesystem::path& folder) const override;
+    UseCaseResult<git::GitRepoInspection> init_git_repo(const std::filesystem::path& folder) const override;
+    std::string sanitize_diagnostic(const std::string& text) const override;
+
+private:
+    QuillaryApplicationService() = default;
+
+    std::shared_ptr<const ports::CorePorts> core_;
+    std::shared_ptr<const ports::GitDependencies> git_;
+    std::shared_ptr<const ports::TargetLayoutReading> target_layout_reading_;
+    std::shared_ptr<const ports::TrackingDependencies> tracking_;
+    std::shared_ptr<const ports::QuickDeployDependencies> quick_deploy_;
+    std::shared_ptr<const ports::LoginDependencies> login_;
+    std::shared_ptr<const ports::PreparationDependencies> preparation_;
+    std::shared_ptr<const ports::PermissionSetNameListing> permission_set_name_listing_;
+    std::shared_ptr<const ports::SchemaDependencies> schema_;
+    std::shared_ptr<const ports::BundleDependencies> bundle_;
+    std::shared_ptr<const ports::ProcedureVersionDependencies> procedure_versions_;
+};
+
+}  // namespace ambrel::app

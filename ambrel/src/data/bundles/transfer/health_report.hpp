@@ -1,0 +1,21 @@
+#pragma once
+
+// The answer of the target health check: its findings (addressed by position) and the count of
+// planned records that wait on a record that will not reach the target. Plain data.
+
+#include <cstdint>
+#include <vector>
+
+#include "data/bundles/transfer/finding.hpp"
+
+namespace ambrel::data::bundles::transfer {
+
+struct HealthReport {
+    // In report order; the protocol shows a finding's position as "index".
+    std::vector<Finding> findings;
+    std::uint64_t dependents = 0;
+
+    bool operator==(const HealthReport&) const = default;
+};
+
+}  // namespace ambrel::data::bundles::transfer

@@ -1,0 +1,45 @@
+#pragma once
+
+// The key state of one record-data object in one org. Plain data, in this variant order.
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace ambrel::data::preparation {
+
+struct KeyState {
+    // "objectAbsent": the org does not have the object.
+    struct ObjectAbsent {
+        bool operator==(const ObjectAbsent&) const = default;
+    };
+    // "notCustomizable": matched by its composite natural-key fields, never keyed.
+    struct NotCustomizable {
+        std::span<const std::string_view> composite_fields;
+        // Equal when both name the same static list of the registry.
+        bool operator==(const NotCustomizable& other) const {
+            return composite_fields.data() == other.composite_fields.data() &&
+                   composite_fields.size() == other.composite_fields.size();
+        }
+    };
+    // "ownFieldPresent": the object has the own external-id field.
+    struct OwnFieldPresent {
+        bool operator==(const OwnFieldPresent&) const = default;
+    };
+    // "foreignFieldAccepted": an existing custom external-id field of both orgs serves as key.
+    struct ForeignFieldAccepted {
+        std::string field;
+        bool operator==(const ForeignFieldAccepted&) const = default;
+    };
+    // "fieldMissing": the own field has to be created.
+    struct FieldMissing {
+        bool operator==(const FieldMissing&) const = default;
+    };
+
+    std::variant<ObjectAbsent, NotCustomizable, OwnFieldPresent, ForeignFieldAccepted, FieldMissing> value;
+
+    bool operator==(const KeyState&) const = default;
+};
+
+}  // namespace ambrel::data::preparation
