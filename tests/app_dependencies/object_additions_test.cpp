@@ -82,6 +82,7 @@ TEST(DependencyAdditions, SelectWhatTheCatalogueFoundRequired) {
                    {flow, {key(MetadataType::CustomField, "Invoice__c.Total__c")}}}),
          {}, {field_key("Invoice__c"), object_key("Invoice__c")}},
         {"field without a dot", graph_of({{apex, {key(MetadataType::CustomField, "Total__c")}}}), {}, {}},
+        {"field without an object", graph_of({{apex, {key(MetadataType::CustomField, ".Total__c")}}}), {}, {}},
         {"platform event field",
          graph_of({{apex, {key(MetadataType::CustomField, "Manufacturing_Event__e.Order_Id__c")}}}), {},
          {field_key("Manufacturing_Event__e"), key(MetadataType::PlatformEvent, "Manufacturing_Event__e")}},

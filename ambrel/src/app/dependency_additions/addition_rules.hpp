@@ -34,6 +34,8 @@ bool is_member_name(std::string_view name);
 class KeyCollector {
 public:
     explicit KeyCollector(const CompareSelection& selection) noexcept : selection_(selection) {}
+    // A temporary selection would be gone before the first lookup.
+    explicit KeyCollector(CompareSelection&&) = delete;
 
     // Inserts (type, name) unless it is known; a repeat changes nothing.
     void add(metadata_types::MetadataType type, std::string_view name);
