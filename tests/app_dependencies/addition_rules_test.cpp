@@ -17,7 +17,8 @@ TEST(KeyCollector, AKeyIsKnownOnlyUnderTheSameTypeAndTheSameBytes) {
     // Two generic types: the index is part of the type.
     const MetadataType first_generic = type_of("GlobalValueSet");
     const MetadataType second_generic = type_of("PermissionSet");
-    const CompareSelection selection = selection_of({key(first_generic, "Utils"), key(MetadataType::CustomField, "Invoice__c")});
+    const CompareSelection selection =
+        selection_of({key(first_generic, "Utils"), key(MetadataType::CustomField, "Invoice__c")});
     KeyCollector keys(selection);
     keys.add(first_generic, "Utils");
     keys.add(first_generic, "utils");
@@ -26,7 +27,8 @@ TEST(KeyCollector, AKeyIsKnownOnlyUnderTheSameTypeAndTheSameBytes) {
     keys.add(MetadataType::CustomField, "Invoice__c");
     keys.add(MetadataType::CustomField, "Invoice__c ");
     keys.add(first_generic, "utils");
-    Keys expected{key(first_generic, "utils"), key(second_generic, "Utils"), key(MetadataType::CustomField, "Invoice__c "),
+    Keys expected{key(first_generic, "utils"), key(second_generic, "Utils"),
+                  key(MetadataType::CustomField, "Invoice__c "),
                   key(MetadataType::CustomObject, "Invoice__c")};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(std::move(keys).take(), expected);

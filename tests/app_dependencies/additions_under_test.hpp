@@ -51,7 +51,9 @@ inline MetadataType type_of(std::string_view wire_id) {
 }
 
 inline ComponentKey key(MetadataType type, std::string name) { return ComponentKey{type, std::move(name)}; }
-inline ComponentKey key(std::string_view wire_id, std::string name) { return ComponentKey{type_of(wire_id), std::move(name)}; }
+inline ComponentKey key(std::string_view wire_id, std::string name) {
+    return ComponentKey{type_of(wire_id), std::move(name)};
+}
 
 inline MetadataComponent component(MetadataType type, std::string name, std::string text) {
     MetadataComponent result;

@@ -119,7 +119,7 @@ TEST(HostileDocuments, DamagedDocumentsGiveAtMostTheFamilysParseWarning) {
             std::string(kBom) + std::string(kBom) + valid,
             document(family.root, family.body) + "<second/>",
             valid + std::string(1, '\0'),
-            "<" + std::string(family.root) + " xmlns=\"urn:other\">" + family.body + "</" + std::string(family.root) + ">",
+            fmt::format("<{0} xmlns=\"urn:other\">{1}</{0}>", family.root, family.body),
         };
         for (std::size_t i = 0; i < std::size(damages); ++i) {
             SCOPED_TRACE(::testing::Message() << family.name << " / damage " << i);
@@ -187,7 +187,8 @@ TEST(HostileNames, RefusedNamesAreQuotedUnchangedInTheirWarning) {
              [&](WarningList& warnings) {
                  const std::vector<MetadataComponent> documents{
                      component(MetadataType::CustomField, "Account.Total__c",
-                               document("CustomField", "<summarizedField>" + escaped + ".Amount__c</summarizedField>"))};
+                               document("CustomField",
+                                        "<summarizedField>" + escaped + ".Amount__c</summarizedField>"))};
                  return rollup_field_additions(documents, {}, warnings);
              },
              // A dot in the object makes the path one the roll-up reader never keeps.

@@ -16,7 +16,9 @@ using dependency::WarningList;
 
 std::string placed(std::initializer_list<std::string_view> fields) {
     std::string items;
-    for (std::string_view f : fields) items += fmt::format("<layoutItems><behavior>Edit</behavior><field>{}</field></layoutItems>", f);
+    for (std::string_view f : fields) {
+        items += fmt::format("<layoutItems><behavior>Edit</behavior><field>{}</field></layoutItems>", f);
+    }
     return fmt::format("<layoutSections><label>Info</label><layoutColumns>{}</layoutColumns></layoutSections>", items);
 }
 
@@ -105,7 +107,8 @@ TEST(PermissionSetGroupAdditions, SelectTheUnpackagedPermissionSetsOfEachGroup) 
     const MetadataType permission_set = type_of("PermissionSet");
     const GroupCase cases[] = {
         {"packaged set skipped",
-         {group("Sales", "<permissionSets>Sales_Base</permissionSets><permissionSets>ns__Managed_Set</permissionSets>")},
+         {group("Sales",
+                "<permissionSets>Sales_Base</permissionSets><permissionSets>ns__Managed_Set</permissionSets>")},
          {}, {key(permission_set, "Sales_Base")}, {}},
         {"muting and granting the same set",
          {group("Sales", "<permissionSets>Sales_Base</permissionSets>"

@@ -50,7 +50,8 @@ std::string mapped_object(std::string_view object) {
     return fmt::format("<contextNodeMappings><object>{}</object></contextNodeMappings>", object);
 }
 std::string mapped_context(std::string_view name) {
-    return fmt::format("<contextNodeMappings><mappedContextDefinition>{}</mappedContextDefinition></contextNodeMappings>",
+    return fmt::format("<contextNodeMappings><mappedContextDefinition>{}</mappedContextDefinition>"
+                       "</contextNodeMappings>",
                        name);
 }
 
@@ -103,7 +104,8 @@ TEST(ContextDefinitionAdditions, AnUnreadableDocumentWarnsOnceOverIterations) {
     const std::vector<MetadataComponent> documents{context("Broken", "<contextNodeMappings>")};
     WarningList warnings;
     for (int iteration = 0; iteration < 11; ++iteration) context_definition_additions(documents, {}, warnings);
-    EXPECT_EQ(warnings, WarningList{"Could not parse Context Definition 'Broken'; its dependencies were not followed."});
+    EXPECT_EQ(warnings,
+              WarningList{"Could not parse Context Definition 'Broken'; its dependencies were not followed."});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -288,7 +290,8 @@ TEST(PricingRecipeAdditions, FollowTheProcedureAndTheLookupTables) {
         {"procedure and tables", {recipe("Recipe", recipe_body("Standard_Procedure", {"Volume", "Tier"}))}, {},
          {key(table_type, "Tier"), key(table_type, "Volume"), key(definition_type, "Standard_Procedure")}},
         {"procedure with a hyphen; tables still followed",
-         {recipe("Recipe", recipe_body("Standard-Procedure", {"Volume", "Bad Table"}))}, {}, {key(table_type, "Volume")},
+         {recipe("Recipe", recipe_body("Standard-Procedure", {"Volume", "Bad Table"}))}, {},
+         {key(table_type, "Volume")},
          {"Procedure name 'Standard-Procedure' referenced by Pricing Recipe 'Recipe' is not a valid member name; it "
           "was not followed.",
           "Decision table name 'Bad Table' referenced by Pricing Recipe 'Recipe' is not a valid member name; it was "

@@ -53,7 +53,8 @@ TEST(RootChild, TheFirstDirectChildInTheMetadataNamespace) {
         {"another namespace",
          version("<o:expressionSetDefinition xmlns:o=\"urn:o\">A</o:expressionSetDefinition>"), std::nullopt},
         {"prefixed names",
-         fmt::format("<m:ExpressionSetDefinitionVersion xmlns:m=\"{}\"><m:expressionSetDefinition>P</m:expressionSetDefinition>"
+         fmt::format("<m:ExpressionSetDefinitionVersion xmlns:m=\"{}\">"
+                     "<m:expressionSetDefinition>P</m:expressionSetDefinition>"
                      "</m:ExpressionSetDefinitionVersion>",
                      kNs),
          "P"},

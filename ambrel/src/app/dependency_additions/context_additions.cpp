@@ -107,7 +107,8 @@ std::vector<ComponentKey> dataset_link_additions(std::span<const MetadataCompone
     if (!decision_table_type) return {};
     KeyCollector keys(selection);
     for (const MetadataComponent& link : links) {
-        const auto references = metadata::dataset_link_reader::parse_dataset_link_references(link.key.name, link.document);
+        const auto references =
+            metadata::dataset_link_reader::parse_dataset_link_references(link.key.name, link.document);
         if (!references) {
             warn_unparsed(warnings, kDatasetLinkLabel, link);
             continue;

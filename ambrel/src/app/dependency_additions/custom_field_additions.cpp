@@ -28,8 +28,9 @@ constexpr std::string_view kRecordNameRefusal = "must be Type.Record";
 constexpr std::string_view kCustomMetadataSuffix = "__mdt";
 
 void warn_unparsed_field(dependency::WarningList& warnings, const MetadataComponent& field) {
-    dependency::push_warning(
-        warnings, fmt::format("Could not parse custom field '{}'; its dependencies were not followed.", field.key.name));
+    dependency::push_warning(warnings, fmt::format("Could not parse custom field '{}'; its dependencies were not "
+                                                   "followed.",
+                                                   field.key.name));
 }
 
 void warn_field_object(dependency::WarningList& warnings, std::string_view object, const MetadataComponent& field) {
@@ -53,7 +54,8 @@ std::vector<ComponentKey> global_value_set_additions(std::span<const MetadataCom
     if (!value_set_type) return {};
     KeyCollector keys(selection);
     for (const MetadataComponent& field : fields) {
-        const auto reference = metadata::value_set_reader::parse_global_value_set_reference(field.key.name, field.document);
+        const auto reference =
+            metadata::value_set_reader::parse_global_value_set_reference(field.key.name, field.document);
         if (!reference) {
             warn_unparsed_field(warnings, field);
             continue;
@@ -152,8 +154,9 @@ std::vector<ComponentKey> custom_metadata_record_additions(std::span<const Metad
         }
         const std::string& type_object = references->type_object_name;
         if (!is_member_name(type_object)) {
-            dependency::push_warning(warnings, fmt::format("Object name '{}' referenced by Custom Metadata record '{}' {}",
-                                                           type_object, record.key.name, kNotFollowedEnding));
+            dependency::push_warning(warnings,
+                                     fmt::format("Object name '{}' referenced by Custom Metadata record '{}' {}",
+                                                 type_object, record.key.name, kNotFollowedEnding));
             continue;
         }
         keys.add(MetadataType::CustomField, type_object);

@@ -91,8 +91,8 @@ std::vector<ComponentKey> permission_set_group_additions(std::span<const Metadat
     if (!permission_set_type) return {};
     KeyCollector keys(selection);
     for (const MetadataComponent& group : groups) {
-        const auto names =
-            metadata::permission_set_group_reader::parse_permission_set_group_references(group.key.name, group.document);
+        namespace group_reader = metadata::permission_set_group_reader;
+        const auto names = group_reader::parse_permission_set_group_references(group.key.name, group.document);
         if (!names) {
             dependency::push_warning(
                 warnings, fmt::format("Could not parse Permission Set Group '{}'; its dependencies were not followed.",
