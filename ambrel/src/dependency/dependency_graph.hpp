@@ -1,7 +1,10 @@
 #pragma once
 
-// What dependency discovery found for a set of components: the rows each row requires, the
-// references it could not match, and its warnings. Plain data; the default graph is empty.
+// What the dependency catalogue found for a set of components: the warnings met on the way, the
+// components each one requires, and the references it could not match to a component. Plain data;
+// the catalogue fills it, the expansion and the comparison's dependency graph read it.
+//
+// Thread-safety: plain values; no internal synchronisation.
 
 #include <map>
 #include <set>
@@ -9,16 +12,19 @@
 #include <vector>
 
 #include "dependency/unresolved_dependency.hpp"
+#include "dependency/warnings.hpp"
 #include "domain/component_key.hpp"
 
 namespace ambrel::dependency {
 
 struct DependencyGraph {
-    // In the order added through push_warning.
-    std::vector<std::string> warnings;
-    // A key and the keys it requires; a key is present only with at least one edge, never to itself.
+    // In the order they were added through push_warning (no repeats, at most kMaxWarnings).
+    WarningList warnings;
+    // The components each key requires. A key is present only with at least one edge, and never
+    // requires itself.
     std::map<domain::ComponentKey, std::set<domain::ComponentKey>> edges;
-    // In the order met.
+    // Per key, the references that could not be matched, in the order they were met: at most 20
+    // plus one closing overflow entry.
     std::map<domain::ComponentKey, std::vector<UnresolvedDependency>> unresolved;
 
     bool operator==(const DependencyGraph&) const = default;
