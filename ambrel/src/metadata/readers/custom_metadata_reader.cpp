@@ -51,12 +51,8 @@ std::expected<CustomMetadataReferences, FieldReadError> parse_custom_metadata_re
     if (!parts || parts->first.empty() || parts->second.empty()) {
         return std::unexpected(parse_error(full_name, kMalformedRecordName));
     }
-    Rules rules(fmt::format("{}{}", parts->first, kTypeSuffix));
-    const reference_parser_frame::Settings settings{kRoots};
-    if (auto parsed = reference_parser_frame::parse(full_name, text, settings, rules); !parsed) {
-        return std::unexpected(std::move(parsed.error()));
-    }
-    return std::move(rules.result);
+    return reference_parser_frame::parse_into(full_name, text, reference_parser_frame::Settings{kRoots},
+                                              Rules(fmt::format("{}{}", parts->first, kTypeSuffix)));
 }
 
 }  // namespace ambrel::metadata::custom_metadata_reader

@@ -54,12 +54,7 @@ public:
 
 std::expected<LookupReferences, FieldReadError> parse_lookup_references(std::string_view full_name,
                                                                         std::string_view text) {
-    Rules rules;
-    const reference_parser_frame::Settings settings{kRoots};
-    if (auto parsed = reference_parser_frame::parse(full_name, text, settings, rules); !parsed) {
-        return std::unexpected(std::move(parsed.error()));
-    }
-    return std::move(rules.result);
+    return reference_parser_frame::parse_into(full_name, text, reference_parser_frame::Settings{kRoots}, Rules{});
 }
 
 }  // namespace ambrel::metadata::lookup_reader

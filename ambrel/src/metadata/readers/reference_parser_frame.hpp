@@ -102,6 +102,14 @@ public:
 std::expected<void, FieldReadError> parse(std::string_view full_name, std::string_view text,
                                           const Settings& settings, Rules& rules);
 
+// Runs the frame with a parser's rules and hands out what they collected (`rules.result`).
+template <class ParserRules>
+auto parse_into(std::string_view full_name, std::string_view text, const Settings& settings, ParserRules rules)
+    -> std::expected<decltype(rules.result), FieldReadError> {
+    if (auto parsed = parse(full_name, text, settings, rules); !parsed) return std::unexpected(std::move(parsed.error()));
+    return std::move(rules.result);
+}
+
 // True when `element`, opened with `open` above it, stands at `path` (local names from the root,
 // compared byte for byte): the open elements are exactly the path without its last name, the
 // element's name is the last one, and it and every open element are in the Metadata API namespace.
