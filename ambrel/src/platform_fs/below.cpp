@@ -11,7 +11,6 @@ namespace {
 
 using files::UniqueFd;
 
-constexpr std::size_t kReadChunk = 65536;
 
 std::error_code os_error() { return {errno, std::generic_category()}; }
 
@@ -82,29 +81,7 @@ std::expected<std::string, std::error_code> read_file(const std::filesystem::pat
     if (!parent) return std::unexpected(parent.error());
     UniqueFd fd(::openat(parent->get(), std::string(name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!fd) return std::unexpected(os_error());
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) return std::unexpected(os_error());
-    if (!S_ISREG(status.st_mode)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
-    std::string bytes;
-    if (status.st_size > 0) bytes.reserve(static_cast<std::size_t>(status.st_size));
-    char chunk[kReadChunk];
-    for (;;) {
-        std::size_t wanted = sizeof chunk;
-        if (max_bytes) {
-            const std::size_t room = *max_bytes + 1 - bytes.size();
-            if (room == 0) break;
-            wanted = std::min(wanted, room);
-        }
-        const ssize_t got = ::read(fd.get(), chunk, wanted);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return std::unexpected(os_error());
-        }
-        if (got == 0) break;
-        bytes.append(chunk, static_cast<std::size_t>(got));
-    }
-    if (max_bytes && bytes.size() > *max_bytes) return std::unexpected(std::make_error_code(std::errc::file_too_large));
-    return bytes;
+    return files::read_open_regular_file(fd.get(), max_bytes);
 }
 
 std::error_code write_file_at(int directory_fd, std::string_view name, std::string_view bytes, WriteMode mode) {

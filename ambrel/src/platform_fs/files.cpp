@@ -65,8 +65,12 @@ std::expected<std::string, std::error_code> read_regular_file(const std::filesys
     if (links == LinkPolicy::NotFollowed) flags |= O_NOFOLLOW;
     UniqueFd fd(::open(path.c_str(), flags));
     if (!fd) return std::unexpected(last_error());
+    return read_open_regular_file(fd.get(), max_bytes);
+}
+
+std::expected<std::string, std::error_code> read_open_regular_file(int fd, std::optional<std::size_t> max_bytes) {
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) return std::unexpected(last_error());
+    if (::fstat(fd, &status) != 0) return std::unexpected(last_error());
     if (!S_ISREG(status.st_mode)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
 
     std::string bytes;
@@ -83,7 +87,7 @@ std::expected<std::string, std::error_code> read_regular_file(const std::filesys
             if (room == 0) break;
             wanted = std::min(wanted, room);
         }
-        const ssize_t got = ::read(fd.get(), chunk, wanted);
+        const ssize_t got = ::read(fd, chunk, wanted);
         if (got < 0) {
             if (errno == EINTR) continue;
             return std::unexpected(last_error());

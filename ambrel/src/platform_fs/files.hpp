@@ -61,6 +61,10 @@ std::expected<std::string, std::error_code> read_regular_file(
     const std::filesystem::path& path, std::optional<std::size_t> max_bytes = std::nullopt,
     LinkPolicy links = LinkPolicy::NotFollowed);
 
+// Reads the whole file behind an open descriptor, which must be a regular file (`invalid_argument`
+// otherwise), with the same byte limit as `read_regular_file`.
+std::expected<std::string, std::error_code> read_open_regular_file(int fd, std::optional<std::size_t> max_bytes);
+
 // Opens a file for appending, creating it with mode 0600 when missing. It is opened without following
 // a link and without blocking (a FIFO at the path would otherwise hold the caller until some reader
 // came), and must be a regular file (`invalid_argument` otherwise).
