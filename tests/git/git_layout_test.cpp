@@ -121,7 +121,7 @@ protected:
         std::vector<std::string> out;
         for (const auto& row : *rows) {
             EXPECT_EQ(row.label, row.api_name);
-            EXPECT_EQ(row.origin, cli::catalogs::ListingOrigin::Unpackaged);
+            EXPECT_EQ(row.origin, domain::ListingOrigin::Unpackaged);
             out.push_back(row.api_name);
         }
         return out;

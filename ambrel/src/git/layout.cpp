@@ -206,7 +206,7 @@ std::vector<std::string> SfdxLayout::prefixes() const {
     return out;
 }
 
-std::expected<std::vector<cli::catalogs::SalesforceObject>, GitError> layout::list_components(
+std::expected<std::vector<domain::SalesforceObject>, GitError> layout::list_components(
     const GitContentReader& reader, const SfdxLayout& sfdx_layout, MetadataType type,
     const ContainerDocuments& documents) {
     const TypeDescriptor& descriptor = type.descriptor();
@@ -241,10 +241,10 @@ std::expected<std::vector<cli::catalogs::SalesforceObject>, GitError> layout::li
             }
         }
     }
-    std::vector<cli::catalogs::SalesforceObject> rows;
+    std::vector<domain::SalesforceObject> rows;
     for (const std::string& name : names) {
         if (!type.object_listing_admits(name) || is_packaged(type, descriptor, name)) continue;
-        rows.push_back({name, name, cli::catalogs::ListingOrigin::Unpackaged});
+        rows.push_back({name, name, domain::ListingOrigin::Unpackaged});
     }
     return rows;
 }

@@ -29,7 +29,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/catalogs/salesforce_object.hpp"
+#include "domain/salesforce_object.hpp"
 #include "git/container_documents.hpp"
 #include "git/git_error.hpp"
 #include "git/reader.hpp"
@@ -69,7 +69,7 @@ namespace layout {
 using Selection = std::map<metadata_types::MetadataType, std::set<std::string>>;
 
 // The members of the type found below the layout's prefixes, in byte order, packaged ones left out.
-std::expected<std::vector<cli::catalogs::SalesforceObject>, GitError> list_components(
+std::expected<std::vector<domain::SalesforceObject>, GitError> list_components(
     const GitContentReader& reader, const SfdxLayout& layout, metadata_types::MetadataType type,
     const ContainerDocuments& documents);
 

@@ -1,28 +1,12 @@
 #pragma once
 
-// The row of every listing of components by name: objects, metadata components, standard tabs,
-// product bundles, constraint models and components found in a git branch.
+// The listing row, defined with the core model so that the git listing can share it.
 
-#include <cstdint>
-#include <string>
+#include "domain/salesforce_object.hpp"
 
 namespace ambrel::cli::catalogs {
 
-// Where a listed component comes from.
-enum class ListingOrigin : std::uint8_t {
-    Unpackaged = 0,   // the org's own components and standard ones
-    Packaged = 1,     // recognised as coming from an installed package
-    StandardTab = 2,  // a standard tab added to a "CustomTab" listing
-};
-
-struct SalesforceObject {
-    // An object's API name or a component's full name (for a field "Object.Field").
-    std::string api_name;
-    // Never absent: a listing without a label repeats the API name here.
-    std::string label;
-    ListingOrigin origin = ListingOrigin::Unpackaged;
-
-    friend bool operator==(const SalesforceObject&, const SalesforceObject&) = default;
-};
+using domain::ListingOrigin;
+using domain::SalesforceObject;
 
 }  // namespace ambrel::cli::catalogs
