@@ -138,6 +138,17 @@ TEST_F(GitDeployTest, ARepositoryWithoutCommitsGetsItsFirstCommitOnTheRequestedB
     EXPECT_FALSE(std::filesystem::exists(base_));
 }
 
+TEST_F(GitDeployTest, ARefusedFirstDeployLeavesHeadWhereItWas) {
+    GitRepo repo(dir_.path(), "empty");
+    const std::string before(text::trim(repo.git({"symbolic-ref", "HEAD"})));
+    // An untracked file where the deploy would write makes it refuse before any write.
+    repo.write("force-app/main/default/classes/Foo.cls", "mine");
+    auto summary = deploy(repo, branch("release"), {apex_class("Foo", "class Foo {}")});
+    ASSERT_FALSE(summary);
+    EXPECT_EQ(text::trim(repo.git({"symbolic-ref", "HEAD"})), before);
+    EXPECT_EQ(testing::read_file(repo.path() / "force-app/main/default/classes/Foo.cls"), "mine");
+}
+
 TEST_F(GitDeployTest, TheCheckedOutBranchIsWrittenInPlaceAndOtherChangesStayOutOfTheCommit) {
     auto repo = project();
     repo->write("force-app/main/default/classes/Old.cls", "edited but not deployed");

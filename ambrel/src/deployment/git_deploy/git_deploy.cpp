@@ -532,10 +532,19 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::deploy_with_fls
     const std::filesystem::path scrub[] = {repository};
 
     if (head->exit_code != 0) {
-        auto pointed = gateway_.execute(repository, {"symbolic-ref", "HEAD", fmt::format("refs/heads/{}", local_name)});
+        // A refused or failed first commit must leave HEAD where it pointed before.
+        auto previous = gateway_.execute(repository, {"symbolic-ref", "--quiet", "HEAD"});
+        if (!previous) return std::unexpected(GitError::from_gateway(previous.error()));
+        const std::string previous_ref(previous->exit_code == 0 ? text::trim(previous->stdout_text) : std::string_view());
+        const std::string wanted_ref = fmt::format("refs/heads/{}", local_name);
+        auto pointed = gateway_.execute(repository, {"symbolic-ref", "HEAD", wanted_ref});
         if (!pointed) return std::unexpected(GitError::from_gateway(pointed.error()));
         if (pointed->exit_code != 0) return std::unexpected(GitError::command_failed(pointed->diagnostic_for(scrub)));
-        return write_and_commit(repository, repository, rows, fls_documents, source_label, true);
+        auto summary = write_and_commit(repository, repository, rows, fls_documents, source_label, true);
+        if (!summary && previous_ref.starts_with("refs/heads/") && previous_ref != wanted_ref) {
+            (void)gateway_.execute(repository, {"symbolic-ref", "HEAD", previous_ref});
+        }
+        return summary;
     }
 
     if (branch.is_current && !branch.create && !branch.remote) {
