@@ -22,6 +22,8 @@
 #include "domain/cancellation.hpp"
 #include "metadata_types/metadata_type.hpp"
 #include "progress/progress.hpp"
+#include "fakes/fake_sf.hpp"
+#include "process/process_runner.hpp"
 #include "support/doubles.hpp"
 #include "support/programming_error.hpp"
 #include "support/test_paths.hpp"
@@ -485,6 +487,39 @@ TEST(DependencyDiscovery, ACancellationBetweenWavesIsReturnedAsTheError) {
     ASSERT_FALSE(outcome.has_value());
     EXPECT_TRUE(outcome.error().is_cancelled()) << outcome.error().message();
     EXPECT_EQ(harness.calls_matching(kDependencySoql).size(), 4u);
+}
+
+TEST(DependencyDiscovery, RunsTheFakeSfAsAChild) {
+    using testing::fake_sf::Answer;
+    using testing::fake_sf::Scenario;
+    testing::fake_sf::FakeSf fake;
+    fake.write(Scenario()
+                   .orgs({"dana"})
+                   .on_contains({"--metadata-type", "ApexClass"}, Answer::capture("standin/listmeta_apexclass"))
+                   .on_contains({"SELECT MetadataComponentId, MetadataComponentType, MetadataComponentName, "
+                                 "RefMetadataComponentId, RefMetadataComponentType, RefMetadataComponentName, "
+                                 "RefMetadataComponentNamespace FROM MetadataComponentDependency WHERE "
+                                 "MetadataComponentId IN ('01p000J6jcOiY4k')"},
+                                Answer::capture("standin/qt_mcd"))
+                   .on_prefix({"data", "query"}, Answer().out(R"({"status":0,"result":{"records":[],"totalSize":0}})")));
+    const testing::fake_sf::ScopedFakeSf installed(fake);
+    const cli::SfCliGateway gateway(testing::fake_sf::executable().string(),
+                                    std::make_unique<process::DefaultProcessRunner>());
+    const DependencyCatalog catalog(gateway, 60s);
+    const std::vector keys{ComponentKey{MetadataType::ApexClass, "PropertyController"}};
+    const DependencyGraph graph = graph_of(catalog.discover("dana", keys, domain::NeverCancelled{}));
+    // The referenced object id is unknown to the org's answers here: only the class edge remains.
+    DependencyGraph expected;
+    expected.edges[keys[0]] = {{MetadataType::ApexClass, "PagedResult"}};
+    EXPECT_EQ(graph, expected);
+    EXPECT_EQ(fake.calls().size(), 3u);
+
+    const std::vector unknown{ComponentKey{MetadataType::ApexClass, "PropertyController"}};
+    const std::string text = disabled_of(catalog.discover("nosuch", unknown, domain::NeverCancelled{}));
+    EXPECT_TRUE(text.starts_with("Dependency auto-selection is disabled: Salesforce CLI dependency listing command "
+                                 "failed (exit code 2"))
+        << text;
+    EXPECT_NE(text.find("NamedOrgNotFoundError"), std::string::npos) << text;
 }
 
 TEST(QueryRecords, TheCountIsTheTotalOnlyWhenItIsANonNegativeInteger) {
