@@ -522,6 +522,25 @@ TEST(DependencyDiscovery, RunsTheFakeSfAsAChild) {
     EXPECT_NE(text.find("NamedOrgNotFoundError"), std::string::npos) << text;
 }
 
+TEST(DependencyDiscovery, ACommandCancelledWhileItRunsIsReturnedAsTheError) {
+    testing::TestToken token;
+    Harness harness([&](const auto&, const auto&) -> Outcome {
+        token.cancel();
+        return std::unexpected(process::ProcessError{process::ProcessError::Kind::Cancelled, {}});
+    });
+    const std::vector keys{ComponentKey{MetadataType::CustomObject, "Broker__c"}};
+    const auto outcome = harness.catalog.discover("org", keys, token);
+    ASSERT_FALSE(outcome.has_value());
+    EXPECT_TRUE(outcome.error().is_cancelled()) << outcome.error().message();
+}
+
+TEST(DependencyDiscovery, ARecordDataKeyIsAProgrammingError) {
+    Harness harness([](const auto&, const auto&) { return records_answer({}); });
+    const std::vector keys{ComponentKey{MetadataType::DataRecord(0), "Product2"}};
+    EXPECT_THROW((void)harness.catalog.discover("org", keys, domain::NeverCancelled{}), support::ProgrammingError);
+    EXPECT_EQ(harness.call_count(), 0u);
+}
+
 TEST(QueryRecords, TheCountIsTheTotalOnlyWhenItIsANonNegativeInteger) {
     const std::pair<std::string_view, std::uint64_t> cases[] = {
         {"7", 7}, {"-1", 2}, {"2.5", 2}, {"\"7\"", 2}, {"99999999999999999999999", 2}, {"null", 2}, {"0", 0}};
