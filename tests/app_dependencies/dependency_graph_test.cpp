@@ -248,13 +248,24 @@ TEST(BuildDependencyGraph, DeltaPairsAdmitDeployableUpdates) {
 }
 
 TEST(BuildDependencyGraph, UnparsableCustomFieldGivesOneWarning) {
-    const std::vector rows{row(key(MetadataType::CustomField, "Order__c.Ref__c"), "<CustomField><oops")};
-    dependency::WarningList warnings;
-    build_dependency_graph(rows, std::nullopt, {}, warnings);
-    blocked_dependency_rows(rows, warnings);
-    EXPECT_EQ(warnings,
-              dependency::WarningList{"Could not parse custom field 'Order__c.Ref__c'; its dependencies were not "
-                                      "followed."});
+    std::string deep;
+    for (int i = 0; i < 100'000; ++i) deep += "<a>";
+    const std::pair<std::string_view, std::string> cases[] = {
+        {"malformed", "<CustomField><oops"},
+        {"deeply nested", document("CustomField", deep)},
+        {"entity declaration", "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY e \"eeeeeeeeee\">]>"
+                               "<CustomField xmlns=\"http://soap.sforce.com/2006/04/metadata\">&e;&e;</CustomField>"},
+        {"not xml", std::string(1 << 20, '\xff')},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        const std::vector rows{row(key(MetadataType::CustomField, "Order__c.Ref__c"), text)};
+        dependency::WarningList warnings;
+        EXPECT_TRUE(build_dependency_graph(rows, std::nullopt, {}, warnings).edges.empty());
+        EXPECT_TRUE(blocked_dependency_rows(rows, warnings).empty());
+        EXPECT_EQ(warnings, dependency::WarningList{"Could not parse custom field 'Order__c.Ref__c'; its dependencies "
+                                                    "were not followed."});
+    }
 }
 
 TEST(BlockedDependencyRows, ARowNamingItselfIsNotBlockedByItself) {
@@ -378,6 +389,72 @@ TEST(BuildDependencyGraph, CorpusLayoutsRequireTheirNewCustomFields) {
     const auto graph = build_dependency_graph(rows, std::nullopt, {}, warnings);
     ASSERT_TRUE(graph.edges.contains(layout.key()));
     EXPECT_TRUE(graph.edges.at(layout.key()).contains(family.key()));
+}
+
+TEST(BuildDependencyGraph, NamedReferencesOfOtherTypes) {
+    const auto group = row(key("PermissionSetGroup", "Sales"),
+                           document("PermissionSetGroup", "<permissionSets>Edit</permissionSets><mutingPermissionSets>"
+                                                          "ns__Packaged</mutingPermissionSets>"));
+    const auto edit = row(key("PermissionSet", "Edit"), "");
+    const auto packaged = row(key("PermissionSet", "ns__Packaged"), "");
+    const auto version = row(key("ExpressionSetDefinitionVersion", "Price_V1"),
+                             document("ExpressionSetDefinitionVersion",
+                                      "<expressionSetDefinition>Price</expressionSetDefinition>"));
+    const auto definition = row(key("ExpressionSetDefinition", "Price"), document("ExpressionSetDefinition", ""));
+    const auto blocked_version = row(key("ExpressionSetDefinitionVersion", "Blocked_V1"),
+                                     document("ExpressionSetDefinitionVersion",
+                                              "<expressionSetDefinition>Blocked</expressionSetDefinition>"));
+    const auto blocked_definition = row(key("ExpressionSetDefinition", "Blocked"), document("ExpressionSetDefinition", ""),
+                                       ChangeKind::Update, false);
+    const auto invalid_version = row(key("ExpressionSetDefinitionVersion", "Odd_V1"),
+                                     document("ExpressionSetDefinitionVersion",
+                                              "<expressionSetDefinition>Odd-Name</expressionSetDefinition>"));
+    const auto link = row(key("DecisionTableDatasetLink", "Link"),
+                          document("DecisionTableDatasetLink", "<sourceObject>Rate__c</sourceObject>"));
+    const auto rate = row(key(MetadataType::CustomObject, "Rate__c"), "");
+    const auto rate_field = row(key(MetadataType::CustomField, "Rate__c.Value__c"), plain_field("Value__c"));
+    const auto broken_group = row(key("PermissionSetGroup", "Broken"), "<PermissionSetGroup");
+    const std::vector rows{group, edit, packaged, version, definition, blocked_version, blocked_definition,
+                           invalid_version, link, rate, rate_field, broken_group};
+    dependency::WarningList warnings;
+    const auto graph = build_dependency_graph(rows, std::nullopt, {}, warnings);
+    EXPECT_EQ(graph.edges.at(group.key()), (std::set{edit.key(), packaged.key()}));
+    EXPECT_EQ(graph.edges.at(version.key()), std::set{definition.key()});
+    EXPECT_FALSE(graph.edges.contains(blocked_version.key()));
+    EXPECT_FALSE(graph.edges.contains(invalid_version.key()));
+    EXPECT_EQ(graph.edges.at(link.key()), (std::set{rate_field.key(), rate.key()}));
+    EXPECT_EQ(warnings,
+              (dependency::WarningList{
+                  "Could not parse Permission Set Group 'Broken'; its dependencies were not followed.",
+                  "Expression Set Definition name 'Odd-Name' referenced by 'Odd_V1' is not a valid member name; it "
+                  "was not followed."}));
+}
+
+TEST(BuildDependencyGraph, UnknownWireIdsDisableTheirSteps) {
+    static constexpr std::string_view kGroup = "PermissionSetGroup";
+    const auto group = row(key("PermissionSetGroup", "Sales"),
+                           document("PermissionSetGroup", "<permissionSets>Edit</permissionSets>"));
+    const std::vector rows{group, row(key("PermissionSet", "Edit"), "")};
+    dependency::WarningList warnings;
+    EXPECT_TRUE(build_dependency_graph(rows, std::nullopt, {}, warnings, {}, lookup_without<kGroup>).edges.empty());
+    EXPECT_FALSE(build_dependency_graph(rows, std::nullopt, {}, warnings).edges.empty());
+}
+
+TEST(BuildDependencyGraph, LayoutCandidatesMustBeUnpackagedCustomFields) {
+    const auto layout = [](std::string element) {
+        return row(key(MetadataType::Layout, "Invoice__c-Invoice Layout::field:" + element), "");
+    };
+    const std::vector rows{layout("Total__c"), layout("ns__Total__c"), layout("Name"), layout("__c"),
+                           row(key(MetadataType::CustomField, "Invoice__c.Total__c"), plain_field("Total__c")),
+                           row(key(MetadataType::CustomField, "Invoice__c.ns__Total__c"), plain_field("ns__Total__c")),
+                           row(key(MetadataType::CustomField, "Invoice__c.__c"), plain_field("__c"))};
+    dependency::WarningList warnings;
+    const auto graph = build_dependency_graph(rows, std::nullopt, {}, warnings);
+    // Only the length and the suffix are tested: "__c" passes, a packaged or standard name does not.
+    RowKeyMap expected;
+    expected[rows[0].key()] = {rows[4].key()};
+    expected[rows[3].key()] = {rows[6].key()};
+    EXPECT_EQ(graph.edges, expected);
 }
 
 }  // namespace
