@@ -541,6 +541,20 @@ TEST(DependencyDiscovery, ARecordDataKeyIsAProgrammingError) {
     EXPECT_EQ(harness.call_count(), 0u);
 }
 
+TEST(ListMetadata, AWarningBesideAnEmptyListingIsNoFailure) {
+    Harness harness([](const auto&, const auto&) { return capture("listmeta_empty"); });
+    const auto listing = harness.catalog.list_metadata("dana", MetadataType::ApexClass, domain::NeverCancelled{});
+    ASSERT_TRUE(listing.has_value()) << listing.error().message();
+    EXPECT_TRUE(listing->empty());
+    Harness wrong([](const auto&, const auto&) { return answer(R"({"status":0,"result":{}})"); });
+    const auto refused = wrong.catalog.list_metadata("dana", MetadataType::ApexClass, domain::NeverCancelled{});
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().message(),
+              "Salesforce CLI dependency listing command returned an invalid response: result is missing or is not an "
+              "array of metadata entries. Verify the selected Salesforce org is authenticated and retry the "
+              "comparison.");
+}
+
 TEST(QueryRecords, TheCountIsTheTotalOnlyWhenItIsANonNegativeInteger) {
     const std::pair<std::string_view, std::uint64_t> cases[] = {
         {"7", 7}, {"-1", 2}, {"2.5", 2}, {"\"7\"", 2}, {"99999999999999999999999", 2}, {"null", 2}, {"0", 0}};
