@@ -34,7 +34,7 @@ TEST(SfdxLayoutFromText, NormalisesAndRefuses) {
         {"blank and slash", R"({"packageDirectories":[{"path":" force-app/ "}]})", Texts{"force-app"}, {}},
         {"duplicates", R"({"packageDirectories":[{"path":"force-app"},{"path":"force-app//"}]})", Texts{"force-app"}, {}},
         {"blank before slash", R"({"packageDirectories":[{"path":"force-app /"}]})", Texts{"force-app "}, {}},
-        {"one refused", R"({"packageDirectories":[{"path":"force-app"},{"path":"../shared"}]})", Texts{"force-app"},
+        {"one refused", R"({"packageDirectories":[{"path":"force-app"},{"path":"../outside"}]})", Texts{"force-app"},
          {}},
         {"all unsafe", R"({"packageDirectories":[{"path":"/abs"},{"path":"a\\b"},{"path":"a/./b"},{"path":"a//b"},{"path":"x\u0001y"}]})",
          std::nullopt, Texts{"/abs", "a\\b", "a/./b", "a//b", "x\x01y"}},
@@ -57,8 +57,8 @@ TEST(SfdxLayoutFromText, NormalisesAndRefuses) {
         }
     }
     const auto one_refused =
-        SfdxLayout::from_text(R"({"packageDirectories":[{"path":"force-app"},{"path":"../shared"}]})");
-    EXPECT_EQ(one_refused.layout->refused_directories, Texts{"../shared"});
+        SfdxLayout::from_text(R"({"packageDirectories":[{"path":"force-app"},{"path":"../outside"}]})");
+    EXPECT_EQ(one_refused.layout->refused_directories, Texts{"../outside"});
     EXPECT_EQ(one_refused.layout->prefixes(), Texts{"force-app/main/default"});
 }
 
