@@ -405,3 +405,24 @@ TEST(OperationLifecycle, ATokenIsAlwaysCancelledForAStaleOrClosedOperation) {
 
 }  // namespace
 }  // namespace ambrel::workflow
+
+namespace ambrel::workflow {
+namespace {
+
+TEST(FailureReports, ANextStepThatThrowsEndsItsOperation) {
+    for (const bool with_session : {false, true}) {
+        SCOPED_TRACE(with_session ? "after disposal" : "at once");
+        testing::Harness h;
+        testing::ProbeSession old;
+        if (with_session) h.set_current_session(old.session);
+        auto started = h.inner().begin_operation_if(OperationKind::Back, true, false, std::nullopt);
+        ASSERT_TRUE(started);
+        h.inner().schedule_after_cleanup(std::move(*started), [] { throw std::runtime_error("step broke"); });
+        h.settle();
+        EXPECT_EQ(testing::as_error(*h.state()).details, "step broke");
+        EXPECT_FALSE(h.copy_of_state().active_operation.has_value());
+    }
+}
+
+}  // namespace
+}  // namespace ambrel::workflow

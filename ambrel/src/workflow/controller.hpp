@@ -248,6 +248,8 @@ private:
     void end_operation_locked(State& state);
     // The error screen for a failure; writes the failure line when the screen shows the detail text.
     WorkflowState failure_screen(const app::WorkflowFailure& failure) const;
+    // Runs an operation's next step; one that throws ends the operation through `complete_failure`.
+    void run_next_step(std::uint64_t id, Task& next_step);
     // Applies a failure report on the UI executor.
     void apply_failure_report(std::uint64_t id, const app::WorkflowFailure& failure, const SessionRef& session);
 

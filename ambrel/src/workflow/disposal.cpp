@@ -26,6 +26,15 @@ void append_messages(app::WorkflowFailure& to, const app::WorkflowFailure& from)
 
 }  // namespace
 
+void Inner::run_next_step(std::uint64_t id, Task& next_step) {
+    // A next step that throws must still end its operation, with the error screen of its failure.
+    try {
+        next_step();
+    } catch (...) {
+        complete_failure(id, panic_to_failure(std::current_exception()));
+    }
+}
+
 SessionList identity_distinct(SessionList sessions) {
     SessionList distinct;
     distinct.reserve(sessions.size());
@@ -102,7 +111,7 @@ void Inner::schedule_after_cleanup(StartedOperation started, Task next_step) {
             auto guard = lock();
             if (state_.closed || state_.operation_id != started.id) return;
         }
-        next_step();
+        run_next_step(started.id, next_step);
         return;
     }
     execute_non_project_cleanup(parts_.cleanup, [self = shared_from_this(), sessions = std::move(started.sessions),
@@ -115,7 +124,7 @@ void Inner::schedule_after_cleanup(StartedOperation started, Task next_step) {
                 auto guard = self->lock();
                 if (self->state_.closed || self->state_.operation_id != id) return;
             }
-            next_step();
+            self->run_next_step(id, next_step);
             return;
         }
         app::WorkflowFailure cleanup = app::WorkflowFailure::single(app::FailureKind::Validation, kCleanupFailed);
