@@ -1,0 +1,338 @@
+#pragma once
+
+// WorkflowController: the one stateful object behind the server. Every workflow request becomes a call
+// of one of its commands; every change of screen reaches the front end through its state listeners.
+// This header holds the controller's state, its publication to listeners, the lifecycle of operations
+// (begin, token, background work, completion, failure report, cancellation) and the disposal of
+// comparison sessions (their temporary workspaces) including closing.
+//
+// The latest operation wins: beginning an operation cancels the previous one's token and makes it
+// stale, and completions and failure reports of a stale operation change nothing. Every operation ends
+// exactly once: by its completion, its failure report, a cancellation, a refused completion, or by
+// becoming stale. Use cases run on the background executor outside the lock; completions, failure
+// reports and listener calls run on the UI executor; workspace removal runs on the cleanup executor (or
+// a fallback thread). Only the newest publication is ever delivered, so a listener never sees an older
+// state after a newer one; a publication shares the state object, never copies it.
+//
+// Texts the user sees: "Operation cancelled.", "Salesforce operation failed.", "Background executor
+// rejected the task.", "Background executor rejected the deployment.", "Could not publish workflow
+// completion on the UI dispatcher.", "Temporary metadata cleanup failed.", "Operation cancelled, but
+// temporary metadata cleanup failed.", "The org login was cancelled. You can close the browser tab it
+// opened.", "Preparing the orgs was cancelled.", the Salesforce CLI sentence of kPrerequisiteMessage and
+// the sign-in sentences of `Inner::error_message_for`.
+//
+// An exception thrown by a use case, a completion or a failure report never ends the process: it
+// becomes a failure (`panic_to_failure`) and ends its operation with the error screen.
+//
+// Thread-safety: commands may be called from any thread. `Inner::mutex_` guards `State`; it is held only
+// for short bookkeeping (never for a use case, a listener, an executor hand-over of a clean-up or file
+// work). `Inner::endpoints_mutex_` serialises the writing of remembered endpoints and is always taken
+// before the state lock. A mutex cannot be poisoned in C++, so there is no poison flag to ignore.
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/use_cases.hpp"
+#include "app/workflow_failure.hpp"
+#include "cli/cache.hpp"
+#include "cli/catalogs/salesforce_object.hpp"
+#include "domain/cancellation.hpp"
+#include "endpoint/deploy_endpoint.hpp"
+#include "endpoint/org_alias.hpp"
+#include "logging/log_sink.hpp"
+#include "metadata_types/metadata_type.hpp"
+#include "metadata_types/type_descriptor.hpp"
+#include "progress/progress.hpp"
+#include "workflow/operation_kind.hpp"
+#include "workflow/task_executor.hpp"
+#include "workflow/tokens.hpp"
+#include "workflow/workflow_state.hpp"
+
+namespace ambrel::workflow {
+
+inline constexpr std::string_view kOperationCancelled = "Operation cancelled.";
+inline constexpr std::string_view kOperationFailed = "Salesforce operation failed.";
+inline constexpr std::string_view kPrerequisiteMessage =
+    "Salesforce CLI is unavailable or incompatible. Install or update Salesforce CLI, make sure sf is on the IDE "
+    "PATH, then retry.";
+inline constexpr std::string_view kBackgroundRejectedTask = "Background executor rejected the task.";
+inline constexpr std::string_view kBackgroundRejectedDeployment = "Background executor rejected the deployment.";
+inline constexpr std::string_view kUiDispatcherRejected = "Could not publish workflow completion on the UI dispatcher.";
+inline constexpr std::string_view kCleanupFailed = "Temporary metadata cleanup failed.";
+inline constexpr std::string_view kCancelledCleanupFailed = "Operation cancelled, but temporary metadata cleanup failed.";
+inline constexpr std::string_view kOrgLoginCancelled =
+    "The org login was cancelled. You can close the browser tab it opened.";
+inline constexpr std::string_view kPreparationCancelled = "Preparing the orgs was cancelled.";
+inline constexpr std::string_view kMissingToken = "current operation must own a cancellation token";
+inline constexpr std::string_view kSurfaceNeedsFailure = "surface_cleanup_failure requires a primary failure";
+
+// What a listener receives: the state being published, the wire name of the active operation (absent
+// when none runs) and the current operation id.
+struct StateSnapshot {
+    const WorkflowState& state;
+    std::optional<std::string_view> active_operation;
+    std::uint64_t operation_id = 0;
+};
+
+// The same three values with the state shared, as `WorkflowController::state_snapshot` answers.
+struct SharedStateSnapshot {
+    std::shared_ptr<const WorkflowState> state;
+    std::optional<std::string_view> active_operation;
+    std::uint64_t operation_id = 0;
+};
+
+using StateListener = std::function<void(const StateSnapshot&)>;
+using SharedListener = std::shared_ptr<const StateListener>;
+using SessionList = std::vector<SessionRef>;
+
+// One publication on its way to the UI executor.
+struct Publication {
+    std::shared_ptr<const WorkflowState> state;
+    std::vector<SharedListener> listeners;
+    std::uint64_t generation = 0;
+    std::optional<std::string_view> active_operation;
+    std::uint64_t operation_id = 0;
+};
+
+// What beginning an operation returns: the sessions detached for disposal and the new id.
+struct StartedOperation {
+    SessionList sessions;
+    std::uint64_t id = 0;
+};
+
+// The outcome of closing several sessions: the first failure with the later failures' non-blank
+// messages appended, and the sessions whose close failed, in input order.
+struct SessionCleanupResult {
+    std::optional<app::WorkflowFailure> failure;
+    SessionList failed;
+};
+
+// Everything mutable in the controller; read or written only under `Inner`'s state lock.
+struct State {
+    std::shared_ptr<const WorkflowState> current;
+    std::vector<endpoint::OrgAlias> orgs;
+    std::optional<endpoint::DeployEndpoint> source;
+    std::optional<endpoint::DeployEndpoint> target;
+    ManifestSelection manifest;
+    std::map<metadata_types::ListingStrategy, std::vector<cli::catalogs::SalesforceObject>> listing_cache;
+    // Present exactly while an operation is active.
+    std::shared_ptr<MutableCancellationToken> operation_token;
+    SessionRef current_session;
+    // A finished compare's session whose completion has not run yet.
+    SessionRef pending_session;
+    // Sessions whose clean-up failed, to be tried again; distinct by identity.
+    SessionList awaiting_disposal;
+    std::optional<std::pair<std::string, std::string>> external_key_pair;
+    std::shared_ptr<MutableCancellationToken> external_key_token;
+    std::vector<std::pair<std::uint64_t, SharedListener>> listeners;
+    std::uint64_t operation_id = 0;
+    std::uint64_t publication_generation = 0;
+    std::uint64_t external_key_check_id = 0;
+    std::uint64_t next_listener_id = 0;
+    metadata_types::MetadataType current_type = metadata_types::MetadataType::CustomField;
+    bool listing_incomplete = false;
+    bool deployment_started = false;
+    bool source_dropped = false;
+    bool remembered_endpoints_consulted = false;
+    bool closed = false;
+    std::optional<ExternalKeyStatus> external_key_status;
+    std::optional<OperationKind> active_operation;
+};
+
+// Replaces the current state and returns its publication. The caller holds the lock and publishes
+// after releasing it.
+Publication state_publication_locked(State& state, WorkflowState next);
+// A publication of the unchanged current state (only the active operation changed).
+Publication republish_current_locked(State& state);
+// Takes the pending and current sessions out of the state and returns those to dispose of. Without
+// force, the session of a deploy whose work has started is only released: the deploy disposes of it.
+SessionList detach_sessions_locked(State& state, bool force);
+// The sessions without repeats (by identity), in order of first occurrence.
+SessionList identity_distinct(SessionList sessions);
+// Closes each distinct session; never throws for a closer that throws (that session counts as failed).
+SessionCleanupResult close_all(const SessionList& sessions);
+// The failure that a caught exception stands for: a thrown WorkflowFailure as it is, the text of a
+// standard exception or of a thrown text as an Operation failure, "Salesforce operation failed."
+// otherwise.
+app::WorkflowFailure panic_to_failure(std::exception_ptr payload);
+
+using OuterTokenProvider = std::function<std::unique_ptr<domain::CancellationToken>()>;
+using UiThreadTest = std::function<bool()>;
+// Applied to the state under the lock when a completion runs; returns the new screen.
+using Completion = std::move_only_function<WorkflowState(State&)>;
+
+class WorkflowControllerBuilder;
+
+// The controller's internals, shared by the handle and by every task it starts, so they live until the
+// last of them has run. The operation and disposal machinery is public for the controller's own command
+// sources (and their tests); the front end only uses `WorkflowController`.
+class Inner : public std::enable_shared_from_this<Inner> {
+public:
+    struct Parts {
+        std::shared_ptr<const app::QuillaryUseCases> use_cases;
+        std::shared_ptr<TaskExecutor> background;
+        std::shared_ptr<TaskExecutor> external_keys;
+        std::shared_ptr<TaskExecutor> ui;
+        std::shared_ptr<TaskExecutor> cleanup;
+        std::shared_ptr<TaskExecutor> fallback;
+        OuterTokenProvider outer_tokens;
+        UiThreadTest is_ui_thread;
+        std::shared_ptr<progress::ProgressSink> progress;
+        std::shared_ptr<logging::LogSink> log;
+        std::shared_ptr<cli::CliCommandCache> cli_cache;
+    };
+
+    explicit Inner(Parts parts);
+    Inner(const Inner&) = delete;
+    Inner& operator=(const Inner&) = delete;
+
+    const Parts& parts() const noexcept { return parts_; }
+
+    // The state lock's guard, and the state it guards (the guard is the proof that the lock is held).
+    std::unique_lock<std::mutex> lock() const { return std::unique_lock(mutex_); }
+    State& state(const std::unique_lock<std::mutex>& guard);
+    std::unique_lock<std::mutex> lock_endpoints() const { return std::unique_lock(endpoints_mutex_); }
+
+    // Publication (controller state and listeners).
+    void transition(WorkflowState next);
+    void publish(Publication publication);
+    void deliver(Publication publication);
+
+    // Operations.
+    std::optional<StartedOperation> begin_operation_if(OperationKind kind, bool detach_sessions,
+                                                       bool take_awaiting_disposal,
+                                                       std::optional<std::uint64_t> expected_id);
+    std::unique_ptr<domain::CancellationToken> require_token(std::uint64_t id);
+    // Hands the job to the background executor; a refusal ends the operation with a failure. The job
+    // runs with its exceptions caught: one that escapes ends the operation through `complete_failure`.
+    void execute_background(std::uint64_t id, Task job);
+    // Hands the completion to the UI executor; a refusal is recorded (`record_ui_dispatcher_failure`).
+    void dispatch_completion(std::uint64_t id, Completion completion);
+    void complete_failure(std::uint64_t id, app::WorkflowFailure failure, SessionRef session = nullptr);
+    std::string failure_message(const app::WorkflowFailure& failure) const;
+    static std::optional<std::string> error_message_for(const app::WorkflowFailure& failure, std::string_view text);
+    std::string sanitized_failure(const app::WorkflowFailure& failure) const;
+    void record_ui_dispatcher_failure(std::uint64_t id);
+    bool cancel_internal(std::optional<std::uint64_t> expected_id);
+
+    // The common shape of an operation's background work: take the token, run the use case with its
+    // exceptions caught, then post the completion built from its value or report its failure.
+    template <class T>
+    void run_use_case(std::uint64_t id,
+                      std::move_only_function<app::UseCaseResult<T>(const domain::CancellationToken&)> work,
+                      std::move_only_function<WorkflowState(State&, T)> apply);
+
+    // Clean-ups.
+    void execute_non_project_cleanup(const std::shared_ptr<TaskExecutor>& executor, Task task);
+    void retain_cleanup_failures_or_retry(SessionList failed);
+    void schedule_after_cleanup(StartedOperation started, Task next_step);
+    void surface_cleanup_failure(SessionCleanupResult result, std::uint64_t id);
+    void close_and_surface(SessionRef session, std::uint64_t id);
+    void schedule_close_and_surface(SessionRef session, std::uint64_t id);
+    void close_and_surface_after_reject(std::uint64_t id, SessionRef session);
+    bool match_session_still_owned_elsewhere(std::uint64_t id, const SessionRef& session);
+    std::optional<SessionList> detach_for_disposal();
+
+private:
+    // Ends the active operation (token released unset, active operation and deployment flag cleared,
+    // operationFinished, caching off).
+    void end_operation_locked(State& state);
+    // The error screen for a failure; writes the failure line when the screen shows the detail text.
+    WorkflowState failure_screen(const app::WorkflowFailure& failure) const;
+    // Runs an operation's next step; one that throws ends the operation through `complete_failure`.
+    void run_next_step(std::uint64_t id, Task& next_step);
+    // Applies a failure report on the UI executor.
+    void apply_failure_report(std::uint64_t id, const app::WorkflowFailure& failure, const SessionRef& session);
+
+    const Parts parts_;
+    mutable std::mutex endpoints_mutex_;
+    // Guards state_.
+    mutable std::mutex mutex_;
+    State state_;
+};
+
+// Keeps the controller's internals alive and names one registered listener.
+struct ListenerHandle {
+    std::shared_ptr<Inner> inner;
+    std::uint64_t id = 0;
+};
+
+// A handle: copies share one controller.
+class WorkflowController {
+public:
+    explicit WorkflowController(std::shared_ptr<Inner> inner) noexcept : inner_(std::move(inner)) {}
+
+    // Registers the listener unless the controller is closed; the id advances either way.
+    ListenerHandle add_state_listener(StateListener listener) const;
+    std::shared_ptr<const WorkflowState> state() const;
+    SharedStateSnapshot state_snapshot() const;
+    std::string sanitize_diagnostic(const std::string& text) const;
+    // True when the cancellation took place; false when closed, when the id is not current, or when an
+    // id is given while no operation is active.
+    bool cancel_operation(std::optional<std::uint64_t> operation_id) const;
+    // Closes the controller; returns after the workspaces have been removed, except on the UI thread,
+    // where removal moves to the cleanup executor. A second call does nothing.
+    void close() const;
+
+    const std::shared_ptr<Inner>& inner() const noexcept { return inner_; }
+
+private:
+    std::shared_ptr<Inner> inner_;
+};
+
+class WorkflowControllerBuilder {
+public:
+    WorkflowControllerBuilder(std::shared_ptr<const app::QuillaryUseCases> use_cases,
+                              std::shared_ptr<TaskExecutor> background, std::shared_ptr<TaskExecutor> ui);
+
+    // Each setter keeps the last value given.
+    WorkflowControllerBuilder cleanup(std::shared_ptr<TaskExecutor> executor) &&;
+    WorkflowControllerBuilder is_ui_thread(UiThreadTest test) &&;
+    WorkflowControllerBuilder progress(std::shared_ptr<progress::ProgressSink> sink) &&;
+    WorkflowControllerBuilder log(std::shared_ptr<logging::LogSink> sink) &&;
+    WorkflowControllerBuilder cli_cache(std::shared_ptr<cli::CliCommandCache> cache) &&;
+    WorkflowControllerBuilder external_keys_executor(std::shared_ptr<TaskExecutor> executor) &&;
+
+    WorkflowController build() &&;
+
+    // Test-only: the parts that the server never replaces.
+    WorkflowControllerBuilder fallback_for_testing(std::shared_ptr<TaskExecutor> executor) &&;
+    WorkflowControllerBuilder outer_tokens_for_testing(OuterTokenProvider provider) &&;
+
+private:
+    Inner::Parts parts_;
+};
+
+template <class T>
+void Inner::run_use_case(std::uint64_t id,
+                         std::move_only_function<app::UseCaseResult<T>(const domain::CancellationToken&)> work,
+                         std::move_only_function<WorkflowState(State&, T)> apply) {
+    execute_background(id, [self = shared_from_this(), id, work = std::move(work), apply = std::move(apply)]() mutable {
+        app::UseCaseResult<T> result = [&]() -> app::UseCaseResult<T> {
+            try {
+                auto token = self->require_token(id);
+                return work(*token);
+            } catch (...) {
+                return std::unexpected(panic_to_failure(std::current_exception()));
+            }
+        }();
+        if (!result) {
+            self->complete_failure(id, std::move(result.error()));
+            return;
+        }
+        self->dispatch_completion(id, [value = std::move(*result), apply = std::move(apply)](State& state) mutable {
+            return apply(state, std::move(value));
+        });
+    });
+}
+
+}  // namespace ambrel::workflow
