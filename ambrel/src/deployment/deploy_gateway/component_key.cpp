@@ -47,9 +47,9 @@ Clue clue_of(const json::Object& object, std::string_view key) {
     return {true, *text};
 }
 
-std::string last_segment(std::string_view path) {
+std::string_view last_segment(std::string_view path) {
     const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 std::string normalise_file_name(std::string_view file) {
@@ -102,22 +102,24 @@ std::string_view object_before_dot(std::string_view full_name) noexcept {
 
 void RequestedIndex::Candidates::add(const Entry* entry) {
     entries.push_back(entry);
-    by_full_name[entry->key->full_name].push_back(entry);
-    any_bundle = any_bundle || entry->paths.bundle_dir.has_value();
+    by_full_name.emplace_back(entry->key->full_name, entry);
     if (entry->paths.bundle_dir) bundles.push_back(entry);
     auto index_path = [&](const std::optional<std::string>& path) {
         if (!path) return;
-        std::vector<std::string> segments{last_segment(*path)};
-        if (path->ends_with(kMetaXmlSuffix)) {
-            segments.push_back(last_segment(path->substr(0, path->size() - kMetaXmlSuffix.size())));
-        }
-        for (auto& segment : segments) {
-            auto& list = by_file_segment[std::move(segment)];
-            if (list.empty() || list.back() != entry) list.push_back(entry);
+        const std::string_view whole(*path);
+        by_file_segment.emplace_back(last_segment(whole), entry);
+        if (whole.ends_with(kMetaXmlSuffix)) {
+            by_file_segment.emplace_back(last_segment(whole.substr(0, whole.size() - kMetaXmlSuffix.size())), entry);
         }
     };
     index_path(entry->paths.document_path);
     index_path(entry->paths.body_path);
+}
+
+void RequestedIndex::Candidates::seal() {
+    auto by_name = [](const auto& a, const auto& b) { return a.first < b.first; };
+    std::stable_sort(by_full_name.begin(), by_full_name.end(), by_name);
+    std::stable_sort(by_file_segment.begin(), by_file_segment.end(), by_name);
 }
 
 RequestedIndex::RequestedIndex(const RequestedComponents& requested) {
@@ -132,18 +134,29 @@ RequestedIndex::RequestedIndex(const RequestedComponents& requested) {
         }
         entries_.push_back(std::move(entry));
     }
-    for (const auto& entry : entries_) {
-        all_.add(&entry);
-        by_type_[text::to_ascii_lower(entry.key->type_name)].add(&entry);
-    }
+    for (const auto& entry : entries_) by_type_[text::to_ascii_lower(entry.key->type_name)].add(&entry);
+    for (auto& [type, candidates] : by_type_) candidates.seal();
 }
 
 const RequestedIndex::Candidates* RequestedIndex::candidates_for(const json::Value* type) const {
-    if (type == nullptr) return &all_;
+    if (type == nullptr) {
+        if (!all_) {
+            all_.emplace();
+            for (const auto& entry : entries_) all_->add(&entry);
+            all_->seal();
+        }
+        return &*all_;
+    }
     auto text = json::as_string(*type);
     if (!text || text::is_blank(*text)) return nullptr;
     auto found = by_type_.find(text::to_ascii_lower(*text));
     return found == by_type_.end() ? nullptr : &found->second;
+}
+
+template <class Index>
+static auto equal_names(const Index& index, std::string_view name) {
+    return std::equal_range(index.begin(), index.end(), std::pair<std::string_view, const void*>{name, nullptr},
+                            [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
 std::optional<MetadataComponentKey> RequestedIndex::match(const json::Value& failure) const {
@@ -160,16 +173,16 @@ std::optional<MetadataComponentKey> RequestedIndex::match(const json::Value& fai
     const Entry* chosen = nullptr;
     if (name.present) {
         std::vector<const Entry*> group;
-        if (auto exact = candidates->by_full_name.find(*name.text); exact != candidates->by_full_name.end()) {
-            group = exact->second;
+        for (auto [it, end] = equal_names(candidates->by_full_name, *name.text); it != end; ++it) {
+            group.push_back(it->second);
         }
         // A bundle reports its files as "{bundle}/{file}" under the bundle's name.
-        if (candidates->any_bundle) {
+        if (!candidates->bundles.empty()) {
             for (auto slash = name.text->find('/'); slash != std::string_view::npos;
                  slash = name.text->find('/', slash + 1)) {
-                auto prefix = candidates->by_full_name.find(name.text->substr(0, slash));
-                if (prefix == candidates->by_full_name.end()) continue;
-                for (const Entry* entry : prefix->second) {
+                for (auto [it, end] = equal_names(candidates->by_full_name, name.text->substr(0, slash)); it != end;
+                     ++it) {
+                    const Entry* entry = it->second;
                     if (entry->paths.bundle_dir && std::find(group.begin(), group.end(), entry) == group.end()) {
                         group.push_back(entry);
                     }
@@ -189,9 +202,8 @@ std::optional<MetadataComponentKey> RequestedIndex::match(const json::Value& fai
             if (found != nullptr) several = true;
             found = entry;
         };
-        if (auto same = candidates->by_file_segment.find(last_segment(normalised));
-            same != candidates->by_file_segment.end()) {
-            for (const Entry* entry : same->second) consider(entry);
+        for (auto [it, end] = equal_names(candidates->by_file_segment, last_segment(normalised)); it != end; ++it) {
+            consider(it->second);
         }
         for (const Entry* entry : candidates->bundles) consider(entry);
         if (several) return std::nullopt;

@@ -77,19 +77,24 @@ private:
         const MetadataComponentKey* key;
         DeployComponentKey paths;
     };
+    // Sorted (name, entry) pairs: one allocation per list and binary search, since an index is built
+    // for every answer read.
+    using NameIndex = std::vector<std::pair<std::string_view, const Entry*>>;
     struct Candidates {
         std::vector<const Entry*> entries;
-        // Full name → entries of this candidate list with that full name.
-        std::unordered_map<std::string_view, std::vector<const Entry*>> by_full_name;
+        // Full name → entries with that full name.
+        NameIndex by_full_name;
         // Last path segment of every expected file (with and without "-meta.xml") → entries, so a
         // file name is tested only against the entries that can end with it.
-        std::unordered_map<std::string, std::vector<const Entry*>> by_file_segment;
+        NameIndex by_file_segment;
         std::vector<const Entry*> bundles;
-        bool any_bundle = false;
         void add(const Entry* entry);
+        void seal();
     };
     std::vector<Entry> entries_;
-    Candidates all_;
+    // Built on first use: failures almost always name their type. The index serves one reading on
+    // one thread.
+    mutable std::optional<Candidates> all_;
     // Lower-cased type name → the entries of that type.
     std::unordered_map<std::string, Candidates> by_type_;
     const Candidates* candidates_for(const json::Value* type) const;
