@@ -118,8 +118,8 @@ void RequestedIndex::Candidates::add(const Entry* entry) {
 
 void RequestedIndex::Candidates::seal() {
     auto by_name = [](const auto& a, const auto& b) { return a.first < b.first; };
-    std::stable_sort(by_full_name.begin(), by_full_name.end(), by_name);
-    std::stable_sort(by_file_segment.begin(), by_file_segment.end(), by_name);
+    std::sort(by_full_name.begin(), by_full_name.end(), by_name);
+    std::sort(by_file_segment.begin(), by_file_segment.end(), by_name);
 }
 
 RequestedIndex::RequestedIndex(const RequestedComponents& requested) {
@@ -159,15 +159,15 @@ static auto equal_names(const Index& index, std::string_view name) {
                             [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
-std::optional<MetadataComponentKey> RequestedIndex::match(const json::Value& failure) const {
+const MetadataComponentKey* RequestedIndex::match(const json::Value& failure) const {
     const json::Object* object = json::as_object(failure);
-    if (object == nullptr) return std::nullopt;
+    if (object == nullptr) return nullptr;
     const Candidates* candidates = candidates_for(json::find(*object, "componentType"));
-    if (candidates == nullptr || candidates->entries.empty()) return std::nullopt;
+    if (candidates == nullptr || candidates->entries.empty()) return nullptr;
 
     const Clue name = clue_of(*object, "fullName");
     const Clue file = clue_of(*object, "fileName");
-    if ((name.present && !name.text) || (file.present && !file.text)) return std::nullopt;
+    if ((name.present && !name.text) || (file.present && !file.text)) return nullptr;
 
     // Every group given must hold exactly one entry, and all the same one.
     const Entry* chosen = nullptr;
@@ -189,7 +189,7 @@ std::optional<MetadataComponentKey> RequestedIndex::match(const json::Value& fai
                 }
             }
         }
-        if (group.size() != 1) return std::nullopt;
+        if (group.size() != 1) return nullptr;
         chosen = group.front();
     }
     std::optional<std::string> object_condition;
@@ -206,27 +206,29 @@ std::optional<MetadataComponentKey> RequestedIndex::match(const json::Value& fai
             consider(it->second);
         }
         for (const Entry* entry : candidates->bundles) consider(entry);
-        if (several) return std::nullopt;
+        if (several) return nullptr;
         if (found != nullptr) {
-            if (chosen != nullptr && chosen != found) return std::nullopt;
+            if (chosen != nullptr && chosen != found) return nullptr;
             chosen = found;
         } else {
             std::string object_name;
-            if (!re2::RE2::FullMatch(normalised, aggregate_object_file(), &object_name)) return std::nullopt;
+            if (!re2::RE2::FullMatch(normalised, aggregate_object_file(), &object_name)) return nullptr;
             object_condition = std::move(object_name);
         }
     }
-    if (chosen == nullptr) return std::nullopt;
+    if (chosen == nullptr) return nullptr;
     if (object_condition &&
         (!chosen->paths.object_child || object_before_dot(chosen->key->full_name) != *object_condition)) {
-        return std::nullopt;
+        return nullptr;
     }
-    return *chosen->key;
+    return chosen->key;
 }
 
 std::optional<MetadataComponentKey> match_exactly_one_identity(const json::Value& failure,
                                                                const RequestedComponents& requested) {
-    return RequestedIndex(requested).match(failure);
+    const MetadataComponentKey* key = RequestedIndex(requested).match(failure);
+    if (key == nullptr) return std::nullopt;
+    return *key;
 }
 
 void insert_linked(KeyedFailures& failures, const MetadataComponentKey& key, std::string message) {

@@ -70,7 +70,8 @@ public:
     RequestedIndex(const RequestedIndex&) = delete;
     RequestedIndex& operator=(const RequestedIndex&) = delete;
 
-    std::optional<MetadataComponentKey> match(const json::Value& failure) const;
+    // The tied key, pointing into the requested set; null when unmatched.
+    const MetadataComponentKey* match(const json::Value& failure) const;
 
 private:
     struct Entry {

@@ -4,6 +4,8 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <variant>
 
 #include <fmt/format.h>
@@ -286,23 +288,30 @@ DeployResponse SfCliMetadataDeployGateway::classify(const cli::CliJsonResult& an
         }
         const RequestedIndex index(requested);
         KeyedFailures keyed;
-        std::map<MetadataComponentKey, std::size_t> position;  // keyed entry of each tied key
+        // The keyed entry of each tied key (keys point into the requested set), so that a repeated
+        // key is found without scanning the list.
+        std::unordered_map<const MetadataComponentKey*, std::size_t> position;
         bool has_unmatched = false;
         std::vector<std::string> messages;
-        std::set<std::string, std::less<>> seen;
+        // Views into `messages`, which never reallocates: reserved for every element.
+        messages.reserve(elements.size());
+        std::unordered_set<std::string_view> seen;
         for (const json::Value* element : elements) {
             std::string message = component_message(*element);
-            if (auto key = index.match(*element)) {
-                if (auto found = position.find(*key); found != position.end()) {
+            if (const MetadataComponentKey* key = index.match(*element)) {
+                if (auto found = position.find(key); found != position.end()) {
                     keyed[found->second].second = message;
                 } else {
-                    position.emplace(*key, keyed.size());
-                    keyed.emplace_back(std::move(*key), message);
+                    position.emplace(key, keyed.size());
+                    keyed.emplace_back(*key, message);
                 }
             } else {
                 has_unmatched = true;
             }
-            if (seen.insert(message).second) messages.push_back(std::move(message));
+            if (!seen.contains(message)) {
+                messages.push_back(std::move(message));
+                seen.insert(messages.back());
+            }
         }
         std::string overall = fmt::format("{}", fmt::join(messages, "; "));
         if (text::is_blank(overall)) overall = std::string(kRejectedComponents);

@@ -22,20 +22,36 @@ std::string_view success_text(domain::DeployMode mode) {
     return mode == domain::DeployMode::ValidateOnly ? kWouldDeploy : kDeployed;
 }
 
-// The first message of each key, found without scanning the list per row.
-std::unordered_map<std::string, const std::string*> index_failures(const KeyedFailures& failures) {
-    std::unordered_map<std::string, const std::string*> index;
-    index.reserve(failures.size());
-    for (const auto& [key, message] : failures) {
-        index.try_emplace(key.type_name + '\n' + key.full_name, &message);
+using KeyView = std::pair<std::string_view, std::string_view>;
+
+struct KeyViewHash {
+    std::size_t operator()(const KeyView& key) const noexcept {
+        const std::size_t type = std::hash<std::string_view>{}(key.first);
+        return type ^ (std::hash<std::string_view>{}(key.second) + 0x9e3779b97f4a7c15ULL + (type << 6) + (type >> 2));
     }
+};
+
+using FailureIndex = std::unordered_map<KeyView, const std::string*, KeyViewHash>;
+
+// The first message of each key, found without scanning the list per row. Views into `failures`.
+FailureIndex index_failures(const KeyedFailures& failures) {
+    FailureIndex index;
+    index.reserve(failures.size());
+    for (const auto& [key, message] : failures) index.try_emplace(KeyView{key.type_name, key.full_name}, &message);
     return index;
 }
 
-const std::string* find_failure(const std::unordered_map<std::string, const std::string*>& index,
-                                const MetadataComponentKey& key) {
-    auto found = index.find(key.type_name + '\n' + key.full_name);
+const std::string* find_failure(const FailureIndex& index, std::string_view type_name, std::string_view full_name) {
+    auto found = index.find(KeyView{type_name, full_name});
     return found == index.end() ? nullptr : found->second;
+}
+
+const std::string* find_failure(const FailureIndex& index, const MetadataComponentKey& key) {
+    return find_failure(index, key.type_name, key.full_name);
+}
+
+const std::string* find_row_failure(const FailureIndex& index, const domain::ComponentDifference& row) {
+    return find_failure(index, row.key().metadata_type.descriptor().api_name, row.key().name);
 }
 
 bool is_object_scoped(const domain::ComponentDifference& row) {
@@ -63,7 +79,7 @@ std::vector<domain::ComponentDeploymentResult> map_metadata_results(
     const KeyedFailures* failures = nullptr;
     if (const auto* tied = std::get_if<Result::ComponentFailures>(&result.value)) failures = &tied->failures;
     if (const auto* failed = std::get_if<Result::Failed>(&result.value)) failures = &failed->failures;
-    const auto index = failures == nullptr ? decltype(index_failures({})){} : index_failures(*failures);
+    const auto index = failures == nullptr ? FailureIndex{} : index_failures(*failures);
 
     for (const auto* row : rows) {
         domain::ComponentDeploymentResult mapped{row->key(), {}, row->change, ComponentDeploymentStatus::Failed};
@@ -74,7 +90,7 @@ std::vector<domain::ComponentDeploymentResult> map_metadata_results(
                     mapped.status = ComponentDeploymentStatus::Succeeded;
                     mapped.message = success_text(mode);
                 } else if constexpr (std::is_same_v<T, Result::ComponentFailures>) {
-                    if (const auto* own = find_failure(index, expected_metadata_key(*row))) {
+                    if (const auto* own = find_row_failure(index, *row)) {
                         mapped.message = *own;
                     } else if (mode == domain::DeployMode::AllOrNothing) {
                         mapped.message = kRolledBack;
@@ -85,7 +101,7 @@ std::vector<domain::ComponentDeploymentResult> map_metadata_results(
                         mapped.message = success_text(mode);
                     }
                 } else if constexpr (std::is_same_v<T, Result::Failed>) {
-                    const auto* own = find_failure(index, expected_metadata_key(*row));
+                    const auto* own = find_row_failure(index, *row);
                     mapped.message = own != nullptr ? *own : outcome.message;
                 } else {
                     mapped.message = outcome.message;
@@ -104,7 +120,7 @@ void apply_object_children_share_one_component(std::span<const domain::Component
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> rejected;
     for (const auto* row : rows) {
         if (!is_object_scoped(*row)) continue;
-        if (const auto* own = find_failure(index, expected_metadata_key(*row))) {
+        if (const auto* own = find_row_failure(index, *row)) {
             rejected[object_of(row->key().name)].emplace_back(row->key().name, *own);
         }
     }
@@ -133,7 +149,7 @@ std::vector<domain::FlsResult> map_container_results(std::span<const PreparedFls
     std::vector<domain::FlsResult> out;
     const KeyedFailures* failures = nullptr;
     if (const auto* tied = std::get_if<Result::ComponentFailures>(&result.value)) failures = &tied->failures;
-    const auto index = failures == nullptr ? decltype(index_failures({})){} : index_failures(*failures);
+    const auto index = failures == nullptr ? FailureIndex{} : index_failures(*failures);
     for (const auto& container : containers) {
         domain::FlsResultStatus status = domain::FlsResultStatus::Failed;
         std::string message;
