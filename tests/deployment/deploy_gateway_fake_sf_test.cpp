@@ -254,6 +254,51 @@ TEST(DeployGatewayOverFakeSf, ASecondQuickDeployReportsTheClisReason) {
     EXPECT_THAT(answer.error(), ::testing::StartsWith("Job ID can't be used for quick deployment."));
 }
 
+TEST(DeployGatewayOverFakeSf, AnExpiredQuickDeployIsReportedOnceAndReadFromTheReport) {
+    Harness h(Scenario()
+                  .on_prefix({"project", "deploy", "quick"},
+                             Answer()
+                                 .out(R"({"name":"MetadataTransferError","message":"The wait ran out.","exitCode":1,)"
+                                      R"("data":{"id":"0Af000djxqBuhqACAR"},"status":1})")
+                                 .exit_code(1))
+                  .on_prefix({"project", "deploy", "report"}, Answer::capture("deploy_report_after_timeout")));
+    auto answer = h.gateway->quick_deploy(h.project(), kOrg, "0Af000PspBlSzT5CSK", h.never);
+    ASSERT_TRUE(answer) << answer.error();
+    EXPECT_TRUE(answer->succeeded);
+    ASSERT_FALSE(answer->components.empty());
+    EXPECT_EQ(answer->components[0].full_name, "PropertyController");
+    EXPECT_EQ(h.fake.calls().at(1).args.at(4), "0Af000djxqBuhqACAR");
+}
+
+TEST(DeployGatewayOverFakeSf, AQuickDeployWithoutRowsThatSucceededIsAnEmptySuccess) {
+    Harness h(Scenario().on_prefix(
+        {"project", "deploy", "quick"},
+        Answer().out(R"({"status":0,"result":{"done":true,"status":"Succeeded","success":true,"id":"0Af000AfXZkcRkzC0E",)"
+                     R"("details":{"componentSuccesses":[{"componentType":"","fullName":"package.xml","fileName":"package.xml"}]}}})")));
+    auto answer = h.gateway->quick_deploy(h.project(), kOrg, "0Af000PspBlSzT5CSK", h.never);
+    ASSERT_TRUE(answer) << answer.error();
+    EXPECT_TRUE(answer->succeeded);
+    EXPECT_TRUE(answer->components.empty());
+}
+
+TEST(DeployGatewayOverFakeSf, QuickDeployRowsTakeTheirFallbacks) {
+    Harness h(Scenario().on_prefix(
+        {"project", "deploy", "quick"},
+        Answer().out(R"({"status":1,"result":{"done":true,"success":false,"details":{)"
+                     R"("componentSuccesses":{"componentType":"ApexClass","fileName":"classes/Foo.cls","created":true},)"
+                     R"("componentFailures":[{"fileName":"src\\x.txt","problem":"no"},7]}}})")
+            .exit_code(1)));
+    auto answer = h.gateway->quick_deploy(h.project(), kOrg, "0Af000PspBlSzT5CSK", h.never);
+    ASSERT_TRUE(answer) << answer.error();
+    EXPECT_FALSE(answer->succeeded);
+    EXPECT_EQ(answer->components,
+              (std::vector<app::ports::QuickDeployComponent>{
+                  {"ApexClass", "Foo", "Component deployed successfully.", true, true},
+                  {"(unspecified component type)", "src\\x.txt", "no", false, false},
+                  {"(unspecified component type)", "(unspecified component)",
+                   "Salesforce rejected this metadata component.", false, false}}));
+}
+
 TEST(DeployGatewayOverFakeSf, QuickDeployChecksTheAliasFirst) {
     Harness h{Scenario()};
     EXPECT_EQ(h.gateway->quick_deploy(h.project(), " ", " ", h.never).error(), "Target Salesforce alias is blank.");
