@@ -1,0 +1,110 @@
+#include "metadata/object_placeholder/object_placeholder.hpp"
+
+#include <array>
+#include <variant>
+
+#include <fmt/format.h>
+
+#include "metadata/metadata_namespace.hpp"
+#include "text/text.hpp"
+#include "xml/xml.hpp"
+
+namespace ambrel::metadata::object_placeholder {
+namespace {
+
+constexpr std::string_view kCustomObject = "CustomObject";
+constexpr std::string_view kCustomSettingsType = "customSettingsType";
+constexpr std::string_view kNameField = "nameField";
+// A custom setting's placeholder carries only these elements.
+constexpr std::array<std::string_view, 4> kCustomSettingElements = {"label", "description", "visibility",
+                                                                    "customSettingsType"};
+
+std::optional<std::string_view> root_element(const metadata_types::ContentFormat& format) {
+    using metadata_types::ContentFormat;
+    if (const auto* xml = std::get_if<ContentFormat::DecomposedXml>(&format.value)) return xml->root_element;
+    if (const auto* source = std::get_if<ContentFormat::SourceFile>(&format.value)) return source->root_type;
+    if (const auto* container = std::get_if<ContentFormat::ContainerDocument>(&format.value)) {
+        return container->container_type;
+    }
+    return std::nullopt;
+}
+
+// The bytes of the first nameField directly under the root, in the metadata namespace.
+std::optional<std::string_view> name_field_of(std::string_view document) {
+    xml::Reader reader(document);
+    std::optional<std::size_t> start;
+    std::size_t start_depth = 0;
+    while (true) {
+        auto event = reader.next();
+        if (!event || event->kind == xml::EventKind::Eof) return std::nullopt;
+        if (start) {
+            if (event->kind == xml::EventKind::End && reader.depth() == start_depth) {
+                return document.substr(*start, event->end - *start);
+            }
+            continue;
+        }
+        const bool element = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
+        if (!element || event->local_name() != kNameField) continue;
+        const std::size_t depth_after = reader.depth();
+        const std::size_t own_depth = event->kind == xml::EventKind::Start ? depth_after : depth_after + 1;
+        if (own_depth != 2 || !reader.resolve_element(*event).is(kMetadataNamespaceUri)) continue;
+        if (event->kind == xml::EventKind::Empty) return event->raw;
+        start = event->begin;
+        start_depth = depth_after - 1;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> attribute_text(const domain::AttributeValue& value) {
+    std::optional<std::string> out;
+    if (const auto* textual = std::get_if<domain::AttributeValue::Text>(&value.value)) {
+        out = textual->value;
+    } else if (const auto* number = std::get_if<domain::AttributeValue::Number>(&value.value)) {
+        if (number->value) out = std::to_string(*number->value);
+    }
+    if (!out || text::is_blank(*out)) return std::nullopt;
+    return out;
+}
+
+std::expected<std::string, std::string> placeholder_object_xml(const metadata_types::TypeDescriptor& descriptor,
+                                                               const domain::MetadataComponent& component) {
+    const auto root = root_element(descriptor.content_format);
+    if (!root) {
+        return std::unexpected(fmt::format(fmt::runtime(kNoXmlDocument), descriptor.api_name, component.key.name));
+    }
+    const bool custom_object = descriptor.api_name == kCustomObject;
+    bool custom_setting = false;
+    const std::size_t pairs = std::min(descriptor.attributes.size(), component.attributes.size());
+    for (std::size_t i = 0; i < pairs; ++i) {
+        if (custom_object && descriptor.attributes[i].element == kCustomSettingsType &&
+            attribute_text(component.attributes[i])) {
+            custom_setting = true;
+        }
+    }
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    out += fmt::format("<{} xmlns=\"{}\">\n", *root, kMetadataNamespaceUri);
+    for (std::size_t i = 0; i < pairs; ++i) {
+        const std::string_view element = descriptor.attributes[i].element;
+        if (custom_setting && std::find(kCustomSettingElements.begin(), kCustomSettingElements.end(), element) ==
+                                  kCustomSettingElements.end()) {
+            continue;
+        }
+        auto value = attribute_text(component.attributes[i]);
+        if (!value) continue;
+        out += fmt::format("    <{0}>{1}</{0}>\n", element, xml::escape_five_entities(*value));
+    }
+    if (custom_object && !custom_setting) {
+        const auto name_field = name_field_of(component.document);
+        if (!name_field) {
+            return std::unexpected(fmt::format(fmt::runtime(kNoNameField), descriptor.api_name, component.key.name));
+        }
+        out += "    ";
+        out += *name_field;
+        out += '\n';
+    }
+    out += fmt::format("</{}>\n", *root);
+    return out;
+}
+
+}  // namespace ambrel::metadata::object_placeholder
