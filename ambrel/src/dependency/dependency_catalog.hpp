@@ -107,6 +107,10 @@ public:
     std::expected<void, cli::CatalogError> resolve_reference_ids(std::string_view alias,
                                                                  std::span<const DependencyRow> rows, IdIndex& index,
                                                                  const domain::CancellationToken& token) const;
+    // Runs one command and hands out its answer when the CLI reports success.
+    std::expected<json::Value, cli::CatalogError> run_command(const std::vector<std::string>& arguments,
+                                                              std::string_view label,
+                                                              const domain::CancellationToken& token) const;
     // One Tooling API query.
     std::expected<QueriedRecords, cli::CatalogError> query_records(std::string_view alias, std::string_view soql,
                                                                    const domain::CancellationToken& token) const;

@@ -103,15 +103,25 @@ void DependencyCatalog::advance_id_chunk() const {
     if (progress_) (*progress_)->report(progress::ProgressStage::ResolvingDependencyIds, now.completed, now.expected);
 }
 
+std::expected<json::Value, cli::CatalogError> DependencyCatalog::run_command(const std::vector<std::string>& arguments,
+                                                                           std::string_view label,
+                                                                           const domain::CancellationToken& token) const {
+    auto run = gateway_.execute_inner(arguments, std::nullopt, timeout_, token);
+    if (!run) return std::unexpected(cli::CatalogError{std::move(run.error())});
+    if (auto judged = cli::catalogs::require_successful_catalog_command(*run, label, kGuidance); !judged) {
+        return std::unexpected(std::move(judged.error()));
+    }
+    // The document is the run's own answer: moved out, never copied.
+    return std::move(run->json);
+}
+
 std::expected<QueriedRecords, cli::CatalogError> DependencyCatalog::query_records(
     std::string_view alias, std::string_view query, const domain::CancellationToken& token) const {
     const std::vector<std::string> arguments{"data", "query", "--query", std::string{query}, "--use-tooling-api",
                                              "--target-org", std::string{alias}};
-    auto run = gateway_.execute_inner(arguments, std::nullopt, timeout_, token);
-    if (!run) return std::unexpected(cli::CatalogError{std::move(run.error())});
-    auto document = cli::catalogs::require_successful_catalog_command(*run, kQueryLabel, kGuidance);
+    auto document = run_command(arguments, kQueryLabel, token);
     if (!document) return std::unexpected(std::move(document.error()));
-    const auto* object = document->get().if_object();
+    const auto* object = document->if_object();
     const auto* result = object == nullptr ? nullptr : object->if_contains("result");
     if (result == nullptr || !result->is_object()) {
         return std::unexpected(cli::catalogs::malformed_catalog_response(kQueryLabel, kGuidance,
@@ -133,11 +143,9 @@ std::expected<json::Array, cli::CatalogError> DependencyCatalog::list_metadata(
     const std::vector<std::string> arguments{"org",          "list",       "metadata", "--metadata-type",
                                              std::string{type.descriptor().api_name}, "--target-org",
                                              std::string{alias}};
-    auto run = gateway_.execute_inner(arguments, std::nullopt, timeout_, token);
-    if (!run) return std::unexpected(cli::CatalogError{std::move(run.error())});
-    auto document = cli::catalogs::require_successful_catalog_command(*run, kListingLabel, kGuidance);
+    auto document = run_command(arguments, kListingLabel, token);
     if (!document) return std::unexpected(std::move(document.error()));
-    const auto* object = document->get().if_object();
+    const auto* object = document->if_object();
     const auto* result = object == nullptr ? nullptr : object->if_contains("result");
     if (result == nullptr || !result->is_array()) {
         return std::unexpected(cli::catalogs::malformed_catalog_response(
