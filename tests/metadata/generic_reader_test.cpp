@@ -14,15 +14,10 @@ namespace {
 using metadata_types::MetadataType;
 using testing::metadata_document;
 using testing::names_of;
+using testing::registry_type;
 using testing::SourceTree;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-MetadataType registry_type(std::string_view name) {
-    const auto type = MetadataType::from_api_name(name);
-    EXPECT_TRUE(type.has_value()) << name;
-    return *type;
-}
 
 const std::string kPage = metadata_document("FlexiPage", "<masterLabel>P</masterLabel>");
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "domain/component.hpp"
+#include "metadata_types/metadata_type.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::testing {
@@ -77,5 +78,12 @@ inline std::vector<std::string> attribute_texts(const domain::MetadataComponent&
 }
 
 inline bool running_as_root() { return ::geteuid() == 0; }
+
+// A catalogue type by its API name; an unknown name fails the test.
+inline metadata_types::MetadataType registry_type(std::string_view name) {
+    const auto type = metadata_types::MetadataType::from_api_name(name);
+    EXPECT_TRUE(type.has_value()) << name;
+    return *type;
+}
 
 }  // namespace ambrel::testing
