@@ -19,6 +19,7 @@
 #include "metadata/readers/rollup_reader.hpp"
 #include "metadata/readers/value_set_reader.hpp"
 #include "parsers_under_test.hpp"
+#include "support/damage.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::metadata::testing {
@@ -76,29 +77,6 @@ TEST(ReferenceParsersOnTheCorpus, EveryFieldDocumentParsesAndLookupsGiveTheirTar
     EXPECT_EQ(targets, expected_targets);
 }
 
-// Damages a copy of the document: bytes replaced (often by markup characters), pieces cut out or
-// duplicated, or the end cut off.
-std::string mutate(const std::string& original, std::mt19937_64& random) {
-    static constexpr char kMarkup[] = "<>&;/\"'=!?[]-:#x \n";
-    std::string text = original;
-    const int edits = 1 + static_cast<int>(random() % 4);
-    for (int e = 0; e < edits && !text.empty(); ++e) {
-        const std::size_t at = random() % text.size();
-        switch (random() % 5) {
-            case 0: text[at] = kMarkup[random() % (sizeof(kMarkup) - 1)]; break;
-            case 1: text[at] = static_cast<char>(random() & 0xFF); break;
-            case 2: text.erase(at, 1 + random() % 64); break;
-            case 3: {
-                const std::string piece = text.substr(at, 1 + random() % 128);
-                text.insert(random() % (text.size() + 1), piece);
-                break;
-            }
-            default: text.resize(at); break;
-        }
-    }
-    return text;
-}
-
 // The document with its root renamed, so that every parser reads past its root check.
 std::string with_root(std::string text, std::string_view root) {
     constexpr std::string_view kFieldRoot = "CustomField";
@@ -118,7 +96,7 @@ TEST(ReferenceParsersOnTheCorpus, DamagedDocumentsEndInAResultOrOneError) {
     std::size_t total = 0;
     for (const FieldDocument& field : fields) {
         for (int m = 0; m < kMutationsPerDocument; ++m) {
-            const std::string damaged = mutate(field.text, random);
+            const std::string damaged = ambrel::testing::damage_document(field.text, random);
             for (const ParserUnderTest& parser : all_parsers()) {
                 const std::string text = with_root(damaged, parser.root);
                 // An exact-size heap copy without a terminating NUL, so that a read one byte past

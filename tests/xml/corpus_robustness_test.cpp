@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/damage.hpp"
 #include "support/test_paths.hpp"
 #include "xml/xml.hpp"
 
@@ -110,30 +111,6 @@ TEST(XmlCorpus, ReadsEveryCorpusDocumentToTheEnd) {
     }
 }
 
-// Damages a copy of the document: bytes replaced (often by markup characters), pieces cut out,
-// pieces duplicated, or the end cut off.
-std::string mutate(const std::string& original, std::mt19937_64& random) {
-    static constexpr char kMarkup[] = "<>&;/\"'=!?[]-:#x \n";
-    std::string text = original;
-    const int edits = 1 + static_cast<int>(random() % 4);
-    for (int e = 0; e < edits && !text.empty(); ++e) {
-        const std::size_t at = random() % text.size();
-        switch (random() % 5) {
-            case 0: text[at] = kMarkup[random() % (sizeof(kMarkup) - 1)]; break;
-            case 1: text[at] = static_cast<char>(random() & 0xFF); break;
-            case 2: text.erase(at, 1 + random() % 64); break;
-            case 3: {
-                const std::size_t length = 1 + random() % 128;
-                const std::string piece = text.substr(at, length);
-                text.insert(random() % (text.size() + 1), piece);
-                break;
-            }
-            default: text.resize(at); break;
-        }
-    }
-    return text;
-}
-
 TEST(XmlCorpus, SurvivesRandomlyDamagedDocuments) {
     const auto documents = load_corpus();
     ASSERT_FALSE(documents.empty()) << "no corpus under " << ambrel::testing::corpus_dir();
@@ -143,7 +120,7 @@ TEST(XmlCorpus, SurvivesRandomlyDamagedDocuments) {
     std::size_t total = 0;
     for (const Document& document : documents) {
         for (int m = 0; m < kMutationsPerDocument; ++m) {
-            const std::string damaged = mutate(document.bytes, random);
+            const std::string damaged = ambrel::testing::damage_document(document.bytes, random);
             // An exact-size heap copy without a terminating NUL, so that a read one byte past the
             // end is caught by the address sanitizer.
             auto buffer = std::make_unique<char[]>(damaged.size());
