@@ -162,6 +162,16 @@ TEST(Deploy, AFailedWorkspaceRemovalAfterSuccessStillShowsTheResults) {
     EXPECT_EQ(road.probe.close_count(), 1);
 }
 
+TEST(Deploy, ARefusedBackgroundExecutorClosesTheSession) {
+    DeployRoad road({{field_row()}});
+    road.h.background->refuse(true);
+    ASSERT_TRUE(road.h.controller->deploy({kField}, FlsMode::None, DeployMode::BestEffort));
+    road.h.settle();
+    EXPECT_EQ(as_error(*road.h.state()).details, "Background executor rejected the deployment.");
+    EXPECT_EQ(road.probe.close_count(), 1);
+    EXPECT_EQ(road.h.use_cases->script.deploy.count(), 0U);
+}
+
 TEST(Deploy, AFailureClosesTheSessionAndShowsTheError) {
     DeployRoad road({{field_row()}});
     road.h.use_cases->script.deploy.answer(std::unexpected(app::WorkflowFailure::operation("target said no")));
@@ -262,6 +272,48 @@ TEST(TargetHealth, FindingsFixesAndTheDeployDecision) {
     const auto events = road.h.log_events();
     EXPECT_EQ(std::count(events.begin(), events.end(), "targetHealthDecision"), 2);
     EXPECT_EQ(std::count(events.begin(), events.end(), "targetHealthFix"), 1);
+}
+
+TEST(TargetHealth, ASecondRequestOnTheSameSessionStartsFromTheEarlierFixes) {
+    DeployRoad road({{bundle_row()}});
+    HealthReport report;
+    report.findings = {finding(true, "Bundle A", "a0A1")};
+    road.h.use_cases->script.check_target_health.answer(report);
+    ASSERT_TRUE(road.h.controller->deploy({kBundle}, FlsMode::None, DeployMode::BestEffort));
+    road.h.settle();
+    FixOutcome outcome;
+    outcome.deleted = {{"Product2", 1}};
+    outcome.refused = {{"a0A1", "locked"}};
+    road.h.use_cases->script.fix_target_health.answer(outcome);
+    road.h.use_cases->script.check_target_health.answer(HealthReport{});
+    ASSERT_TRUE(road.h.controller->confirm_target_health({TargetHealthAction::Fix{{0}}}));
+    road.h.settle();
+    ASSERT_EQ(road.h.kind(), "targetHealth");
+    ASSERT_EQ(road.h.controller->back_to_review(), std::nullopt);
+    ASSERT_EQ(road.h.kind(), "reviewing");
+
+    road.h.use_cases->script.check_target_health.answer(std::unexpected(app::WorkflowFailure::operation("later")));
+    ASSERT_TRUE(road.h.controller->deploy({kBundle}, FlsMode::None, DeployMode::BestEffort));
+    const auto snapshot = road.snapshot();
+    ASSERT_TRUE(snapshot && snapshot->decision);
+    EXPECT_EQ(*snapshot->decision, (TargetHealthDecision{FixAndDeploy{{"Bundle A: locked"}, {{"Product2", 1}}, {}}}));
+    road.h.settle();
+    // The failed check counts the records the earlier fix deleted in this session.
+    EXPECT_EQ(as_error(*road.h.state()).details, "later\n1 records were deleted in the target before the check failed.");
+}
+
+TEST(TargetHealth, FixesOfAnotherSessionAreNotCounted) {
+    DeployRoad road({{bundle_row()}});
+    {
+        auto guard = road.h.inner().lock();
+        road.h.inner().state(guard).accumulated_target_fix =
+            AccumulatedTargetFix{{"Other: no"}, road.session()->id() + 1, {{"Product2", 5}}};
+    }
+    road.h.use_cases->script.check_target_health.answer(std::unexpected(app::WorkflowFailure::operation("later")));
+    ASSERT_TRUE(road.h.controller->deploy({kBundle}, FlsMode::None, DeployMode::BestEffort));
+    EXPECT_FALSE(road.snapshot()->decision.has_value());
+    road.h.settle();
+    EXPECT_EQ(as_error(*road.h.state()).details, "later");
 }
 
 TEST(TargetHealth, RecheckWithoutFindingsStaysOnTheScreenAndDeployRecordsIt) {
@@ -451,6 +503,18 @@ TEST(FlsContainers, ConfirmationRefusals) {
         EXPECT_EQ(road.h.use_cases->script.deploy.count(), 0U);
         EXPECT_FALSE(road.snapshot()->containers.has_value());
     }
+}
+
+TEST(FlsContainers, AMatchCompletedAfterANewerOperationChangesNothing) {
+    DeployRoad road({{field_row()}});
+    road.h.use_cases->script.match_fls_containers.answer(std::vector<domain::FlsContainerChoice>{});
+    ASSERT_TRUE(road.h.controller->deploy({kField}, FlsMode::All, DeployMode::BestEffort));
+    road.h.background->run_all();
+    ASSERT_EQ(road.h.use_cases->script.match_fls_containers.count(), 1U);
+    ASSERT_TRUE(road.h.start_keeping(OperationKind::ListApexTests));
+    road.h.settle();
+    EXPECT_EQ(road.h.kind(), "reviewing");
+    EXPECT_EQ(road.probe.close_count(), 0);
 }
 
 TEST(FlsContainers, AFailedMatchClosesTheSession) {
