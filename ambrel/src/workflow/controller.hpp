@@ -320,7 +320,12 @@ public:
 
     const std::shared_ptr<Inner>& inner() const noexcept { return inner_; }
 
-    // Compare and review. Each answers the id of the operation it began, or none.
+    // Compare and review. Each answers the id of the operation it began, or none. A refused compare
+    // shows "Select a source org or git repository.", "Select a target org or git repository.",
+    // "Select at least one component.", "Could not resolve the selected Salesforce org IDs." or
+    // "Source and target must be different Salesforce orgs." on the review screen when it is shown,
+    // else on the selection screen; a compare whose session cannot reach the UI executor fails with
+    // "UI dispatcher rejected completion.".
     std::optional<std::uint64_t> compare_with_options(std::set<std::string> current_selection,
                                                       metadata_types::LayoutComparisonMode layout_mode,
                                                       bool allow_best_effort_on_production,
@@ -332,7 +337,13 @@ public:
     std::optional<std::uint64_t> back_to_review() const;
     std::optional<std::uint64_t> back_to_selection() const;
 
-    // The deploy road.
+    // The deploy road. A command that finds no screen of the current comparison session to continue
+    // from shows "No comparison session is available for deployment." (the target health answer and
+    // the quick deploy refuse silently instead); a request without a deployable key shows "Select at
+    // least one deployable component." on the review; a refused deploy mode shows its refusal text
+    // (`ComparisonSession::refuses_deploy_mode`) as the error screen. A validation of a git target is
+    // refused on every route before anything runs. After a deploy the outcome is logged and shown even
+    // when its workspace cannot be removed; that session then waits for a later clean-up.
     std::optional<std::uint64_t> deploy(app::SelectedKeys selected, domain::FlsMode fls_mode,
                                         domain::DeployMode deploy_mode) const;
     std::optional<std::uint64_t> confirm_target_health(TargetHealthAction action) const;
