@@ -122,6 +122,27 @@ TEST(DeployRequest, RoutesBySelection) {
     }
 }
 
+TEST(DeployRequest, ValidationAgainstProductionStartsTheDeploy) {
+    DeployRoad road({{field_row()}, false, app::TargetOrgClass::Production});
+    ASSERT_TRUE(road.h.controller->deploy({kField}, FlsMode::None, DeployMode::ValidateOnly));
+    EXPECT_EQ(road.h.kind(), "deploying");
+    EXPECT_EQ(std::get<DeployingState>(*road.h.state()).deploy_mode, DeployMode::ValidateOnly);
+}
+
+TEST(DeployRequest, RefusedWhileAnOperationRunsOrAfterClose) {
+    DeployRoad road({{field_row()}});
+    ASSERT_TRUE(road.h.start_keeping(OperationKind::MatchFls));
+    EXPECT_EQ(road.h.controller->deploy({kField}, FlsMode::None, DeployMode::BestEffort), std::nullopt);
+    EXPECT_EQ(road.h.kind(), "reviewing");
+    road.h.settle();
+    road.h.controller->close();
+    EXPECT_EQ(road.h.controller->deploy({kField}, FlsMode::None, DeployMode::BestEffort), std::nullopt);
+    EXPECT_EQ(road.h.controller->confirm_tests({}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.controller->confirm_fls_containers({}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.controller->quick_deploy(), std::nullopt);
+    EXPECT_EQ(use_case_calls(road), 0U);
+}
+
 TEST(Deploy, SuccessShowsResultsLogsTheOutcomeAndClosesTheSession) {
     DeployRoad road({{field_row()}});
     auto summary = summary_with_details("deployed");
@@ -474,6 +495,35 @@ TEST(FlsContainers, MatchConfirmAndDeploy) {
     EXPECT_EQ(std::get<3>(calls[0]), std::optional<ContainerChoice>(chosen));
     EXPECT_EQ(std::get<4>(calls[0]), DeployMode::AllOrNothing);
     EXPECT_EQ(road.snapshot()->containers, chosen);
+}
+
+TEST(FlsContainers, TestsChosenFirstReachTheDeployWithAnEmptyContainerChoice) {
+    DeployRoad road({{apex_row(), field_row()}});
+    road.h.use_cases->script.list_apex_tests.answer(
+        std::vector<domain::ApexTestCandidate>{{"SvcTest", domain::TestCandidateOrigin::Session, true}});
+    road.h.use_cases->script.match_fls_containers.answer(std::vector<domain::FlsContainerChoice>{});
+    road.h.use_cases->script.deploy.answer(summary_with_details("ok"));
+    ASSERT_TRUE(road.h.controller->deploy({kApex, kField}, FlsMode::Additive, DeployMode::BestEffort));
+    road.h.settle();
+    ASSERT_EQ(road.h.kind(), "selectingTests");
+    ASSERT_TRUE(road.h.controller->confirm_tests({"SvcTest"}, DeployMode::AllOrNothing));
+    road.h.settle();
+    ASSERT_EQ(road.h.kind(), "selectingFlsContainers");
+    const auto& screen = std::get<SelectingFlsContainersState>(*road.h.state());
+    EXPECT_EQ(screen.test_names, (std::vector<std::string>{"SvcTest"}));
+    EXPECT_EQ(screen.deploy_mode, DeployMode::AllOrNothing);
+    ASSERT_TRUE(road.h.controller->confirm_fls_containers({}, std::nullopt));
+    EXPECT_EQ(road.h.kind(), "deploying");
+    road.h.settle();
+    const auto calls = road.h.use_cases->script.deploy.calls();
+    ASSERT_EQ(calls.size(), 1U);
+    EXPECT_EQ(std::get<3>(calls[0]), std::optional<ContainerChoice>(ContainerChoice{}));
+    EXPECT_EQ(std::get<4>(calls[0]), DeployMode::AllOrNothing);
+    EXPECT_EQ(std::get<5>(calls[0]), (domain::ApexTestConfig{{"SvcTest"}}));
+    const auto snapshot = road.snapshot();
+    EXPECT_EQ(snapshot->test_names, (std::vector<std::string>{"SvcTest"}));
+    EXPECT_EQ(snapshot->containers, ContainerChoice{});
+    EXPECT_EQ(snapshot->deploy_mode, DeployMode::AllOrNothing);
 }
 
 TEST(FlsContainers, ConfirmationRefusals) {
