@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "deploy_fixtures.hpp"
+#include "metadata/workspace/workspace.hpp"
+#include "support/test_paths.hpp"
 
 namespace ambrel::workflow {
 namespace {
@@ -149,6 +151,42 @@ TEST(Review, EditOfAnotherSessionIsRefused) {
     DeployRoad road({{row(MetadataType::ApexClass, "Svc")}});
     EXPECT_FALSE(
         road.h.controller->set_component_body(road.session()->id() + 100, MetadataType::ApexClass, "Svc", "x").has_value());
+}
+
+TEST(Review, AnEditRepublishesTheReviewWithFreshRowsAndTheSameMessage) {
+    ambrel::testing::TempDir anchor;
+    auto location = metadata::workspace::WorkspaceTrustAnchor::at(anchor.path()).workspace_at(anchor.path() / "quillary");
+    ASSERT_TRUE(location.has_value());
+    auto workspace = metadata::workspace::MetadataWorkspace::create(*location, "65.0");
+    ASSERT_TRUE(workspace.has_value());
+    auto apex = row(MetadataType::ApexClass, "Svc");
+    apex.source.body = domain::ComponentBody{"classes/Svc.cls", "public class Svc {}"};
+    app::ComparisonSession::Parts parts;
+    parts.source = org("src");
+    parts.target = org("tgt");
+    parts.rows = {apex};
+    parts.workspace = *workspace;
+    const SessionRef session = app::ComparisonSession::from_parts(std::move(parts));
+
+    Harness h;
+    h.set_current_session(session);
+    h.inner().transition(ReviewingState{session, session->ui_differences(), "earlier message", std::nullopt});
+    h.settle();
+    auto edited = h.controller->set_component_body(session->id(), MetadataType::ApexClass, "Svc", "public class Svc { }");
+    ASSERT_TRUE(edited.has_value());
+    ASSERT_TRUE(edited->has_value());
+    EXPECT_TRUE(**edited);
+    const auto& reviewing = std::get<ReviewingState>(*h.state());
+    ASSERT_EQ(reviewing.rows.size(), 1U);
+    EXPECT_TRUE(reviewing.rows[0].edited);
+    EXPECT_EQ(reviewing.error_message, "earlier message");
+
+    // Dropping the edit answers false and clears the flag.
+    edited = h.controller->set_component_body(session->id(), MetadataType::ApexClass, "Svc", std::nullopt);
+    ASSERT_TRUE(edited && edited->has_value());
+    EXPECT_FALSE(**edited);
+    EXPECT_FALSE(std::get<ReviewingState>(*h.state()).rows[0].edited);
+    ASSERT_TRUE(session->close());
 }
 
 TEST(Review, BackToReviewShowsTheRowsOfTheScreen) {
