@@ -220,6 +220,8 @@ std::vector<ComponentDifference> ComparisonSession::ui_differences() const {
 
 std::optional<std::string> ComparisonSession::refuses_deploy_mode(domain::DeployMode mode,
                                                                  const SelectedKeys& selected) const {
+    // A git target only takes commits: a validation would still write one.
+    if (mode == domain::DeployMode::ValidateOnly && target_.is_git()) return std::string(kValidateOnGitTarget);
     if (mode == domain::DeployMode::BestEffort) {
         if (target_org_class_ == TargetOrgClass::Production && !allow_best_effort_on_production_) {
             return "Best effort is not available against a production org. Use Validate or Deploy instead.";

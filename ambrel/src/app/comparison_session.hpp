@@ -57,6 +57,9 @@ inline constexpr std::size_t kSourceFileEditLimit = 1'000'000;
 // The note appended to the required-by text of a constraint model that is not auto-checked.
 inline constexpr std::string_view kNoActiveVersionNote = "; not auto-checked: no active version in the source";
 
+// The refusal of a validate-only deploy to a git target.
+inline constexpr std::string_view kValidateOnGitTarget = "Validate is not available for a git target. Use Deploy instead.";
+
 // Reads the names of the active versions of a constraint model document, or a message when the
 // document cannot be parsed. Bound once by the record documents module; until then the stand-in reads
 // no document and every model counts as having no active version.
@@ -150,7 +153,8 @@ public:
 
     // Copies of the rows, each `edited` exactly when the row has a recorded edit.
     std::vector<domain::ComponentDifference> ui_differences() const;
-    // The refusal of a deploy mode for the selection, if any.
+    // The refusal of a deploy mode for the selection, if any: VALIDATE_ONLY for a git target, another
+    // mode than BEST_EFFORT with a selected changed record row, BEST_EFFORT against production.
     std::optional<std::string> refuses_deploy_mode(domain::DeployMode mode, const SelectedKeys& selected) const;
     // A changed, deployable record row is selected (every row counts when `selected` is null).
     bool selection_requires_best_effort(const SelectedKeys* selected) const;

@@ -31,16 +31,19 @@
 
 #include <cstdint>
 #include <exception>
+#include <expected>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "app/source_override_error.hpp"
 #include "app/use_cases.hpp"
 #include "app/workflow_failure.hpp"
 #include "cli/cache.hpp"
@@ -52,6 +55,7 @@
 #include "metadata_types/metadata_type.hpp"
 #include "metadata_types/type_descriptor.hpp"
 #include "progress/progress.hpp"
+#include "workflow/deploy_road.hpp"
 #include "workflow/operation_kind.hpp"
 #include "workflow/task_executor.hpp"
 #include "workflow/tokens.hpp"
@@ -146,6 +150,11 @@ struct State {
     bool closed = false;
     std::optional<ExternalKeyStatus> external_key_status;
     std::optional<OperationKind> active_operation;
+
+    // The deploy road: the record of the current deploy request, and the target fixes made in the
+    // current comparison session (dropped when the controller lets go of that session).
+    std::optional<DeploySnapshot> deploy_snapshot;
+    std::optional<AccumulatedTargetFix> accumulated_target_fix;
 };
 
 // Replaces the current state and returns its publication. The caller holds the lock and publishes
@@ -242,6 +251,32 @@ public:
     bool match_session_still_owned_elsewhere(std::uint64_t id, const SessionRef& session);
     std::optional<SessionList> detach_for_disposal();
 
+    // Compare and review: the compare job's hand-over of a new session to the UI executor.
+    void complete_comparison(std::uint64_t id, SessionRef session);
+
+    // The deploy road. Each `execute_*` posts its background work; a refusal of the executor closes the
+    // session and fails the operation.
+    std::optional<std::uint64_t> route_deploy(SessionRef session, app::SelectedKeys keys, domain::FlsMode fls_mode,
+                                              domain::DeployMode deploy_mode);
+    void execute_deploy(std::uint64_t id, SessionRef session, app::SelectedKeys keys, domain::FlsMode fls_mode,
+                        domain::DeployMode deploy_mode, std::optional<std::vector<std::string>> test_names,
+                        std::optional<ContainerChoice> containers);
+    void execute_check_target_health(std::uint64_t id, SessionRef session, app::SelectedKeys keys,
+                                     domain::FlsMode fls_mode, domain::DeployMode deploy_mode,
+                                     std::vector<std::string> notes, bool recheck);
+    void continue_after_health_check(std::uint64_t id, SessionRef session, app::SelectedKeys keys,
+                                     domain::FlsMode fls_mode, domain::DeployMode deploy_mode);
+    void execute_fix_target_health(std::uint64_t id, SessionRef session, data::bundles::transfer::HealthReport report,
+                                   std::set<std::size_t> chosen, app::SelectedKeys keys, domain::FlsMode fls_mode,
+                                   domain::DeployMode deploy_mode);
+    // The background body of the Apex test listing.
+    void execute_list_apex_tests(std::uint64_t id, SessionRef session, app::SelectedKeys keys, domain::FlsMode fls_mode,
+                                 domain::DeployMode deploy_mode);
+    void execute_match(std::uint64_t id, SessionRef session, app::SelectedKeys keys, domain::FlsMode fls_mode,
+                       domain::DeployMode deploy_mode, std::optional<std::vector<std::string>> test_names);
+    void quick_deploy(std::uint64_t id, domain::QuickDeployTicket ticket);
+    void execute_quick_deploy(std::uint64_t id, const domain::QuickDeployTicket& ticket);
+
 private:
     // Ends the active operation (token released unset, active operation and deployment flag cleared,
     // operationFinished, caching off).
@@ -284,6 +319,39 @@ public:
     void close() const;
 
     const std::shared_ptr<Inner>& inner() const noexcept { return inner_; }
+
+    // Compare and review. Each answers the id of the operation it began, or none. A refused compare
+    // shows "Select a source org or git repository.", "Select a target org or git repository.",
+    // "Select at least one component.", "Could not resolve the selected Salesforce org IDs." or
+    // "Source and target must be different Salesforce orgs." on the review screen when it is shown,
+    // else on the selection screen; a compare whose session cannot reach the UI executor fails with
+    // "UI dispatcher rejected completion.".
+    std::optional<std::uint64_t> compare_with_options(std::set<std::string> current_selection,
+                                                      metadata_types::LayoutComparisonMode layout_mode,
+                                                      bool allow_best_effort_on_production,
+                                                      bool retry_unexpected_errors_alone) const;
+    // None when no review screen of that session is shown; else the edited flag or the refusal.
+    std::optional<std::expected<bool, app::SourceOverrideError>> set_component_body(
+        std::uint64_t session_id, metadata_types::MetadataType type, const std::string& name,
+        const std::optional<std::string>& body) const;
+    std::optional<std::uint64_t> back_to_review() const;
+    std::optional<std::uint64_t> back_to_selection() const;
+
+    // The deploy road. A command that finds no screen of the current comparison session to continue
+    // from shows "No comparison session is available for deployment." (the target health answer and
+    // the quick deploy refuse silently instead); a request without a deployable key shows "Select at
+    // least one deployable component." on the review; a refused deploy mode shows its refusal text
+    // (`ComparisonSession::refuses_deploy_mode`) as the error screen. A validation of a git target is
+    // refused on every route before anything runs. After a deploy the outcome is logged and shown even
+    // when its workspace cannot be removed; that session then waits for a later clean-up.
+    std::optional<std::uint64_t> deploy(app::SelectedKeys selected, domain::FlsMode fls_mode,
+                                        domain::DeployMode deploy_mode) const;
+    std::optional<std::uint64_t> confirm_target_health(TargetHealthAction action) const;
+    std::optional<std::uint64_t> confirm_tests(std::vector<std::string> tests,
+                                               std::optional<domain::DeployMode> deploy_mode) const;
+    std::optional<std::uint64_t> confirm_fls_containers(ContainerChoice containers,
+                                                        std::optional<domain::DeployMode> deploy_mode) const;
+    std::optional<std::uint64_t> quick_deploy() const;
 
 private:
     std::shared_ptr<Inner> inner_;

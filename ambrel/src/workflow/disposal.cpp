@@ -51,6 +51,8 @@ SessionList detach_sessions_locked(State& state, bool force) {
         const bool owned_by_running_deploy =
             state.active_operation == OperationKind::Deploy && !force && state.deployment_started;
         if (!owned_by_running_deploy) detached.push_back(std::move(current));
+        // The recorded target fixes belong to the session the controller lets go of.
+        state.accumulated_target_fix.reset();
     }
     return identity_distinct(std::move(detached));
 }
