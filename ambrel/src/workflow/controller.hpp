@@ -19,7 +19,10 @@
 // completion on the UI dispatcher.", "Temporary metadata cleanup failed.", "Operation cancelled, but
 // temporary metadata cleanup failed.", "The org login was cancelled. You can close the browser tab it
 // opened.", "Preparing the orgs was cancelled.", the Salesforce CLI sentence of kPrerequisiteMessage and
-// the sign-in sentences of `Inner::error_message_for`.
+// the sign-in sentences of `Inner::error_message_for`. The selection side (org load, endpoints, member
+// listing, org aliases and preparation, package manifests) shows the texts of the constants in its own
+// block below, word for word; its immediate commands (manifest export and clear) return their refusal
+// as a text instead of changing the screen.
 //
 // An exception thrown by a use case, a completion or a failure report never ends the process: it
 // becomes a failure (`panic_to_failure`) and ends its operation with the error screen.
