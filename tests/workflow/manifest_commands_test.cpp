@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "metadata/manifest/package_manifest_writer.hpp"
@@ -156,6 +158,17 @@ TEST(ManifestImport, FailuresKeepThePreviousChoiceOnTheSelectionScreen) {
     }
 }
 
+TEST(ManifestImport, AFifoIsRefusedWithoutWaitingForAWriter) {
+    ambrel::testing::TempDir temp;
+    const auto piped = temp.path() / "package.xml";
+    ASSERT_EQ(::mkfifo(piped.c_str(), 0600), 0);
+    Harness h;
+    show_source(h);
+    ASSERT_TRUE(h.controller->import_manifest(piped));
+    h.settle();
+    EXPECT_EQ(as_selecting(*h.state()).error_message, "Could not read the manifest file: not a regular file");
+}
+
 TEST(ManifestImport, AFileOfExactlyTheLimitIsRead) {
     ambrel::testing::TempDir temp;
     std::string text = package({{"ApexClass", {"A"}}});
@@ -302,6 +315,24 @@ TEST(ManifestExport, AFailedWriteKeepsWhatWasThere) {
     EXPECT_EQ(entries, 1U);
     // The names were stored all the same.
     EXPECT_EQ(as_selecting(*h.state()).manifest.at(MetadataType::ApexClass), (NameSet{"A"}));
+}
+
+TEST(ManifestExport, ALinkOrAFifoAtThePathIsReplacedNotWrittenThrough) {
+    ambrel::testing::TempDir temp;
+    const auto elsewhere = write_file(temp.path() / "elsewhere.xml", "keep me");
+    const auto linked = temp.path() / "linked.xml";
+    fs::create_symlink(elsewhere, linked);
+    const auto piped = temp.path() / "piped.xml";
+    ASSERT_EQ(::mkfifo(piped.c_str(), 0600), 0);
+    for (const auto& path : {linked, piped}) {
+        SCOPED_TRACE(path.filename().string());
+        Harness h;
+        show_selecting(h, [](State& state) { state.current_type = MetadataType::ApexClass; });
+        ASSERT_TRUE(h.controller->export_manifest(path.string(), {"A"}));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path)));
+        EXPECT_NE(ambrel::testing::read_file(path).find("<members>A</members>"), std::string::npos);
+    }
+    EXPECT_EQ(ambrel::testing::read_file(elsewhere), "keep me");
 }
 
 TEST(ManifestClear, EmptiesTheChoiceOnlyOnTheSelectionScreen) {
