@@ -155,10 +155,7 @@ void Inner::remember_endpoints(bool restore_mode) {
         remembered.target = remembered_alias(state_.target);
     }
     // A memory that cannot be written only means the next run preselects less.
-    try {
-        (void)parts_.endpoint_memory->remember(remembered);
-    } catch (...) {
-    }
+    (void)parts_.endpoint_memory->remember(remembered);
 }
 
 void Inner::restore_remembered_endpoints(std::uint64_t org_load_id) {
@@ -172,12 +169,7 @@ void Inner::restore_remembered_endpoints(std::uint64_t org_load_id) {
     }
     if (dropped) remember_endpoints(false);
     if (consulted) return;
-    endpoint_memory::RememberedEndpoints remembered;
-    try {
-        remembered = parts_.endpoint_memory->recall();
-    } catch (...) {
-        remembered = {};
-    }
+    const endpoint_memory::RememberedEndpoints remembered = parts_.endpoint_memory->recall();
     std::optional<endpoint::DeployEndpoint> source;
     std::optional<endpoint::DeployEndpoint> target;
     {

@@ -65,13 +65,8 @@ json::Value Inner::git_inspection_failure_value(const std::filesystem::path& pat
     value[kSfdxProjectKey] = false;
     value[kCurrentBranchKey] = nullptr;
     value[kBranchesKey] = json::Array();
-    bool can_initialize = false;
-    try {
-        can_initialize = parts_.use_cases->can_initialize_git_repo(path);
-    } catch (...) {
-        can_initialize = false;
-    }
-    value[kCanInitializeKey] = can_initialize;
+    // Asked only now: the failed attempt may have changed what the folder holds.
+    value[kCanInitializeKey] = parts_.use_cases->can_initialize_git_repo(path);
     return value;
 }
 
