@@ -165,7 +165,11 @@ TEST(OrgAliasCreation, RefusedOffTheSelectionScreenAndDroppedWhenSuperseded) {
     EXPECT_EQ(h.use_cases->script.create_org_alias.count(), 0U);
 
     Harness s;
-    show_selecting(s, [](State& state) { state.orgs = listed_orgs({"dev"}); });
+    show_selecting(s, [](State& state) {
+        state.orgs = listed_orgs({"dev"});
+        state.current_type = MetadataType::Flow;
+        state.listing_cache[testing::strategy_of(MetadataType::Flow)] = members({"F"});
+    });
     s.use_cases->script.create_org_alias.answer(created("fresh"));
     s.use_cases->script.list_orgs.answer(listed_orgs({"dev", "fresh"}));
     ASSERT_TRUE(s.controller->create_org_alias(EndpointSide::Target, "fresh", ""));
@@ -175,6 +179,8 @@ TEST(OrgAliasCreation, RefusedOffTheSelectionScreenAndDroppedWhenSuperseded) {
     EXPECT_TRUE(s.controller->cancel_operation(std::nullopt));
     s.settle();
     EXPECT_EQ(as_selecting(*s.state()).error_message, std::string(kOrgLoginCancelled));
+    // The screen still lists the current type's members.
+    EXPECT_EQ(testing::names_of(as_selecting(*s.state()).components), (Names{"F"}));
     EXPECT_EQ(with_state(s, [](State& state) { return state.orgs; }), listed_orgs({"dev"}));
     EXPECT_FALSE(with_state(s, [](State& state) { return state.target.has_value(); }));
 }
