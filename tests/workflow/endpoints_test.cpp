@@ -265,6 +265,29 @@ TEST(RememberedEndpoints, AnEmptyOrgListLeavesTheRestoreForALaterLoad) {
     EXPECT_EQ(as_selecting(*m.h.state()).target, org("uat"));
 }
 
+TEST(RememberedEndpoints, ARestoreThatComesTooLateDoesNothing) {
+    MemoryHarness m;
+    m.memory->answer({"dev", "uat"});
+    show_selecting(m.h, [](State& state) { state.orgs = listed_orgs({"dev", "uat"}); });
+    // Another operation began after the org load whose follow-up this is.
+    const std::uint64_t org_load_id = with_state(m.h, [](State& s) { return s.operation_id; });
+    ASSERT_TRUE(m.h.inner().begin_operation_if(OperationKind::LoadComponents, true, false, std::nullopt));
+    m.h.inner().restore_remembered_endpoints(org_load_id);
+    EXPECT_FALSE(with_state(m.h, [](State& s) { return s.source.has_value() || s.target.has_value(); }));
+    EXPECT_FALSE(with_state(m.h, [](State& s) { return s.remembered_endpoints_consulted; }));
+    // Restore mode on its own: a target chosen meanwhile is never overwritten, and nothing is written.
+    with_state(m.h, [](State& s) {
+        s.target = org("uat");
+        return 0;
+    });
+    const std::uint64_t current = with_state(m.h, [](State& s) { return s.operation_id; });
+    m.h.inner().select_target_endpoint_with(alias_only("dev"), true, current);
+    EXPECT_FALSE(m.h.inner().select_source_endpoint_with(alias_only("dev"), true, current - 1));
+    EXPECT_EQ(with_state(m.h, [](State& s) { return s.target; }), org("uat"));
+    EXPECT_FALSE(with_state(m.h, [](State& s) { return s.source.has_value(); }));
+    EXPECT_TRUE(m.memory->written().empty());
+}
+
 TEST(RememberedEndpoints, TheFileIsReadBackAcrossAControllerRestart) {
     ambrel::testing::TempDir temp;
     auto memory = std::make_shared<endpoint_memory::FileEndpointMemory>(temp.path() / "quillary");
