@@ -127,6 +127,11 @@ WorkflowControllerBuilder WorkflowControllerBuilder::external_keys_executor(std:
     parts_.external_keys = std::move(executor);
     return std::move(*this);
 }
+WorkflowControllerBuilder WorkflowControllerBuilder::endpoint_memory(
+    std::shared_ptr<const endpoint_memory::EndpointMemory> memory) && {
+    parts_.endpoint_memory = std::move(memory);
+    return std::move(*this);
+}
 WorkflowControllerBuilder WorkflowControllerBuilder::fallback_for_testing(std::shared_ptr<TaskExecutor> executor) && {
     parts_.fallback = std::move(executor);
     return std::move(*this);
@@ -148,6 +153,7 @@ WorkflowController WorkflowControllerBuilder::build() && {
     if (!parts.progress) parts.progress = progress::ProgressSink::disabled();
     if (!parts.log) parts.log = logging::LogSink::disabled();
     if (!parts.cli_cache) parts.cli_cache = cli::CliCommandCache::create();
+    if (!parts.endpoint_memory) parts.endpoint_memory = std::make_shared<endpoint_memory::NoEndpointMemory>();
     return WorkflowController(std::make_shared<Inner>(std::move(parts)));
 }
 

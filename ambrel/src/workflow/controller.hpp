@@ -19,7 +19,10 @@
 // completion on the UI dispatcher.", "Temporary metadata cleanup failed.", "Operation cancelled, but
 // temporary metadata cleanup failed.", "The org login was cancelled. You can close the browser tab it
 // opened.", "Preparing the orgs was cancelled.", the Salesforce CLI sentence of kPrerequisiteMessage and
-// the sign-in sentences of `Inner::error_message_for`.
+// the sign-in sentences of `Inner::error_message_for`. The selection side (org load, endpoints, member
+// listing, org aliases and preparation, package manifests) shows the texts of the constants in its own
+// block below, word for word; its immediate commands (manifest export and clear) return their refusal
+// as a text instead of changing the screen.
 //
 // An exception thrown by a use case, a completion or a failure report never ends the process: it
 // becomes a failure (`panic_to_failure`) and ends its operation with the error screen.
@@ -32,6 +35,7 @@
 #include <cstdint>
 #include <exception>
 #include <expected>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -51,6 +55,9 @@
 #include "domain/cancellation.hpp"
 #include "endpoint/deploy_endpoint.hpp"
 #include "endpoint/org_alias.hpp"
+#include "endpoint_memory/endpoint_memory.hpp"
+#include "git/inspection.hpp"
+#include "json/json.hpp"
 #include "logging/log_sink.hpp"
 #include "metadata_types/metadata_type.hpp"
 #include "metadata_types/type_descriptor.hpp"
@@ -120,6 +127,8 @@ struct SessionCleanupResult {
     SessionList failed;
 };
 
+using ListingCache = std::map<metadata_types::ListingStrategy, std::vector<cli::catalogs::SalesforceObject>>;
+
 // Everything mutable in the controller; read or written only under `Inner`'s state lock.
 struct State {
     std::shared_ptr<const WorkflowState> current;
@@ -174,6 +183,61 @@ SessionCleanupResult close_all(const SessionList& sessions);
 // otherwise.
 app::WorkflowFailure panic_to_failure(std::exception_ptr payload);
 
+// ---- Selection side ----
+
+// Texts the selection side shows.
+inline constexpr std::string_view kNoOrgAliases =
+    "No Salesforce CLI aliases were found. Use the + button next to the Source or Target dropdown to log in to an "
+    "org, or authenticate one in a terminal and select Reload Orgs.";
+inline constexpr std::string_view kSelectSource = "Select a source org or git repository.";
+inline constexpr std::string_view kSelectTarget = "Select a target org or git repository.";
+inline constexpr std::string_view kMemberNotFound = "Member '{}' of type {} was not found in the source org and was skipped.";
+inline constexpr std::string_view kManifestExportOffScreen = "Manifest export is only available on the selection screen.";
+inline constexpr std::string_view kManifestExportEmpty = "Select at least one component to export.";
+inline constexpr std::string_view kManifestWriteFailed = "Could not write the manifest file: {0}";
+inline constexpr std::string_view kClearOffScreen = "Clearing the selection is only available on the selection screen.";
+// The API version that exported manifests name.
+inline constexpr std::string_view kExportApiVersion = "65.0";
+
+// The side of an org alias creation.
+enum class EndpointSide : std::uint8_t { Source, Target };
+
+// What resolving a manifest against the source gives: the notes (the given ones and the skipped
+// members), the resolved selection, and the listings fetched on the way.
+struct ManifestResolution {
+    std::vector<std::string> notes;
+    ManifestSelection manifest;
+    ListingCache fetched;
+};
+
+// The selection screen built from the state's selection-side fields. The caller holds the lock.
+WorkflowState selecting_state(const State& state, std::optional<std::string> error_message,
+                              std::optional<ImportSummary> import_summary,
+                              std::shared_ptr<const data::preparation::OrgPreparationReport> org_preparation);
+// The selection screen with the message (no import summary, no org preparation) made current.
+Publication selecting_publication(State& state, std::optional<std::string> error_message);
+// When the selection screen is current: rebuilt from the state, keeping its message, import summary
+// and org preparation; otherwise nothing changes.
+std::optional<Publication> selecting_republication_locked(State& state);
+// Stores the names chosen for the type (a record-data type stores nothing) and derives dependent entries.
+void commit_selection(ManifestSelection& selection, metadata_types::MetadataType type, std::set<std::string> names);
+// How a finished org load keeps an endpoint: a git endpoint as it is, an org endpoint only when exactly
+// one listed org has its alias, username and org id (the last two ignoring ASCII case), replaced by it.
+std::optional<endpoint::DeployEndpoint> retain_org(const std::vector<endpoint::OrgAlias>& orgs,
+                                                   const std::optional<endpoint::DeployEndpoint>& endpoint);
+// A chosen endpoint resolved against the org list: a git endpoint as it is, an org endpoint as the one
+// listed org with exactly its alias, or nothing.
+std::optional<endpoint::DeployEndpoint> resolve_endpoint(const std::vector<endpoint::OrgAlias>& orgs,
+                                                         endpoint::DeployEndpoint endpoint);
+// Trims the member selection of the listed type's strategy to what the new listing holds.
+void retain_manifest_for_strategy_locked(State& state, metadata_types::MetadataType type,
+                                         const std::vector<cli::catalogs::SalesforceObject>& objects,
+                                         bool source_is_org);
+// The members the selection screen shows for the current type.
+std::vector<cli::catalogs::SalesforceObject> components_locked(const State& state);
+// The answer of a repository inspection that succeeded.
+json::Value git_inspection_value(const git::GitRepoInspection& inspection);
+
 using OuterTokenProvider = std::function<std::unique_ptr<domain::CancellationToken>()>;
 using UiThreadTest = std::function<bool()>;
 // Applied to the state under the lock when a completion runs; returns the new screen.
@@ -198,6 +262,7 @@ public:
         std::shared_ptr<progress::ProgressSink> progress;
         std::shared_ptr<logging::LogSink> log;
         std::shared_ptr<cli::CliCommandCache> cli_cache;
+        std::shared_ptr<const endpoint_memory::EndpointMemory> endpoint_memory;
     };
 
     explicit Inner(Parts parts);
@@ -277,7 +342,50 @@ public:
     void quick_deploy(std::uint64_t id, domain::QuickDeployTicket ticket);
     void execute_quick_deploy(std::uint64_t id, const domain::QuickDeployTicket& ticket);
 
+    // ---- Selection side: orgs, endpoints, listings, manifests, org preparation, external keys ----
+    // (Each of these runs its own locking; none may be called with the state lock held.)
+
+    // Hands the org load to the background executor; `relist` lists the chosen source again after it.
+    void schedule_org_load(std::uint64_t id, bool relist);
+    // After a "workflow/loadOrgs" org load: lists the current source's members again.
+    void reload_current_listing(std::uint64_t org_load_id);
+    // Shows the message on the review screen when that is current, else on the selection screen.
+    void selection_error(std::string message);
+    // The id of the listing operation the new source starts, if any. In restore mode only while
+    // `expected_id` is still the current operation id.
+    std::optional<std::uint64_t> select_source_endpoint_with(endpoint::DeployEndpoint endpoint, bool restore_mode,
+                                                             std::uint64_t expected_id);
+    void select_target_endpoint_with(endpoint::DeployEndpoint endpoint, bool restore_mode, std::uint64_t expected_id);
+    // Writes the current org endpoints to the endpoint memory unless in restore mode.
+    void remember_endpoints(bool restore_mode);
+    void restore_remembered_endpoints(std::uint64_t org_load_id);
+    json::Value git_inspection_failure_value(const std::filesystem::path& path, const app::WorkflowFailure& failure);
+    // The org alias creation's completion on the UI executor: the new org list, then the new alias chosen.
+    void complete_org_alias(std::uint64_t id, std::vector<endpoint::OrgAlias> orgs, std::string created_alias,
+                            EndpointSide side);
+    void complete_org_alias_failure(std::uint64_t id, const app::WorkflowFailure& failure);
+    std::optional<std::uint64_t> run_org_preparation(bool apply);
+    void refresh_external_keys();
+    void complete_external_keys(std::uint64_t check_id, ExternalKeyStatus status);
+    // Begins a listing operation for the source and schedules the member listing of the current type.
+    std::optional<std::uint64_t> schedule_component_load(endpoint::DeployEndpoint source);
+    // The member listing continuation: after the disposal of `started`'s sessions, lists `type` at the
+    // source and applies the listing.
+    void schedule_member_listing(StartedOperation started, endpoint::DeployEndpoint source,
+                                 metadata_types::MetadataType type);
+    // Resolves a mapped manifest against the source's listings; reads no controller state.
+    std::expected<ManifestResolution, app::WorkflowFailure> resolve_manifest_against_source(
+        ManifestSelection manifest, const std::set<metadata_types::MetadataType>& wildcard_types,
+        std::vector<std::string>& notes, const ListingCache& cache, const endpoint::DeployEndpoint& source,
+        const domain::CancellationToken& token) const;
+    void fail_manifest_import(std::uint64_t id, std::string message);
+
 private:
+    // Ends the operation on the spot (record-data current type) and publishes the selection screen.
+    void end_with_selection_screen(std::uint64_t id);
+    // Sets a new external-key status when the check is still current; the publication if any.
+    std::optional<Publication> apply_external_keys_locked(std::uint64_t check_id, ExternalKeyStatus status);
+
     // Ends the active operation (token released unset, active operation and deployment flag cleared,
     // operationFinished, caching off).
     void end_operation_locked(State& state);
@@ -317,6 +425,26 @@ public:
     // Closes the controller; returns after the workspaces have been removed, except on the UI thread,
     // where removal moves to the cleanup executor. A second call does nothing.
     void close() const;
+
+    // ---- Selection side ----
+    std::optional<std::uint64_t> load_orgs() const;
+    // A new comparison from the org list (the sources are not listed again).
+    std::optional<std::uint64_t> restart() const;
+    std::optional<std::uint64_t> select_source_endpoint(endpoint::DeployEndpoint endpoint) const;
+    // Always nothing: choosing a target starts no operation.
+    std::optional<std::uint64_t> select_target_endpoint(endpoint::DeployEndpoint endpoint) const;
+    json::Value inspect_git_repo(const std::filesystem::path& path) const;
+    json::Value init_git_repo(const std::filesystem::path& path) const;
+    std::optional<std::uint64_t> create_org_alias(EndpointSide side, std::string alias, std::string instance_url) const;
+    std::optional<std::uint64_t> inspect_org_preparation() const;
+    std::optional<std::uint64_t> apply_org_preparation() const;
+    // `names`: what the screen shows as chosen for the type that was current until now.
+    std::optional<std::uint64_t> select_metadata_type(metadata_types::MetadataType type,
+                                                      std::set<std::string> names) const;
+    std::optional<std::uint64_t> import_manifest(const std::filesystem::path& path) const;
+    // Success, or the message the request answers with.
+    std::expected<void, std::string> export_manifest(const std::string& path, std::set<std::string> names) const;
+    std::expected<void, std::string> clear_manifest() const;
 
     const std::shared_ptr<Inner>& inner() const noexcept { return inner_; }
 
@@ -369,6 +497,7 @@ public:
     WorkflowControllerBuilder log(std::shared_ptr<logging::LogSink> sink) &&;
     WorkflowControllerBuilder cli_cache(std::shared_ptr<cli::CliCommandCache> cache) &&;
     WorkflowControllerBuilder external_keys_executor(std::shared_ptr<TaskExecutor> executor) &&;
+    WorkflowControllerBuilder endpoint_memory(std::shared_ptr<const endpoint_memory::EndpointMemory> memory) &&;
 
     WorkflowController build() &&;
 

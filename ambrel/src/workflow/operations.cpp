@@ -278,16 +278,9 @@ bool Inner::cancel_internal(std::optional<std::uint64_t> expected_id) {
         state_.deployment_started = false;
         WorkflowState screen = error_state(std::string(kOperationCancelled));
         if (active == OperationKind::CreateOrgAlias || active == OperationKind::PrepareOrgs) {
-            SelectingState selecting;
-            selecting.orgs = state_.orgs;
-            selecting.source = state_.source;
-            selecting.target = state_.target;
-            selecting.current_type = state_.current_type;
-            selecting.manifest = state_.manifest;
-            selecting.external_keys = state_.external_key_status;
-            selecting.error_message =
-                std::string(active == OperationKind::CreateOrgAlias ? kOrgLoginCancelled : kPreparationCancelled);
-            screen = std::move(selecting);
+            screen = selecting_state(
+                state_, std::string(active == OperationKind::CreateOrgAlias ? kOrgLoginCancelled : kPreparationCancelled),
+                std::nullopt, nullptr);
         }
         publication = state_publication_locked(state_, std::move(screen));
     }
