@@ -21,6 +21,7 @@
 // Runs on the caller's thread and takes no lock; it borrows the ports and the settings for the call.
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <functional>
 #include <optional>
