@@ -12,7 +12,7 @@
 // immutable and holds no lock: its operations may run on several threads at once, and every port
 // must allow that.
 //
-// Use cases whose behaviour belongs to later work answer, after their cancellation check, with an
+// The deploy use case belongs to later work: after its cancellation check it answers with an
 // Operation failure "This operation is not available in this build." (kNotBuiltMessage).
 //
 // The compare roads: between two orgs (`compare_endpoints_with_settings`) and with a git branch on
