@@ -96,10 +96,13 @@ TEST(ApplicationService, ACancelledTokenStopsUseCasesBeforeAnyPort) {
     token.cancel();
     EXPECT_EQ(service.inspect_org_preparation("s", "t", token).error(), app::WorkflowFailure::cancelled());
     EXPECT_EQ(service.apply_org_preparation("s", "t", token).error(), app::WorkflowFailure::cancelled());
-    EXPECT_EQ(service.compare_endpoints(org_endpoint("s"), org_endpoint("t"), {}, metadata_types::LayoutComparisonMode::Whole,
-                                        token)
+    // The request checks come first; a valid request then stops at the token.
+    const app::CompareSelection selection{{metadata_types::MetadataType::ApexClass, {"A"}}};
+    EXPECT_EQ(service.compare_endpoints(org_endpoint("s"), org_endpoint("t"), selection,
+                                        metadata_types::LayoutComparisonMode::Whole, token)
                   .error(),
               app::WorkflowFailure::cancelled());
+    EXPECT_EQ(ports.core->script.org_alias_listing.count(), 0U);
     EXPECT_EQ(ports.preparation->script.preparation_inspection.count(), 0U);
 }
 

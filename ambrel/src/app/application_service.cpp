@@ -76,16 +76,6 @@ QuillaryApplicationService QuillaryApplicationService::with_procedure_versions(
     return service;
 }
 
-UseCaseResult<std::vector<endpoint::OrgAlias>> QuillaryApplicationService::list_orgs(
-    const domain::CancellationToken& token) const {
-    return not_built<std::vector<endpoint::OrgAlias>>(token);
-}
-
-UseCaseResult<std::vector<cli::catalogs::SalesforceObject>> QuillaryApplicationService::list_source_objects(
-    const endpoint::DeployEndpoint&, metadata_types::MetadataType, const domain::CancellationToken& token) const {
-    return not_built<std::vector<cli::catalogs::SalesforceObject>>(token);
-}
-
 SessionResult QuillaryApplicationService::compare_endpoints(const endpoint::DeployEndpoint& source,
                                                             const endpoint::DeployEndpoint& target,
                                                             const CompareSelection& selection,
@@ -102,20 +92,9 @@ SessionResult QuillaryApplicationService::compare_endpoints_allowing_production(
                                            false, token);
 }
 
-SessionResult QuillaryApplicationService::compare_endpoints_with_settings(
-    const endpoint::DeployEndpoint&, const endpoint::DeployEndpoint&, const CompareSelection&,
-    metadata_types::LayoutComparisonMode, bool, bool, const domain::CancellationToken& token) const {
-    return not_built<std::shared_ptr<ComparisonSession>>(token);
-}
-
 UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
     const ComparisonSession&, const SelectedKeys&, domain::FlsMode, const ports::ContainerSelection&, domain::DeployMode,
     const std::optional<domain::ApexTestConfig>&, const domain::CancellationToken& token) const {
-    return not_built<deployment::DeploymentSummary>(token);
-}
-
-UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::quick_deploy(
-    const domain::QuickDeployTicket&, const domain::CancellationToken& token) const {
     return not_built<deployment::DeploymentSummary>(token);
 }
 
@@ -129,38 +108,6 @@ UseCaseResult<data::preparation::OrgPreparationReport> QuillaryApplicationServic
     const std::string& source_org, const std::string& target_org, const domain::CancellationToken& token) const {
     if (auto live = throw_if_cancelled(token); !live) return std::unexpected(live.error());
     return preparation_->preparation_application(source_org, target_org, token);
-}
-
-UseCaseResult<data::key_readiness::ExternalKeysState> QuillaryApplicationService::check_external_keys(
-    const std::string&, const std::string&, const domain::CancellationToken& token) const {
-    return not_built<data::key_readiness::ExternalKeysState>(token);
-}
-
-UseCaseResult<cli::CreatedOrgAlias> QuillaryApplicationService::create_org_alias(
-    const std::string&, const std::string&, const std::vector<endpoint::OrgAlias>&,
-    const domain::CancellationToken& token) const {
-    return not_built<cli::CreatedOrgAlias>(token);
-}
-
-UseCaseResult<std::vector<domain::FlsContainerChoice>> QuillaryApplicationService::match_fls_containers(
-    const ComparisonSession&, const SelectedKeys&, const domain::CancellationToken& token) const {
-    return not_built<std::vector<domain::FlsContainerChoice>>(token);
-}
-
-UseCaseResult<std::vector<domain::ApexTestCandidate>> QuillaryApplicationService::list_apex_tests(
-    const ComparisonSession&, const SelectedKeys&, const domain::CancellationToken& token) const {
-    return not_built<std::vector<domain::ApexTestCandidate>>(token);
-}
-
-UseCaseResult<data::bundles::transfer::HealthReport> QuillaryApplicationService::check_target_health(
-    const ComparisonSession&, const SelectedKeys&, const domain::CancellationToken& token) const {
-    return not_built<data::bundles::transfer::HealthReport>(token);
-}
-
-UseCaseResult<data::bundles::transfer::FixOutcome> QuillaryApplicationService::fix_target_health(
-    const ComparisonSession&, const data::bundles::transfer::HealthReport&, const std::set<std::size_t>&,
-    const domain::CancellationToken& token) const {
-    return not_built<data::bundles::transfer::FixOutcome>(token);
 }
 
 UseCaseResult<ports::GitTargetCheck> QuillaryApplicationService::validate_git_target(

@@ -12,13 +12,28 @@
 // immutable and holds no lock: its operations may run on several threads at once, and every port
 // must allow that.
 //
-// Use cases whose behaviour belongs to later work answer, after their cancellation check, with an
+// The deploy use case belongs to later work: after its cancellation check it answers with an
 // Operation failure "This operation is not available in this build." (kNotBuiltMessage).
+//
+// The compare roads: between two orgs (`compare_endpoints_with_settings`) and with a git branch on
+// a side (`compare_with_git`). Both refuse an empty selection, record-data types and blank member
+// names before any port call, widen the selection with its dependencies (the expansion loop), fill
+// one private workspace with both sides and assemble the session (`build_session`,
+// `build_session_from_endpoints`). Once the workspace exists, every failure removes it before it is
+// returned. Their fixed failures, besides those of the steps they call:
+//   Validation "Select a source org or git repository." / "Select a target org or git repository."
+//   Validation "Select at least one component." (org road) / "Select at least one component to
+//              compare." (git road)
+//   Validation "The selected source Salesforce alias is no longer available." (or "target")
+//   Validation "Could not resolve the selected Salesforce org identities."
+//   Validation "Source and target must be different Salesforce orgs."
+//   Operation  "Product bundles and constraint models are compared between two orgs only."
 
 #include <cstddef>
 #include <memory>
 #include <string_view>
 
+#include "app/expansion_loop.hpp"
 #include "app/ports/bundle.hpp"
 #include "app/ports/core_ports.hpp"
 #include "app/ports/git_ports.hpp"
@@ -30,13 +45,30 @@
 #include "app/ports/schema.hpp"
 #include "app/ports/target_layout_reading.hpp"
 #include "app/ports/tracking.hpp"
+#include "app/record_synthesis.hpp"
+#include "app/target_org_class.hpp"
 #include "app/use_cases.hpp"
+#include "dependency/dependency_graph.hpp"
+#include "dependency/warnings.hpp"
 
 namespace ambrel::app {
 
 inline constexpr std::string_view kNotBuiltMessage = "This operation is not available in this build.";
 // A diagnostic shown by a use case is cut to this many characters.
 inline constexpr std::size_t kDiagnosticCharacterLimit = 65'536;
+
+inline constexpr std::string_view kSelectSourceMessage = "Select a source org or git repository.";
+inline constexpr std::string_view kSelectTargetMessage = "Select a target org or git repository.";
+inline constexpr std::string_view kSelectComponentMessage = "Select at least one component.";
+inline constexpr std::string_view kSelectComponentToCompareMessage = "Select at least one component to compare.";
+inline constexpr std::string_view kAliasUnavailableFormat = "The selected {} Salesforce alias is no longer available.";
+inline constexpr std::string_view kUnresolvedIdentitiesMessage = "Could not resolve the selected Salesforce org identities.";
+inline constexpr std::string_view kSameOrgMessage = "Source and target must be different Salesforce orgs.";
+inline constexpr std::string_view kRecordsBetweenOrgsOnlyMessage =
+    "Product bundles and constraint models are compared between two orgs only.";
+inline constexpr std::string_view kGitSourceDiscoveryWarning = "Dependency discovery is unavailable for a git source.";
+inline constexpr std::string_view kSourceSide = "source";
+inline constexpr std::string_view kTargetSide = "target";
 
 class QuillaryApplicationService final : public QuillaryUseCases {
 public:
@@ -128,6 +160,55 @@ public:
     bool can_initialize_git_repo(const std::filesystem::path& folder) const override;
     UseCaseResult<git::GitRepoInspection> init_git_repo(const std::filesystem::path& folder) const override;
     std::string sanitize_diagnostic(const std::string& text) const override;
+
+    // --- The compare roads and their steps.
+
+    // The compare when the source or the target is a git endpoint.
+    SessionResult compare_with_git(const endpoint::DeployEndpoint& source, const endpoint::DeployEndpoint& target,
+                                   const CompareSelection& selection, metadata_types::LayoutComparisonMode layout_mode,
+                                   bool allow_best_effort_on_production, bool retry_unexpected_errors_alone,
+                                   const domain::CancellationToken& token) const;
+    // The one listed org whose alias is `alias` byte for byte, with a username and an org id.
+    static UseCaseResult<endpoint::OrgAlias> resolve_single_org(const ports::CorePorts& core, const std::string& alias,
+                                                                std::string_view side,
+                                                                const domain::CancellationToken& token);
+    // Adds the constraint models that tag a selected product bundle. Only a cancellation fails; a
+    // listing failure becomes the warning "Constraint models tagging the selected product bundles
+    // could not be listed in {label}: {first message}".
+    static std::expected<void, WorkflowFailure> widen_with_tagging_models(
+        const ports::BundleDependencies& bundle, CompareSelection& selection, const std::string& org,
+        const std::string& label, const std::string& api_version, dependency::WarningList& warnings,
+        const domain::CancellationToken& token);
+    // Asks the synthesis port to write the selected bundles and models of both orgs into the
+    // workspace; nothing is asked when none is selected.
+    static UseCaseResult<RecordSynthesis> synthesize_record_documents(
+        const ports::BundleDependencies& bundle, const CompareSelection& selection, const endpoint::OrgAlias& source,
+        const endpoint::OrgAlias& target, const std::shared_ptr<metadata::workspace::MetadataWorkspace>& workspace,
+        const std::string& api_version, const domain::CancellationToken& token);
+    // The session of a compare between two orgs. On failure the caller removes the workspace.
+    SessionResult build_session(const std::string& source_alias, const std::string& target_alias,
+                                const endpoint::OrgAlias& source, const endpoint::OrgAlias& target,
+                                const CompareSelection& working, const CompareSelection& requested,
+                                const RetrievedWorkspace& retrieved,
+                                std::optional<dependency::DependencyGraph> discovered,
+                                dependency::WarningList warnings, metadata_types::LayoutComparisonMode layout_mode,
+                                const std::string& api_version, const RecordSynthesis& synthesis,
+                                bool allow_best_effort_on_production, bool retry_unexpected_errors_alone,
+                                const domain::CancellationToken& token) const;
+    // The session of a compare with a git side. On failure the caller removes the workspace.
+    SessionResult build_session_from_endpoints(const endpoint::DeployEndpoint& source,
+                                               const endpoint::DeployEndpoint& target, const CompareSelection& working,
+                                               const CompareSelection& requested, const RetrievedWorkspace& retrieved,
+                                               std::optional<dependency::DependencyGraph> discovered,
+                                               dependency::WarningList warnings,
+                                               metadata_types::LayoutComparisonMode layout_mode,
+                                               const std::string& api_version, bool allow_best_effort_on_production,
+                                               bool retry_unexpected_errors_alone,
+                                               const domain::CancellationToken& token) const;
+    // Scratch orgs and sandboxes are non-production without asking; otherwise the org description
+    // decides; no org, or a description that fails, is Unconfirmed.
+    TargetOrgClass target_org_class(const std::optional<endpoint::OrgAlias>& target,
+                                    const domain::CancellationToken& token) const;
 
 private:
     QuillaryApplicationService() = default;

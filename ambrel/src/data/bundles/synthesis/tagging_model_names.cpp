@@ -44,17 +44,21 @@ std::string decode_four_entities(std::string_view raw) {
 
 }  // namespace
 
-std::set<std::string> tagging_model_names(std::string_view document) {
+std::set<std::string> names_between(std::string_view document, std::string_view start, std::string_view end_mark) {
     std::set<std::string> names;
-    std::size_t at = document.find(kModelStart);
+    std::size_t at = document.find(start);
     while (at != std::string_view::npos) {
-        const std::size_t begin = at + kModelStart.size();
-        const std::size_t next_start = document.find(kModelStart, begin);
-        const std::size_t end = std::min({document.find(kModelEnd, begin), next_start, document.size()});
+        const std::size_t begin = at + start.size();
+        const std::size_t next_start = document.find(start, begin);
+        const std::size_t end = std::min({document.find(end_mark, begin), next_start, document.size()});
         if (end > begin) names.insert(decode_four_entities(document.substr(begin, end - begin)));
         at = next_start;
     }
     return names;
+}
+
+std::set<std::string> tagging_model_names(std::string_view document) {
+    return names_between(document, kModelStart, kModelEnd);
 }
 
 }  // namespace ambrel::data::bundles::synthesis

@@ -16,4 +16,9 @@ namespace ambrel::data::bundles::synthesis {
 
 std::set<std::string> tagging_model_names(std::string_view document);
 
+// The same reading with any opening and closing text: for every `start`, the text after it up to the
+// first `end_mark`, the next `start` or the end of the document; empty names skipped, the four
+// entities decoded in one pass.
+std::set<std::string> names_between(std::string_view document, std::string_view start, std::string_view end_mark);
+
 }  // namespace ambrel::data::bundles::synthesis
