@@ -223,8 +223,7 @@ std::expected<FilteredContextDefinition, ContextDefinitionFilterError> filter_co
     filtered.total_fields = all_fields.size();
     filtered.kept_objects = kept_objects.size();
     filtered.kept_fields = kept_fields.size();
-    filtered.document.assign(document.substr(0, prefix));
-    filtered.document += cuts.empty() ? std::string(body) : document_edits::apply_edits(body, std::move(cuts));
+    filtered.document = document_edits::apply_edits(body, std::move(cuts), document.substr(0, prefix));
     return filtered;
 }
 

@@ -8,7 +8,7 @@
 
 namespace ambrel::metadata::document_edits {
 
-std::string apply_edits(std::string_view text, std::vector<Edit> edits) {
+std::string apply_edits(std::string_view text, std::vector<Edit> edits, std::string_view prefix) {
     std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) {
         return a.start != b.start ? a.start < b.start : a.end < b.end;
     });
@@ -23,7 +23,8 @@ std::string apply_edits(std::string_view text, std::vector<Edit> edits) {
         kept_from = edit.end;
     }
     std::string out;
-    out.reserve(size);
+    out.reserve(prefix.size() + size);
+    out.append(prefix);
     kept_from = 0;
     for (const Edit& edit : edits) {
         out.append(text.substr(kept_from, edit.start - kept_from));
@@ -48,9 +49,9 @@ Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t e
     return {line_start, cut_end};
 }
 
-std::optional<std::string> metadata_local_tag(const xml::Reader& reader, const xml::Event& event) {
+std::optional<std::string_view> metadata_local_tag(const xml::Reader& reader, const xml::Event& event) {
     if (!reader.resolve_element(event).is(kMetadataNamespaceUri)) return std::nullopt;
-    return text::decode_lossy(event.local_name());
+    return event.local_name();
 }
 
 }  // namespace ambrel::metadata::document_edits

@@ -28,9 +28,9 @@ struct Edit {
     bool operator==(const Edit&) const = default;
 };
 
-// The text with every edit applied. Offsets count in `text` as given: the edits never shift one
-// another, so applying them together equals applying them from the last to the first.
-std::string apply_edits(std::string_view text, std::vector<Edit> edits);
+// `prefix`, then the text with every edit applied. Offsets count in `text` as given: the edits never
+// shift one another, so applying them together equals applying them from the last to the first.
+std::string apply_edits(std::string_view text, std::vector<Edit> edits, std::string_view prefix = {});
 
 // The range to remove for an element at [start, end): from the start of its line (just after the
 // last "\n" before `start`, or 0) when only spaces and tabs stand between that line start and
@@ -43,9 +43,10 @@ struct Bounds {
 };
 Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t end) noexcept;
 
-// The element's local name (after the first ":", decoded as UTF-8 with invalid bytes replaced) when
-// the element resolves to the Metadata API namespace; none for any other element. `event` must be
-// the reader's last event.
-std::optional<std::string> metadata_local_tag(const xml::Reader& reader, const xml::Event& event);
+// The element's local name (after the first ":") when the element resolves to the Metadata API
+// namespace; none for any other element. The bytes are those of the document: callers compare them
+// with ASCII element names, which a name with invalid UTF-8 can never equal, so no decoding is
+// needed. `event` must be the reader's last event.
+std::optional<std::string_view> metadata_local_tag(const xml::Reader& reader, const xml::Event& event);
 
 }  // namespace ambrel::metadata::document_edits

@@ -96,8 +96,7 @@ std::expected<FilteredPermissionSetGroup, std::string> filter_permission_set_gro
         cuts.push_back({bounds.start, bounds.end, {}});
     }
     filtered.total = distinct.size();
-    filtered.document.assign(document.substr(0, prefix));
-    filtered.document += cuts.empty() ? std::string(body) : document_edits::apply_edits(body, std::move(cuts));
+    filtered.document = document_edits::apply_edits(body, std::move(cuts), document.substr(0, prefix));
     return filtered;
 }
 

@@ -1,5 +1,6 @@
 #include "metadata/profile_reference_filter/profile_reference_filter.hpp"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -113,7 +114,8 @@ std::expected<std::vector<Block>, std::string> index_blocks(std::string_view bod
         if (!event) return std::unexpected(event.error().message());
         switch (event->kind) {
             case xml::EventKind::Start: {
-                const auto tag = document_edits::metadata_local_tag(reader, *event);
+                const bool watched = depth == 1 || (depth == 2 && pending);
+                const auto tag = watched ? document_edits::metadata_local_tag(reader, *event) : std::nullopt;
                 if (depth == 1 && tag) {
                     if (const ReferenceRule* rule = rule_for(*tag)) {
                         pending = PendingBlock{rule, {}, event->begin};
@@ -131,6 +133,7 @@ std::expected<std::vector<Block>, std::string> index_blocks(std::string_view bod
                 break;
             }
             case xml::EventKind::Empty: {
+                if (depth != 1 && !(depth == 2 && pending)) break;
                 const auto tag = document_edits::metadata_local_tag(reader, *event);
                 if (!tag) break;
                 if (depth == 1 && rule_for(*tag)) return std::unexpected(std::string(kBlockReferenceRefusal));
@@ -213,14 +216,16 @@ std::expected<ProfileTrim, ProfileFilterError> filter_profile_references(std::st
     auto blocks = index_blocks(body);
     if (!blocks) return std::unexpected(ProfileFilterError(std::move(blocks.error())));
 
-    std::set<Pair> all;
-    std::set<Pair> kept;
+    // Distinct pairs are counted by sorting views into the blocks, not by building sets of copies.
+    using PairView = std::pair<ReferenceKind, std::string_view>;
+    std::vector<PairView> all;
+    std::vector<PairView> kept;
     ProfileTrim trim;
     std::vector<document_edits::Edit> cuts;
     for (const Block& block : *blocks) {
         bool matched = false;
         for (const Pair& pair : block.references) {
-            all.insert(pair);
+            all.emplace_back(pair.first, pair.second);
             const auto names = remove.find(pair.first);
             if (names != remove.end() && names->second.contains(pair.second)) {
                 trim.removed.insert(pair);
@@ -231,13 +236,16 @@ std::expected<ProfileTrim, ProfileFilterError> filter_profile_references(std::st
             const auto bounds = document_edits::line_aware_bounds(body, block.start, block.end);
             cuts.push_back({bounds.start, bounds.end, {}});
         } else {
-            kept.insert(block.references.begin(), block.references.end());
+            for (const Pair& pair : block.references) kept.emplace_back(pair.first, pair.second);
         }
     }
-    trim.total = all.size();
-    trim.kept = kept.size();
-    trim.document.assign(document.substr(0, prefix));
-    trim.document += cuts.empty() ? std::string(body) : document_edits::apply_edits(body, std::move(cuts));
+    const auto distinct = [](std::vector<PairView>& pairs) {
+        std::sort(pairs.begin(), pairs.end());
+        return static_cast<std::size_t>(std::unique(pairs.begin(), pairs.end()) - pairs.begin());
+    };
+    trim.total = distinct(all);
+    trim.kept = distinct(kept);
+    trim.document = document_edits::apply_edits(body, std::move(cuts), document.substr(0, prefix));
     return trim;
 }
 

@@ -35,7 +35,8 @@ std::expected<std::vector<UserPermission>, std::string> index_permissions(std::s
         if (!event) return std::unexpected(event.error().message());
         switch (event->kind) {
             case xml::EventKind::Start: {
-                const auto tag = document_edits::metadata_local_tag(reader, *event);
+                const bool watched = depth == 1 || (depth == 2 && pending);
+                const auto tag = watched ? document_edits::metadata_local_tag(reader, *event) : std::nullopt;
                 if (depth == 1 && tag == kBlockElement) {
                     pending.emplace(std::vector<std::string>{}, event->begin);
                 } else if (depth == 2 && pending && tag == kNameElement) {
@@ -46,6 +47,7 @@ std::expected<std::vector<UserPermission>, std::string> index_permissions(std::s
                 break;
             }
             case xml::EventKind::Empty: {
+                if (depth != 1 && !(depth == 2 && pending)) break;
                 const auto tag = document_edits::metadata_local_tag(reader, *event);
                 if ((depth == 1 && tag == kBlockElement) || (depth == 2 && pending && tag == kNameElement)) {
                     return refuse();
@@ -155,8 +157,7 @@ std::expected<FilteredUserPermissions, UserPermissionFilterError> filter_user_pe
         cuts.push_back({bounds.start, bounds.end, {}});
     }
     filtered.total = distinct.size();
-    filtered.document.assign(document.substr(0, prefix));
-    filtered.document += cuts.empty() ? std::string(body) : document_edits::apply_edits(body, std::move(cuts));
+    filtered.document = document_edits::apply_edits(body, std::move(cuts), document.substr(0, prefix));
     return filtered;
 }
 
