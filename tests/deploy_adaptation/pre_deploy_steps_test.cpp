@@ -150,6 +150,25 @@ TEST(ProfileAdaptation, CancellationAndGitEndpoints) {
     EXPECT_TRUE(skipped->notes.empty() && skipped->failed.empty());
 }
 
+TEST(ProfileAdaptation, StandardTabsComeWithTheTabListing) {
+    Harness h;
+    const auto s = session();
+    std::vector<ComponentDifference> rows = {row(
+        "Profile", "P",
+        document("Profile", "<tabVisibilities><tab>standard-Account</tab></tabVisibilities>\n"
+                            "<tabVisibilities><tab>Gone__c</tab></tabVisibilities>\n"))};
+    SalesforceObject standard = listed("standard-Account");
+    standard.origin = domain::ListingOrigin::StandardTab;
+    h.ports.core->script.metadata_listing.answer(std::vector<SalesforceObject>{standard, listed("Kept__c")});
+    app::UserPermissionCatalogs catalogs;
+    domain::NeverCancelled token;
+    auto filtering = app::filter_profiles(h.service, *s, rows, catalogs, token);
+    ASSERT_TRUE(filtering.has_value());
+    EXPECT_EQ(std::get<0>(h.ports.core->script.metadata_listing.calls()[0]), "CustomTab");
+    EXPECT_NE(rows[0].source.document.find("standard-Account"), std::string::npos);
+    EXPECT_EQ(rows[0].source.document.find("Gone__c"), std::string::npos);
+}
+
 TEST(ProfileAdaptation, UnknownReferenceRules) {
     app::ProfileReferences references;
     references.names = {{ReferenceKind::Field, {"Account.Foo__c", "Bad-Object.X", "NoDot"}},

@@ -274,3 +274,66 @@ TEST(Placeholder, ObjectDocumentForEachObjectType) {
 
 }  // namespace
 }  // namespace ambrel::adaptation_tests
+
+namespace ambrel::adaptation_tests {
+namespace {
+
+// Hostile documents for each revenue and field document function: a result or a refusal, never a
+// crash, never an expanded entity.
+TEST(RevenueDocuments, HostileDocumentsGiveAResultOrARefusal) {
+    const std::string ns = std::string(kNs);
+    const auto deep = [&](const std::string& root) {
+        std::string text = "<" + root + " xmlns=\"" + ns + "\">";
+        for (int i = 0; i < 100000; ++i) text += "<a>";
+        for (int i = 0; i < 100000; ++i) text += "</a>";
+        return text + "</" + root + ">";
+    };
+    const auto laughs = [&](const std::string& root, const std::string& child) {
+        return "<!DOCTYPE r [<!ENTITY lol \"lol\"><!ENTITY lol2 \"&lol;&lol;\">]><" + root + " xmlns=\"" + ns + "\"><" +
+               child + ">&lol2;</" + child + "></" + root + ">";
+    };
+    const auto unclosed = [&](const std::string& root) { return "<" + root + " xmlns=\"" + ns + "\"><x>1</x>"; };
+    const auto malformed = [&](const std::string& root) { return "<" + root + " xmlns=\"" + ns + "\"><x></y></" + root + ">"; };
+    const std::string bom_crlf_cdata = "\xEF\xBB\xBF\xEF\xBB\xBF<ContextDefinition xmlns=\"" + ns +
+                                       "\">\r\n  <releaseVersion><![CDATA[70]]>66.0</releaseVersion>\r\n</ContextDefinition>";
+
+    for (const std::string& input : {deep("ContextDefinition"), laughs("ContextDefinition", "releaseVersion"),
+                                     unclosed("ContextDefinition"), malformed("ContextDefinition"), bom_crlf_cdata}) {
+        auto filtered = cdf::filter_context_definition(input, {}, {}, {});
+        if (filtered) {
+            EXPECT_EQ(filtered->document, input);
+        }
+        auto rewrite = crv::rewrite_release_version(input, "65.0");
+        (void)rewrite;
+    }
+    auto cdata = crv::rewrite_release_version(bom_crlf_cdata, "65.0");
+    ASSERT_TRUE(cdata.has_value() && cdata->has_value());
+    EXPECT_EQ((*cdata)->document, "\xEF\xBB\xBF\xEF\xBB\xBF<ContextDefinition xmlns=\"" + ns +
+                                      "\">\r\n  <releaseVersion>65.0</releaseVersion>\r\n</ContextDefinition>");
+    EXPECT_FALSE(crv::rewrite_release_version(unclosed("ContextDefinition"), "65.0").has_value());
+
+    for (const std::string& input : {deep("ExpressionSetDefinition"), laughs("ExpressionSetDefinition", "usageSubtype"),
+                                     unclosed("ExpressionSetDefinition"), malformed("ExpressionSetDefinition")}) {
+        auto stripped = esd::strip_versions(input);
+        if (stripped) {
+            EXPECT_EQ(stripped->document, input);
+        }
+        auto gated = rgt::strip_release_gated_tag(input, "ExpressionSetDefinition");
+        if (gated && *gated) ADD_FAILURE() << "an undecodable or absent tag was removed";
+    }
+    for (const std::string& input : {deep("CustomField"), laughs("CustomField", "trackHistory"), unclosed("CustomField"),
+                                     malformed("CustomField")}) {
+        auto spliced = tm::splice_tracking(input, true, true);
+        if (spliced) {
+            EXPECT_NE(spliced->find("<trackHistory>true</trackHistory>"), std::string::npos);
+        }
+    }
+    EXPECT_FALSE(tm::splice_tracking(unclosed("CustomField"), true, true).has_value());
+    // An entity the document declares is never expanded: the status reads as empty.
+    auto status = esv::root_child(laughs("ExpressionSetDefinitionVersion", "status"), "status");
+    ASSERT_TRUE(status.has_value() && status->has_value());
+    EXPECT_EQ((*status)->text, "");
+}
+
+}  // namespace
+}  // namespace ambrel::adaptation_tests
