@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "metadata/document_edits/document_edits.hpp"
 #include "metadata/metadata_namespace.hpp"
 #include "xml/xml.hpp"
 
@@ -11,6 +12,7 @@ namespace {
 
 constexpr std::string_view kOutsideMetadataNamespace = "outside the metadata namespace";
 constexpr std::string_view kNoClosingRoot = "the document has no closing root element";
+constexpr std::string_view kStatusElement = "status";
 
 // Element names are compared by the part after their last ":".
 std::string_view local_name_after_last_colon(std::string_view qualified_name) noexcept {
@@ -114,6 +116,22 @@ std::expected<std::optional<RootChild>, ExpressionSetVersionError> root_child(st
             break;
         }
     }
+}
+
+std::expected<std::optional<std::string>, ExpressionSetVersionError> definition_name(std::string_view document) {
+    auto child = root_child(document, kDefinitionElement);
+    if (!child) return std::unexpected(std::move(child.error()));
+    if (!*child) return std::nullopt;
+    return std::move((*child)->text);
+}
+
+std::expected<std::optional<StatusRewrite>, ExpressionSetVersionError> rewrite_status_inactive(
+    std::string_view document) {
+    auto child = root_child(document, kStatusElement);
+    if (!child) return std::unexpected(std::move(child.error()));
+    if (!*child || (*child)->text != kActiveStatus) return std::nullopt;
+    std::vector<document_edits::Edit> edit{{(*child)->content_begin, (*child)->content_end, std::string(kInactiveStatus)}};
+    return StatusRewrite{document_edits::apply_edits(document, std::move(edit)), std::move((*child)->text)};
 }
 
 bool is_valid_definition_name(std::string_view name) noexcept {

@@ -57,6 +57,25 @@ struct RootChild {
 std::expected<std::optional<RootChild>, ExpressionSetVersionError> root_child(std::string_view document,
                                                                               std::string_view name);
 
+// The text of the version's "expressionSetDefinition" child (not trimmed); none without one.
+std::expected<std::optional<std::string>, ExpressionSetVersionError> definition_name(std::string_view document);
+
+// What rewriting an Active status leaves: the new document and the status it replaced.
+struct StatusRewrite {
+    std::string document;
+    std::string previous;
+
+    bool operator==(const StatusRewrite&) const = default;
+};
+
+inline constexpr std::string_view kActiveStatus = "Active";
+inline constexpr std::string_view kInactiveStatus = "Inactive";
+
+// The "status" child's content replaced by "Inactive" when it is exactly "Active" (letter case and
+// white space count); none for any other status or without one.
+std::expected<std::optional<StatusRewrite>, ExpressionSetVersionError> rewrite_status_inactive(
+    std::string_view document);
+
 // An ASCII letter, then ASCII letters, digits or "_" only; no length limit.
 bool is_valid_definition_name(std::string_view name) noexcept;
 

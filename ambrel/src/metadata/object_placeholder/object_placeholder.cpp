@@ -12,7 +12,6 @@
 namespace ambrel::metadata::object_placeholder {
 namespace {
 
-constexpr std::string_view kCustomObject = "CustomObject";
 constexpr std::string_view kCustomSettingsType = "customSettingsType";
 constexpr std::string_view kNameField = "nameField";
 // A custom setting's placeholder carries only these elements.
@@ -73,7 +72,9 @@ std::expected<std::string, std::string> placeholder_object_xml(const metadata_ty
     if (!root) {
         return std::unexpected(fmt::format(fmt::runtime(kNoXmlDocument), descriptor.api_name, component.key.name));
     }
-    const bool custom_object = descriptor.api_name == kCustomObject;
+    // Custom metadata types and platform events share the CustomObject API name; only the custom
+    // object type itself carries a nameField or can be a custom setting.
+    const bool custom_object = component.key.metadata_type == metadata_types::MetadataType::CustomObject;
     bool custom_setting = false;
     const std::size_t pairs = std::min(descriptor.attributes.size(), component.attributes.size());
     for (std::size_t i = 0; i < pairs; ++i) {

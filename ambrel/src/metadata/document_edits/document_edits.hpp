@@ -1,0 +1,52 @@
+#pragma once
+
+// The text edits that the deploy adaptation makes on metadata documents: a set of byte ranges, each
+// replaced (or removed), applied in one pass that copies the kept bytes once. Everything outside the
+// edited ranges stays byte for byte. Also the line-aware widening of a removed element's range and
+// the test of whether an element is in the Metadata API namespace.
+//
+// Edits are given in any order; they must not overlap and must lie on character boundaries inside
+// the text: an edit that breaks this is a programming error (support::ProgrammingError), never a
+// half-edited document. Pure functions; safe from any thread.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xml/xml.hpp"
+
+namespace ambrel::metadata::document_edits {
+
+// One range [start, end) replaced by `replacement` (empty: removed).
+struct Edit {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    std::string replacement;
+
+    bool operator==(const Edit&) const = default;
+};
+
+// `prefix`, then the text with every edit applied. Offsets count in `text` as given: the edits never
+// shift one another, so applying them together equals applying them from the last to the first.
+std::string apply_edits(std::string_view text, std::vector<Edit> edits, std::string_view prefix = {});
+
+// The range to remove for an element at [start, end): from the start of its line (just after the
+// last "\n" before `start`, or 0) when only spaces and tabs stand between that line start and
+// `start`, through one following "\r\n" or "\n"; otherwise exactly [start, end).
+struct Bounds {
+    std::size_t start = 0;
+    std::size_t end = 0;
+
+    bool operator==(const Bounds&) const = default;
+};
+Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t end) noexcept;
+
+// The element's local name (after the first ":") when the element resolves to the Metadata API
+// namespace; none for any other element. The bytes are those of the document: callers compare them
+// with ASCII element names, which a name with invalid UTF-8 can never equal, so no decoding is
+// needed. `event` must be the reader's last event.
+std::optional<std::string_view> metadata_local_tag(const xml::Reader& reader, const xml::Event& event);
+
+}  // namespace ambrel::metadata::document_edits

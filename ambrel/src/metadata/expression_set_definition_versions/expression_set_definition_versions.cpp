@@ -1,0 +1,171 @@
+#include "metadata/expression_set_definition_versions/expression_set_definition_versions.hpp"
+
+#include <fmt/format.h>
+
+#include "metadata/document_edits/document_edits.hpp"
+#include "metadata/metadata_namespace.hpp"
+#include "metadata/readers/reference_parser_frame.hpp"
+#include "xml/xml.hpp"
+
+namespace ambrel::metadata::expression_set_definition_versions {
+namespace {
+
+constexpr std::string_view kVersionsElement = "versions";
+constexpr std::string_view kFullNameElement = "fullName";
+constexpr std::string_view kStatusElement = "status";
+constexpr std::string_view kInactive = "Inactive";
+constexpr std::string_view kOutsideNamespace = "outside the metadata namespace";
+constexpr std::string_view kWrongRoot = "the root element is `{}`, not `{}`";
+constexpr std::string_view kNoClosingRoot = "the document has no closing root element";
+
+std::string_view after_last_colon(std::string_view name) {
+    const auto colon = name.rfind(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool is_text_piece(xml::EventKind kind) {
+    return kind == xml::EventKind::Text || kind == xml::EventKind::GeneralRef || kind == xml::EventKind::CharRef;
+}
+
+}  // namespace
+
+std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string_view document) {
+    const std::size_t base = xml::leading_bom_length(document);
+    const std::string_view body = document.substr(base);
+    xml::Reader reader(body);
+    std::vector<VersionBlock> blocks;
+    std::optional<VersionBlock> open;
+    // The capture of a fullName (false) or status (true) child.
+    std::optional<bool> capture_status;
+    std::size_t capture_start = 0;
+    std::string captured;
+    std::optional<std::size_t> run_begin;
+    std::size_t run_end = 0;
+    std::size_t depth = 0;
+    bool root_seen = false;
+    bool root_closed = false;
+    for (;;) {
+        auto event = reader.next();
+        if (!event) return std::unexpected(event.error().message());
+        if (capture_status && depth == 3 && is_text_piece(event->kind)) {
+            if (!run_begin) run_begin = event->begin;
+            run_end = event->end;
+            continue;
+        }
+        if (run_begin) {
+            captured += reference_parser_frame::decode_text(body.substr(*run_begin, run_end - *run_begin));
+            run_begin.reset();
+        }
+        const bool element_start = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
+        if (element_start && !root_seen) {
+            root_seen = true;
+            if (!reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+                return std::unexpected(fmt::format(fmt::runtime(kWrongRoot), kOutsideNamespace, kDefinitionRoot));
+            }
+            if (after_last_colon(event->name) != kDefinitionRoot) {
+                return std::unexpected(
+                    fmt::format(fmt::runtime(kWrongRoot), after_last_colon(event->name), kDefinitionRoot));
+            }
+            if (event->kind == xml::EventKind::Start) {
+                depth = 1;
+            } else {
+                root_closed = true;
+            }
+            continue;
+        }
+        switch (event->kind) {
+            case xml::EventKind::Start: {
+                const bool in_namespace = reader.resolve_element(*event).is(kMetadataNamespaceUri);
+                const std::string_view local = after_last_colon(event->name);
+                if (depth == 1 && !open && in_namespace && local == kVersionsElement) {
+                    open = VersionBlock{};
+                    open->start = base + event->begin;
+                } else if (depth == 2 && open && !capture_status && in_namespace &&
+                           (local == kFullNameElement || local == kStatusElement)) {
+                    capture_status = local == kStatusElement;
+                    capture_start = event->end;
+                    captured.clear();
+                }
+                ++depth;
+                break;
+            }
+            case xml::EventKind::End:
+                if (depth > 0) --depth;
+                if (depth == 2 && capture_status && open) {
+                    if (*capture_status) {
+                        if (!open->status) {
+                            open->status = captured;
+                            open->status_start = base + capture_start;
+                            open->status_end = base + event->begin;
+                        }
+                    } else if (!open->name) {
+                        open->name = captured;
+                    }
+                    capture_status.reset();
+                } else if (depth == 1 && open) {
+                    open->end = base + event->end;
+                    blocks.push_back(std::move(*open));
+                    open.reset();
+                } else if (depth == 0 && root_seen) {
+                    root_closed = true;
+                }
+                break;
+            case xml::EventKind::Eof:
+                if (!root_closed) return std::unexpected(std::string(kNoClosingRoot));
+                return blocks;
+            default:
+                break;
+        }
+    }
+}
+
+std::pair<std::size_t, std::size_t> removal_bounds(std::string_view document, std::size_t start, std::size_t end) {
+    const auto bounds = document_edits::line_aware_bounds(document, start, end);
+    return {bounds.start, bounds.end};
+}
+
+std::expected<StrippedVersions, std::string> strip_versions(std::string_view document) {
+    auto blocks = version_blocks(document);
+    if (!blocks) return std::unexpected(std::move(blocks.error()));
+    StrippedVersions stripped;
+    std::vector<document_edits::Edit> edits;
+    for (const VersionBlock& block : *blocks) {
+        const auto [start, end] = removal_bounds(document, block.start, block.end);
+        edits.push_back({start, end, {}});
+        if (block.name) {
+            stripped.names.push_back(*block.name);
+        } else {
+            ++stripped.unnamed;
+        }
+    }
+    stripped.document = document_edits::apply_edits(document, std::move(edits));
+    return stripped;
+}
+
+std::expected<PlannedVersions, std::string> plan_package_versions(std::string_view document,
+                                                                  const std::set<std::string>& active) {
+    auto blocks = version_blocks(document);
+    if (!blocks) return std::unexpected(std::move(blocks.error()));
+    PlannedVersions planned;
+    std::vector<document_edits::Edit> edits;
+    for (const VersionBlock& block : *blocks) {
+        if (block.name && active.contains(*block.name)) {
+            const auto [start, end] = removal_bounds(document, block.start, block.end);
+            edits.push_back({start, end, {}});
+            planned.left_out.push_back(*block.name);
+            continue;
+        }
+        if (block.name) {
+            planned.kept.push_back(*block.name);
+        } else {
+            ++planned.unnamed;
+        }
+        if (block.status && *block.status != kInactive) {
+            edits.push_back({block.status_start, block.status_end, std::string(kInactive)});
+        }
+    }
+    planned.document = document_edits::apply_edits(document, std::move(edits));
+    return planned;
+}
+
+}  // namespace ambrel::metadata::expression_set_definition_versions

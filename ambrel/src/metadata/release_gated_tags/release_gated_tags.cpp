@@ -1,0 +1,127 @@
+#include "metadata/release_gated_tags/release_gated_tags.hpp"
+
+#include <array>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "metadata/document_edits/document_edits.hpp"
+#include "metadata/metadata_namespace.hpp"
+#include "metadata/readers/reference_parser_frame.hpp"
+#include "text/text.hpp"
+#include "xml/xml.hpp"
+
+namespace ambrel::metadata::release_gated_tags {
+namespace {
+
+constexpr std::array<ReleaseGatedTag, 2> kTable = {{
+    {"ExpressionSetDefinition", "usageSubtype", "RevenueCloud"},
+    {"PricingRecipe", "pricingUsageSubType", "RevenueCloud"},
+}};
+constexpr std::string_view kWrongRoot = "root element must be {}";
+constexpr std::string_view kNoClosingRoot = "the document has no closing root element";
+
+std::string_view after_last_colon(std::string_view name) {
+    const auto colon = name.rfind(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool is_text_piece(xml::EventKind kind) {
+    return kind == xml::EventKind::Text || kind == xml::EventKind::GeneralRef || kind == xml::EventKind::CharRef;
+}
+
+struct RootElement {
+    std::string text;
+    std::size_t start = 0;
+    std::size_t end = 0;
+};
+
+}  // namespace
+
+std::optional<ReleaseGatedTag> gated_tag_for(std::string_view root) {
+    for (const ReleaseGatedTag& row : kTable) {
+        if (row.root == root) return row;
+    }
+    return std::nullopt;
+}
+
+std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(std::string_view document,
+                                                                               std::string_view root) {
+    const auto row = gated_tag_for(root);
+    if (!row) return std::nullopt;
+    const auto wrong_root = [&] { return std::unexpected(fmt::format(fmt::runtime(kWrongRoot), root)); };
+    const std::size_t base = xml::leading_bom_length(document);
+    const std::string_view body = document.substr(base);
+    xml::Reader reader(body);
+    std::vector<RootElement> elements;
+    std::optional<RootElement> open;
+    std::optional<std::size_t> run_begin;
+    std::size_t run_end = 0;
+    std::size_t depth = 0;
+    bool root_seen = false;
+    bool root_closed = false;
+    for (bool reading = true; reading;) {
+        auto event = reader.next();
+        if (!event) return std::unexpected(event.error().message());
+        if (open && depth == 2 && is_text_piece(event->kind)) {
+            if (!run_begin) run_begin = event->begin;
+            run_end = event->end;
+            continue;
+        }
+        if (run_begin) {
+            open->text += reference_parser_frame::decode_text(body.substr(*run_begin, run_end - *run_begin));
+            run_begin.reset();
+        }
+        const bool element_start = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
+        if (element_start && !root_seen) {
+            root_seen = true;
+            if (!reader.resolve_element(*event).is(kMetadataNamespaceUri) || after_last_colon(event->name) != root) {
+                return wrong_root();
+            }
+            if (event->kind == xml::EventKind::Start) {
+                depth = 1;
+            } else {
+                root_closed = true;
+            }
+            continue;
+        }
+        switch (event->kind) {
+            case xml::EventKind::Start:
+                if (depth == 1 && after_last_colon(event->name) == row->element &&
+                    reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+                    open = RootElement{{}, base + event->begin, 0};
+                }
+                ++depth;
+                break;
+            case xml::EventKind::End:
+                if (depth > 0) --depth;
+                if (depth == 1 && open) {
+                    open->end = base + event->end;
+                    elements.push_back(std::move(*open));
+                    open.reset();
+                } else if (depth == 0 && root_seen) {
+                    root_closed = true;
+                }
+                break;
+            case xml::EventKind::Eof:
+                if (!root_seen) return wrong_root();
+                if (!root_closed) return std::unexpected(std::string(kNoClosingRoot));
+                reading = false;
+                break;
+            default:
+                break;
+        }
+    }
+    std::vector<document_edits::Edit> cuts;
+    for (const RootElement& element : elements) {
+        if (text::trim(element.text) != row->value) continue;
+        const auto bounds = document_edits::line_aware_bounds(document, element.start, element.end);
+        cuts.push_back({bounds.start, bounds.end, {}});
+    }
+    if (cuts.empty()) return std::nullopt;
+    const std::size_t removed = cuts.size();
+    return StrippedTag{document_edits::apply_edits(document, std::move(cuts)), std::string(row->element),
+                       std::string(row->value), removed};
+}
+
+}  // namespace ambrel::metadata::release_gated_tags
