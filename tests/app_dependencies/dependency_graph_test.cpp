@@ -315,7 +315,7 @@ TEST(DeltaDependencyPairs, ChildBundlesComeFromTheReaderGiven) {
                                        "Could not parse Product Bundle 'Broken'; its dependencies were not "
                                        "followed."}));
     dependency::WarningList none;
-    EXPECT_TRUE(delta_dependency_pairs(rows, none).empty());
+    EXPECT_TRUE(delta_dependency_pairs(rows, none, ChildBundleReader{}).empty());
     EXPECT_TRUE(none.empty());
 }
 
