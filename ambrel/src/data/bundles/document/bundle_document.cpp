@@ -46,21 +46,10 @@ constexpr std::array<std::string_view, 9> kSections = {kSchema,           kProdu
                                                        kGroups,           kComponents,      kChildProducts,
                                                        kSellingModelOptions, kPriceBookEntries, kTaggedBy};
 
-// The six sections whose row elements hold field elements, with their row element.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kRowSections = {{
-    {kClassifications, kClassification},
-    {kGroups, kGroup},
-    {kComponents, kComponent},
-    {kChildProducts, kChildProduct},
-    {kSellingModelOptions, kSellingModelOption},
-    {kPriceBookEntries, kPriceBookEntry},
-}};
-
-bool is_row_pair(std::string_view section, std::string_view row) {
-    for (const auto& [known_section, known_row] : kRowSections) {
-        if (known_section == section && known_row == row) return true;
-    }
-    return false;
+// A later element of the same name replaces the earlier value. Writers emit fields in key order, so
+// the hint at the end makes the usual insertion constant time.
+void assign_field(FieldSet& fields, std::string_view name, std::string value) {
+    fields.insert_or_assign(fields.end(), std::string(name), std::move(value));
 }
 
 // An unsigned decimal that fits 64 bits, with an optional leading "+" and nothing else.
@@ -99,6 +88,8 @@ public:
                 }
                 return StartAnswer::NotExpected;
             case 2:
+                row_fields_ = nullptr;
+                child_product_ = nullptr;
                 return start_in_section(path[1], local, tag);
             case 3:
                 if (path[1] == kSchema && path[2] == kObject) {
@@ -111,7 +102,8 @@ public:
                     }
                     return StartAnswer::NotExpected;
                 }
-                return is_row_pair(path[1], path[2]) ? StartAnswer::Accepted : StartAnswer::NotExpected;
+                // Only an open row takes field elements.
+                return row_fields_ != nullptr ? StartAnswer::Accepted : StartAnswer::NotExpected;
             default:
                 return StartAnswer::NotExpected;
         }
@@ -130,17 +122,18 @@ private:
                                                                      const xml::Event& tag) {
         auto fail = [](BundleDocumentError error) { return std::unexpected(std::move(error)); };
         if (section == kProduct) return StartAnswer::Accepted;
+        const TagAttributes attributes(tag);
         if (section == kSchema) {
             if (local == kObject) {
-                auto name = required_attribute(kObject, tag, "name");
+                auto name = attributes.required(kObject, "name");
                 if (!name) return fail(std::move(name.error()));
                 document.objects.push_back(ObjectFieldPlan{std::move(*name), {}, {}, {}});
                 return StartAnswer::Accepted;
             }
             if (local == kUnresolved) {
-                auto object = required_attribute(kUnresolved, tag, "object");
+                auto object = attributes.required(kUnresolved, "object");
                 if (!object) return fail(std::move(object.error()));
-                auto count_text = required_attribute(kUnresolved, tag, "count");
+                auto count_text = attributes.required(kUnresolved, "count");
                 if (!count_text) return fail(std::move(count_text.error()));
                 const auto count = parse_count(*count_text);
                 if (!count) return fail(BundleDocumentError("<unresolved> has a 'count' that is not a number"));
@@ -150,55 +143,61 @@ private:
             return StartAnswer::NotExpected;
         }
         if (section == kClassifications && local == kClassification) {
-            auto code = required_attribute(kClassification, tag, "code");
+            auto code = attributes.required(kClassification, "code");
             if (!code) return fail(std::move(code.error()));
-            auto parent = attribute_of(tag, "parent");
+            auto parent = attributes.find("parent");
             if (!parent) return fail(std::move(parent.error()));
             document.classifications.push_back(ClassificationNode{std::move(*code), std::move(*parent), {}});
+            row_fields_ = &document.classifications.back().fields;
             return StartAnswer::Accepted;
         }
         if (section == kGroups && local == kGroup) {
-            auto name = required_attribute(kGroup, tag, "name");
+            auto name = attributes.required(kGroup, "name");
             if (!name) return fail(std::move(name.error()));
-            auto parent = attribute_of(tag, "parent");
+            auto parent = attributes.find("parent");
             if (!parent) return fail(std::move(parent.error()));
             document.groups.push_back(GroupNode{std::move(*name), std::move(*parent), {}});
+            row_fields_ = &document.groups.back().fields;
             return StartAnswer::Accepted;
         }
         if (section == kComponents && local == kComponent) return start_component(tag);
         if (section == kChildProducts && local == kChildProduct) {
-            auto name = required_attribute(kChildProduct, tag, "name");
+            auto name = attributes.required(kChildProduct, "name");
             if (!name) return fail(std::move(name.error()));
-            auto bundle = attribute_of(tag, "bundle");
+            auto bundle = attributes.find("bundle");
             if (!bundle) return fail(std::move(bundle.error()));
             document.child_products.push_back(
                 ChildProductNode{std::move(*name), std::nullopt, {}, *bundle && **bundle == kTrue});
+            child_product_ = &document.child_products.back();
+            row_fields_ = &child_product_->fields;
             return StartAnswer::Accepted;
         }
         if (section == kSellingModelOptions && local == kSellingModelOption) {
-            auto product = required_attribute(kSellingModelOption, tag, "product");
+            auto product = attributes.required(kSellingModelOption, "product");
             if (!product) return fail(std::move(product.error()));
-            auto selling_model = required_attribute(kSellingModelOption, tag, "sellingModel");
+            auto selling_model = attributes.required(kSellingModelOption, "sellingModel");
             if (!selling_model) return fail(std::move(selling_model.error()));
             document.selling_model_options.push_back(
                 SellingModelOptionNode{{std::move(*product), std::move(*selling_model)}, {}});
+            row_fields_ = &document.selling_model_options.back().fields;
             return StartAnswer::Accepted;
         }
         if (section == kPriceBookEntries && local == kPriceBookEntry) {
-            auto product = required_attribute(kPriceBookEntry, tag, "product");
+            auto product = attributes.required(kPriceBookEntry, "product");
             if (!product) return fail(std::move(product.error()));
-            auto price_book = required_attribute(kPriceBookEntry, tag, "priceBook");
+            auto price_book = attributes.required(kPriceBookEntry, "priceBook");
             if (!price_book) return fail(std::move(price_book.error()));
-            auto selling_model = attribute_of(tag, "sellingModel");
+            auto selling_model = attributes.find("sellingModel");
             if (!selling_model) return fail(std::move(selling_model.error()));
-            auto currency = attribute_of(tag, "currency");
+            auto currency = attributes.find("currency");
             if (!currency) return fail(std::move(currency.error()));
-            auto standard = attribute_of(tag, "standard");
+            auto standard = attributes.find("standard");
             if (!standard) return fail(std::move(standard.error()));
             document.price_book_entries.push_back(PriceBookEntryNode{
                 {std::move(*product), std::move(*price_book), std::move(*selling_model), std::move(*currency)},
                 {},
                 *standard && **standard == kTrue});
+            row_fields_ = &document.price_book_entries.back().fields;
             return StartAnswer::Accepted;
         }
         if (section == kTaggedBy && local == kModel) return StartAnswer::Accepted;
@@ -207,9 +206,10 @@ private:
 
     std::expected<StartAnswer, BundleDocumentError> start_component(const xml::Event& tag) {
         auto fail = [](BundleDocumentError error) { return std::unexpected(std::move(error)); };
-        auto child_product = attribute_of(tag, "childProduct");
+        const TagAttributes attributes(tag);
+        auto child_product = attributes.find("childProduct");
         if (!child_product) return fail(std::move(child_product.error()));
-        auto child_classification = attribute_of(tag, "childClassification");
+        auto child_classification = attributes.find("childClassification");
         if (!child_classification) return fail(std::move(child_classification.error()));
         if (child_product->has_value() == child_classification->has_value()) {
             return fail(BundleDocumentError("<component> must carry exactly one of 'childProduct', 'childClassification'"));
@@ -222,19 +222,20 @@ private:
             node.identity.kind = identity::ComponentChildKind::Classification;
             node.identity.child = std::move(**child_classification);
         }
-        auto group = attribute_of(tag, "group");
+        auto group = attributes.find("group");
         if (!group) return fail(std::move(group.error()));
         node.identity.group = std::move(*group);
-        auto relationship_type = attribute_of(tag, "relationshipType");
+        auto relationship_type = attributes.find("relationshipType");
         if (!relationship_type) return fail(std::move(relationship_type.error()));
         node.relationship_type = std::move(*relationship_type);
-        auto parent_selling_model = attribute_of(tag, "parentSellingModel");
+        auto parent_selling_model = attributes.find("parentSellingModel");
         if (!parent_selling_model) return fail(std::move(parent_selling_model.error()));
         node.parent_selling_model = std::move(*parent_selling_model);
-        auto child_selling_model = attribute_of(tag, "childSellingModel");
+        auto child_selling_model = attributes.find("childSellingModel");
         if (!child_selling_model) return fail(std::move(child_selling_model.error()));
         node.child_selling_model = std::move(*child_selling_model);
         document.components.push_back(std::move(node));
+        row_fields_ = &document.components.back().fields;
         return StartAnswer::Accepted;
     }
 
@@ -244,7 +245,7 @@ private:
                 if (path[2] == kBasedOn) {
                     document.based_on = std::move(value);
                 } else {
-                    document.product.insert_or_assign(path[2], std::move(value));
+                    assign_field(document.product, path[2], std::move(value));
                 }
             } else if (path[1] == kTaggedBy && path[2] == kModel) {
                 document.tagged_by.push_back(std::move(value));
@@ -252,8 +253,8 @@ private:
             return {};
         }
         if (path.size() != 4) return {};
-        const std::string& section = path[1];
-        const std::string& name = path[3];
+        const std::string_view section = path[1];
+        const std::string_view name = path[3];
         if (section == kSchema) {
             if (path[2] != kObject || document.objects.empty()) return {};
             ObjectFieldPlan& plan = document.objects.back();
@@ -271,30 +272,22 @@ private:
             }
             return {};
         }
-        if (!is_row_pair(section, path[2])) return {};
-        if (section == kClassifications && !document.classifications.empty()) {
-            document.classifications.back().fields.insert_or_assign(name, std::move(value));
-        } else if (section == kGroups && !document.groups.empty()) {
-            document.groups.back().fields.insert_or_assign(name, std::move(value));
-        } else if (section == kComponents && !document.components.empty()) {
-            document.components.back().fields.insert_or_assign(name, std::move(value));
-        } else if (section == kChildProducts && !document.child_products.empty()) {
-            ChildProductNode& node = document.child_products.back();
-            if (name == kBasedOn) {
-                node.based_on = std::move(value);
-            } else {
-                node.fields.insert_or_assign(name, std::move(value));
-            }
-        } else if (section == kSellingModelOptions && !document.selling_model_options.empty()) {
-            document.selling_model_options.back().fields.insert_or_assign(name, std::move(value));
-        } else if (section == kPriceBookEntries && !document.price_book_entries.empty()) {
-            document.price_book_entries.back().fields.insert_or_assign(name, std::move(value));
+        if (row_fields_ == nullptr) return {};
+        if (child_product_ != nullptr && name == kBasedOn) {
+            child_product_->based_on = std::move(value);
+        } else {
+            assign_field(*row_fields_, name, std::move(value));
         }
         return {};
     }
 
     // The side of the open `omitted` element.
     std::optional<std::string> pending_side_;
+    // The field set of the row element last opened below a section (and the node when it is a child
+    // product), so that its field elements need no lookup; reset at every element opened below a
+    // section, and pointing into the lists only until the next row is appended.
+    FieldSet* row_fields_ = nullptr;
+    ChildProductNode* child_product_ = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -75,27 +75,46 @@ FieldSet field_set(const json::Object& record, std::span<const std::string> fiel
     return fields;
 }
 
-std::expected<std::optional<std::string>, BundleDocumentError> attribute_of(const xml::Event& tag,
-                                                                            std::string_view name) {
-    xml::AttributeIterator attributes = tag.attributes();
+TagAttributes::TagAttributes(const xml::Event& tag) {
+    xml::AttributeIterator walk = tag.attributes();
     while (true) {
-        auto next = attributes.next();
-        if (!next) return std::unexpected(attribute_error(next.error()));
-        if (!*next) return std::optional<std::string>{};
-        const xml::Attribute& attribute = **next;
+        auto next = walk.next();
+        if (!next) {
+            fault_ = std::move(next.error());
+            return;
+        }
+        if (!*next) return;
+        attributes_.push_back(**next);
+    }
+}
+
+std::expected<std::optional<std::string>, BundleDocumentError> TagAttributes::find(std::string_view name) const {
+    for (const xml::Attribute& attribute : attributes_) {
         if (attribute.local_name() != name) continue;
         auto value = attribute.normalized_value();
         if (!value) return std::unexpected(attribute_error(value.error()));
         return std::optional<std::string>{std::move(*value)};
     }
+    if (fault_) return std::unexpected(attribute_error(*fault_));
+    return std::optional<std::string>{};
+}
+
+std::expected<std::string, BundleDocumentError> TagAttributes::required(std::string_view element,
+                                                                        std::string_view name) const {
+    auto value = find(name);
+    if (!value) return std::unexpected(std::move(value.error()));
+    if (!*value) return std::unexpected(BundleDocumentError(fmt::format("<{}> has no '{}' attribute", element, name)));
+    return std::move(**value);
+}
+
+std::expected<std::optional<std::string>, BundleDocumentError> attribute_of(const xml::Event& tag,
+                                                                            std::string_view name) {
+    return TagAttributes(tag).find(name);
 }
 
 std::expected<std::string, BundleDocumentError> required_attribute(std::string_view element, const xml::Event& tag,
                                                                    std::string_view name) {
-    auto value = attribute_of(tag, name);
-    if (!value) return std::unexpected(std::move(value.error()));
-    if (!*value) return std::unexpected(BundleDocumentError(fmt::format("<{}> has no '{}' attribute", element, name)));
-    return std::move(**value);
+    return TagAttributes(tag).required(element, name);
 }
 
 std::expected<std::string, BundleDocumentError> decode_document_text(std::string_view raw) {

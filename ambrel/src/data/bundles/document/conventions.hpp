@@ -75,6 +75,21 @@ std::string join_names(std::span<const std::string> names);
 // missing members give no entry.
 FieldSet field_set(const json::Object& record, std::span<const std::string> field_names);
 
+// The attributes of one start tag walked once, so that several lookups on one tag do not walk it
+// again. Lookups answer exactly as `attribute_of` would. Borrows the reader's input through the tag.
+class TagAttributes {
+public:
+    explicit TagAttributes(const xml::Event& tag);
+
+    std::expected<std::optional<std::string>, BundleDocumentError> find(std::string_view name) const;
+    std::expected<std::string, BundleDocumentError> required(std::string_view element, std::string_view name) const;
+
+private:
+    std::vector<xml::Attribute> attributes_;
+    // The fault the walk met after `attributes_`.
+    std::optional<xml::Error> fault_;
+};
+
 // The normalised value of the first attribute whose local name equals `name`, or none. Fails with
 // "attribute: {}" when the walk meets a malformed attribute first or the value holds a bad reference.
 std::expected<std::optional<std::string>, BundleDocumentError> attribute_of(const xml::Event& tag,

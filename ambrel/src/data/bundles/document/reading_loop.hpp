@@ -17,6 +17,7 @@
 // Thread-safety: a read owns its state; any thread.
 
 #include <concepts>
+#include <deque>
 #include <expected>
 #include <string>
 #include <string_view>
@@ -38,8 +39,9 @@ inline constexpr std::string_view kDoctype = "doctype is not allowed";
 // How a format answered a start tag.
 enum class StartAnswer { Accepted, NotExpected };
 
-// The open elements, outermost first, by local name.
-using Path = std::vector<std::string>;
+// The open elements, outermost first, by local name (views into the document, or into the read's own
+// copies of names that had to be cleaned).
+using Path = std::vector<std::string_view>;
 
 // A format: `root_name`, `namespace_uri`, `root_message()`, `namespace_message(local)`,
 // `on_start(path, local, tag)` → expected<StartAnswer, BundleDocumentError> (the path without the
@@ -50,6 +52,8 @@ std::expected<void, BundleDocumentError> read(std::string_view text, Format& for
     const std::string_view body = xml::strip_leading_boms(text);
     xml::Reader reader(body);
     Path path;
+    // Local names that were not valid UTF-8, cleaned; a deque keeps the views into it valid.
+    std::deque<std::string> cleaned_names;
     std::string buffer;
     bool root_seen = false;
     auto fail = [](std::string message) { return std::unexpected(BundleDocumentError(std::move(message))); };
@@ -65,10 +69,10 @@ std::expected<void, BundleDocumentError> read(std::string_view text, Format& for
             case xml::EventKind::Start:
             case xml::EventKind::Empty: {
                 // Names are compared as the lossy local name; a valid name needs no copy to get there.
-                const std::string_view raw_local = event.local_name();
-                std::string local = text::is_valid_utf8(raw_local)
-                                        ? std::string(raw_local)
-                                        : metadata::expression_set_reader::local_name_of(event);
+                std::string_view local = event.local_name();
+                if (!text::is_valid_utf8(local)) {
+                    local = cleaned_names.emplace_back(metadata::expression_set_reader::local_name_of(event));
+                }
                 const bool in_namespace = reader.resolve_element(event).is(Format::namespace_uri);
                 if (path.empty()) {
                     if (!in_namespace || local != Format::root_name) return fail(std::string(format.root_message()));
@@ -82,7 +86,7 @@ std::expected<void, BundleDocumentError> read(std::string_view text, Format& for
                     }
                 }
                 buffer.clear();
-                if (event.kind == xml::EventKind::Start) path.push_back(std::move(local));
+                if (event.kind == xml::EventKind::Start) path.push_back(local);
                 break;
             }
             case xml::EventKind::End: {
@@ -95,7 +99,9 @@ std::expected<void, BundleDocumentError> read(std::string_view text, Format& for
                 break;
             }
             case xml::EventKind::Text: {
-                if (event.raw.find('&') == std::string_view::npos && text::is_valid_utf8(event.raw)) {
+                // The reader ends a text run at every "&" (references are events of their own), so a
+                // valid run needs no decoding.
+                if (text::is_valid_utf8(event.raw)) {
                     buffer.append(event.raw);
                     break;
                 }
