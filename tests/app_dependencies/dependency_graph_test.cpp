@@ -319,6 +319,23 @@ TEST(DeltaDependencyPairs, ChildBundlesComeFromTheReaderGiven) {
     EXPECT_TRUE(none.empty());
 }
 
+TEST(DeltaDependencyPairs, ChildBundlesAreReadFromBundleDocumentsByDefault) {
+    const std::string document =
+        "<ProductBundle xmlns=\"urn:quillary:revenue-cloud:product-bundle\"><childProducts>"
+        "<childProduct name=\"Wheel\" bundle=\"true\"></childProduct><childProduct name=\"Bolt\"/>"
+        "<childProduct name=\"Seat\" bundle=\"true\"/></childProducts></ProductBundle>";
+    const auto bundle = row(key(MetadataType::ProductBundle, "Bike"), document);
+    const auto wheel = row(key(MetadataType::ProductBundle, "Wheel"), "<ProductBundle/>");
+    const std::vector rows{bundle, wheel};
+    dependency::WarningList warnings;
+    const auto pairs = delta_dependency_pairs(rows, warnings);
+    EXPECT_EQ(pairs, (std::vector<DependencyPair>{{bundle.key(), wheel.key()}}));
+    EXPECT_EQ(warnings,
+              (dependency::WarningList{"Product bundle Bike contains bundle Seat, which is not in this comparison.",
+                                       "Could not parse Product Bundle 'Wheel'; its dependencies were not "
+                                       "followed."}));
+}
+
 TEST(DeltaDependencyPairs, NamedComponentsPassTheNameTest) {
     const std::pair<std::string_view, std::size_t> cases[] = {
         {"Colors", 1}, {"ns__Colors", 0}, {"Bad-Name", 0}};

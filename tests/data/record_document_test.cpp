@@ -11,6 +11,7 @@
 #include "data/bundles/document/conventions.hpp"
 #include "data/bundles/document/model_document.hpp"
 #include "json/json.hpp"
+#include "support/damage.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::data::bundles::document {
@@ -391,6 +392,36 @@ TEST(RecordDocuments, GeneratedDocumentsRoundTrip) {
         const auto parsed_model = parse_model_document(render_model_document(model_document));
         ASSERT_TRUE(parsed_model) << parsed_model.error().message();
         EXPECT_EQ(*parsed_model, model_document);
+    }
+}
+
+}  // namespace
+}  // namespace ambrel::data::bundles::document
+
+namespace ambrel::data::bundles::document {
+namespace {
+
+// Damaged documents may be refused but never crash the readers, and whatever they accept writes back
+// into a document that reads the same again.
+TEST(RecordDocuments, DamagedDocumentsNeverCrashTheReaders) {
+    const std::string bundle_text = testing::read_file(golden("full.productBundle-meta.xml"));
+    const std::string model_text = testing::read_file(golden("model.constraintModel-meta.xml"));
+    ASSERT_FALSE(bundle_text.empty());
+    ASSERT_FALSE(model_text.empty());
+    std::mt19937_64 random(1211);
+    for (int round = 0; round < 3000; ++round) {
+        SCOPED_TRACE(round);
+        const auto bundle = parse_bundle_document(testing::damage_document(bundle_text, random));
+        if (bundle) {
+            const auto again = parse_bundle_document(write_bundle_document(*bundle));
+            ASSERT_TRUE(again) << again.error().message();
+        } else {
+            EXPECT_FALSE(bundle.error().message().empty());
+        }
+        const auto model = parse_model_document(testing::damage_document(model_text, random));
+        if (!model) {
+            EXPECT_FALSE(model.error().message().empty());
+        }
     }
 }
 
