@@ -312,6 +312,26 @@ TEST(ModelDocumentReader, EdgeCasesOfTheFormat) {
               (std::vector<std::pair<std::string, std::string>>{{"k", "urn:k"}, {"extra", "e\tf"}}));
 }
 
+TEST(RecordDocuments, LineEndsAndControlCharactersReadBackByteForByte) {
+    const std::string value = std::string("a\r\nb\rc\nd\te") + std::string("\0\x01\x07\x1f", 4) + "]]>";
+    BundleDocument document;
+    document.product = {{"Description", value}};
+    document.tagged_by = {value};
+    const auto parsed = parse_bundle_document(write_bundle_document(document));
+    ASSERT_TRUE(parsed) << parsed.error().message();
+    EXPECT_EQ(parsed->product.at("Description"), value);
+    EXPECT_EQ(parsed->tagged_by, (std::vector<std::string>{value}));
+
+    ModelDocument model_document;
+    model_document.definition = value;
+    model_document.versions = {ModelVersion{"V", "Active", value, value}};
+    const auto parsed_model = parse_model_document(render_model_document(model_document));
+    ASSERT_TRUE(parsed_model) << parsed_model.error().message();
+    EXPECT_EQ(parsed_model->definition, value);
+    EXPECT_EQ(parsed_model->versions.at(0).shell, value);
+    EXPECT_EQ(parsed_model->versions.at(0).constraint_model, value);
+}
+
 // A text drawn from pieces that the documents must carry byte for byte.
 std::string random_text(std::mt19937& random, bool attribute_safe) {
     static const std::vector<std::string> kPieces = {
