@@ -1,4 +1,5 @@
 #include <atomic>
+#include <set>
 #include <map>
 #include <string>
 #include <tuple>
@@ -7,6 +8,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "data/key_readiness/external_keys_state.hpp"
 #include "data/orchestrator/orchestrator.hpp"
 #include "data/preparation/key_decision.hpp"
 #include "data/registry.hpp"
@@ -482,3 +484,45 @@ TEST(KeyFieldForTransfer, Choices) {
 
 }  // namespace
 }  // namespace ambrel::data::preparation
+
+namespace ambrel::data::key_readiness {
+namespace {
+
+cli::ExternalKeyListing listing(std::map<std::string, std::set<std::string>> keys) {
+    cli::ExternalKeyListing result;
+    for (const auto& [object, fields] : keys) result.objects.insert(object);
+    result.external_keys = std::move(keys);
+    return result;
+}
+
+TEST(ExternalKeysState, Readiness) {
+    const std::string own(preparation::kOwnField);
+    struct Case {
+        std::string name;
+        cli::ExternalKeyListing source;
+        cli::ExternalKeyListing target;
+        ExternalKeysState state;
+    };
+    const std::vector<Case> cases = {
+        {"no objects", listing({}), listing({}), ExternalKeysState::Present},
+        {"own field in both", listing({{"Product2", {own}}}), listing({{"product2", {own}}}), ExternalKeysState::Present},
+        {"own field in the source only", listing({{"Product2", {own}}, {"CostBook", {own}}}),
+         listing({{"Product2", {}}, {"CostBook", {own}}}), ExternalKeysState::Missing},
+        {"different foreign fields", listing({{"Product2", {"A__c"}}}), listing({{"Product2", {"B__c"}}}),
+         ExternalKeysState::Missing},
+        {"shared foreign field", listing({{"Product2", {"A__c", "Std"}}}), listing({{"Product2", {"Std"}}}),
+         ExternalKeysState::Present},
+        {"letter case differs", listing({{"Product2", {"A__c"}}}), listing({{"Product2", {"a__c"}}}),
+         ExternalKeysState::Missing},
+        {"object in one org only", listing({{"Product2", {}}}), listing({{"CostBook", {own}}}), ExternalKeysState::Present},
+        {"composite-key object ignored", listing({{"ProductSellingModelOption", {}}}),
+         listing({{"ProductSellingModelOption", {}}}), ExternalKeysState::Present},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        EXPECT_EQ(external_keys_state(test.source, test.target), test.state);
+    }
+}
+
+}  // namespace
+}  // namespace ambrel::data::key_readiness
