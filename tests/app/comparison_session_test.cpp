@@ -112,11 +112,18 @@ TEST(ComparisonSession, ABundleCascadesOnlyToTaggedModelsWithAnActiveVersion) {
     EXPECT_EQ(again->rows()[2].required_by, "B1; not auto-checked: no active version in the source");
 }
 
-TEST(ComparisonSession, WithoutABoundReaderEveryTaggedModelCountsAsInactive) {
+TEST(ComparisonSession, TheModelDocumentReaderDecidesWhichTaggedModelsAreActive) {
     ComponentDifference bundle = row(MetadataType::ProductBundle, "B1", ChangeKind::Add, true, "<model>M1</model>");
     ComponentDifference model = row(MetadataType::ConstraintModel, "M1", ChangeKind::Add, true, "active");
-    const auto session = make_session({bundle, model});
-    EXPECT_TRUE(session->cascade_children().empty());
+    // A document the reader refuses has no active version.
+    EXPECT_TRUE(make_session({bundle, model})->cascade_children().empty());
+
+    model.source.document =
+        "<ConstraintModel xmlns=\"urn:quillary:revenue-cloud:constraint-model\"><versions>"
+        "<version name=\"V1\" status=\"Active\"/></versions></ConstraintModel>";
+    EXPECT_EQ(make_session({bundle, model})->cascade_children().at(key(MetadataType::ProductBundle, "B1")),
+              (std::set<ComponentKey>{key(MetadataType::ConstraintModel, "M1")}));
+    EXPECT_EQ(app::read_active_version_names(model.source.document), (std::vector<std::string>{"V1"}));
 }
 
 TEST(ComparisonSession, TaggedModelPairsKeepOnlyModelsThatHaveRows) {

@@ -315,8 +315,25 @@ TEST(DeltaDependencyPairs, ChildBundlesComeFromTheReaderGiven) {
                                        "Could not parse Product Bundle 'Broken'; its dependencies were not "
                                        "followed."}));
     dependency::WarningList none;
-    EXPECT_TRUE(delta_dependency_pairs(rows, none).empty());
+    EXPECT_TRUE(delta_dependency_pairs(rows, none, ChildBundleReader{}).empty());
     EXPECT_TRUE(none.empty());
+}
+
+TEST(DeltaDependencyPairs, ChildBundlesAreReadFromBundleDocumentsByDefault) {
+    const std::string document =
+        "<ProductBundle xmlns=\"urn:quillary:revenue-cloud:product-bundle\"><childProducts>"
+        "<childProduct name=\"Wheel\" bundle=\"true\"></childProduct><childProduct name=\"Bolt\"/>"
+        "<childProduct name=\"Seat\" bundle=\"true\"/></childProducts></ProductBundle>";
+    const auto bundle = row(key(MetadataType::ProductBundle, "Bike"), document);
+    const auto wheel = row(key(MetadataType::ProductBundle, "Wheel"), "<ProductBundle/>");
+    const std::vector rows{bundle, wheel};
+    dependency::WarningList warnings;
+    const auto pairs = delta_dependency_pairs(rows, warnings);
+    EXPECT_EQ(pairs, (std::vector<DependencyPair>{{bundle.key(), wheel.key()}}));
+    EXPECT_EQ(warnings,
+              (dependency::WarningList{"Product bundle Bike contains bundle Seat, which is not in this comparison.",
+                                       "Could not parse Product Bundle 'Wheel'; its dependencies were not "
+                                       "followed."}));
 }
 
 TEST(DeltaDependencyPairs, NamedComponentsPassTheNameTest) {

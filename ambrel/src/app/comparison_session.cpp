@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "data/bundles/document/model_document.hpp"
 #include "data/bundles/synthesis/tagging_model_names.hpp"
 #include "metadata_types/type_descriptor.hpp"
 #include "platform_fs/files.hpp"
@@ -23,11 +24,7 @@ using domain::ComponentKey;
 using domain::MetadataDeployScope;
 using metadata_types::MetadataType;
 
-std::expected<std::vector<std::string>, std::string> no_document_reader(std::string_view) {
-    return std::vector<std::string>{};
-}
-
-std::atomic<ActiveVersionReader> active_version_reader{&no_document_reader};
+std::atomic<ActiveVersionReader> active_version_reader{&read_active_version_names};
 
 std::atomic<std::uint64_t> next_session_id{1};
 
@@ -56,8 +53,16 @@ bool is_selected(const SelectedKeys* selected, const ComponentKey& key) {
 
 }  // namespace
 
+std::expected<std::vector<std::string>, std::string> read_active_version_names(std::string_view document) {
+    auto parsed = data::bundles::document::parse_model_document(document);
+    if (!parsed) return std::unexpected(parsed.error().message());
+    std::vector<std::string> names;
+    for (const std::string_view name : parsed->active_version_names()) names.emplace_back(name);
+    return names;
+}
+
 ActiveVersionReader set_active_version_reader(ActiveVersionReader reader) noexcept {
-    return active_version_reader.exchange(reader != nullptr ? reader : &no_document_reader);
+    return active_version_reader.exchange(reader != nullptr ? reader : &read_active_version_names);
 }
 
 std::expected<std::vector<std::string>, std::string> active_version_names_of(std::string_view document) {

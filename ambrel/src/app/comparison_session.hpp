@@ -61,11 +61,14 @@ inline constexpr std::string_view kNoActiveVersionNote = "; not auto-checked: no
 inline constexpr std::string_view kValidateOnGitTarget = "Validate is not available for a git target. Use Deploy instead.";
 
 // Reads the names of the active versions of a constraint model document, or a message when the
-// document cannot be parsed. Bound once by the record documents module; until then the stand-in reads
-// no document and every model counts as having no active version.
+// document cannot be parsed. The constraint model document reader serves unless another reader is set.
 using ActiveVersionReader = std::expected<std::vector<std::string>, std::string> (*)(std::string_view document);
 
-// Replaces the reader for the whole process and returns the one it replaced.
+// The active version names that the constraint model document reader finds, or its message.
+std::expected<std::vector<std::string>, std::string> read_active_version_names(std::string_view document);
+
+// Replaces the reader for the whole process and returns the one it replaced (null restores the
+// constraint model document reader).
 ActiveVersionReader set_active_version_reader(ActiveVersionReader reader) noexcept;
 // The reader's answer for one document.
 std::expected<std::vector<std::string>, std::string> active_version_names_of(std::string_view document);

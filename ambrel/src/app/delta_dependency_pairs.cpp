@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <re2/re2.h>
 
+#include "data/bundles/document/bundle_document.hpp"
 #include "metadata/namespace_policy.hpp"
 #include "metadata/readers/context_reader.hpp"
 #include "metadata/readers/dataset_link_reader.hpp"
@@ -95,6 +96,17 @@ parse_custom_metadata_references_reporting(std::string_view record_name, std::st
         }
     }
     return references;
+}
+
+std::optional<std::vector<ChildProduct>> read_child_bundles(std::string_view document) {
+    auto parsed = data::bundles::document::parse_bundle_document(document);
+    if (!parsed) return std::nullopt;
+    std::vector<ChildProduct> products;
+    products.reserve(parsed->child_products.size());
+    for (data::bundles::document::ChildProductNode& node : parsed->child_products) {
+        products.push_back(ChildProduct{std::move(node.name), node.bundle});
+    }
+    return products;
 }
 
 std::set<std::string> child_bundle_keys(std::span<const ComponentDifference> rows) {

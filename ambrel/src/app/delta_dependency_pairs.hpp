@@ -55,6 +55,10 @@ struct ChildProduct {
 // cannot be parsed.
 using ChildBundleReader = std::function<std::optional<std::vector<ChildProduct>>(std::string_view document)>;
 
+// The child products of a product bundle document as the bundle document reader reads them; none when
+// it refuses the document.
+std::optional<std::vector<ChildProduct>> read_child_bundles(std::string_view document);
+
 // The results of the CustomField readers per row key, so that one document read by several steps of
 // one call is parsed once. Borrows nothing; lives for one call.
 class RowDocumentCache {
@@ -88,10 +92,11 @@ std::set<std::string> child_bundle_keys(std::span<const domain::ComponentDiffere
 std::vector<std::string> expression_set_reference_keys(const std::set<std::string>& context_definitions);
 
 // The pairs of all rows, sources in a fixed order, each walking the rows in order. The pairs may
-// repeat and may hold two equal keys. Without a child-bundle reader product bundles give nothing.
+// repeat and may hold two equal keys. Product bundle documents are read with `read_child_bundles`
+// unless another reader is given; an empty reader skips product bundles.
 std::vector<DependencyPair> delta_dependency_pairs(std::span<const domain::ComponentDifference> rows,
                                                    dependency::WarningList& warnings,
-                                                   const ChildBundleReader& child_bundles = {},
+                                                   const ChildBundleReader& child_bundles = read_child_bundles,
                                                    TypeLookup lookup = metadata_types::metadata_type_by_wire_id);
 
 // The same, reading CustomField documents through `cache`.

@@ -63,12 +63,12 @@ ComparisonDependencyGraph build_dependency_graph(std::span<const domain::Compone
                                                  const std::optional<dependency::DependencyGraph>& analysis,
                                                  const std::set<std::string>& retrieved_object_names,
                                                  dependency::WarningList& warnings,
-                                                 const ChildBundleReader& child_bundles = {},
+                                                 const ChildBundleReader& child_bundles = read_child_bundles,
                                                  TypeLookup lookup = metadata_types::metadata_type_by_wire_id);
 
 // Blocked dependency -> the first row (in pair order) that needs it.
 PullInMap blocked_dependency_rows(std::span<const domain::ComponentDifference> rows,
-                                  dependency::WarningList& warnings, const ChildBundleReader& child_bundles = {},
+                                  dependency::WarningList& warnings, const ChildBundleReader& child_bundles = read_child_bundles,
                                   TypeLookup lookup = metadata_types::metadata_type_by_wire_id);
 
 }  // namespace ambrel::app

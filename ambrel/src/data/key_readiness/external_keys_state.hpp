@@ -1,8 +1,8 @@
 #pragma once
 
 // Whether the record-data objects of two orgs carry usable external keys: the state value (in this
-// order) and the decision over the two orgs' external-key listings. The decision only reads; it
-// never talks to an org, never fails and may run on any thread.
+// order) and the readiness decision over the external-id field listings of both orgs. Pure; any
+// thread.
 
 #include <cstdint>
 
@@ -17,10 +17,10 @@ enum class ExternalKeysState : std::uint8_t {
     Unavailable,  // "unavailable"
 };
 
-// Present when every external-id-capable registry object that both orgs have carries keys on both
-// sides: QuillaryExternalId__c on both, or an external-id field name the two share exactly. The first
-// object that lacks them (the own field on one side only, or no shared name) gives Missing; objects
-// that one org lacks are ignored.
+// Present when every registry object that can carry the external-id field and that both orgs have
+// carries usable keys on both sides: the own field in both, or an external-id field name (any, compared
+// exactly) that both share while neither has the own field. The first object that lacks keys gives
+// Missing; objects of the composite-key registry rows and objects one org lacks are ignored.
 ExternalKeysState external_keys_state(const cli::ExternalKeyListing& source, const cli::ExternalKeyListing& target);
 
 }  // namespace ambrel::data::key_readiness

@@ -1,7 +1,9 @@
 #pragma once
 
-// The key state of one record-data object in one org. Plain data, in this variant order.
+// The key state of one record-data object in one org. Plain data, in this variant order, with the
+// text the front end shows for it. Pure functions; any thread.
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,5 +43,21 @@ struct KeyState {
 
     bool operator==(const KeyState&) const = default;
 };
+
+// The own external-id field that preparation creates (names compare exactly, case-sensitively).
+inline constexpr std::string_view kOwnField = "QuillaryExternalId__c";
+
+// OwnFieldPresent, ForeignFieldAccepted or FieldMissing: the object can carry a key in that org.
+bool is_keyable(const KeyState& state) noexcept;
+
+// The key field of a keyable state: the own field for OwnFieldPresent and FieldMissing (a missing
+// field is created before keys are written), the accepted field's name for ForeignFieldAccepted;
+// none for the other states.
+std::optional<std::string_view> key_field_of(const KeyState& state) noexcept;
+
+// "Not present in this org", "Not customizable — matched by {fields joined by " + "}",
+// "Quillary external ID is already in place", "Existing external ID {} will be used",
+// "Quillary external ID will be created".
+std::string key_state_label(const KeyState& state);
 
 }  // namespace ambrel::data::preparation

@@ -1,15 +1,23 @@
 #pragma once
 
 // What an inspection of two orgs found: one row per record-data object, in load order, with the key
-// state and the records awaiting a key on each side. Plain data.
+// state and the records awaiting a key on each side; and what follows from it: the objects whose own
+// field is to be created or whose records are to be keyed, whether there is any work, and the one-line
+// summary ("{} external ID field(s) to create, {} record(s) to key.", "{} external ID field(s)
+// created, {} record(s) keyed.", "Revenue Cloud objects were not found in these orgs. There is nothing
+// to prepare." or "Both orgs are already prepared. Nothing to change."). Plain data; any thread.
 
 #include <cstdint>
+#include <map>
+#include <span>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "data/preparation/key_decision.hpp"
 #include "data/preparation/key_state.hpp"
+#include "data/preparation/preparation_side.hpp"
 
 namespace ambrel::data::preparation {
 
@@ -28,11 +36,27 @@ struct ObjectPreparation {
     bool operator==(const ObjectPreparation&) const = default;
 };
 
+// Records awaiting a key, by (object API name, side); exists only during an inspection.
+using CountsMap = std::map<std::pair<std::string, PreparationSide>, std::uint32_t>;
+
 struct OrgPreparationPlan {
     std::string source_alias;
     std::string target_alias;
     // Exactly one per record-data object, in load order.
     std::vector<ObjectPreparation> objects;
+
+    // One row per decision, in order, with the registry row's labels; counts only for rows keyable on
+    // both sides. A decision naming no registry object is a programming error.
+    static OrgPreparationPlan assemble(std::string source_alias, std::string target_alias,
+                                       std::span<const ObjectKeyDecision> decisions, const CountsMap& counts);
+
+    // Rows keyable on both sides whose state on `side` is FieldMissing, in plan order.
+    std::vector<std::string> fields_to_deploy(PreparationSide side) const;
+    // Rows whose count on `side` is present and above zero, in plan order.
+    std::vector<std::string> objects_to_fill(PreparationSide side) const;
+    bool has_work() const;
+    // The summary line; the past-tense form when `applied`.
+    std::string summary(bool applied) const;
 
     bool operator==(const OrgPreparationPlan&) const = default;
 };
