@@ -40,6 +40,17 @@ struct KeyState {
     std::variant<ObjectAbsent, NotCustomizable, OwnFieldPresent, ForeignFieldAccepted, FieldMissing> value;
 
     bool operator==(const KeyState&) const = default;
+
+    // OwnFieldPresent, ForeignFieldAccepted and FieldMissing: the object can carry a key field.
+    bool is_keyable() const noexcept;
 };
+
+// The own external-id field that preparation creates.
+inline constexpr std::string_view kOwnExternalIdField = "QuillaryExternalId__c";
+
+// The sentence naming a key state: "Not present in this org", "Not customizable — matched by {}" (the
+// composite fields joined by " + "), "Quillary external ID is already in place", "Existing external ID {}
+// will be used", "Quillary external ID will be created".
+std::string key_state_label(const KeyState& state);
 
 }  // namespace ambrel::data::preparation

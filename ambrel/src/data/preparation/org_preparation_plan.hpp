@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "data/preparation/key_state.hpp"
+#include "data/preparation/preparation_side.hpp"
 
 namespace ambrel::data::preparation {
 
@@ -33,6 +34,17 @@ struct OrgPreparationPlan {
     std::string target_alias;
     // Exactly one per record-data object, in load order.
     std::vector<ObjectPreparation> objects;
+
+    // The rows, in plan order, keyable on both sides whose state on `side` is FieldMissing.
+    std::vector<std::string_view> fields_to_deploy(PreparationSide side) const;
+    // The rows, in plan order, whose count on `side` was taken and is above zero.
+    std::vector<std::string_view> objects_to_fill(PreparationSide side) const;
+    // Some field to create or some record to key on either side.
+    bool has_work() const;
+    // One sentence: "{} external ID field(s) to create, {} record(s) to key." (or "… created, … keyed."
+    // when applied), "Revenue Cloud objects were not found in these orgs. There is nothing to
+    // prepare." or "Both orgs are already prepared. Nothing to change.".
+    std::string summary(bool applied) const;
 
     bool operator==(const OrgPreparationPlan&) const = default;
 };

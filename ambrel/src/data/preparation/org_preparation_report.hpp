@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "data/preparation/org_preparation_plan.hpp"
@@ -18,6 +19,9 @@ struct OrgPreparationReport {
     // Ordered by object name, then side; empty after an inspection.
     std::map<std::pair<std::string, PreparationSide>, PreparationOutcome> outcomes;
     bool applied = false;
+
+    // The outcome of that object on that side, or none (always none after an inspection).
+    const PreparationOutcome* outcome(std::string_view object_api_name, PreparationSide side) const;
 
     bool operator==(const OrgPreparationReport&) const = default;
 };

@@ -15,6 +15,9 @@ struct HealthReport {
     std::vector<Finding> findings;
     std::uint64_t dependents = 0;
 
+    // At least one finding can be fixed automatically.
+    bool fixable() const noexcept;
+
     bool operator==(const HealthReport&) const = default;
 };
 

@@ -1,0 +1,37 @@
+#pragma once
+
+// The server loop: reads one frame at a time on the calling thread, hands it to the dispatcher and
+// queues its response; one writer thread, the only writer of the output, frames every queued value
+// as "Content-Length: {}\r\n\r\n" and compact JSON and flushes it.
+//
+// The loop stops at the first of: a frame error ("ambrel-server: stopping on frame error: {}" on
+// standard error), the clean end of the input, a response that cannot be queued because the writer
+// has ended, or the lifecycle found shut down after a frame. It then shuts the dispatcher down,
+// closes the outgoing queue explicitly and joins the writer, which first writes everything still
+// queued. Serialising cannot fail on any value (invalid UTF-8 becomes U+FFFD); should it fail all the
+// same, the diagnostic "ambrel-server: failed to serialize outgoing message: {}" is written and a
+// response is replaced by error -32603 with the same id, so no client waits forever. A failed write
+// ends the writer with "ambrel-server: writer stream closed: {}".
+//
+// Thread-safety: `run` owns its two threads; the output belongs to the writer thread alone.
+
+#include <iosfwd>
+
+#include "dispatch/dispatcher.hpp"
+#include "main/io.hpp"
+
+namespace ambrel::server {
+
+inline constexpr std::string_view kDiagnosticPrefix = "ambrel-server: ";
+// The serialisation buffer of a message starts this large.
+inline constexpr std::size_t kInitialMessageBuffer = 128;
+
+// Writes "ambrel-server: {line}\n" to standard error in one call.
+void write_diagnostic(std::string_view line);
+
+void run(BufferedReader& reader, Output& output, dispatch::ServiceFactory factory);
+
+// The writer's work for one value: the frame bytes, or none when the value cannot be written.
+std::optional<std::string> frame_message(const json::Value& value);
+
+}  // namespace ambrel::server
