@@ -73,8 +73,9 @@ std::optional<json::Value> Dispatcher::process_frame(std::string_view body) {
         return protocol::error_response(id ? *id : json::Value(nullptr), protocol::kInvalidRequest,
                                         protocol::kMissingMethodMessage);
     }
+    static const json::Value kNoParams;
     const auto* params_value = json::find(message, "params");
-    const json::Value params = params_value == nullptr ? json::Value(nullptr) : *params_value;
+    const json::Value& params = params_value == nullptr ? kNoParams : *params_value;
 
     RpcResult outcome = [&]() -> RpcResult {
         try {

@@ -1,6 +1,7 @@
 #include "main/framing.hpp"
 
 #include <charconv>
+#include <iterator>
 
 #include <fmt/format.h>
 
@@ -122,6 +123,14 @@ FrameResult read_frame(server::BufferedReader& reader) {
     }
 }
 
-std::string frame_header(std::size_t body_length) { return fmt::format("Content-Length: {}\r\n\r\n", body_length); }
+std::string frame_header(std::size_t body_length) {
+    std::string header;
+    append_frame_header(body_length, header);
+    return header;
+}
+
+void append_frame_header(std::size_t body_length, std::string& out) {
+    fmt::format_to(std::back_inserter(out), "Content-Length: {}\r\n\r\n", body_length);
+}
 
 }  // namespace ambrel::framing

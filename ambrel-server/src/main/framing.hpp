@@ -57,5 +57,7 @@ FrameResult read_frame(server::BufferedReader& reader);
 
 // "Content-Length: {}\r\n\r\n" for a body of that many bytes.
 std::string frame_header(std::size_t body_length);
+// Appends that header to `out`.
+void append_frame_header(std::size_t body_length, std::string& out);
 
 }  // namespace ambrel::framing

@@ -4,7 +4,7 @@
 // answers or notifies (the reader loop, the state listener, the progress reporter) and the one writer
 // thread that owns standard output.
 //
-// Sending never blocks; it fails once the channel is closed or the receiving side has gone (the writer
+// Sending never blocks and wakes the receiver only when it may be waiting (the queue was empty); it fails once the channel is closed or the receiving side has gone (the writer
 // ended). `close` is explicit: the server closes the channel when its run ends, so a sender handle
 // kept somewhere by mistake can never keep the writer, and with it the process, alive. After `close`
 // the receiver still gets every value queued before it, then the end.
@@ -32,6 +32,9 @@ public:
     // The next value, waiting as long as needed; none once closed and drained, or after
     // `drop_receiver`.
     std::optional<json::Value> receive();
+    // Every queued value at once (waiting as long as none is queued); empty once closed and drained,
+    // or after `drop_receiver`.
+    std::deque<json::Value> receive_all();
     // The receiving side has gone: queued values are dropped and every later send fails.
     void drop_receiver();
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -15,13 +16,6 @@
 namespace ambrel::server {
 namespace {
 
-std::string serialize(const json::Value& value) {
-    std::string buffer;
-    buffer.reserve(kInitialMessageBuffer);
-    json::write_compact(value, buffer);
-    return buffer;
-}
-
 // A response (an object with "id" and "result" or "error") that could not be written becomes an
 // internal error with the same id; any other value is dropped.
 std::optional<json::Value> internal_error_for(const json::Value& value) {
@@ -34,11 +28,19 @@ std::optional<json::Value> internal_error_for(const json::Value& value) {
     return protocol::error_response(*id, protocol::kInternalError, protocol::kInternalErrorMessage);
 }
 
+// Writes what is queued in one go: each message whole, header then body, in queue order, then one
+// flush, so a burst of answers costs one write instead of one per message.
 void writer_loop(OutgoingChannel& channel, Output& output) {
-    while (auto value = channel.receive()) {
-        auto frame = frame_message(*value);
-        if (!frame) continue;
-        auto written = output.write_all(*frame);
+    std::string frames;
+    std::string scratch;
+    scratch.reserve(kInitialMessageBuffer);
+    for (;;) {
+        auto values = channel.receive_all();
+        if (values.empty()) return;
+        frames.clear();
+        for (const auto& value : values) (void)append_frame(value, frames, scratch);
+        if (frames.empty()) continue;
+        auto written = output.write_all(frames);
         if (written) written = output.flush();
         if (!written) {
             write_diagnostic(fmt::format("writer stream closed: {}", written.error().text));
@@ -62,22 +64,31 @@ void write_diagnostic(std::string_view line) {
     }
 }
 
-std::optional<std::string> frame_message(const json::Value& value) {
-    std::string body;
+bool append_frame(const json::Value& value, std::string& out, std::string& scratch) {
+    scratch.clear();
     try {
-        body = serialize(value);
+        json::write_compact(value, scratch);
     } catch (const std::exception& failure) {
         write_diagnostic(fmt::format("failed to serialize outgoing message: {}", failure.what()));
+        scratch.clear();
         auto replacement = internal_error_for(value);
-        if (!replacement) return std::nullopt;
+        if (!replacement) return false;
         try {
-            body = serialize(*replacement);
+            json::write_compact(*replacement, scratch);
         } catch (...) {
-            return std::nullopt;
+            return false;
         }
     }
-    std::string frame = framing::frame_header(body.size());
-    frame.append(body);
+    framing::append_frame_header(scratch.size(), out);
+    out += scratch;
+    return true;
+}
+
+std::optional<std::string> frame_message(const json::Value& value) {
+    std::string frame;
+    std::string body;
+    body.reserve(kInitialMessageBuffer);
+    if (!append_frame(value, frame, body)) return std::nullopt;
     return frame;
 }
 

@@ -183,7 +183,10 @@ bool container_preselected(const domain::FlsContainerChoice& choice, const std::
 }
 
 json::Object state_body_to_value(const WorkflowState& state) {
+    // Room for the largest body and "activeOperation", so the object never grows member by member.
+    constexpr std::size_t kMostBodyMembers = 16;
     json::Object body;
+    body.reserve(kMostBodyMembers);
     body["kind"] = wire_name(kind_of(state));
     std::visit(
         Overloaded{
