@@ -26,12 +26,24 @@ TEST(FrameMessage, WritesCompactJsonAfterItsHeaderAndNeverFailsOnBadText) {
 TEST(OutgoingChannel, DeliversWhatWasQueuedBeforeCloseThenEnds) {
     auto channel = OutgoingChannel::create();
     EXPECT_TRUE(channel->send(1));
-    EXPECT_TRUE(channel->send(2));
+    EXPECT_TRUE(channel->send("two"));
     channel->close();
     EXPECT_FALSE(channel->send(3));
-    EXPECT_EQ(channel->receive(), json::Value(1));
-    EXPECT_EQ(channel->receive(), json::Value(2));
+    EXPECT_EQ(channel->receive(), std::optional<std::string>(framed("1")));
+    EXPECT_EQ(channel->receive(), std::optional<std::string>(framed("\"two\"")));
     EXPECT_EQ(channel->receive(), std::nullopt);
+}
+
+TEST(OutgoingChannel, HandsOverEverythingQueuedInOneGo) {
+    auto channel = OutgoingChannel::create();
+    EXPECT_TRUE(channel->send(json::Array{}));
+    EXPECT_TRUE(channel->send(json::Object{}));
+    std::string frames = "stale";
+    ASSERT_TRUE(channel->receive_all(frames));
+    EXPECT_EQ(frames, framed("[]") + framed("{}"));
+    channel->close();
+    EXPECT_FALSE(channel->receive_all(frames));
+    EXPECT_EQ(frames, "");
 }
 
 TEST(OutgoingChannel, RefusesEverySendOnceTheReceiverHasGone) {
@@ -45,7 +57,7 @@ TEST(OutgoingChannel, RefusesEverySendOnceTheReceiverHasGone) {
 TEST(OutgoingChannel, ReceiveWaitsForASenderOnAnotherThread) {
     auto channel = OutgoingChannel::create();
     std::thread sender([channel] { (void)channel->send("late"); });
-    EXPECT_EQ(channel->receive(), json::Value("late"));
+    EXPECT_EQ(channel->receive(), std::optional<std::string>(framed("\"late\"")));
     sender.join();
 }
 

@@ -45,4 +45,16 @@ std::expected<void, IoError> FdOutput::write_all(std::string_view bytes) {
     return {};
 }
 
+void write_diagnostic(std::string_view line) {
+    std::string text;
+    text.reserve(kDiagnosticPrefix.size() + line.size() + 1);
+    text.append(kDiagnosticPrefix).append(line).push_back('\n');
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const ssize_t put = ::write(STDERR_FILENO, rest.data(), rest.size());
+        if (put <= 0) return;
+        rest.remove_prefix(static_cast<std::size_t>(put));
+    }
+}
+
 }  // namespace ambrel::server

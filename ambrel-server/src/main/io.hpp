@@ -29,6 +29,12 @@ struct IoError {
 // An IoError from errno's current value.
 IoError last_io_error();
 
+// Every diagnostic line of the server starts with this.
+inline constexpr std::string_view kDiagnosticPrefix = "ambrel-server: ";
+
+// Writes "ambrel-server: {line}\n" to standard error in one call; a failure is ignored.
+void write_diagnostic(std::string_view line);
+
 class BufferedReader {
 public:
     explicit BufferedReader(int fd, std::size_t capacity = kReaderBufferSize);

@@ -1,10 +1,11 @@
 #pragma once
 
 // The server loop: reads one frame at a time on the calling thread, hands it to the dispatcher and
-// queues its response; one writer thread, the only writer of the output, frames every queued value
-// as "Content-Length: {}\r\n\r\n" and compact JSON. It writes everything queued at the moment in one
-// write and one flush (each message whole, in queue order), so a message still reaches the client as
-// soon as the writer gets to it, and a burst of answers costs one system call.
+// queues its response; one writer thread, the only writer of the output, writes the queued messages
+// (framed by the outgoing queue as "Content-Length: {}\r\n\r\n" and compact JSON). It writes
+// everything queued at the moment in one write and one flush (each message whole, in queue order), so
+// a message still reaches the client as soon as the writer gets to it, and a burst of answers costs
+// one system call.
 //
 // The loop stops at the first of: a frame error ("ambrel-server: stopping on frame error: {}" on
 // standard error), the clean end of the input, a response that cannot be queued because the writer
@@ -24,19 +25,6 @@
 
 namespace ambrel::server {
 
-inline constexpr std::string_view kDiagnosticPrefix = "ambrel-server: ";
-// The serialisation buffer of a message starts this large.
-inline constexpr std::size_t kInitialMessageBuffer = 128;
-
-// Writes "ambrel-server: {line}\n" to standard error in one call.
-void write_diagnostic(std::string_view line);
-
 void run(BufferedReader& reader, Output& output, dispatch::ServiceFactory factory);
-
-// The writer's work for one value: appends its frame to `out`, using `scratch` for the body; false
-// when the value cannot be written.
-bool append_frame(const json::Value& value, std::string& out, std::string& scratch);
-// The same as a string of its own, or none.
-std::optional<std::string> frame_message(const json::Value& value);
 
 }  // namespace ambrel::server
