@@ -23,6 +23,8 @@ struct HealthReport {
     // The delete ids of the chosen findings that are fixable, by layer, in report order; positions
     // beyond the findings and findings that are not fixable are passed over.
     std::map<Layer, std::vector<std::string>> fixable_ids_of(const std::set<std::size_t>& chosen) const;
+    // At least one finding can be fixed automatically.
+    bool fixable() const noexcept;
 
     bool operator==(const HealthReport&) const = default;
 };

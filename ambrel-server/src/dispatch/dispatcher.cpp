@@ -1,0 +1,223 @@
+#include "dispatch/dispatcher.hpp"
+
+#include <chrono>
+#include <exception>
+#include <utility>
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include "logging/log_writer.hpp"
+#include "protocol/records.hpp"
+#include "protocol/state.hpp"
+
+namespace ambrel::dispatch {
+namespace {
+
+using protocol::RpcError;
+
+std::uint64_t millis_since_epoch() {
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    if (since.count() < 0) return 0;
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+// Joins whatever part of a session has been built, in the shutdown order.
+void stop_session_parts(const std::optional<workflow::WorkflowController>& controller,
+                        const std::shared_ptr<workflow::QueueExecutor>& background,
+                        const std::shared_ptr<workflow::QueueExecutor>& external_keys,
+                        const std::shared_ptr<workflow::QueueExecutor>& ui,
+                        const std::shared_ptr<workflow::QueueExecutor>& cleanup) {
+    if (controller) controller->close();
+    for (const auto* executor : {&background, &external_keys, &ui, &cleanup}) {
+        if (*executor) (*executor)->shutdown_and_join();
+    }
+}
+
+}  // namespace
+
+void NotificationProgressReporter::report(progress::ProgressEvent event) {
+    (void)outgoing_->send(protocol::notification(protocol::kProgressMethod, protocol::progress_to_value(event)));
+}
+
+std::shared_ptr<logging::LogSink> open_session_log(const std::filesystem::path& workspace_root,
+                                                   logging::LogLevel level) {
+    const auto directory = workspace_root / kLogFolder / kLogSubfolder;
+    auto writer = logging::JsonlFileWriter::open(directory, millis_since_epoch(), static_cast<std::int64_t>(::getpid()));
+    return logging::LogSink::create(std::move(writer), level);
+}
+
+Dispatcher::Dispatcher(std::shared_ptr<server::OutgoingChannel> outgoing, ServiceFactory factory)
+    : outgoing_(std::move(outgoing)), factory_(std::move(factory)), lifecycle_(Uninitialized{}) {}
+
+Dispatcher::~Dispatcher() { (void)shutdown(); }
+
+bool Dispatcher::is_shut_down() const {
+    std::lock_guard guard(mutex_);
+    return std::holds_alternative<ShutDown>(lifecycle_);
+}
+
+std::optional<json::Value> Dispatcher::process_frame(std::string_view body) {
+    auto parsed = json::parse(body);
+    if (!parsed) {
+        return protocol::error_response(nullptr, protocol::kParseError, protocol::kParseErrorMessage);
+    }
+    const json::Value& message = *parsed;
+    std::optional<json::Value> id;
+    if (const auto* object = json::as_object(message)) {
+        if (const auto* found = json::find(*object, "id")) id = *found;
+    }
+    const auto* method_value = json::find(message, "method");
+    const auto method = method_value == nullptr ? std::nullopt : json::as_string(*method_value);
+    if (!method) {
+        return protocol::error_response(id ? *id : json::Value(nullptr), protocol::kInvalidRequest,
+                                        protocol::kMissingMethodMessage);
+    }
+    static const json::Value kNoParams;
+    const auto* params_value = json::find(message, "params");
+    const json::Value& params = params_value == nullptr ? kNoParams : *params_value;
+
+    RpcResult outcome = [&]() -> RpcResult {
+        try {
+            return handle(*method, params);
+        } catch (const std::exception& failure) {
+            return std::unexpected(RpcError{protocol::kInternalError, internal_error_text(failure.what()), {}});
+        } catch (...) {
+            return std::unexpected(
+                RpcError{protocol::kInternalError, internal_error_text(std::string(protocol::kInternalErrorMessage)), {}});
+        }
+    }();
+    if (!id) return std::nullopt;
+    if (outcome) return protocol::success_response(std::move(*id), std::move(*outcome));
+    return protocol::error_response(std::move(*id), outcome.error());
+}
+
+std::string Dispatcher::internal_error_text(std::string text) {
+    std::lock_guard guard(mutex_);
+    if (const auto* ready = std::get_if<Ready>(&lifecycle_)) {
+        try {
+            return ready->session->controller.sanitize_diagnostic(text);
+        } catch (...) {
+            return std::string(protocol::kInternalErrorMessage);
+        }
+    }
+    return std::string(protocol::kInternalErrorMessage);
+}
+
+RpcResult Dispatcher::handle(std::string_view method, const json::Value& params) {
+    if (method == "shutdown") return shutdown();
+    if (method == "initialize") return handle_initialize(params);
+    std::lock_guard guard(mutex_);
+    if (std::holds_alternative<Uninitialized>(lifecycle_)) {
+        return std::unexpected(protocol::server_error("The server has not been initialized."));
+    }
+    if (std::holds_alternative<ShutDown>(lifecycle_)) {
+        return std::unexpected(protocol::server_error("The server has shut down."));
+    }
+    return route_ready(*std::get<Ready>(lifecycle_).session, method, params);
+}
+
+RpcResult Dispatcher::handle_initialize(const json::Value& params) {
+    {
+        std::lock_guard guard(mutex_);
+        if (std::holds_alternative<Ready>(lifecycle_)) {
+            return std::unexpected(protocol::server_error("The server is already initialized."));
+        }
+        if (std::holds_alternative<ShutDown>(lifecycle_)) {
+            return std::unexpected(protocol::server_error("The server has shut down."));
+        }
+    }
+    const auto* version_value = json::find(params, "protocolVersion");
+    const auto version = version_value == nullptr ? std::nullopt : json::as_uint64(*version_value);
+    if (!version) return std::unexpected(protocol::invalid_params("initialize requires a numeric protocolVersion."));
+    if (*version != kProtocolVersion) {
+        return std::unexpected(protocol::server_error(
+            fmt::format("Incompatible protocol version {}; server speaks {}.", *version, kProtocolVersion)));
+    }
+    const auto* root_value = json::find(params, "workspaceRoot");
+    const auto root = root_value == nullptr ? std::nullopt : json::as_string(*root_value);
+    if (!root || root->empty()) {
+        return std::unexpected(protocol::invalid_params("initialize requires a workspaceRoot string."));
+    }
+    const auto* capabilities = json::find(params, "capabilities");
+    const json::Object* capability_object = capabilities == nullptr ? nullptr : json::as_object(*capabilities);
+    const json::Value* progress_flag = capability_object ? json::find(*capability_object, "progress") : nullptr;
+    const bool progress_on = progress_flag != nullptr && progress_flag->is_bool() && progress_flag->as_bool();
+    auto progress = progress_on
+                        ? progress::ProgressSink::create(std::make_shared<NotificationProgressReporter>(outgoing_))
+                        : progress::ProgressSink::disabled();
+    logging::LogLevel level = logging::LogLevel::Standard;
+    if (const json::Value* log_value = capability_object ? json::find(*capability_object, "log") : nullptr) {
+        const auto text = json::as_string(*log_value);
+        const auto known = text ? logging::log_level_from_wire_id(*text) : std::nullopt;
+        if (!known) {
+            return std::unexpected(
+                protocol::invalid_params("capabilities.log must be one of off, standard, detailed."));
+        }
+        level = *known;
+    }
+
+    auto log = open_session_log(std::filesystem::path(std::string(*root)), level);
+    ServiceParts parts = factory_(std::filesystem::path(std::string(*root)), progress, log);
+    log->session_started(kProtocolVersion);
+
+    std::shared_ptr<workflow::QueueExecutor> ui;
+    std::shared_ptr<workflow::QueueExecutor> background;
+    std::shared_ptr<workflow::QueueExecutor> cleanup;
+    std::shared_ptr<workflow::QueueExecutor> external_keys;
+    std::optional<workflow::WorkflowController> controller;
+    try {
+        ui = workflow::QueueExecutor::create();
+        background = workflow::QueueExecutor::create();
+        cleanup = workflow::QueueExecutor::create();
+        external_keys = workflow::QueueExecutor::create();
+        std::weak_ptr<workflow::QueueExecutor> ui_worker = ui;
+        controller.emplace(workflow::WorkflowControllerBuilder(parts.use_cases, background, ui)
+                               .cleanup(cleanup)
+                               .external_keys_executor(external_keys)
+                               .is_ui_thread([ui_worker] {
+                                   const auto executor = ui_worker.lock();
+                                   return executor != nullptr && executor->is_worker_thread();
+                               })
+                               .progress(progress)
+                               .log(log)
+                               .cli_cache(parts.cli_cache)
+                               .build());
+        auto outgoing = outgoing_;
+        auto listener = controller->add_state_listener([outgoing](const workflow::StateSnapshot& snapshot) {
+            std::optional<protocol::ActiveOperation> active;
+            if (snapshot.active_operation) active = protocol::ActiveOperation{*snapshot.active_operation, snapshot.operation_id};
+            json::Object params;
+            params["state"] = protocol::state_to_value(snapshot.state, active);
+            (void)outgoing->send(protocol::notification(protocol::kStateChangedMethod, std::move(params)));
+        });
+        auto session = std::make_shared<Session>(Session{*controller, log, std::move(listener), ui, background,
+                                                         cleanup, external_keys});
+        std::lock_guard guard(mutex_);
+        lifecycle_ = Ready{session};
+        json::Object result;
+        result["serverVersion"] = kServerVersion;
+        result["protocolVersion"] = kProtocolVersion;
+        json::Object granted;
+        granted["progress"] = progress_on;
+        result["capabilities"] = std::move(granted);
+        result["log"] = protocol::log_to_value(*log);
+        return result;
+    } catch (...) {
+        stop_session_parts(controller, background, external_keys, ui, cleanup);
+        throw;
+    }
+}
+
+json::Value Dispatcher::shutdown() {
+    std::lock_guard guard(mutex_);
+    Lifecycle previous = std::exchange(lifecycle_, ShutDown{});
+    if (auto* ready = std::get_if<Ready>(&previous)) {
+        auto& session = *ready->session;
+        stop_session_parts(session.controller, session.background, session.external_keys, session.ui,
+                           session.cleanup);
+    }
+    return json::Object{};
+}
+
+}  // namespace ambrel::dispatch
