@@ -28,10 +28,10 @@ TEST(OrgPreparationPlan, ListsFieldsToCreateAndObjectsToFill) {
     OrgPreparationPlan plan{"dev", "uat",
                             {object("A", missing(), 3, own(), 0), object("B", own(), 0, missing(), 2),
                              object("C", missing(), {}, absent(), {}), object("D", foreign("Code__c"), 5, own(), {})}};
-    EXPECT_EQ(plan.fields_to_deploy(PreparationSide::Source), (std::vector<std::string_view>{"A"}));
-    EXPECT_EQ(plan.fields_to_deploy(PreparationSide::Target), (std::vector<std::string_view>{"B"}));
-    EXPECT_EQ(plan.objects_to_fill(PreparationSide::Source), (std::vector<std::string_view>{"A", "D"}));
-    EXPECT_EQ(plan.objects_to_fill(PreparationSide::Target), (std::vector<std::string_view>{"B"}));
+    EXPECT_EQ(plan.fields_to_deploy(PreparationSide::Source), (std::vector<std::string>{"A"}));
+    EXPECT_EQ(plan.fields_to_deploy(PreparationSide::Target), (std::vector<std::string>{"B"}));
+    EXPECT_EQ(plan.objects_to_fill(PreparationSide::Source), (std::vector<std::string>{"A", "D"}));
+    EXPECT_EQ(plan.objects_to_fill(PreparationSide::Target), (std::vector<std::string>{"B"}));
     EXPECT_TRUE(plan.has_work());
     EXPECT_EQ(plan.summary(false), "2 external ID field(s) to create, 10 record(s) to key.");
     EXPECT_EQ(plan.summary(true), "2 external ID field(s) created, 10 record(s) keyed.");

@@ -271,7 +271,7 @@ json::Value preparation_side_to_value(const data::preparation::OrgPreparationRep
     value["keyState"] = key_state_wire_id(state);
     value["keyStateLabel"] = data::preparation::key_state_label(state);
     if (std::holds_alternative<KeyState::OwnFieldPresent>(state.value)) {
-        value["keyField"] = data::preparation::kOwnExternalIdField;
+        value["keyField"] = data::preparation::kOwnField;
     } else if (const auto* foreign = std::get_if<KeyState::ForeignFieldAccepted>(&state.value)) {
         value["keyField"] = foreign->field;
     } else {
