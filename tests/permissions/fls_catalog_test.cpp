@@ -153,7 +153,7 @@ TEST(FlsCatalog, FailedAnswersAreRetriedOnceWithACleanDetail) {
         {"error envelope", Answer().out(R"({"status":1,"name":"ERR","message":"second"})").exit_code(1),
          "Salesforce permission-container query failed. ERR", 2},
         {"secret inside a JSON message", Answer().out(R"({"status":1,"message":"bad clientSecret=xyz, rest"})").exit_code(1),
-         "Salesforce permission-container query failed. bad clientSecret=[REDACTED], rest", 2},
+         "Salesforce permission-container query failed. bad clientSecret=\"[REDACTED]\"", 2},
         {"unknown org", Answer::capture("listmeta"), "Salesforce permission-container query failed. NamedOrgNotFoundError", 2},
     };
     for (const auto& c : cases) {
