@@ -77,7 +77,7 @@ std::string local_name_vec(std::string_view bytes) { return text::decode_lossy(l
 bool is_whitespace_text(std::string_view value) noexcept { return text::is_blank(value); }
 
 std::size_t TargetDocument::IndexHash::operator()(const IndexKey& key) const noexcept {
-    return std::hash<std::string>{}(key.key) ^ (key.section * 0x9e3779b97f4a7c15ULL);
+    return std::hash<std::string_view>{}(key.key) ^ (key.section * 0x9e3779b97f4a7c15ULL);
 }
 
 std::string detect_indent(const TargetDocument::Items& items) {
@@ -101,7 +101,6 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
                                                                 const PermissionComponentKey& key) {
     TargetDocument doc;
     doc.kind_ = key.kind();
-    doc.normalized_->reserve(input.size());
     const std::string_view kind_name = domain::name(key.kind());
 
     xml::Reader reader(input);
@@ -111,12 +110,33 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
     bool root_in_namespace = false;
     std::size_t prolog_end = 0;
     std::size_t epilog_begin = 0;
+    // Set once an end tag is not written as "</name>": from there on the pieces are copied with their
+    // end tags rewritten, and the text before it is the same in both.
+    bool copying = false;
+    std::string& normalized = *doc.normalized_;
 
     // The top-level element being read.
     std::optional<Item> open;
     bool key_done = false;
     std::optional<std::string> key_capture;
     std::optional<std::pair<std::string, std::string>> kept_capture;
+
+    const auto start_item = [&](const xml::Event& event, std::size_t begin, std::size_t end) {
+        Item item;
+        item.element = true;
+        item.begin = begin;
+        item.end = end;
+        const std::string_view local = local_name(event.name);
+        if (text::is_valid_utf8(local)) {
+            item.name_begin = begin + static_cast<std::size_t>(local.data() - event.raw.data());
+            item.name_size = local.size();
+        } else {
+            item.name_storage = text::decode_lossy(local);
+        }
+        item.in_namespace = reader.resolve_element(event).is(kMetadataNamespaceUri);
+        if (item.in_namespace) item.section = permission_models::schema_for_element(local);
+        return item;
+    };
 
     for (;;) {
         auto next = reader.next();
@@ -126,9 +146,18 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
         if (event.kind == xml::EventKind::DocType) {
             return std::unexpected(fmt::format(fmt::runtime(kDoctype), kind_name, key.full_name()));
         }
-        const std::size_t begin = doc.normalized_->size();
-        xml::write_event(*doc.normalized_, event);
-        const std::size_t end = doc.normalized_->size();
+        if (!copying && event.kind == xml::EventKind::End && event.raw.size() != event.name.size() + 3) {
+            copying = true;
+            normalized.reserve(input.size());
+            normalized.append(input.substr(0, event.begin));
+        }
+        std::size_t begin = event.begin;
+        std::size_t end = event.end;
+        if (copying) {
+            begin = normalized.size();
+            xml::write_event(normalized, event);
+            end = normalized.size();
+        }
 
         if (!root_started || root_closed) {
             if (!root_started && event.kind == xml::EventKind::Start) {
@@ -151,13 +180,7 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
                 continue;
             }
             if (event.kind == xml::EventKind::Start || event.kind == xml::EventKind::Empty) {
-                Item item;
-                item.element = true;
-                item.name = local_name_vec(event.name);
-                item.in_namespace = reader.resolve_element(event).is(kMetadataNamespaceUri);
-                if (item.in_namespace) item.section = permission_models::schema_for_element(item.name);
-                item.begin = begin;
-                item.end = end;
+                Item item = start_item(event, begin, end);
                 if (event.kind == xml::EventKind::Empty) {
                     doc.items_.push_back(std::move(item));
                 } else {
@@ -230,13 +253,16 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
         return std::unexpected(fmt::format(fmt::runtime(kExpectedRoot), expected, kind_name, key.full_name()));
     }
 
-    const std::string_view all = *doc.normalized_;
+    const std::string_view all = copying ? std::string_view(normalized) : input;
     doc.prolog_ = all.substr(0, prolog_end);
     doc.epilog_ = all.substr(epilog_begin);
     doc.last_of_section_.assign(permission_models::permission_sections().size(), std::nullopt);
     for (auto position = doc.items_.begin(); position != doc.items_.end(); ++position) {
         position->written = all.substr(position->begin, position->end - position->begin);
-        if (position->element && position->section != nullptr) {
+        if (!position->element) continue;
+        position->name = position->name_storage.empty() ? all.substr(position->name_begin, position->name_size)
+                                                        : std::string_view(position->name_storage);
+        if (position->section != nullptr) {
             doc.last_of_section_[position->section->section] = position;
             if (position->key) doc.index_add(position);
         }
@@ -246,16 +272,17 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
 }
 
 void TargetDocument::index_add(Position position) {
-    index_[IndexKey{position->section->section, *position->key}].push_back(position);
+    IndexEntry& entry = index_[IndexKey{position->section->section, *position->key}];
+    if (entry.count == 0) entry.position = position;
+    ++entry.count;
 }
 
 void TargetDocument::index_remove(Position position) {
     if (!position->key || position->section == nullptr) return;
     const auto found = index_.find(IndexKey{position->section->section, *position->key});
     if (found == index_.end()) return;
-    auto& positions = found->second;
-    positions.erase(std::remove(positions.begin(), positions.end(), position), positions.end());
-    if (positions.empty()) index_.erase(found);
+    // Only a block that is the one with its key is ever removed, so the entry goes with it.
+    if (--found->second.count == 0) index_.erase(found);
 }
 
 void TargetDocument::remove(Position position) {
@@ -351,8 +378,8 @@ std::optional<NotTransferred> TargetDocument::replace_selected_permission(const 
     const std::string key = subject.api_name();
 
     std::optional<Position> existing;
-    if (const auto found = index_.find(IndexKey{row.section, key}); found != index_.end() && found->second.size() == 1) {
-        existing = found->second.front();
+    if (const auto found = index_.find(IndexKey{row.section, key}); found != index_.end() && found->second.count == 1) {
+        existing = found->second.position;
     }
 
     const bool record_type = std::holds_alternative<PermissionSubject::RecordType>(subject.value);
@@ -379,14 +406,14 @@ std::optional<NotTransferred> TargetDocument::replace_selected_permission(const 
         Item& item = **existing;
         item.owned = std::move(written);
         item.written = item.owned;
-        item.name = std::string(element);
+        item.name = element;
         item.kept = std::move(kept);
         return std::nullopt;
     }
 
     Item block;
     block.element = true;
-    block.name = std::string(element);
+    block.name = element;
     block.key = key;
     block.section = &row;
     block.in_namespace = true;

@@ -108,20 +108,25 @@ public:
         std::string owned;  // holds `written` for new and rewritten blocks
         // Event items: a text event (not a comment, reference and so on).
         bool is_text = false;
-        // Element items.
-        std::string name;
+        // Element items: the local name (a view into the document text, a static table or
+        // `name_storage`).
+        std::string_view name;
+        std::string name_storage;  // a name that had to be decoded leniently
         std::optional<std::string> key;
         const PermissionSectionSchema* section = nullptr;
         bool in_namespace = false;
         // Record type blocks: the `default` and `personAccountDefault` children kept on rewrite.
         std::vector<std::pair<std::string, std::string>> kept;
-        // Byte range of an untouched item in the normalised text while the document is read.
+        // Byte ranges of an untouched item and of its name in the document text while it is read.
         std::size_t begin = 0;
         std::size_t end = 0;
+        std::size_t name_begin = 0;
+        std::size_t name_size = 0;
     };
     using Items = std::list<Item>;
 
-    // Reads the target document; failures are the messages listed at the top.
+    // Reads the target document; failures are the messages listed at the top. The document borrows
+    // the text, which must outlive it.
     static std::expected<TargetDocument, std::string> read(std::string_view text, const PermissionComponentKey& key);
 
     std::optional<NotTransferred> replace_selected_permission(const domain::PermissionSubject& subject,
@@ -138,10 +143,16 @@ public:
 private:
     TargetDocument() = default;
     using Position = Items::iterator;
+    // The key views the key of an item of the list (whose nodes never move).
     struct IndexKey {
         std::size_t section;
-        std::string key;
+        std::string_view key;
         friend bool operator==(const IndexKey&, const IndexKey&) = default;
+    };
+    // The first element with that key and how many there are (two or more: no block is "the" one).
+    struct IndexEntry {
+        Position position;
+        std::size_t count = 0;
     };
     struct IndexHash {
         std::size_t operator()(const IndexKey& key) const noexcept;
@@ -155,8 +166,9 @@ private:
     void index_add(Position position);
     void index_remove(Position position);
 
-    // Every untouched piece points into this text: the document with end tags rewritten from their
-    // names. Held on the heap so that views into it survive a move of the document.
+    // Every untouched piece points into the text read, or, when an end tag of it is not written as
+    // "</name>", into this copy with its end tags rewritten from their names. Held on the heap so that
+    // views into it survive a move of the document.
     std::unique_ptr<std::string> normalized_ = std::make_unique<std::string>();
     std::string_view prolog_;
     std::string_view epilog_;
@@ -165,7 +177,7 @@ private:
     std::string root_prefix_;
     std::string indent_;
     domain::FlsContainerKind kind_ = domain::FlsContainerKind::PermissionSet;
-    std::unordered_map<IndexKey, std::vector<Position>, IndexHash> index_;
+    std::unordered_map<IndexKey, IndexEntry, IndexHash> index_;
     // Per section number: the last element item of that section, if any.
     std::vector<std::optional<Position>> last_of_section_;
 };

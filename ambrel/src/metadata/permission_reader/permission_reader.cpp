@@ -1,8 +1,8 @@
 #include "metadata/permission_reader/permission_reader.hpp"
 
 #include <fmt/format.h>
-#include <re2/re2.h>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -33,11 +33,6 @@ constexpr std::string_view kInvalidBoolean = "Invalid '{}' Boolean in {} '{}'";
 constexpr std::string_view kInvalidFieldKey = "Invalid fieldPermissions field key in {} '{}'";
 constexpr std::string_view kInvalidName = "Invalid {} name in {} '{}'";
 constexpr std::string_view kDuplicate = "Duplicate {} entry for {} in {} '{}'";
-
-const re2::RE2& api_name_pattern() {
-    static const re2::RE2 compiled{re2::StringPiece(kSalesforceApiNamePattern.data(), kSalesforceApiNamePattern.size())};
-    return compiled;
-}
 
 struct Child {
     std::string_view name;
@@ -150,8 +145,14 @@ private:
     }
 
     std::expected<void, std::string> record(std::string_view element, PermissionSubject subject, PermissionGrant grant) {
-        if (is_known(subject)) return std::unexpected(duplicate(element, subject));
-        out_.grants.emplace(std::move(subject), std::move(grant));
+        if (!out_.not_transferred.empty() && out_.not_transferred.contains(subject)) {
+            return std::unexpected(duplicate(element, subject));
+        }
+        // Documents list their blocks in order, so the end is almost always the right place; a
+        // subject already present leaves the map as it was.
+        const std::size_t before = out_.grants.size();
+        const auto position = out_.grants.emplace_hint(out_.grants.end(), std::move(subject), std::move(grant));
+        if (out_.grants.size() == before) return std::unexpected(duplicate(element, position->first));
         return {};
     }
 
@@ -206,7 +207,12 @@ private:
 }  // namespace
 
 bool is_salesforce_api_name(std::string_view text) {
-    return re2::RE2::FullMatch(re2::StringPiece(text.data(), text.size()), api_name_pattern());
+    // The same language as the pattern, checked by hand: every block carries one or two names, and
+    // the check runs for each of them.
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (text.empty() || !letter(text.front()) || text.back() == '_') return false;
+    return std::all_of(text.begin(), text.end(), [&](char c) { return letter(c) || digit(c) || c == '_'; });
 }
 
 std::expected<ParsedPermissions, std::string> parse_permission_metadata(std::string_view text,
@@ -281,7 +287,10 @@ std::expected<ParsedPermissions, std::string> parse_permission_metadata(std::str
                 children.clear();
                 section = nullptr;
             } else if (depth == 2 && capture) {
-                capture->text = std::string(text::trim(capture->text));
+                const auto trimmed = text::trim(capture->text);
+                const auto lead = static_cast<std::size_t>(trimmed.data() - capture->text.data());
+                capture->text.resize(lead + trimmed.size());
+                capture->text.erase(0, lead);
                 children.push_back(std::move(*capture));
                 capture.reset();
             }

@@ -17,8 +17,7 @@
 //   "Expected exactly one '{}' element in {}", "Expected at most one '{}' element",
 //   "Invalid '{}' Boolean in {} '{}'", "Invalid fieldPermissions field key in {} '{}'",
 //   "Invalid {} name in {} '{}'", "Duplicate {} entry for {} in {} '{}'".
-// A DOCTYPE is refused, never expanded. Stateless apart from the API-name pattern, compiled once;
-// safe from any number of threads.
+// A DOCTYPE is refused, never expanded. Stateless; safe from any number of threads.
 
 #include <expected>
 #include <filesystem>
@@ -33,6 +32,7 @@ using permission_models::ParsedPermissions;
 using permission_models::PermissionComponentKey;
 using permission_models::PermissionMetadataComponent;
 
+// The language of Salesforce API names that block keys must belong to.
 inline constexpr std::string_view kSalesforceApiNamePattern = "^[A-Za-z](?:[A-Za-z0-9_]*[A-Za-z0-9])?$";
 inline constexpr std::string_view kCutOffDocument = "the document ended before its root element was closed";
 
