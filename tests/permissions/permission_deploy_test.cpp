@@ -330,6 +330,36 @@ TEST(PermissionBatchDeployer, CleanupFailureNeverChangesTheOutcomeKind) {
                          MetadataDeployResult::Error{"a b Temporary permission deployment workspace cleanup failed."}}));
 }
 
+TEST(PermissionBatchDeployer, AcceptedDeployStaysAcceptedWhenItsWorkspaceCannotBeRemoved) {
+    using deployment::permission_batch::PermissionDeploymentWorkspace;
+    using deployment::permission_batch::PermissionInternalError;
+    BatchHarness h;
+    const auto project = h.dir.path() / "project";
+    fs::create_directories(project / "force-app/main/default/permissionsets");
+    fs::create_directories(project / "force-app/main/default/profiles");
+    int cleanups = 0;
+    auto factory = [&]() -> std::expected<PermissionDeploymentWorkspace, PermissionInternalError> {
+        return PermissionDeploymentWorkspace::create(project, [&]() -> std::expected<void, metadata::workspace::WorkspaceError> {
+            ++cleanups;
+            return std::unexpected(metadata::workspace::WorkspaceError::io({}, "Could not remove workspace"));
+        });
+    };
+    auto deployer = h.deployer().with_workspace_factory(factory);
+    const std::vector components{prepared(FlsContainerKind::Profile, "A")};
+    EXPECT_EQ(deployer.deploy(components, "org", h.never), (MetadataDeployResult{MetadataDeployResult::Succeeded{"0Af1", false}}));
+    EXPECT_EQ(cleanups, 1);
+    fs::remove_all(project / "force-app/main/default/profiles");
+    fs::create_directories(project / "force-app/main/default/profiles");
+    MetadataDeployResult::ComponentFailures failures;
+    failures.message = "rejected";
+    h.gateway.result = {failures};
+    const auto result = deployer.deploy(components, "org", h.never);
+    const auto* kept = std::get_if<MetadataDeployResult::ComponentFailures>(&result.value);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->message, "rejected Temporary permission deployment workspace cleanup failed.");
+    EXPECT_EQ(cleanups, 2);
+}
+
 TEST(PermissionBatchDeployer, WorkspaceFailuresNameTheirKind) {
     BatchHarness h;
     auto deployer = SfCliPermissionComponentBatchDeployer::with_api_version(h.gateway, h.location, "sixty");

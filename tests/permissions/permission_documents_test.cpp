@@ -394,6 +394,27 @@ TEST(PermissionMerger, CDataKeysAreFoundAndPrefixedDocumentsStayInTheNamespace) 
     EXPECT_EQ(reread->grants.size(), 2u);
 }
 
+TEST(PermissionMerger, EndTagsWithSpacesAreWrittenFromTheirNames) {
+    PermissionMetadataMerger merger;
+    domain::SelectedPermissions selected;
+    selected.subjects.insert({PermissionSubject::ApexClass{"B"}});
+    const std::string ns(kNs);
+    const std::string target_text = "<Profile xmlns=\"" + ns +
+                                    "\">\n    <classAccesses><apexClass>A</apexClass ><enabled>true</enabled></classAccesses >"
+                                    "\n    <custom>true</custom  >\n</Profile >\n";
+    const auto target = component(profile_key(), target_text);
+    const auto source = component(profile_key(), profile("<classAccesses><apexClass>B</apexClass><enabled>true</enabled>"
+                                                         "</classAccesses>"));
+    auto merged = merger.merge(source, target, selected, FlsMode::Additive);
+    ASSERT_TRUE(merged);
+    ASSERT_TRUE(merged->component);
+    EXPECT_EQ(merged->component->xml,
+              "<Profile xmlns=\"" + ns +
+                  "\">\n    <classAccesses><apexClass>A</apexClass><enabled>true</enabled></classAccesses>"
+                  "\n    <classAccesses>\n        <apexClass>B</apexClass>\n        <enabled>true</enabled>\n"
+                  "    </classAccesses>\n    <custom>true</custom>\n</Profile>\n");
+}
+
 TEST(PermissionMerger, CorpusMergeWithoutChangeYieldsNothing) {
     if (!std::filesystem::exists(testing::corpus_dir())) AMBREL_SKIP_UNLESS_CI("corpus missing");
     const auto path = testing::corpus_dir() / "dreamhouse-lwc/force-app/main/default/permissionsets/dreamhouse.permissionset-meta.xml";
