@@ -415,6 +415,46 @@ TEST(PermissionMerger, EndTagsWithSpacesAreWrittenFromTheirNames) {
                   "    </classAccesses>\n    <custom>true</custom>\n</Profile>\n");
 }
 
+TEST(PermissionMerger, HostileTargetsGiveTheirErrorNeverAPartialDocument) {
+    PermissionMetadataMerger merger;
+    domain::SelectedPermissions selected;
+    selected.subjects.insert({PermissionSubject::ApexClass{"B"}});
+    const auto source = component(profile_key(), profile("<classAccesses><apexClass>B</apexClass><enabled>true</enabled>"
+                                                         "</classAccesses>"));
+    const std::string ns(kNs);
+    struct Case {
+        std::string text;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {"<!DOCTYPE Profile [<!ENTITY x \"y\">]><Profile xmlns=\"" + ns + "\"></Profile>", "doctype is not allowed in Profile 'Admin'"},
+        {"<Profile xmlns=\"" + ns + "\"><a>", "permission metadata root is not closed"},
+        {"<!-- nothing -->", "permission metadata has no root element"},
+        {"<Profile xmlns=\"" + ns + "\"><!-- \xff --></Profile>", "serialized permission metadata is not UTF-8: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const PermissionMetadataComponent target{profile_key(), {}, c.text, {}};
+        auto merged = merger.merge(source, target, selected, FlsMode::All);
+        ASSERT_FALSE(merged);
+        EXPECT_TRUE(merged.error().message().starts_with(c.message)) << merged.error().message();
+    }
+    // An unknown entity in a key adds nothing, so the block is not found and a new one is added.
+    const PermissionMetadataComponent odd{profile_key(), {}, "<Profile xmlns=\"" + ns +
+        "\"><classAccesses><apexClass>B&odd;</apexClass><enabled>false</enabled></classAccesses></Profile>", {}};
+    auto merged = merger.merge(source, odd, selected, FlsMode::All);
+    ASSERT_TRUE(merged) << merged.error().message();
+    ASSERT_TRUE(merged->component);
+    // A 10 MB target merges like any other.
+    std::string big;
+    for (int i = 0; big.size() < 10'000'000; ++i) big += field_block("Account.F" + std::to_string(i) + "__c", false, true);
+    const auto large = component(profile_key(), profile(big));
+    auto large_merge = merger.merge(source, large, selected, FlsMode::All);
+    ASSERT_TRUE(large_merge);
+    ASSERT_TRUE(large_merge->component);
+    EXPECT_GT(large_merge->component->xml.size(), 10'000'000u);
+}
+
 TEST(PermissionMerger, CorpusMergeWithoutChangeYieldsNothing) {
     if (!std::filesystem::exists(testing::corpus_dir())) AMBREL_SKIP_UNLESS_CI("corpus missing");
     const auto path = testing::corpus_dir() / "dreamhouse-lwc/force-app/main/default/permissionsets/dreamhouse.permissionset-meta.xml";
