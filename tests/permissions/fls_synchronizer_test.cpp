@@ -13,6 +13,8 @@
 #include "deployment/fls_synchronizer/classification.hpp"
 #include "deployment/fls_synchronizer/synchronizer.hpp"
 #include "metadata/permission_reader/permission_reader.hpp"
+#include "cli/gateway.hpp"
+#include "fakes/fake_sf.hpp"
 #include "support/doubles.hpp"
 #include "support/programming_error.hpp"
 #include "support/test_paths.hpp"
@@ -523,6 +525,33 @@ TEST(FlsSynchronizer, PresetSourceDocumentsReplaceTheSourceOrg) {
     EXPECT_EQ((*rows)[0].message, "Namespaced permission container is not copied.");
     EXPECT_EQ((*rows)[1].container, "Ops");
     EXPECT_EQ((*rows)[1].status, FlsResultStatus::Updated);
+}
+
+TEST(FlsSynchronizer, RunsOverTheRealRetrieveServiceAndTheFakeCli) {
+    using testing::fake_sf::Answer;
+    using testing::fake_sf::FakeSf;
+    using testing::fake_sf::Scenario;
+    using testing::fake_sf::ScopedFakeSf;
+    FakeSf fake;
+    fake.write(Scenario().orgs({"src", "tgt"}).on_prefix({"project", "retrieve", "start"},
+                                                       Answer().retrieve_from(testing::tests_dir() / "fixtures/retrieve/orgs")));
+    ScopedFakeSf installed(fake);
+    const cli::SfCliGateway gateway(testing::fake_sf::executable().string(), std::make_unique<process::DefaultProcessRunner>());
+    SyncHarness h;
+    const auto service = metadata::permission_retrieve::PermissionMetadataRetrieveService::create(gateway, h.retriever->location);
+    h.catalog.answers.emplace("src", std::vector<FlsContainer>{container("s1", "Admin", FlsContainerKind::Profile),
+                                                               container("s2", "Sales_Ops")});
+    h.catalog.answers.emplace("tgt", std::vector<FlsContainer>{container("t1", "Admin", FlsContainerKind::Profile),
+                                                               container("t2", "Sales_Ops")});
+    const sync::FlsSynchronizer synchronizer("src", "tgt", h.catalog, service, h.deployer);
+    auto rows = synchronizer.sync(select_fields({{"Account", "Rating__c"}}), FlsMode::All, std::nullopt, h.never);
+    ASSERT_TRUE(rows) << rows.error().error.text();
+    ASSERT_EQ(rows->size(), 2u);
+    for (const auto& row : *rows) EXPECT_EQ(row.message, "The permission requires no change.");
+    EXPECT_EQ(fake.calls().size(), 2u);
+    EXPECT_TRUE(h.deployer.batches.empty());
+    const fs::path parent = h.dir.path() / "quillary";
+    EXPECT_TRUE(!fs::exists(parent) || fs::is_empty(parent));
 }
 
 // ---- repository targets ----
