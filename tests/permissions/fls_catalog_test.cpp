@@ -182,6 +182,21 @@ TEST(FlsCatalog, CancellationDuringAnAttemptIsNeverRetried) {
     EXPECT_EQ(h.fake.calls().size(), 1u);
 }
 
+TEST(FlsCatalog, ATimedOutAnswerIsNeverASuccess) {
+    FakeSf fake;
+    fake.write(Scenario().otherwise(Answer().out(query_answer({})).sleep_ms(5000)));
+    ScopedFakeSf installed(fake);
+    const cli::SfCliGateway gateway(cli::SfCliExecutableResolver::for_this_process().resolve(),
+                                    std::make_unique<process::DefaultProcessRunner>());
+    const SfFlsContainerCatalog catalog(gateway, std::chrono::milliseconds(300));
+    domain::NeverCancelled never;
+    auto result = catalog.containers(kOrg, never);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind(), FlsCatalogError::Kind::QueryFailed);
+    EXPECT_TRUE(result.error().message().starts_with("Salesforce")) << result.error().message();
+    EXPECT_EQ(fake.calls().size(), 2u);
+}
+
 TEST(FlsCatalog, IncompleteOrMalformedAnswersGiveNoContainers) {
     struct Case {
         std::string answer;
