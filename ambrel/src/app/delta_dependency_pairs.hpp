@@ -94,6 +94,20 @@ std::vector<DependencyPair> delta_dependency_pairs(std::span<const domain::Compo
                                                    const ChildBundleReader& child_bundles = {},
                                                    TypeLookup lookup = metadata_types::metadata_type_by_wire_id);
 
+// The pairs of delta_dependency_pairs with the warnings it would push, in the order it would push
+// them, not yet deduplicated or capped, so that one reading can serve several steps.
+struct DeltaDependencies {
+    std::vector<DependencyPair> pairs;
+    std::vector<std::string> warnings;
+};
+
+DeltaDependencies collect_delta_dependencies(std::span<const domain::ComponentDifference> rows,
+                                             RowDocumentCache& cache, const ChildBundleReader& child_bundles,
+                                             TypeLookup lookup);
+
+// Pushes the collected warnings through dependency::push_warning, in order.
+void replay_delta_warnings(const DeltaDependencies& delta, dependency::WarningList& warnings);
+
 // The same, reading CustomField documents through `cache`.
 std::vector<DependencyPair> delta_dependency_pairs(std::span<const domain::ComponentDifference> rows,
                                                    dependency::WarningList& warnings, RowDocumentCache& cache,

@@ -65,10 +65,13 @@ public:
 
     void seed(const CompareSelection& requested) {
         if (rows_.empty() || requested.empty()) return;
+        // The names are looked up by std::string; one buffer serves every lookup.
+        std::string probe;
         for (const ComponentDifference& row : rows_) {
             auto entry = requested.find(row.key().metadata_type);
             if (entry == requested.end()) continue;
-            if (!entry->second.contains(std::string(lookup_name(row)))) continue;
+            probe.assign(lookup_name(row));
+            if (!entry->second.contains(probe)) continue;
             if (keep(row.key(), nullptr)) queue_.push_back(&row.key());
         }
     }
