@@ -58,10 +58,10 @@ bool is_type(const ComponentDifference& row, const std::optional<MetadataType>& 
 
 const std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldReadError>& RowDocumentCache::lookup(
     const ComponentDifference& row) {
-    auto found = lookups_.find(row.key());
+    auto found = lookups_.find(&row.key());
     if (found == lookups_.end()) {
         found = lookups_
-                    .emplace(row.key(), metadata::lookup_reader::parse_lookup_references(row.key().name,
+                    .emplace(&row.key(), metadata::lookup_reader::parse_lookup_references(row.key().name,
                                                                                          row.source.document))
                     .first;
     }
@@ -70,10 +70,10 @@ const std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldRe
 
 const std::expected<metadata::rollup_reader::RollupReferences, metadata::FieldReadError>& RowDocumentCache::rollup(
     const ComponentDifference& row) {
-    auto found = rollups_.find(row.key());
+    auto found = rollups_.find(&row.key());
     if (found == rollups_.end()) {
         found = rollups_
-                    .emplace(row.key(), metadata::rollup_reader::parse_rollup_references(row.key().name,
+                    .emplace(&row.key(), metadata::rollup_reader::parse_rollup_references(row.key().name,
                                                                                          row.source.document))
                     .first;
     }

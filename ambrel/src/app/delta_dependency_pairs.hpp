@@ -27,10 +27,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "app/dependency_additions/addition_rules.hpp"
+#include "app/key_address.hpp"
 #include "dependency/warnings.hpp"
 #include "domain/difference.hpp"
 #include "metadata/field_read_error.hpp"
@@ -55,8 +57,9 @@ struct ChildProduct {
 // cannot be parsed.
 using ChildBundleReader = std::function<std::optional<std::vector<ChildProduct>>(std::string_view document)>;
 
-// The results of the CustomField readers per row key, so that one document read by several steps of
-// one call is parsed once. Borrows nothing; lives for one call.
+// The results of the CustomField readers per row, so that one document read by several steps of one
+// call is parsed once. Borrows the keys of the rows it is given, which must outlive it and stay in
+// place; lives for one call.
 class RowDocumentCache {
 public:
     const std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldReadError>& lookup(
@@ -65,11 +68,14 @@ public:
         const domain::ComponentDifference& row);
 
 private:
-    std::map<domain::ComponentKey,
-             std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldReadError>>
+    // Only looked up, never walked, so hash maps serve.
+    std::unordered_map<const domain::ComponentKey*,
+                       std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldReadError>,
+                       KeyAddressHash, KeyAddressEqual>
         lookups_;
-    std::map<domain::ComponentKey,
-             std::expected<metadata::rollup_reader::RollupReferences, metadata::FieldReadError>>
+    std::unordered_map<const domain::ComponentKey*,
+                       std::expected<metadata::rollup_reader::RollupReferences, metadata::FieldReadError>,
+                       KeyAddressHash, KeyAddressEqual>
         rollups_;
 };
 

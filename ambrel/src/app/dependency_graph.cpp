@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "app/key_address.hpp"
 #include "metadata/expression_set_version_status.hpp"
 #include "metadata/namespace_policy.hpp"
 #include "metadata/readers/dataset_link_reader.hpp"
@@ -29,16 +30,8 @@ constexpr std::size_t kMissingReferencesShown = 10;
 constexpr std::string_view kCustomFieldSuffix = "__c";
 constexpr std::size_t kMinCustomFieldNameLength = 3;
 
-// Keys are held by address: the index only lives while the rows it points into stay in place, and
-// a lookup by a temporary key needs no copy of it.
-struct KeyAddressHash {
-    std::size_t operator()(const ComponentKey* key) const noexcept { return std::hash<ComponentKey>{}(*key); }
-};
-struct KeyAddressEqual {
-    bool operator()(const ComponentKey* a, const ComponentKey* b) const noexcept { return *a == *b; }
-};
-
-// Row key to the first row of that key. Only looked up, never walked, so a hash map serves.
+// Row key, held by address in the rows, to the first row of that key. Only looked up, never walked,
+// so a hash map serves.
 class RowIndex {
 public:
     explicit RowIndex(std::span<const ComponentDifference> rows) {
