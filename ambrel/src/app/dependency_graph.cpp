@@ -1,7 +1,5 @@
 #include "app/dependency_graph.hpp"
 
-#include <cstddef>
-#include <functional>
 #include <unordered_map>
 
 #include <fmt/format.h>

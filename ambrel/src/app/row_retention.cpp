@@ -73,7 +73,6 @@ public:
 
     void run(const PullInMap& pull_in) {
         index_rows();
-        index_edges();
         bool again = true;
         while (again) {
             follow_requirements();
@@ -108,18 +107,13 @@ private:
         }
     }
 
-    void index_edges() {
-        edge_index_.reserve(edges_.size());
-        for (auto entry = edges_.begin(); entry != edges_.end(); ++entry) edge_index_.emplace(&entry->first, entry);
-    }
-
     void follow_requirements() {
         while (!queue_.empty()) {
             const ComponentKey* taken = queue_.front();
             queue_.pop_front();
-            auto requirements = edge_index_.find(taken);
-            if (requirements == edge_index_.end()) continue;
-            for (const ComponentKey& required : requirements->second->second) {
+            auto requirements = edges_.find(*taken);
+            if (requirements == edges_.end()) continue;
+            for (const ComponentKey& required : requirements->second) {
                 if (keep(required, &taken->name)) queue_.push_back(&required);
             }
         }
@@ -168,11 +162,7 @@ private:
             const std::string& object = row.key().name;
             if (!keep(row.key(), &smallest_field_.find(object)->second->name)) continue;
             queue_.push_back(&row.key());
-            for (const ComponentKey* field : all_fields_.find(object)->second) {
-                auto [entry, added] = edges_.try_emplace(*field);
-                if (added) edge_index_.emplace(&entry->first, entry);
-                entry->second.insert(row.key());
-            }
+            for (const ComponentKey* field : all_fields_.find(object)->second) edges_[*field].insert(row.key());
             kept_any = true;
         }
         return kept_any;
@@ -180,9 +170,6 @@ private:
 
     const std::vector<ComponentDifference>& rows_;
     RowKeyMap& edges_;
-    // The edges by requiring key, kept in step with every entry the walk adds; map iterators stay
-    // valid while entries are only added.
-    std::unordered_map<const ComponentKey*, RowKeyMap::iterator, KeyAddressHash, KeyAddressEqual> edge_index_;
     KeptMap kept_;
     // Keys whose requirements are still to be followed.
     std::deque<const ComponentKey*> queue_;
