@@ -268,6 +268,45 @@ TEST(BuildDependencyGraph, UnparsableCustomFieldGivesOneWarning) {
     }
 }
 
+// The one-pass form must give what the two calls give, warnings included: the delta warnings come
+// twice, which past the warning cap raises the hidden-warnings count twice.
+TEST(AnalyseDependencies, GivesWhatTheGraphAndBlockedRowsGiveInTwoCalls) {
+    const auto blocked = row(key(MetadataType::CustomField, "Line__c.Amount__c"), plain_field("Amount__c"),
+                             ChangeKind::Update, false);
+    const auto summary = row(key(MetadataType::CustomField, "Order__c.Total__c"),
+                             document("CustomField", "<fullName>Total__c</fullName><summarizedField>Line__c.Amount__c"
+                                                     "</summarizedField><type>Summary</type>"));
+    const auto lookup = row(key(MetadataType::CustomField, "Order__c.Ref__c"), lookup_field("Ref__c", "Missing__c"));
+    const auto added_object = row(key(MetadataType::CustomObject, "Line__c"), "<CustomObject/>");
+    const auto new_field = row(key(MetadataType::CustomField, "Line__c.New__c"), plain_field("New__c"));
+    const auto unparsable = [](int i) {
+        return row(key(MetadataType::CustomField, fmt::format("Bad{:03}__c.F__c", i)), "<CustomField><oops");
+    };
+    dependency::DependencyGraph catalogue;
+    catalogue.edges[summary.key()].insert(added_object.key());
+    catalogue.unresolved[lookup.key()] = {{"Flow 2nd", "Flow 2nd: x"}};
+
+    struct Case {
+        std::string_view name;
+        int unparsable_rows;
+    };
+    for (const Case c : {Case{"under the warning cap", 3}, Case{"past the warning cap", 70}}) {
+        SCOPED_TRACE(c.name);
+        std::vector rows{blocked, summary, lookup, added_object, new_field};
+        for (int i = 0; i < c.unparsable_rows; ++i) rows.push_back(unparsable(i));
+        dependency::WarningList two_calls{"earlier warning"};
+        const ComparisonDependencyGraph graph = build_dependency_graph(rows, catalogue, {"Line__c"}, two_calls);
+        const PullInMap pull_in = blocked_dependency_rows(rows, two_calls);
+        dependency::WarningList one_pass{"earlier warning"};
+        const DependencyAnalysis analysed = analyse_dependencies(rows, catalogue, {"Line__c"}, one_pass);
+        EXPECT_EQ(analysed.graph, graph);
+        EXPECT_EQ(analysed.blocked, pull_in);
+        EXPECT_EQ(one_pass, two_calls);
+        EXPECT_FALSE(pull_in.empty());
+        EXPECT_FALSE(graph.edges.empty());
+    }
+}
+
 TEST(BlockedDependencyRows, ARowNamingItselfIsNotBlockedByItself) {
     // A lookup filter naming its own field, on a row that cannot deploy.
     const auto field =

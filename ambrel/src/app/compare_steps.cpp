@@ -1,6 +1,7 @@
 #include "app/compare_steps.hpp"
 
 #include <utility>
+#include <vector>
 
 #include "comparison/engine.hpp"
 #include "text/text.hpp"
@@ -45,13 +46,14 @@ WorkflowFailure close_continuation(const std::optional<RetrieveContinuation>& co
 std::vector<domain::MetadataComponent> read_selected(std::vector<domain::MetadataComponent> components,
                                                      const metadata_types::TypeDescriptor& descriptor,
                                                      const std::set<std::string>& names) {
-    std::vector<domain::MetadataComponent> kept;
-    kept.reserve(components.size());
-    for (domain::MetadataComponent& component : components) {
-        const std::string_view container = comparison::container_name(descriptor, component.key.name);
-        if (names.find(std::string(container)) != names.end()) kept.push_back(std::move(component));
-    }
-    return kept;
+    // Filtered in place, so that the kept components move only to close the gaps left by dropped ones.
+    // The names are looked up by std::string; one buffer serves every lookup without a new string each.
+    std::string probe;
+    std::erase_if(components, [&](const domain::MetadataComponent& component) {
+        probe.assign(comparison::container_name(descriptor, component.key.name));
+        return names.find(probe) == names.end();
+    });
+    return components;
 }
 
 }  // namespace ambrel::app

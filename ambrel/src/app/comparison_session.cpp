@@ -143,8 +143,10 @@ std::shared_ptr<ComparisonSession> ComparisonSession::from_parts(Parts parts) {
     std::vector<ComponentDifference>& rows = parts.rows;
 
     // Steps 1 and 2: the tagged models and those without an active version.
+    // The rows do not change until step 7, so one reading of the tags serves steps 1 and 5.
+    const RowKeyMap tagged_pairs = tagged_model_pairs(rows);
     std::set<ComponentKey> tagged;
-    for (const auto& [bundle, models] : tagged_model_pairs(rows)) tagged.insert(models.begin(), models.end());
+    for (const auto& [bundle, models] : tagged_pairs) tagged.insert(models.begin(), models.end());
     const std::set<ComponentKey> inactive = models_without_active_version(rows, tagged);
 
     // Step 3: field rows by the object part of their name.
@@ -167,9 +169,12 @@ std::shared_ptr<ComparisonSession> ComparisonSession::from_parts(Parts parts) {
     }
 
     // Steps 5 and 6: a changed bundle selects the changed models it tags that have an active version.
+    // Indexed only when some bundle tags a model, the index being of use to nothing else.
     std::map<ComponentKey, const ComponentDifference*> rows_by_key;
-    for (const ComponentDifference& row : rows) rows_by_key[row.key()] = &row;
-    for (const auto& [bundle, models] : tagged_model_pairs(rows)) {
+    if (!tagged_pairs.empty()) {
+        for (const ComponentDifference& row : rows) rows_by_key[row.key()] = &row;
+    }
+    for (const auto& [bundle, models] : tagged_pairs) {
         auto bundle_row = rows_by_key.find(bundle);
         if (bundle_row == rows_by_key.end() || !is_deployable_change(*bundle_row->second)) continue;
         for (const ComponentKey& model : models) {

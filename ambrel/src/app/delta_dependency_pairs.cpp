@@ -42,10 +42,13 @@ bool passes_name_test(std::string_view name) {
     return !metadata::NamespacePolicy::is_packaged_generic_component(name) && is_member_name(name);
 }
 
-void warn(dependency::WarningList& warnings, std::string_view pattern_head, std::string_view name) {
-    dependency::push_warning(warnings,
-                             fmt::format("Could not parse {} '{}'; its dependencies were not followed.", pattern_head,
-                                         name));
+std::string unparsed_warning(std::string_view pattern_head, std::string_view name) {
+    return fmt::format("Could not parse {} '{}'; its dependencies were not followed.", pattern_head, name);
+}
+
+// Collects a warning as given; whoever replays the list dedupes and caps it.
+void warn(std::vector<std::string>& warnings, std::string_view pattern_head, std::string_view name) {
+    warnings.push_back(unparsed_warning(pattern_head, name));
 }
 
 bool is_type(const ComponentDifference& row, const std::optional<MetadataType>& type) {
@@ -56,10 +59,10 @@ bool is_type(const ComponentDifference& row, const std::optional<MetadataType>& 
 
 const std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldReadError>& RowDocumentCache::lookup(
     const ComponentDifference& row) {
-    auto found = lookups_.find(row.key());
+    auto found = lookups_.find(&row.key());
     if (found == lookups_.end()) {
         found = lookups_
-                    .emplace(row.key(), metadata::lookup_reader::parse_lookup_references(row.key().name,
+                    .emplace(&row.key(), metadata::lookup_reader::parse_lookup_references(row.key().name,
                                                                                          row.source.document))
                     .first;
     }
@@ -68,10 +71,10 @@ const std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldRe
 
 const std::expected<metadata::rollup_reader::RollupReferences, metadata::FieldReadError>& RowDocumentCache::rollup(
     const ComponentDifference& row) {
-    auto found = rollups_.find(row.key());
+    auto found = rollups_.find(&row.key());
     if (found == rollups_.end()) {
         found = rollups_
-                    .emplace(row.key(), metadata::rollup_reader::parse_rollup_references(row.key().name,
+                    .emplace(&row.key(), metadata::rollup_reader::parse_rollup_references(row.key().name,
                                                                                          row.source.document))
                     .first;
     }
@@ -92,7 +95,7 @@ parse_custom_metadata_references_reporting(std::string_view record_name, std::st
                                                            "Type.Record; its dependencies were not followed.",
                                                            record_name));
         } else {
-            warn(warnings, "Custom Metadata record", record_name);
+            dependency::push_warning(warnings, unparsed_warning("Custom Metadata record", record_name));
         }
     }
     return references;
@@ -135,7 +138,20 @@ std::vector<DependencyPair> delta_dependency_pairs(std::span<const ComponentDiff
 std::vector<DependencyPair> delta_dependency_pairs(std::span<const ComponentDifference> rows,
                                                    dependency::WarningList& warnings, RowDocumentCache& cache,
                                                    const ChildBundleReader& child_bundles, TypeLookup lookup) {
-    std::vector<DependencyPair> pairs;
+    DeltaDependencies delta = collect_delta_dependencies(rows, cache, child_bundles, lookup);
+    replay_delta_warnings(delta, warnings);
+    return std::move(delta.pairs);
+}
+
+void replay_delta_warnings(const DeltaDependencies& delta, dependency::WarningList& warnings) {
+    for (const std::string& warning : delta.warnings) dependency::push_warning(warnings, warning);
+}
+
+DeltaDependencies collect_delta_dependencies(std::span<const ComponentDifference> rows, RowDocumentCache& cache,
+                                             const ChildBundleReader& child_bundles, TypeLookup lookup) {
+    DeltaDependencies delta;
+    std::vector<DependencyPair>& pairs = delta.pairs;
+    std::vector<std::string>& warnings = delta.warnings;
     const auto context_definition = lookup("ContextDefinition");
     const auto global_value_set = lookup("GlobalValueSet");
     const auto decision_table = lookup("DecisionTable");
@@ -167,7 +183,7 @@ std::vector<DependencyPair> delta_dependency_pairs(std::span<const ComponentDiff
             const auto value_set =
                 metadata::value_set_reader::parse_global_value_set_reference(row.key().name, row.source.document);
             if (!value_set) {
-                dependency::push_warning(warnings, unparsed_custom_field_warning(row.key().name));
+                warnings.push_back(unparsed_custom_field_warning(row.key().name));
                 continue;
             }
             if (*value_set && passes_name_test(**value_set)) {
@@ -195,7 +211,7 @@ std::vector<DependencyPair> delta_dependency_pairs(std::span<const ComponentDiff
         if (row.key().metadata_type != MetadataType::CustomField) continue;
         const auto& refs = cache.lookup(row);
         if (!refs) {
-            dependency::push_warning(warnings, unparsed_custom_field_warning(row.key().name));
+            warnings.push_back(unparsed_custom_field_warning(row.key().name));
             continue;
         }
         for (const std::string& field : refs->filter_fields) PairSink{pairs, row.key()}.add(MetadataType::CustomField, field);
@@ -205,7 +221,7 @@ std::vector<DependencyPair> delta_dependency_pairs(std::span<const ComponentDiff
         if (row.key().metadata_type != MetadataType::CustomField) continue;
         const auto& refs = cache.rollup(row);
         if (!refs) {
-            dependency::push_warning(warnings, unparsed_custom_field_warning(row.key().name));
+            warnings.push_back(unparsed_custom_field_warning(row.key().name));
             continue;
         }
         const PairSink sink{pairs, row.key()};
@@ -216,8 +232,13 @@ std::vector<DependencyPair> delta_dependency_pairs(std::span<const ComponentDiff
     if (custom_metadata) {
         for (const ComponentDifference& row : rows) {
             if (!is_type(row, custom_metadata)) continue;
-            const auto refs = parse_custom_metadata_references_reporting(row.key().name, row.source.document, warnings);
-            if (!refs) continue;
+            dependency::WarningList refusal;
+            const auto refs = parse_custom_metadata_references_reporting(row.key().name, row.source.document, refusal);
+            if (!refs) {
+                warnings.insert(warnings.end(), std::make_move_iterator(refusal.begin()),
+                                std::make_move_iterator(refusal.end()));
+                continue;
+            }
             for (const std::string& field : refs->fields) PairSink{pairs, row.key()}.add(MetadataType::CustomField, field);
         }
     }
@@ -289,15 +310,14 @@ std::vector<DependencyPair> delta_dependency_pairs(std::span<const ComponentDiff
                 if (bundles.contains(product.name)) {
                     PairSink{pairs, row.key()}.add(MetadataType::ProductBundle, product.name);
                 } else {
-                    dependency::push_warning(warnings,
-                                             fmt::format("Product bundle {} contains bundle {}, which is not in this "
-                                                         "comparison.",
-                                                         row.key().name, product.name));
+                    warnings.push_back(fmt::format("Product bundle {} contains bundle {}, which is not in this "
+                                                   "comparison.",
+                                                   row.key().name, product.name));
                 }
             }
         }
     }
-    return pairs;
+    return delta;
 }
 
 }  // namespace ambrel::app

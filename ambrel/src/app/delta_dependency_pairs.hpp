@@ -27,10 +27,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "app/dependency_additions/addition_rules.hpp"
+#include "app/key_address.hpp"
 #include "dependency/warnings.hpp"
 #include "domain/difference.hpp"
 #include "metadata/field_read_error.hpp"
@@ -59,8 +61,9 @@ using ChildBundleReader = std::function<std::optional<std::vector<ChildProduct>>
 // it refuses the document.
 std::optional<std::vector<ChildProduct>> read_child_bundles(std::string_view document);
 
-// The results of the CustomField readers per row key, so that one document read by several steps of
-// one call is parsed once. Borrows nothing; lives for one call.
+// The results of the CustomField readers per row, so that one document read by several steps of one
+// call is parsed once. Borrows the keys of the rows it is given, which must outlive it and stay in
+// place; lives for one call.
 class RowDocumentCache {
 public:
     const std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldReadError>& lookup(
@@ -69,11 +72,14 @@ public:
         const domain::ComponentDifference& row);
 
 private:
-    std::map<domain::ComponentKey,
-             std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldReadError>>
+    // Only looked up, never walked, so hash maps serve.
+    std::unordered_map<const domain::ComponentKey*,
+                       std::expected<metadata::lookup_reader::LookupReferences, metadata::FieldReadError>,
+                       KeyAddressHash, KeyAddressEqual>
         lookups_;
-    std::map<domain::ComponentKey,
-             std::expected<metadata::rollup_reader::RollupReferences, metadata::FieldReadError>>
+    std::unordered_map<const domain::ComponentKey*,
+                       std::expected<metadata::rollup_reader::RollupReferences, metadata::FieldReadError>,
+                       KeyAddressHash, KeyAddressEqual>
         rollups_;
 };
 
@@ -98,6 +104,20 @@ std::vector<DependencyPair> delta_dependency_pairs(std::span<const domain::Compo
                                                    dependency::WarningList& warnings,
                                                    const ChildBundleReader& child_bundles = read_child_bundles,
                                                    TypeLookup lookup = metadata_types::metadata_type_by_wire_id);
+
+// The pairs of delta_dependency_pairs with the warnings it would push, in the order it would push
+// them, not yet deduplicated or capped, so that one reading can serve several steps.
+struct DeltaDependencies {
+    std::vector<DependencyPair> pairs;
+    std::vector<std::string> warnings;
+};
+
+DeltaDependencies collect_delta_dependencies(std::span<const domain::ComponentDifference> rows,
+                                             RowDocumentCache& cache, const ChildBundleReader& child_bundles,
+                                             TypeLookup lookup);
+
+// Pushes the collected warnings through dependency::push_warning, in order.
+void replay_delta_warnings(const DeltaDependencies& delta, dependency::WarningList& warnings);
 
 // The same, reading CustomField documents through `cache`.
 std::vector<DependencyPair> delta_dependency_pairs(std::span<const domain::ComponentDifference> rows,

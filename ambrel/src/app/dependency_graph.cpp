@@ -1,7 +1,10 @@
 #include "app/dependency_graph.hpp"
 
+#include <unordered_map>
+
 #include <fmt/format.h>
 
+#include "app/key_address.hpp"
 #include "metadata/expression_set_version_status.hpp"
 #include "metadata/namespace_policy.hpp"
 #include "metadata/readers/dataset_link_reader.hpp"
@@ -25,18 +28,25 @@ constexpr std::size_t kMissingReferencesShown = 10;
 constexpr std::string_view kCustomFieldSuffix = "__c";
 constexpr std::size_t kMinCustomFieldNameLength = 3;
 
-using RowIndex = std::map<ComponentKey, const ComponentDifference*>;
+// Row key, held by address in the rows, to the first row of that key. Only looked up, never walked,
+// so a hash map serves.
+class RowIndex {
+public:
+    explicit RowIndex(std::span<const ComponentDifference> rows) {
+        rows_.reserve(rows.size());
+        for (const ComponentDifference& row : rows) rows_.emplace(&row.key(), &row);
+    }
+    const ComponentDifference* find(const ComponentKey& key) const {
+        const auto found = rows_.find(&key);
+        return found == rows_.end() ? nullptr : found->second;
+    }
+    bool contains(const ComponentKey& key) const { return rows_.contains(&key); }
 
-RowIndex index_rows(std::span<const ComponentDifference> rows) {
-    RowIndex index;
-    for (const ComponentDifference& row : rows) index.emplace(row.key(), &row);
-    return index;
-}
+private:
+    std::unordered_map<const ComponentKey*, const ComponentDifference*, KeyAddressHash, KeyAddressEqual> rows_;
+};
 
-const ComponentDifference* find_row(const RowIndex& index, const ComponentKey& key) {
-    const auto found = index.find(key);
-    return found == index.end() ? nullptr : found->second;
-}
+const ComponentDifference* find_row(const RowIndex& index, const ComponentKey& key) { return index.find(key); }
 
 // A change that can deploy as metadata.
 bool is_deployable_change(const ComponentDifference& row) {
@@ -191,16 +201,17 @@ std::vector<LayoutDependencyCandidate> layout_element_dependencies(const Compone
     return candidates;
 }
 
-ComparisonDependencyGraph build_dependency_graph(std::span<const ComponentDifference> rows,
-                                                 const std::optional<dependency::DependencyGraph>& analysis,
-                                                 const std::set<std::string>& retrieved_object_names,
-                                                 dependency::WarningList& warnings,
-                                                 const ChildBundleReader& child_bundles, TypeLookup lookup) {
+namespace {
+
+// The graph over rows already indexed, with the delta pairs already read through `documents`; the
+// delta's warnings are pushed where the reading would have pushed them.
+ComparisonDependencyGraph build_indexed_graph(std::span<const ComponentDifference> rows, const RowIndex& index,
+                                              const std::optional<dependency::DependencyGraph>& analysis,
+                                              const std::set<std::string>& retrieved_object_names,
+                                              dependency::WarningList& warnings, RowDocumentCache& documents,
+                                              const DeltaDependencies& delta_dependencies, TypeLookup lookup) {
     ComparisonDependencyGraph graph;
-    // 1. Row index.
-    const RowIndex index = index_rows(rows);
     EdgeBuilder edges{index, graph.edges};
-    RowDocumentCache documents;
 
     // 2. Catalogue edges.
     if (analysis) {
@@ -368,7 +379,8 @@ ComparisonDependencyGraph build_dependency_graph(std::span<const ComponentDiffer
         for (const ComponentKey& field : new_fields_of(required.name)) edges.add(requiring, field);
     }
     // 10. Delta pairs admit any deployable change, updates included.
-    const std::vector<DependencyPair> delta = delta_dependency_pairs(rows, warnings, documents, child_bundles, lookup);
+    replay_delta_warnings(delta_dependencies, warnings);
+    const std::vector<DependencyPair>& delta = delta_dependencies.pairs;
     for (const auto& [requiring, required] : delta) {
         if (requiring == required || !index.contains(requiring)) continue;
         const ComponentDifference* target = find_row(index, required);
@@ -379,17 +391,53 @@ ComparisonDependencyGraph build_dependency_graph(std::span<const ComponentDiffer
     return graph;
 }
 
-PullInMap blocked_dependency_rows(std::span<const ComponentDifference> rows, dependency::WarningList& warnings,
-                                  const ChildBundleReader& child_bundles, TypeLookup lookup) {
-    const RowIndex index = index_rows(rows);
+PullInMap blocked_rows_of(const RowIndex& index, const std::vector<DependencyPair>& delta) {
     PullInMap blocked;
-    for (const auto& [requiring, required] : delta_dependency_pairs(rows, warnings, child_bundles, lookup)) {
+    for (const auto& [requiring, required] : delta) {
         // A row that names itself is not blocked by itself.
         if (requiring == required) continue;
         const ComponentDifference* target = find_row(index, required);
         if (target != nullptr && is_blocked_dependency(*target)) blocked.try_emplace(required, requiring);
     }
     return blocked;
+}
+
+}  // namespace
+
+ComparisonDependencyGraph build_dependency_graph(std::span<const ComponentDifference> rows,
+                                                 const std::optional<dependency::DependencyGraph>& analysis,
+                                                 const std::set<std::string>& retrieved_object_names,
+                                                 dependency::WarningList& warnings,
+                                                 const ChildBundleReader& child_bundles, TypeLookup lookup) {
+    const RowIndex index(rows);
+    RowDocumentCache documents;
+    const DeltaDependencies delta = collect_delta_dependencies(rows, documents, child_bundles, lookup);
+    return build_indexed_graph(rows, index, analysis, retrieved_object_names, warnings, documents, delta, lookup);
+}
+
+PullInMap blocked_dependency_rows(std::span<const ComponentDifference> rows, dependency::WarningList& warnings,
+                                  const ChildBundleReader& child_bundles, TypeLookup lookup) {
+    RowDocumentCache documents;
+    const DeltaDependencies delta = collect_delta_dependencies(rows, documents, child_bundles, lookup);
+    replay_delta_warnings(delta, warnings);
+    return blocked_rows_of(RowIndex(rows), delta.pairs);
+}
+
+DependencyAnalysis analyse_dependencies(std::span<const ComponentDifference> rows,
+                                        const std::optional<dependency::DependencyGraph>& analysis,
+                                        const std::set<std::string>& retrieved_object_names,
+                                        dependency::WarningList& warnings, const ChildBundleReader& child_bundles,
+                                        TypeLookup lookup) {
+    const RowIndex index(rows);
+    RowDocumentCache documents;
+    const DeltaDependencies delta = collect_delta_dependencies(rows, documents, child_bundles, lookup);
+    DependencyAnalysis result;
+    result.graph =
+        build_indexed_graph(rows, index, analysis, retrieved_object_names, warnings, documents, delta, lookup);
+    // The blocked rows read the same documents again in the two-call form, so their warnings come again.
+    replay_delta_warnings(delta, warnings);
+    result.blocked = blocked_rows_of(index, delta.pairs);
+    return result;
 }
 
 }  // namespace ambrel::app

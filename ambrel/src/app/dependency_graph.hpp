@@ -71,4 +71,18 @@ PullInMap blocked_dependency_rows(std::span<const domain::ComponentDifference> r
                                   dependency::WarningList& warnings, const ChildBundleReader& child_bundles = read_child_bundles,
                                   TypeLookup lookup = metadata_types::metadata_type_by_wire_id);
 
+struct DependencyAnalysis {
+    ComparisonDependencyGraph graph;
+    PullInMap blocked;
+};
+
+// build_dependency_graph then blocked_dependency_rows over the same rows, with the same warnings
+// in the same order, indexing the rows and reading their documents once.
+DependencyAnalysis analyse_dependencies(std::span<const domain::ComponentDifference> rows,
+                                        const std::optional<dependency::DependencyGraph>& analysis,
+                                        const std::set<std::string>& retrieved_object_names,
+                                        dependency::WarningList& warnings,
+                                        const ChildBundleReader& child_bundles = read_child_bundles,
+                                        TypeLookup lookup = metadata_types::metadata_type_by_wire_id);
+
 }  // namespace ambrel::app

@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <variant>
 
+#include "app/key_address.hpp"
 #include "comparison/engine.hpp"
 #include "metadata_types/type_descriptor.hpp"
 
@@ -44,12 +45,6 @@ std::string_view object_part(std::string_view field_name) {
 
 // Keys are held by address while the walk runs: every key it meets lives in the rows, the edges or the
 // pull-in map, none of which moves or loses an element until the walk is over, so no key is copied.
-struct KeyAddressHash {
-    std::size_t operator()(const ComponentKey* key) const noexcept { return std::hash<ComponentKey>{}(*key); }
-};
-struct KeyAddressEqual {
-    bool operator()(const ComponentKey* a, const ComponentKey* b) const noexcept { return *a == *b; }
-};
 
 // Kept keys with the name of the key they were kept for (null for requested rows). Only looked up,
 // never walked in order, so a hash map serves.
@@ -65,10 +60,13 @@ public:
 
     void seed(const CompareSelection& requested) {
         if (rows_.empty() || requested.empty()) return;
+        // The names are looked up by std::string; one buffer serves every lookup.
+        std::string probe;
         for (const ComponentDifference& row : rows_) {
             auto entry = requested.find(row.key().metadata_type);
             if (entry == requested.end()) continue;
-            if (!entry->second.contains(std::string(lookup_name(row)))) continue;
+            probe.assign(lookup_name(row));
+            if (!entry->second.contains(probe)) continue;
             if (keep(row.key(), nullptr)) queue_.push_back(&row.key());
         }
     }

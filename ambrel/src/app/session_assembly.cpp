@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 #include <fmt/format.h>
@@ -51,7 +52,9 @@ std::expected<Rows, WorkflowFailure> compare_selected_types(const ports::CorePor
     const std::filesystem::path source_folder = retrieved.workspace->source_project() / kProjectMetadataFolder;
     const std::filesystem::path target_folder = retrieved.workspace->target_project() / kProjectMetadataFolder;
     static const std::set<std::string> kNoMissingObjects;
-    Rows rows;
+    // Each type's rows are kept apart and joined once at the end, so that no row moves twice.
+    std::vector<Rows> rows_by_type;
+    rows_by_type.reserve(working.size());
     for (const auto& [type, names] : working) {
         const metadata_types::TypeDescriptor& descriptor = type.descriptor();
         if (auto live = throw_if_cancelled(token); !live) return std::unexpected(live.error());
@@ -81,6 +84,13 @@ std::expected<Rows, WorkflowFailure> compare_selected_types(const ports::CorePor
                 row.block_reason = reason;
             }
         }
+        rows_by_type.push_back(std::move(type_rows));
+    }
+    Rows rows;
+    std::size_t total = 0;
+    for (const Rows& type_rows : rows_by_type) total += type_rows.size();
+    rows.reserve(total);
+    for (Rows& type_rows : rows_by_type) {
         rows.insert(rows.end(), std::make_move_iterator(type_rows.begin()), std::make_move_iterator(type_rows.end()));
     }
     apply_object_definition_policy(rows);
@@ -180,7 +190,8 @@ void synthesize_permission_only_rows(Rows& rows, const CompareSelection& working
     for (const std::string_view wire_id : {kCustomTab, kRecordType}) {
         if (const auto type = metadata_types::metadata_type_by_wire_id(wire_id)) carrying.insert(*type);
     }
-    std::map<MetadataType, std::set<std::string_view>> present;
+    // Only looked up, never walked, so hash sets serve.
+    std::map<MetadataType, std::unordered_set<std::string_view>> present;
     for (const ComponentDifference& row : rows) {
         if (carrying.contains(row.key().metadata_type)) present[row.key().metadata_type].insert(row.key().name);
     }
@@ -251,8 +262,9 @@ SessionResult QuillaryApplicationService::build_session(
     tagged_by_warnings(rows, warnings);
     if (auto live = throw_if_cancelled(token); !live) return std::unexpected(live.error());
 
-    ComparisonDependencyGraph graph = build_dependency_graph(rows, discovered, retrieved.missing_objects, warnings);
-    PullInMap pull_in = blocked_dependency_rows(rows, warnings);
+    DependencyAnalysis dependencies = analyse_dependencies(rows, discovered, retrieved.missing_objects, warnings);
+    ComparisonDependencyGraph& graph = dependencies.graph;
+    PullInMap& pull_in = dependencies.blocked;
     add_tagged_models(rows, pull_in);
     retain_requested_rows(rows, requested, graph.edges, graph.unresolved, pull_in);
     return make_session(org_endpoint(source_alias, source.username, source.org_id),
@@ -273,8 +285,9 @@ SessionResult QuillaryApplicationService::build_session_from_endpoints(
     Rows rows = std::move(*compared);
     if (auto live = throw_if_cancelled(token); !live) return std::unexpected(live.error());
 
-    ComparisonDependencyGraph graph = build_dependency_graph(rows, discovered, retrieved.missing_objects, warnings);
-    const PullInMap pull_in = blocked_dependency_rows(rows, warnings);
+    DependencyAnalysis dependencies = analyse_dependencies(rows, discovered, retrieved.missing_objects, warnings);
+    ComparisonDependencyGraph& graph = dependencies.graph;
+    const PullInMap& pull_in = dependencies.blocked;
     retain_requested_rows(rows, requested, graph.edges, graph.unresolved, pull_in);
     std::optional<endpoint::OrgAlias> target_org;
     if (const endpoint::DeployEndpoint::Org* org = target.org()) target_org = org->org;
