@@ -140,9 +140,10 @@ void Inner::complete_comparison(std::uint64_t id, SessionRef session) {
                 state.current_session = session;
                 state.accumulated_target_fix.reset();
                 self->end_operation_locked(state);
-                // An imported scenario's preselection is not replayed by this road.
+                Rows rows = session->ui_differences();
+                auto scenario = reviewing_scenario(state.pending_scenario, rows);
                 publication = state_publication_locked(
-                    state, ReviewingState{session, session->ui_differences(), std::nullopt, std::nullopt});
+                    state, ReviewingState{session, std::move(rows), std::nullopt, std::move(scenario)});
             }
         }
         if (close_stale) self->schedule_close_and_surface(std::move(session), id);
@@ -198,11 +199,11 @@ std::optional<std::uint64_t> WorkflowController::back_to_review() const {
         if (std::holds_alternative<TargetHealthState>(current) && state.active_operation) return std::nullopt;
         std::optional<ReviewingState> reviewing;
         if (const auto* tests = std::get_if<SelectingTestsState>(&current)) {
-            reviewing = ReviewingState{tests->session, tests->rows, std::nullopt, std::nullopt};
+            reviewing = ReviewingState{tests->session, tests->rows, std::nullopt, reviewing_scenario(state.pending_scenario, tests->rows)};
         } else if (const auto* fls = std::get_if<SelectingFlsContainersState>(&current)) {
-            reviewing = ReviewingState{fls->session, fls->rows, std::nullopt, std::nullopt};
+            reviewing = ReviewingState{fls->session, fls->rows, std::nullopt, reviewing_scenario(state.pending_scenario, fls->rows)};
         } else if (const auto* health = std::get_if<TargetHealthState>(&current)) {
-            reviewing = ReviewingState{health->session, health->rows, std::nullopt, std::nullopt};
+            reviewing = ReviewingState{health->session, health->rows, std::nullopt, reviewing_scenario(state.pending_scenario, health->rows)};
         }
         if (!reviewing) return std::nullopt;
         publication = state_publication_locked(state, std::move(*reviewing));
