@@ -498,3 +498,68 @@ TEST(ScenarioReplay, BackToTheReviewKeepsThePreselection) {
 
 }  // namespace
 }  // namespace ambrel::workflow
+
+namespace ambrel::workflow {
+namespace {
+
+using namespace testing;
+
+void set_pending(DeployRoad& road, PendingScenario pending) {
+    auto guard = road.h.inner().lock();
+    road.h.inner().state(guard).pending_scenario = std::move(pending);
+}
+
+TEST(ScenarioReplay, TheTestScreenTakesTheScenarioTestsAndMode) {
+    DeployRoad road({{row(MetadataType::ApexClass, "SvcTest")}});
+    PendingScenario pending;
+    pending.apex_tests = std::vector<std::string>{"OtherTest"};
+    pending.deploy_mode = domain::DeployMode::ValidateOnly;
+    set_pending(road, pending);
+    road.h.use_cases->script.list_apex_tests.answer(std::vector<domain::ApexTestCandidate>{
+        {"MyTest", domain::TestCandidateOrigin::Session, true}, {"OtherTest", domain::TestCandidateOrigin::Target, false}});
+    ASSERT_TRUE(road.h.controller->deploy({key(MetadataType::ApexClass, "SvcTest")}, domain::FlsMode::None,
+                                          domain::DeployMode::AllOrNothing));
+    road.h.settle();
+    const auto& screen = std::get<SelectingTestsState>(*road.h.state());
+    ASSERT_EQ(screen.candidates.size(), 2U);
+    EXPECT_FALSE(screen.candidates[0].preselected);
+    EXPECT_TRUE(screen.candidates[1].preselected);
+    EXPECT_EQ(screen.scenario_deploy_mode, domain::DeployMode::ValidateOnly);
+}
+
+TEST(ScenarioReplay, TheContainerScreenCarriesTheScenarioContainersAndWarnings) {
+    DeployRoad road({{row(MetadataType::CustomField, "Account.X__c")}});
+    PendingScenario pending;
+    pending.permission_containers = ContainerChoice{{domain::FlsContainerKind::Profile, "Admin"},
+                                                    {domain::FlsContainerKind::PermissionSet, "Ops"}};
+    set_pending(road, pending);
+    std::vector<domain::FlsContainerChoice> choices(1);
+    choices[0].kind = domain::FlsContainerKind::Profile;
+    choices[0].api_name = "Admin";
+    road.h.use_cases->script.match_fls_containers.answer(choices);
+    ASSERT_TRUE(road.h.controller->deploy({key(MetadataType::CustomField, "Account.X__c")}, domain::FlsMode::Additive,
+                                          domain::DeployMode::AllOrNothing));
+    road.h.settle();
+    const auto& screen = std::get<SelectingFlsContainersState>(*road.h.state());
+    EXPECT_EQ(screen.scenario_containers, pending.permission_containers);
+    EXPECT_EQ(screen.scenario_unmatched_containers,
+              (std::vector<std::string>{"Permission Set 'Ops' from the scenario file was not found among the target's "
+                                        "containers and was skipped."}));
+    EXPECT_FALSE(screen.scenario_deploy_mode);
+}
+
+TEST(ScenarioReplay, ARefusedDeployReturnsToTheReviewWithThePreselection) {
+    DeployRoad road({kRows});
+    PendingScenario pending;
+    pending.deploy_mode = domain::DeployMode::BestEffort;
+    set_pending(road, pending);
+    EXPECT_FALSE(road.h.controller->deploy({}, domain::FlsMode::None, domain::DeployMode::BestEffort));
+    road.h.settle();
+    const auto& reviewing = std::get<ReviewingState>(*road.h.state());
+    EXPECT_EQ(reviewing.error_message, "Select at least one deployable component.");
+    ASSERT_TRUE(reviewing.scenario);
+    EXPECT_EQ(reviewing.scenario->deploy_mode, domain::DeployMode::BestEffort);
+}
+
+}  // namespace
+}  // namespace ambrel::workflow
