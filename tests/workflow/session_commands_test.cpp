@@ -563,3 +563,39 @@ TEST(ScenarioReplay, ARefusedDeployReturnsToTheReviewWithThePreselection) {
 
 }  // namespace
 }  // namespace ambrel::workflow
+
+namespace ambrel::workflow {
+namespace {
+
+using namespace testing;
+
+TEST(SessionImport, ACancelledImportStoresNothing) {
+    ambrel::testing::TempDir temp;
+    std::ofstream(temp.path() / "s.json") << R"({"version": 4, "capturedAt": 1, "deployMode": "VALIDATE_ONLY"})";
+    Harness h;
+    show_selecting(h, [](State& state) { state.orgs = listed_orgs({"dev"}); });
+    const auto id = h.controller->import_session(temp.path() / "s.json");
+    ASSERT_TRUE(id);
+    ASSERT_TRUE(h.controller->cancel_operation(id));
+    h.settle();
+    EXPECT_FALSE(with_state(h, [](State& state) { return state.pending_scenario; }));
+    EXPECT_TRUE(with_state(h, [](State& state) { return state.listing_incomplete; }));
+}
+
+TEST(SessionImport, ASecondImportReplacesThePendingScenario) {
+    ambrel::testing::TempDir temp;
+    std::ofstream(temp.path() / "a.json") << R"({"version": 4, "capturedAt": 1, "deployMode": "VALIDATE_ONLY"})";
+    std::ofstream(temp.path() / "b.json") << R"({"version": 4, "capturedAt": 2, "permissionsMode": "ALL"})";
+    Harness h;
+    show_selecting(h, [](State& state) { state.orgs = listed_orgs({"dev"}); });
+    ASSERT_TRUE(h.controller->import_session(temp.path() / "a.json"));
+    h.settle();
+    ASSERT_TRUE(h.controller->import_session(temp.path() / "b.json"));
+    h.settle();
+    PendingScenario expected;
+    expected.permissions_mode = domain::FlsMode::All;
+    EXPECT_EQ(with_state(h, [](State& state) { return state.pending_scenario; }), expected);
+}
+
+}  // namespace
+}  // namespace ambrel::workflow
