@@ -199,11 +199,14 @@ std::optional<std::uint64_t> WorkflowController::back_to_review() const {
         if (std::holds_alternative<TargetHealthState>(current) && state.active_operation) return std::nullopt;
         std::optional<ReviewingState> reviewing;
         if (const auto* tests = std::get_if<SelectingTestsState>(&current)) {
-            reviewing = ReviewingState{tests->session, tests->rows, std::nullopt, reviewing_scenario(state.pending_scenario, tests->rows)};
+            reviewing = ReviewingState{tests->session, tests->rows, std::nullopt,
+                                       reviewing_scenario(state.pending_scenario, tests->rows)};
         } else if (const auto* fls = std::get_if<SelectingFlsContainersState>(&current)) {
-            reviewing = ReviewingState{fls->session, fls->rows, std::nullopt, reviewing_scenario(state.pending_scenario, fls->rows)};
+            reviewing = ReviewingState{fls->session, fls->rows, std::nullopt,
+                                       reviewing_scenario(state.pending_scenario, fls->rows)};
         } else if (const auto* health = std::get_if<TargetHealthState>(&current)) {
-            reviewing = ReviewingState{health->session, health->rows, std::nullopt, reviewing_scenario(state.pending_scenario, health->rows)};
+            reviewing = ReviewingState{health->session, health->rows, std::nullopt,
+                                       reviewing_scenario(state.pending_scenario, health->rows)};
         }
         if (!reviewing) return std::nullopt;
         publication = state_publication_locked(state, std::move(*reviewing));
