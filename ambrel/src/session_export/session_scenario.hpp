@@ -15,7 +15,7 @@
 // session scenario file has an invalid "{}" field." and "Unknown {} "{}" in the session scenario file.".
 // The file is read with a bound (never more than one byte over the limit), only when it is a regular
 // file, and through the JSON kit's nesting limit; the readers never recurse beyond the document's own
-// fixed shape. Record-data types are refused in a manifest, so writers leave them out.
+// fixed shape. Record-data types are refused in a manifest, so the session export leaves them out.
 //
 // Thread-safety: plain values and pure functions; safe from any thread.
 
