@@ -64,6 +64,7 @@
 #include "progress/progress.hpp"
 #include "workflow/deploy_road.hpp"
 #include "workflow/operation_kind.hpp"
+#include "workflow/scenario.hpp"
 #include "workflow/task_executor.hpp"
 #include "workflow/tokens.hpp"
 #include "workflow/workflow_state.hpp"
@@ -164,6 +165,9 @@ struct State {
     // current comparison session (dropped when the controller lets go of that session).
     std::optional<DeploySnapshot> deploy_snapshot;
     std::optional<AccumulatedTargetFix> accumulated_target_fix;
+    // An imported session scenario waiting to be replayed; dropped only by a new comparison or replaced
+    // by the next import.
+    std::optional<PendingScenario> pending_scenario;
 };
 
 // Replaces the current state and returns its publication. The caller holds the lock and publishes
@@ -196,6 +200,20 @@ inline constexpr std::string_view kManifestExportOffScreen = "Manifest export is
 inline constexpr std::string_view kManifestExportEmpty = "Select at least one component to export.";
 inline constexpr std::string_view kManifestWriteFailed = "Could not write the manifest file: {0}";
 inline constexpr std::string_view kClearOffScreen = "Clearing the selection is only available on the selection screen.";
+inline constexpr std::string_view kSessionExportClosed = "The session cannot be exported: the panel has been closed.";
+inline constexpr std::string_view kSessionExportLoading =
+    "The session cannot be exported while the screen is still loading. Wait for it to finish.";
+inline constexpr std::string_view kSessionExportComparing =
+    "The session cannot be exported while the comparison is running. Wait for the differences.";
+inline constexpr std::string_view kSessionExportTargetHealth = "The target health check is waiting for a decision.";
+inline constexpr std::string_view kSessionExportDeploying =
+    "The session cannot be exported while a deployment is running. Wait for the results screen.";
+inline constexpr std::string_view kSessionExportError =
+    "The session cannot be exported from the error screen: no session content is left to write.";
+inline constexpr std::string_view kSessionExportEmpty = "Select at least one component before exporting the session.";
+inline constexpr std::string_view kSessionWriteFailed = "Could not write the session file: {0}";
+inline constexpr std::string_view kScenarioManifestWithoutSource =
+    "The comparison manifest was not applied because no source endpoint is available to validate it against.";
 // The API version that exported manifests name.
 inline constexpr std::string_view kExportApiVersion = "65.0";
 
@@ -445,6 +463,15 @@ public:
     // Success, or the message the request answers with.
     std::expected<void, std::string> export_manifest(const std::string& path, std::set<std::string> names) const;
     std::expected<void, std::string> clear_manifest() const;
+
+    // Session scenario files. Export writes the current session (with what the screen still shows)
+    // and answers success or one of the texts of kSessionExport*; import reads a file on the
+    // selection screen, restores its org endpoints and begins the operation that applies its member
+    // selection and keeps the rest as the pending scenario. An unreadable file shows its reading
+    // error on the selection screen and begins nothing.
+    std::expected<void, std::string> export_session(const std::filesystem::path& path,
+                                                    LiveScreenSelection live) const;
+    std::optional<std::uint64_t> import_session(const std::filesystem::path& path) const;
 
     const std::shared_ptr<Inner>& inner() const noexcept { return inner_; }
 

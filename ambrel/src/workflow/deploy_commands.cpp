@@ -92,14 +92,14 @@ std::optional<std::uint64_t> WorkflowController::deploy(app::SelectedKeys select
                                                         domain::DeployMode deploy_mode) const {
     Inner& inner = *inner_;
     SessionRef session;
-    std::optional<ReviewingScenario> scenario;
+    std::optional<PendingScenario> pending;
     {
         auto guard = inner.lock();
         const State& state = inner.state(guard);
         if (state.closed || state.active_operation) return std::nullopt;
         if (const auto* reviewing = screen_of_current_session<ReviewingState>(state)) {
             session = reviewing->session;
-            scenario = reviewing->scenario;
+            pending = state.pending_scenario;
         }
     }
     if (!session) {
@@ -108,8 +108,10 @@ std::optional<std::uint64_t> WorkflowController::deploy(app::SelectedKeys select
     }
     app::SelectedKeys keys = deployable_selection(*session, selected, fls_mode);
     if (keys.empty()) {
+        Rows rows = session->ui_differences();
+        auto scenario = reviewing_scenario(pending, rows);
         inner.transition(
-            ReviewingState{session, session->ui_differences(), std::string(kSelectDeployableComponent), scenario});
+            ReviewingState{session, std::move(rows), std::string(kSelectDeployableComponent), std::move(scenario)});
         return std::nullopt;
     }
     {
@@ -410,9 +412,12 @@ void Inner::execute_list_apex_tests(std::uint64_t id, SessionRef session, app::S
         return;
     }
     dispatch_completion(id, [candidates = std::move(*candidates), session, keys = std::move(keys), fls_mode,
-                             deploy_mode](State&) mutable {
+                             deploy_mode](State& state) mutable {
+        preselect_scenario_tests(state.pending_scenario, candidates);
+        std::optional<domain::DeployMode> scenario_mode;
+        if (state.pending_scenario) scenario_mode = state.pending_scenario->deploy_mode;
         return WorkflowState(SelectingTestsState{session, session->ui_differences(), std::move(candidates),
-                                                 std::move(keys), fls_mode, deploy_mode, std::nullopt});
+                                                 std::move(keys), fls_mode, deploy_mode, scenario_mode});
     });
 }
 
@@ -488,8 +493,15 @@ void Inner::execute_match(std::uint64_t id, SessionRef session, app::SelectedKey
             return;
         }
         self->dispatch_completion(id, [choices = std::move(*choices), session, keys = std::move(keys), fls_mode,
-                                       deploy_mode, test_names = std::move(test_names)](State&) mutable {
+                                       deploy_mode, test_names = std::move(test_names)](State& state) mutable {
             SelectingFlsContainersState screen;
+            if (state.pending_scenario) {
+                if (const auto& named = state.pending_scenario->permission_containers) {
+                    screen.scenario_unmatched_containers = scenario_unmatched_containers(*named, choices);
+                    screen.scenario_containers = *named;
+                }
+                screen.scenario_deploy_mode = state.pending_scenario->deploy_mode;
+            }
             screen.rows = session->ui_differences();
             screen.choices = std::move(choices);
             screen.test_names = std::move(test_names);

@@ -20,69 +20,9 @@ namespace {
 
 using metadata_types::MetadataType;
 
-constexpr std::string_view kSelectSource = "Select a source org or git repository.";
-constexpr std::string_view kSelectTarget = "Select a target org or git repository.";
 constexpr std::string_view kSelectComponent = "Select at least one component.";
 constexpr std::string_view kUnresolvedOrgIds = "Could not resolve the selected Salesforce org IDs.";
 constexpr std::string_view kSameOrgs = "Source and target must be different Salesforce orgs.";
-
-// The selection screen's own rules, shared with its commands: a record-data type keeps no member
-// entry; a type's empty set removes its entry; derived members follow.
-void store_members(ManifestSelection& manifest, MetadataType type, std::set<std::string> names) {
-    if (type.is_data_record()) {
-        manifest.erase(type);
-        return;
-    }
-    if (names.empty()) {
-        manifest.erase(type);
-    } else {
-        manifest[type] = std::move(names);
-    }
-    metadata_types::apply_derived_members(manifest, type);
-}
-
-// The members listed for the current type. A record-data type has no listing (and no descriptor to
-// ask), so it shows none.
-std::vector<cli::catalogs::SalesforceObject> listed_members(const State& state) {
-    std::vector<cli::catalogs::SalesforceObject> members;
-    if (state.current_type.is_data_record()) return members;
-    const auto entry = state.listing_cache.find(state.current_type.descriptor().listing_strategy);
-    if (entry == state.listing_cache.end()) return members;
-    for (const auto& member : entry->second) {
-        if (state.current_type.object_listing_admits(member.api_name)) members.push_back(member);
-    }
-    return members;
-}
-
-SelectingState selection_screen(const State& state, std::optional<std::string> message) {
-    SelectingState screen;
-    screen.orgs = state.orgs;
-    screen.components = listed_members(state);
-    screen.error_message = std::move(message);
-    screen.source = state.source;
-    screen.target = state.target;
-    screen.manifest = state.manifest;
-    screen.current_type = state.current_type;
-    screen.external_keys = state.external_key_status;
-    return screen;
-}
-
-// Shows a refusal on the review screen when that is shown, else on a rebuilt selection screen.
-void show_refusal(Inner& inner, std::string message) {
-    std::optional<Publication> publication;
-    {
-        auto guard = inner.lock();
-        State& state = inner.state(guard);
-        if (state.closed) return;
-        if (const auto* reviewing = std::get_if<ReviewingState>(state.current.get())) {
-            publication = state_publication_locked(
-                state, ReviewingState{reviewing->session, reviewing->rows, std::move(message), reviewing->scenario});
-        } else {
-            publication = state_publication_locked(state, selection_screen(state, std::move(message)));
-        }
-    }
-    inner.publish(std::move(*publication));
-}
 
 std::string trimmed(std::string_view text) {
     constexpr std::string_view kSpace = " \t\n\r\f\v";
@@ -130,13 +70,13 @@ std::optional<std::uint64_t> WorkflowController::compare_with_options(std::set<s
         State& state = inner.state(guard);
         if (state.closed) return std::nullopt;
         ManifestSelection trial = state.manifest;
-        store_members(trial, state.current_type, current_selection);
+        commit_selection(trial, state.current_type, current_selection);
         if (auto refusal = compare_refusal(state, trial)) {
             guard.unlock();
-            show_refusal(inner, std::string(*refusal));
+            inner.selection_error(std::string(*refusal));
             return std::nullopt;
         }
-        store_members(state.manifest, state.current_type, std::move(current_selection));
+        commit_selection(state.manifest, state.current_type, std::move(current_selection));
         source = *state.source;
         target = *state.target;
         manifest = state.manifest;
@@ -200,9 +140,10 @@ void Inner::complete_comparison(std::uint64_t id, SessionRef session) {
                 state.current_session = session;
                 state.accumulated_target_fix.reset();
                 self->end_operation_locked(state);
-                // An imported scenario's preselection is not replayed by this road.
+                Rows rows = session->ui_differences();
+                auto scenario = reviewing_scenario(state.pending_scenario, rows);
                 publication = state_publication_locked(
-                    state, ReviewingState{session, session->ui_differences(), std::nullopt, std::nullopt});
+                    state, ReviewingState{session, std::move(rows), std::nullopt, std::move(scenario)});
             }
         }
         if (close_stale) self->schedule_close_and_surface(std::move(session), id);
@@ -258,11 +199,14 @@ std::optional<std::uint64_t> WorkflowController::back_to_review() const {
         if (std::holds_alternative<TargetHealthState>(current) && state.active_operation) return std::nullopt;
         std::optional<ReviewingState> reviewing;
         if (const auto* tests = std::get_if<SelectingTestsState>(&current)) {
-            reviewing = ReviewingState{tests->session, tests->rows, std::nullopt, std::nullopt};
+            reviewing = ReviewingState{tests->session, tests->rows, std::nullopt,
+                                       reviewing_scenario(state.pending_scenario, tests->rows)};
         } else if (const auto* fls = std::get_if<SelectingFlsContainersState>(&current)) {
-            reviewing = ReviewingState{fls->session, fls->rows, std::nullopt, std::nullopt};
+            reviewing = ReviewingState{fls->session, fls->rows, std::nullopt,
+                                       reviewing_scenario(state.pending_scenario, fls->rows)};
         } else if (const auto* health = std::get_if<TargetHealthState>(&current)) {
-            reviewing = ReviewingState{health->session, health->rows, std::nullopt, std::nullopt};
+            reviewing = ReviewingState{health->session, health->rows, std::nullopt,
+                                       reviewing_scenario(state.pending_scenario, health->rows)};
         }
         if (!reviewing) return std::nullopt;
         publication = state_publication_locked(state, std::move(*reviewing));
@@ -290,12 +234,12 @@ std::optional<std::uint64_t> WorkflowController::back_to_selection() const {
         returning.source = state.source;
         returning.target = state.target;
         returning.current_type = state.current_type;
-        returning.components = listed_members(state);
+        returning.components = components_locked(state);
         returning.manifest = state.manifest;
     }
     inner.transition(std::move(returning));
     inner.schedule_after_cleanup(std::move(*started), [self = inner_, id]() {
-        self->dispatch_completion(id, [](State& state) { return WorkflowState(selection_screen(state, std::nullopt)); });
+        self->dispatch_completion(id, [](State& state) { return selecting_state(state, std::nullopt, std::nullopt, nullptr); });
     });
     return id;
 }

@@ -161,6 +161,11 @@ std::optional<std::uint64_t> WorkflowController::restart() const {
     auto started = inner_->begin_operation_if(OperationKind::LoadOrgs, true, true, std::nullopt);
     if (!started) return std::nullopt;
     const std::uint64_t id = started->id;
+    {
+        // A new comparison starts from scratch: an imported scenario is not replayed into it.
+        auto guard = inner_->lock();
+        inner_->state(guard).pending_scenario.reset();
+    }
     inner_->transition(LoadingOrgsState{});
     inner_->schedule_after_cleanup(std::move(*started), [self = inner_, id] { self->schedule_org_load(id, false); });
     return id;
