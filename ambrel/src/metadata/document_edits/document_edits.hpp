@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,18 @@ struct Bounds {
     bool operator==(const Bounds&) const = default;
 };
 Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t end) noexcept;
+
+// The same range for the element as it stands once the `removed` ranges are cut out of `text`,
+// given back in the offsets of `text` itself: what it spans of the text that stays, together with
+// any removed range that lies between those bytes. `removed` must be sorted and disjoint, none of
+// them overlapping [start, end). Cutting the removed ranges and this one together gives the same
+// bytes as cutting the removed ones first and then the line-aware range of the element.
+Bounds line_aware_bounds_after(std::string_view text, std::span<const Bounds> removed, std::size_t start,
+                               std::size_t end) noexcept;
+
+// The edits of two sets of removals, where a range of `outer` may enclose ranges of `inner` whole
+// (and otherwise none overlap): one removal per enclosing range, ready for apply_edits.
+std::vector<Edit> merged_removals(std::span<const Bounds> inner, std::span<const Bounds> outer);
 
 // The element's local name (after the first ":") when the element resolves to the Metadata API
 // namespace; none for any other element. The bytes are those of the document: callers compare them
