@@ -75,10 +75,11 @@ void expect_same_as_two_passes(const std::string& input, const std::set<std::str
     ASSERT_TRUE(reading.permissions.has_value()) << reading.permissions.error().message();
     ASSERT_TRUE(reading.sections.has_value()) << reading.sections.error().message();
     const TwoPasses expected = two_passes(input, leave, unknown);
+    std::string document = input;
     const app::AdaptedDocument adapted =
-        app::adapt_permission_document(input, *reading.permissions, *reading.sections, leave, unknown);
-    EXPECT_EQ(adapted.document.value_or(input), expected.document);
-    EXPECT_EQ(adapted.document.has_value(), !leave.empty() || !unknown.empty());
+        app::adapt_permission_document(document, *reading.permissions, *reading.sections, leave, unknown);
+    EXPECT_EQ(document, expected.document);
+    EXPECT_EQ(adapted.changed, !leave.empty() || !unknown.empty());
     EXPECT_EQ(adapted.permission_note, expected.permission_note);
     EXPECT_EQ(adapted.reference_note, expected.reference_note);
 }
@@ -122,8 +123,10 @@ TEST(SingleReading, AnEmptyCutLeavesTheDocumentAlone) {
     auto reading = app::read_permission_document(input);
     ASSERT_TRUE(reading.permissions.has_value());
     ASSERT_TRUE(reading.sections.has_value());
-    const auto adapted = app::adapt_permission_document(input, *reading.permissions, *reading.sections, {}, {});
-    EXPECT_FALSE(adapted.document.has_value());
+    std::string document = input;
+    const auto adapted = app::adapt_permission_document(document, *reading.permissions, *reading.sections, {}, {});
+    EXPECT_EQ(document, input);
+    EXPECT_FALSE(adapted.changed);
     EXPECT_FALSE(adapted.permission_note.has_value());
     EXPECT_FALSE(adapted.reference_note.has_value());
 }
@@ -206,6 +209,36 @@ TEST(DocumentEdits, LineAwareBoundsAfterEarlierCuts) {
     EXPECT_EQ(merged, (std::vector<edits::Edit>{{2, 20, {}}}));
     EXPECT_EQ(edits::apply_edits(text, merged), "a\nb");
     EXPECT_THROW((void)edits::merged_removals(removed, std::vector<edits::Bounds>{{5, 12}}), support::ProgrammingError);
+}
+
+TEST(DocumentEdits, RemovalInPlaceWritesWhatACopyWould) {
+    const std::string text = kBom + "0123456789";
+    struct Case {
+        std::string name;
+        std::vector<edits::Edit> removals;
+    };
+    const std::vector<Case> cases = {
+        {"nothing", {}},
+        {"the start", {{0, 2, {}}}},
+        {"the end", {{8, 10, {}}}},
+        {"everything", {{0, 10, {}}}},
+        {"several, unordered", {{7, 9, {}}, {1, 3, {}}, {4, 4, {}}}},
+        {"touching", {{2, 4, {}}, {4, 6, {}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string in_place = text;
+        edits::remove_in_place(in_place, kBom.size(), c.removals);
+        EXPECT_EQ(in_place, edits::apply_edits(std::string_view(text).substr(kBom.size()), c.removals, kBom));
+    }
+    std::string refused = text;
+    EXPECT_THROW(edits::remove_in_place(refused, kBom.size(), {{1, 5, {}}, {3, 6, {}}}), support::ProgrammingError);
+    EXPECT_THROW(edits::remove_in_place(refused, kBom.size(), {{1, 2, "x"}}), support::ProgrammingError);
+    EXPECT_THROW(edits::remove_in_place(refused, kBom.size(), {{1, 11, {}}}), support::ProgrammingError);
+    // A cut inside a character is refused before anything moves.
+    std::string accented = "a\xC3\xA9" "b";
+    EXPECT_THROW(edits::remove_in_place(accented, 0, {{0, 2, {}}}), support::ProgrammingError);
+    EXPECT_EQ(accented, "a\xC3\xA9" "b");
 }
 
 TEST(DocumentEdits, NameSetFindsNamesPerTagAndGrows) {

@@ -186,12 +186,10 @@ UseCaseResult<ProfileFiltering> filter_documents(const FilterKind& kind, const Q
         if (const auto references = references_per_row.find(row.key()); references != references_per_row.end()) {
             unknown = unknown_references(references->second, schema, knowledge->listed, package_names);
         }
-        AdaptedDocument adapted =
-            adapt_permission_document(row.source.document, std::move(*reading->second.permissions),
-                                      std::move(*reading->second.sections), leave, unknown);
+        const AdaptedDocument adapted = adapt_permission_document(
+            row.source.document, *reading->second.permissions, *reading->second.sections, leave, unknown);
         std::string note = adapted.permission_note.value_or(std::string());
         if (adapted.reference_note) note = appended(note, *adapted.reference_note);
-        if (adapted.document) row.source.document = std::move(*adapted.document);
         if (!note.empty()) filtering.notes.emplace(row.key(), std::move(note));
     }
     remove_rows(rows, failed_keys);
@@ -221,26 +219,27 @@ PermissionDocument read_permission_document(std::string_view document) {
     return PermissionDocument{std::move(permissions).result(), std::move(sections).result()};
 }
 
-AdaptedDocument adapt_permission_document(std::string_view document, const upf::PermissionBlocks& permissions,
+AdaptedDocument adapt_permission_document(std::string& document, const upf::PermissionBlocks& permissions,
                                           const prf::ReferenceSections& sections, const std::set<std::string>& leave,
                                           const ReferencesByKind& unknown) {
     AdaptedDocument adapted;
+    if (leave.empty() && unknown.empty()) return adapted;
     upf::PermissionCuts cuts;
     if (!leave.empty()) {
         cuts = upf::user_permission_cuts(document, permissions, leave);
         adapted.permission_note = upf::FilteredUserPermissions{{}, cuts.left_out, cuts.total}.message();
     }
+    std::vector<metadata::document_edits::Edit> removals;
     if (!unknown.empty()) {
         // Both cuts are written at once, the sections judged as they stand after the first.
-        prf::ProfileTrim trim = prf::filter_profile_references(document, sections, unknown, cuts.ranges);
-        adapted.reference_note = profile_reference_note(trim);
-        adapted.document = std::move(trim.document);
-    } else if (!leave.empty()) {
-        const std::size_t prefix = xml::leading_bom_length(document);
-        adapted.document = metadata::document_edits::apply_edits(
-            document.substr(prefix), metadata::document_edits::merged_removals(cuts.ranges, {}),
-            document.substr(0, prefix));
+        prf::ReferenceCuts reference_cuts = prf::profile_reference_cuts(document, sections, unknown, cuts.ranges);
+        adapted.reference_note = profile_reference_note(reference_cuts.trim);
+        removals = std::move(reference_cuts.removals);
+    } else {
+        removals = metadata::document_edits::merged_removals(cuts.ranges, {});
     }
+    metadata::document_edits::remove_in_place(document, xml::leading_bom_length(document), std::move(removals));
+    adapted.changed = true;
     return adapted;
 }
 

@@ -102,16 +102,17 @@ struct PermissionDocument {
 PermissionDocument read_permission_document(std::string_view document);
 
 struct AdaptedDocument {
-    // The adapted document; none when nothing was to be left out.
-    std::optional<std::string> document;
+    // True when something was to be left out (the document was rewritten).
+    bool changed = false;
     // The user permission note, then the reference note (each when something left).
     std::optional<std::string> permission_note;
     std::optional<std::string> reference_note;
 };
-// Leaves out the blocks of the user permissions in `leave`, then the sections that hold a reference
-// in `unknown`, from a document whose two readings both succeeded: the same bytes as filtering the
-// document for user permissions and filtering the result for references, without reading again.
-AdaptedDocument adapt_permission_document(std::string_view document,
+// Leaves out, where the document stands, the blocks of the user permissions in `leave`, then the
+// sections that hold a reference in `unknown`, from a document whose two readings both succeeded:
+// the same bytes as filtering the document for user permissions and filtering the result for
+// references, without reading again or writing a second copy.
+AdaptedDocument adapt_permission_document(std::string& document,
                                           const metadata::user_permission_filter::PermissionBlocks& permissions,
                                           const metadata::profile_reference_filter::ReferenceSections& sections,
                                           const std::set<std::string>& leave, const ReferencesByKind& unknown);

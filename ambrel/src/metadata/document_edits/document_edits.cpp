@@ -1,6 +1,7 @@
 #include "metadata/document_edits/document_edits.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "metadata/metadata_namespace.hpp"
 #include "support/programming_error.hpp"
@@ -33,6 +34,34 @@ std::string apply_edits(std::string_view text, std::vector<Edit> edits, std::str
     }
     out.append(text.substr(kept_from));
     return out;
+}
+
+void remove_in_place(std::string& text, std::size_t prefix, std::vector<Edit> removals) {
+    support::require(prefix <= text.size(), "the kept prefix must lie inside the text");
+    std::sort(removals.begin(), removals.end(), [](const Edit& a, const Edit& b) {
+        return a.start != b.start ? a.start < b.start : a.end < b.end;
+    });
+    const std::string_view body = std::string_view(text).substr(prefix);
+    std::size_t kept_from = 0;
+    for (const Edit& edit : removals) {
+        if (!edit.replacement.empty() || edit.start < kept_from || edit.end < edit.start || edit.end > body.size() ||
+            !text::is_char_boundary(body, edit.start) || !text::is_char_boundary(body, edit.end)) {
+            throw support::ProgrammingError("removals in place must be ordered ranges on character boundaries");
+        }
+        kept_from = edit.end;
+    }
+    char* data = text.data() + prefix;
+    std::size_t write = 0;
+    kept_from = 0;
+    for (const Edit& edit : removals) {
+        const std::size_t run = edit.start - kept_from;
+        if (write != kept_from && run > 0) std::memmove(data + write, data + kept_from, run);
+        write += run;
+        kept_from = edit.end;
+    }
+    const std::size_t tail = body.size() - kept_from;
+    if (write != kept_from && tail > 0) std::memmove(data + write, data + kept_from, tail);
+    text.resize(prefix + write + tail);
 }
 
 namespace {

@@ -33,6 +33,11 @@ struct Edit {
 // shift one another, so applying them together equals applying them from the last to the first.
 std::string apply_edits(std::string_view text, std::vector<Edit> edits, std::string_view prefix = {});
 
+// Removes the ranges of `removals` (empty replacements only, offsets counted after the first
+// `prefix` bytes) from `text` where it stands: each kept run moves left once, so no second buffer
+// is allocated. The same bytes as prefix + apply_edits(rest, removals); the same programming errors.
+void remove_in_place(std::string& text, std::size_t prefix, std::vector<Edit> removals);
+
 // The range to remove for an element at [start, end): from the start of its line (just after the
 // last "\n" before `start`, or 0) when only spaces and tabs stand between that line start and
 // `start`, through one following "\r\n" or "\n"; otherwise exactly [start, end).

@@ -104,12 +104,7 @@ void SectionReader::finish_section(std::size_t end) {
         refuse(std::string(kBlockReferenceRefusal));
         return;
     }
-    ReferenceSection section;
-    section.count = pending_.size();
-    for (std::size_t i = 0; i < pending_.size(); ++i) section.held[i] = std::move(pending_[i]);
-    section.start = section_start_;
-    section.end = end;
-    sections_.push_back(std::move(section));
+    sections_.push_back(ReferenceSection{std::move(pending_), section_start_, end});
     pending_.clear();
     rule_.reset();
 }
@@ -215,7 +210,7 @@ std::expected<ReferenceSections, ProfileFilterError> reference_sections(std::str
 ProfileReferences references_of(const ReferenceSections& sections) {
     ProfileReferences references;
     for (const ReferenceSection& section : sections) {
-        for (const auto& [kind, name] : section.references()) references.names[kind].insert(name);
+        for (const auto& [kind, name] : section.references) references.names[kind].insert(name);
     }
     return references;
 }
@@ -257,7 +252,16 @@ ProfileTrim filter_profile_references(std::string_view document, const Reference
                                       const ReferencesByKind& remove,
                                       std::span<const document_edits::Bounds> removed_first) {
     const std::size_t prefix = xml::leading_bom_length(document);
-    const std::string_view body = document.substr(prefix);
+    ReferenceCuts cuts = profile_reference_cuts(document, sections, remove, removed_first);
+    cuts.trim.document =
+        document_edits::apply_edits(document.substr(prefix), std::move(cuts.removals), document.substr(0, prefix));
+    return std::move(cuts.trim);
+}
+
+ReferenceCuts profile_reference_cuts(std::string_view document, const ReferenceSections& sections,
+                                     const ReferencesByKind& remove,
+                                     std::span<const document_edits::Bounds> removed_first) {
+    const std::string_view body = xml::strip_leading_boms(document);
 
     // Pairs are looked up and counted through tables of views into the sections, not sets of copies.
     std::size_t listed = 0;
@@ -272,7 +276,7 @@ ProfileTrim filter_profile_references(std::string_view document, const Reference
     std::vector<document_edits::Bounds> cuts;
     for (const ReferenceSection& section : sections) {
         bool matched = false;
-        for (const Pair& pair : section.references()) {
+        for (const Pair& pair : section.references) {
             const auto tag = static_cast<std::uint8_t>(pair.first);
             all.insert(pair.second, tag);
             if (removing.contains(pair.second, tag)) {
@@ -283,14 +287,12 @@ ProfileTrim filter_profile_references(std::string_view document, const Reference
         if (matched) {
             cuts.push_back(document_edits::line_aware_bounds_after(body, removed_first, section.start, section.end));
         } else {
-            for (const Pair& pair : section.references()) kept.insert(pair.second, static_cast<std::uint8_t>(pair.first));
+            for (const Pair& pair : section.references) kept.insert(pair.second, static_cast<std::uint8_t>(pair.first));
         }
     }
     trim.total = all.size();
     trim.kept = kept.size();
-    trim.document = document_edits::apply_edits(body, document_edits::merged_removals(removed_first, cuts),
-                                                document.substr(0, prefix));
-    return trim;
+    return ReferenceCuts{std::move(trim), document_edits::merged_removals(removed_first, cuts)};
 }
 
 }  // namespace ambrel::metadata::profile_reference_filter

@@ -21,7 +21,6 @@
 // A DOCTYPE is never expanded. Pure functions; safe from any thread. A `SectionReader` belongs to
 // one reading on one thread.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -106,16 +105,11 @@ std::expected<ProfileReferences, ProfileFilterError> profile_references(std::str
 
 // One permission section as read: its references in document order and its byte range, counted in
 // the document after its leading byte-order marks.
-// A section carries one reference, or two (a layout assignment's layout and record type), held in
-// place so that reading thousands of sections allocates no list per section.
 struct ReferenceSection {
-    using Reference = std::pair<ReferenceKind, std::string>;
-    std::array<Reference, 2> held;
-    std::size_t count = 0;
+    std::vector<std::pair<ReferenceKind, std::string>> references;
     std::size_t start = 0;
     std::size_t end = 0;
 
-    std::span<const Reference> references() const noexcept { return {held.data(), count}; }
     bool operator==(const ReferenceSection&) const = default;
 };
 using ReferenceSections = std::vector<ReferenceSection>;
@@ -166,5 +160,14 @@ std::expected<ProfileTrim, ProfileFilterError> filter_profile_references(std::st
 ProfileTrim filter_profile_references(std::string_view document, const ReferenceSections& sections,
                                       const ReferencesByKind& remove,
                                       std::span<const document_edits::Bounds> removed_first = {});
+// The same without writing the document: the trim (its document left empty) and the removals, the
+// `removed_first` ranges among them, ready for document_edits (offsets after the byte-order marks).
+struct ReferenceCuts {
+    ProfileTrim trim;
+    std::vector<document_edits::Edit> removals;
+};
+ReferenceCuts profile_reference_cuts(std::string_view document, const ReferenceSections& sections,
+                                     const ReferencesByKind& remove,
+                                     std::span<const document_edits::Bounds> removed_first = {});
 
 }  // namespace ambrel::metadata::profile_reference_filter
