@@ -1,9 +1,11 @@
 #pragma once
 
 // The text edits that the deploy adaptation makes on metadata documents: a set of byte ranges, each
-// replaced (or removed), applied in one pass that copies the kept bytes once. Everything outside the
-// edited ranges stays byte for byte. Also the line-aware widening of a removed element's range and
-// the test of whether an element is in the Metadata API namespace.
+// replaced (or removed), applied in one pass that copies the kept bytes once, or removed where the
+// text stands. Everything outside the edited ranges stays byte for byte. Also the line-aware
+// widening of a removed element's range (in the text as given, or as it stands after earlier
+// removals), the merging of two sets of removals, and the test of whether an element is in the
+// Metadata API namespace.
 //
 // Edits are given in any order; they must not overlap and must lie on character boundaries inside
 // the text: an edit that breaks this is a programming error (support::ProgrammingError), never a
