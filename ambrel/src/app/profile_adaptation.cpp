@@ -14,6 +14,7 @@
 #include "metadata/user_permission_filter/user_permission_filter.hpp"
 #include "metadata_types/name_rules.hpp"
 #include "text/text.hpp"
+#include "xml/xml.hpp"
 
 namespace ambrel::app {
 namespace {
@@ -35,11 +36,35 @@ bool is_object_api_name(std::string_view name) {
     return re2::RE2::FullMatch(name, metadata::retrieve::OBJECT_API_NAME());
 }
 
-std::string field_key(std::string_view object, std::string_view field) {
-    std::string key = text::to_ascii_lower(object);
-    key += '\0';
-    key += text::to_ascii_lower(field);
-    return key;
+// Names up to this length are lowered on the stack for a lookup.
+constexpr std::size_t kShortKey = 256;
+
+char ascii_lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Writes the lower-cased key of an object, or of an (object, field) pair, at `out`; gives its size.
+std::size_t write_key(char* out, std::string_view object, const std::string_view* field) noexcept {
+    std::size_t size = 0;
+    for (const char c : object) out[size++] = ascii_lower(c);
+    if (field != nullptr) {
+        out[size++] = '\0';
+        for (const char c : *field) out[size++] = ascii_lower(c);
+    }
+    return size;
+}
+
+std::size_t key_size(std::string_view object, const std::string_view* field) noexcept {
+    return object.size() + (field != nullptr ? 1 + field->size() : 0);
+}
+
+bool contains_key(const metadata::document_edits::NameSet& keys, std::string_view object,
+                  const std::string_view* field) {
+    const std::size_t size = key_size(object, field);
+    if (size <= kShortKey) {
+        std::array<char, kShortKey> buffer;
+        return keys.contains(std::string_view(buffer.data(), write_key(buffer.data(), object, field)));
+    }
+    std::string buffer(size, '\0');
+    return keys.contains(std::string_view(buffer.data(), write_key(buffer.data(), object, field)));
 }
 
 bool holds_names(const ProfileReferences& references, ReferenceKind kind) {
@@ -76,25 +101,28 @@ UseCaseResult<ProfileFiltering> filter_documents(const FilterKind& kind, const Q
         failed_keys.insert(row.key());
     };
 
-    // 1. Read every taking part row once.
+    // 1. Read every taking part row once; what the reading found serves the cuts of step 8.
     std::map<domain::ComponentKey, std::set<std::string>> permissions_per_row;
     ReferencesPerRow references_per_row;
+    std::map<domain::ComponentKey, PermissionDocument> readings;
     for (const auto& row : rows) {
         if (!takes_part(row, *type)) continue;
-        auto names = upf::user_permission_names(row.source.document);
-        if (!names) {
-            fail(row, service.sanitize_diagnostic(filled(kind.parse_message, names.error().message())));
+        PermissionDocument reading = read_permission_document(row.source.document);
+        if (!reading.permissions) {
+            fail(row, service.sanitize_diagnostic(filled(kind.parse_message, reading.permissions.error().message())));
             continue;
         }
-        auto references = prf::profile_references(row.source.document);
-        if (!references) {
+        if (!reading.sections) {
             fail(row, service.sanitize_diagnostic(kind.permission_sets
-                                                      ? permission_set_reference_error(references.error())
-                                                      : filled(kind.parse_message, references.error().message())));
+                                                      ? permission_set_reference_error(reading.sections.error())
+                                                      : filled(kind.parse_message, reading.sections.error().message())));
             continue;
         }
-        if (!names->empty()) permissions_per_row.emplace(row.key(), std::move(*names));
-        if (!references->is_empty()) references_per_row.emplace(row.key(), std::move(*references));
+        auto names = upf::names_of(*reading.permissions);
+        auto references = prf::references_of(*reading.sections);
+        if (!names.empty()) permissions_per_row.emplace(row.key(), std::move(names));
+        if (!references.is_empty()) references_per_row.emplace(row.key(), std::move(references));
+        readings.emplace(row.key(), std::move(reading));
     }
     remove_rows(rows, failed_keys);
     if (permissions_per_row.empty() && references_per_row.empty()) return filtering;
@@ -146,44 +174,22 @@ UseCaseResult<ProfileFiltering> filter_documents(const FilterKind& kind, const Q
 
     // 8. Adapt.
     for (auto& row : rows) {
-        std::string note;
-        std::string document = row.source.document;
-        bool changed = false;
-        bool row_failed = false;
+        const auto reading = readings.find(row.key());
+        if (reading == readings.end()) continue;
+        std::set<std::string> leave;
         if (const auto names = permissions_per_row.find(row.key()); names != permissions_per_row.end() && catalog_pair) {
-            std::set<std::string> leave;
             for (const std::string& name : names->second) {
                 if (catalog_pair->first.knows(name) && !catalog_pair->second.knows(name)) leave.insert(name);
             }
-            if (!leave.empty()) {
-                auto filtered = upf::filter_user_permissions(document, leave);
-                if (!filtered) {
-                    fail(row, service.sanitize_diagnostic(filtered.error().display()));
-                    row_failed = true;
-                } else {
-                    document = std::move(filtered->document);
-                    changed = true;
-                    if (auto message = filtered->message()) note = std::move(*message);
-                }
-            }
         }
-        if (row_failed) continue;
+        ReferencesByKind unknown;
         if (const auto references = references_per_row.find(row.key()); references != references_per_row.end()) {
-            const auto unknown = unknown_references(references->second, schema, knowledge->listed, package_names);
-            if (!unknown.empty()) {
-                auto trimmed = prf::filter_profile_references(document, unknown);
-                if (!trimmed) {
-                    fail(row, service.sanitize_diagnostic(kind.permission_sets
-                                                              ? permission_set_reference_error(trimmed.error())
-                                                              : filled(kind.parse_message, trimmed.error().message())));
-                    continue;
-                }
-                if (auto reference_note = profile_reference_note(*trimmed)) note = appended(note, *reference_note);
-                document = std::move(trimmed->document);
-                changed = true;
-            }
+            unknown = unknown_references(references->second, schema, knowledge->listed, package_names);
         }
-        if (changed) row.source.document = std::move(document);
+        const AdaptedDocument adapted = adapt_permission_document(
+            row.source.document, *reading->second.permissions, *reading->second.sections, leave, unknown);
+        std::string note = adapted.permission_note.value_or(std::string());
+        if (adapted.reference_note) note = appended(note, *adapted.reference_note);
         if (!note.empty()) filtering.notes.emplace(row.key(), std::move(note));
     }
     remove_rows(rows, failed_keys);
@@ -196,17 +202,79 @@ deployment::DeploymentSummary ProfileFiltering::apply(deployment::DeploymentSumm
     return apply_notes_and_failures(notes, failed, std::move(summary));
 }
 
-SchemaIndex::SchemaIndex(const cli::SchemaListing& listing) {
-    objects_.reserve(listing.objects.size());
-    for (const auto& object : listing.objects) objects_.insert(text::to_ascii_lower(object));
-    fields_.reserve(listing.fields.size());
-    for (const auto& [object, field] : listing.fields) fields_.insert(field_key(object, field));
+PermissionDocument read_permission_document(std::string_view document) {
+    xml::Reader reader(xml::strip_leading_boms(document));
+    upf::PermissionReader permissions;
+    prf::SectionReader sections;
+    while (!permissions.finished() || !sections.finished()) {
+        auto event = reader.next();
+        if (!event) {
+            permissions.reader_failed(event.error());
+            sections.reader_failed(event.error());
+            break;
+        }
+        permissions.take(reader, *event);
+        sections.take(reader, *event);
+    }
+    return PermissionDocument{std::move(permissions).result(), std::move(sections).result()};
 }
 
-bool SchemaIndex::knows_object(std::string_view object) const { return objects_.contains(text::to_ascii_lower(object)); }
+AdaptedDocument adapt_permission_document(std::string& document, const upf::PermissionBlocks& permissions,
+                                          const prf::ReferenceSections& sections, const std::set<std::string>& leave,
+                                          const ReferencesByKind& unknown) {
+    AdaptedDocument adapted;
+    if (leave.empty() && unknown.empty()) return adapted;
+    upf::PermissionCuts cuts;
+    if (!leave.empty()) {
+        cuts = upf::user_permission_cuts(document, permissions, leave);
+        adapted.permission_note = upf::FilteredUserPermissions{{}, cuts.left_out, cuts.total}.message();
+    }
+    std::vector<metadata::document_edits::Edit> removals;
+    if (!unknown.empty()) {
+        // Both cuts are written at once, the sections judged as they stand after the first.
+        prf::ReferenceCuts reference_cuts = prf::profile_reference_cuts(document, sections, unknown, cuts.ranges);
+        adapted.reference_note = profile_reference_note(reference_cuts.trim);
+        removals = std::move(reference_cuts.removals);
+    } else {
+        removals = metadata::document_edits::merged_removals(cuts.ranges, {});
+    }
+    metadata::document_edits::remove_in_place(document, xml::leading_bom_length(document), std::move(removals));
+    adapted.changed = true;
+    return adapted;
+}
+
+SchemaIndex::SchemaIndex(const cli::SchemaListing& listing)
+    : objects_(listing.objects.size()), fields_(listing.fields.size()) {
+    // One walk over the listing writes the keys; the tables take views once the buffer is final.
+    std::vector<std::size_t> lengths;
+    lengths.reserve(listing.objects.size() + listing.fields.size());
+    const auto append = [&](std::string_view object, const std::string_view* field) {
+        const std::size_t at = keys_.size();
+        keys_.resize(at + key_size(object, field));
+        lengths.push_back(write_key(keys_.data() + at, object, field));
+    };
+    for (const auto& object : listing.objects) append(object, nullptr);
+    for (const auto& [object, field] : listing.fields) {
+        const std::string_view field_view = field;
+        append(object, &field_view);
+    }
+    const std::string_view keys = keys_;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        const std::string_view key = keys.substr(at, lengths[i]);
+        if (i < listing.objects.size()) {
+            objects_.insert(key);
+        } else {
+            fields_.insert(key);
+        }
+        at += lengths[i];
+    }
+}
+
+bool SchemaIndex::knows_object(std::string_view object) const { return contains_key(objects_, object, nullptr); }
 
 bool SchemaIndex::knows_field(std::string_view object, std::string_view field) const {
-    return fields_.contains(field_key(object, field));
+    return contains_key(fields_, object, &field);
 }
 
 std::vector<ReferenceKind> listed_reference_kinds(const ReferencesPerRow& references) {

@@ -1,6 +1,7 @@
 #include "metadata/document_edits/document_edits.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "metadata/metadata_namespace.hpp"
 #include "support/programming_error.hpp"
@@ -35,18 +36,104 @@ std::string apply_edits(std::string_view text, std::vector<Edit> edits, std::str
     return out;
 }
 
+void remove_in_place(std::string& text, std::size_t prefix, std::vector<Edit> removals) {
+    support::require(prefix <= text.size(), "the kept prefix must lie inside the text");
+    std::sort(removals.begin(), removals.end(), [](const Edit& a, const Edit& b) {
+        return a.start != b.start ? a.start < b.start : a.end < b.end;
+    });
+    const std::string_view body = std::string_view(text).substr(prefix);
+    std::size_t kept_from = 0;
+    for (const Edit& edit : removals) {
+        if (!edit.replacement.empty() || edit.start < kept_from || edit.end < edit.start || edit.end > body.size() ||
+            !text::is_char_boundary(body, edit.start) || !text::is_char_boundary(body, edit.end)) {
+            throw support::ProgrammingError("removals in place must be ordered ranges on character boundaries");
+        }
+        kept_from = edit.end;
+    }
+    char* data = text.data() + prefix;
+    std::size_t write = 0;
+    kept_from = 0;
+    for (const Edit& edit : removals) {
+        const std::size_t run = edit.start - kept_from;
+        if (write != kept_from && run > 0) std::memmove(data + write, data + kept_from, run);
+        write += run;
+        kept_from = edit.end;
+    }
+    const std::size_t tail = body.size() - kept_from;
+    if (write != kept_from && tail > 0) std::memmove(data + write, data + kept_from, tail);
+    text.resize(prefix + write + tail);
+}
+
+namespace {
+
+bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+// Scans back over blanks only, so that a long line holding many elements is not searched again for
+// each of them.
 Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t end) noexcept {
-    const std::size_t newline = start == 0 ? std::string_view::npos : text.rfind('\n', start - 1);
-    const std::size_t line_start = newline == std::string_view::npos ? 0 : newline + 1;
-    const std::string_view before = text.substr(line_start, start - line_start);
-    if (before.find_first_not_of(" \t") != std::string_view::npos) return {start, end};
+    return line_aware_bounds_after(text, {}, start, end);
+}
+
+Bounds line_aware_bounds_after(std::string_view text, std::span<const Bounds> removed, std::size_t start,
+                               std::size_t end) noexcept {
+    // The removed ranges before the element, walked from the nearest one back.
+    auto before = std::lower_bound(removed.begin(), removed.end(), start,
+                                   [](const Bounds& range, std::size_t offset) { return range.end <= offset; });
+    std::size_t line_start = start;
+    for (;;) {
+        if (before != removed.begin() && std::prev(before)->end == line_start) {
+            --before;
+            line_start = before->start;
+            continue;
+        }
+        if (line_start == 0) break;
+        const char c = text[line_start - 1];
+        if (c == '\n') break;
+        if (!is_blank(c)) return {start, end};
+        --line_start;
+    }
+    // The next byte that stays at or after `offset`.
+    auto after = std::lower_bound(removed.begin(), removed.end(), end,
+                                  [](const Bounds& range, std::size_t offset) { return range.start < offset; });
+    const auto staying = [&](std::size_t offset) {
+        while (after != removed.end() && after->start == offset) {
+            offset = after->end;
+            ++after;
+        }
+        return offset;
+    };
     std::size_t cut_end = end;
-    if (text.substr(end, 2) == "\r\n") {
-        cut_end += 2;
-    } else if (text.substr(end, 1) == "\n") {
-        cut_end += 1;
+    const std::size_t first = staying(end);
+    if (first < text.size() && text[first] == '\n') {
+        cut_end = first + 1;
+    } else if (first < text.size() && text[first] == '\r') {
+        const std::size_t second = staying(first + 1);
+        if (second < text.size() && text[second] == '\n') cut_end = second + 1;
     }
     return {line_start, cut_end};
+}
+
+std::vector<Edit> merged_removals(std::span<const Bounds> inner, std::span<const Bounds> outer) {
+    std::vector<Bounds> all;
+    all.reserve(inner.size() + outer.size());
+    all.insert(all.end(), inner.begin(), inner.end());
+    all.insert(all.end(), outer.begin(), outer.end());
+    // Enclosing ranges sort before what they enclose.
+    std::sort(all.begin(), all.end(), [](const Bounds& a, const Bounds& b) {
+        return a.start != b.start ? a.start < b.start : a.end > b.end;
+    });
+    std::vector<Edit> edits;
+    edits.reserve(all.size());
+    for (const Bounds& range : all) {
+        if (!edits.empty() && range.start < edits.back().end) {
+            support::require(range.end <= edits.back().end, "removed ranges must nest or stay apart");
+            continue;
+        }
+        edits.push_back({range.start, range.end, {}});
+    }
+    return edits;
 }
 
 std::optional<std::string_view> metadata_local_tag(const xml::Reader& reader, const xml::Event& event) {

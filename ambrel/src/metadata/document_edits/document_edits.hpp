@@ -1,9 +1,11 @@
 #pragma once
 
 // The text edits that the deploy adaptation makes on metadata documents: a set of byte ranges, each
-// replaced (or removed), applied in one pass that copies the kept bytes once. Everything outside the
-// edited ranges stays byte for byte. Also the line-aware widening of a removed element's range and
-// the test of whether an element is in the Metadata API namespace.
+// replaced (or removed), applied in one pass that copies the kept bytes once, or removed where the
+// text stands. Everything outside the edited ranges stays byte for byte. Also the line-aware
+// widening of a removed element's range (in the text as given, or as it stands after earlier
+// removals), the merging of two sets of removals, and the test of whether an element is in the
+// Metadata API namespace.
 //
 // Edits are given in any order; they must not overlap and must lie on character boundaries inside
 // the text: an edit that breaks this is a programming error (support::ProgrammingError), never a
@@ -11,6 +13,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +35,11 @@ struct Edit {
 // shift one another, so applying them together equals applying them from the last to the first.
 std::string apply_edits(std::string_view text, std::vector<Edit> edits, std::string_view prefix = {});
 
+// Removes the ranges of `removals` (empty replacements only, offsets counted after the first
+// `prefix` bytes) from `text` where it stands: each kept run moves left once, so no second buffer
+// is allocated. The same bytes as prefix + apply_edits(rest, removals); the same programming errors.
+void remove_in_place(std::string& text, std::size_t prefix, std::vector<Edit> removals);
+
 // The range to remove for an element at [start, end): from the start of its line (just after the
 // last "\n" before `start`, or 0) when only spaces and tabs stand between that line start and
 // `start`, through one following "\r\n" or "\n"; otherwise exactly [start, end).
@@ -42,6 +50,18 @@ struct Bounds {
     bool operator==(const Bounds&) const = default;
 };
 Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t end) noexcept;
+
+// The same range for the element as it stands once the `removed` ranges are cut out of `text`,
+// given back in the offsets of `text` itself: what it spans of the text that stays, together with
+// any removed range that lies between those bytes. `removed` must be sorted and disjoint, none of
+// them overlapping [start, end). Cutting the removed ranges and this one together gives the same
+// bytes as cutting the removed ones first and then the line-aware range of the element.
+Bounds line_aware_bounds_after(std::string_view text, std::span<const Bounds> removed, std::size_t start,
+                               std::size_t end) noexcept;
+
+// The edits of two sets of removals, where a range of `outer` may enclose ranges of `inner` whole
+// (and otherwise none overlap): one removal per enclosing range, ready for apply_edits.
+std::vector<Edit> merged_removals(std::span<const Bounds> inner, std::span<const Bounds> outer);
 
 // The element's local name (after the first ":") when the element resolves to the Metadata API
 // namespace; none for any other element. The bytes are those of the document: callers compare them

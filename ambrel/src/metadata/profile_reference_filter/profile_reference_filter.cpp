@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "metadata/document_edits/document_edits.hpp"
+#include "metadata/document_edits/name_set.hpp"
 #include "metadata/readers/reference_parser_frame.hpp"
+#include "support/programming_error.hpp"
 #include "text/text.hpp"
 #include "xml/xml.hpp"
 
@@ -57,36 +59,23 @@ constexpr std::array<ReferenceRule, 13> kRules = {{
     {"customSettingAccesses", "name", ReferenceKind::CustomSetting, std::nullopt},
 }};
 
-const ReferenceRule* rule_for(std::string_view section) noexcept {
-    for (const ReferenceRule& rule : kRules) {
-        if (rule.section == section) return &rule;
+std::optional<std::size_t> rule_for(std::string_view section) noexcept {
+    for (std::size_t i = 0; i < kRules.size(); ++i) {
+        if (kRules[i].section == section) return i;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 using Pair = std::pair<ReferenceKind, std::string>;
 
-struct Block {
-    std::vector<Pair> references;
-    std::size_t start = 0;
-    std::size_t end = 0;
-};
-
-struct PendingBlock {
-    const ReferenceRule* rule = nullptr;
-    std::vector<Pair> references;
-    std::size_t start = 0;
-};
-
-// A block must carry exactly one non-empty reference of its rule's kind and, when the rule has a
+// A section must carry exactly one non-empty reference of its rule's kind and, when the rule has a
 // second child, none or one non-empty second reference.
-bool finish_block(const PendingBlock& pending) {
+bool is_complete(const ReferenceRule& rule, const std::vector<Pair>& references) {
     std::size_t firsts = 0;
     std::size_t seconds = 0;
-    for (const auto& [kind, name] : pending.references) {
-        const bool first = kind == pending.rule->kind;
+    for (const auto& [kind, name] : references) {
         if (name.empty()) return false;
-        if (first) {
+        if (kind == rule.kind) {
             ++firsts;
         } else {
             ++seconds;
@@ -102,82 +91,129 @@ std::optional<std::string> resolve_ref(std::string& buffer, const xml::Event& ev
     return std::nullopt;
 }
 
-std::expected<std::vector<Block>, std::string> index_blocks(std::string_view body) {
-    xml::Reader reader(body);
-    std::vector<Block> blocks;
-    std::optional<PendingBlock> pending;
-    std::optional<ReferenceKind> capture;
-    std::string buffer;
-    std::size_t depth = 0;
-    for (;;) {
-        auto event = reader.next();
-        if (!event) return std::unexpected(event.error().message());
-        switch (event->kind) {
-            case xml::EventKind::Start: {
-                const bool watched = depth == 1 || (depth == 2 && pending);
-                const auto tag = watched ? document_edits::metadata_local_tag(reader, *event) : std::nullopt;
-                if (depth == 1 && tag) {
-                    if (const ReferenceRule* rule = rule_for(*tag)) {
-                        pending = PendingBlock{rule, {}, event->begin};
-                    }
-                } else if (depth == 2 && pending && tag) {
-                    if (*tag == pending->rule->child) {
-                        capture = pending->rule->kind;
-                        buffer.clear();
-                    } else if (pending->rule->second_child && *tag == *pending->rule->second_child) {
-                        capture = pending->rule->second_kind;
-                        buffer.clear();
-                    }
+}  // namespace
+
+void SectionReader::refuse(std::string message) {
+    if (!result_) result_.emplace(std::unexpected(std::move(message)));
+}
+
+void SectionReader::reader_failed(const xml::Error& error) { refuse(error.message()); }
+
+void SectionReader::finish_section(std::size_t end) {
+    if (!is_complete(kRules[*rule_], pending_)) {
+        refuse(std::string(kBlockReferenceRefusal));
+        return;
+    }
+    sections_.push_back(ReferenceSection{std::move(pending_), section_start_, end});
+    pending_.clear();
+    rule_.reset();
+}
+
+void SectionReader::take(const xml::Reader& reader, const xml::Event& event) {
+    if (result_) return;
+    switch (event.kind) {
+        case xml::EventKind::Start: {
+            const bool watched = depth_ == 1 || (depth_ == 2 && rule_);
+            const auto tag = watched ? document_edits::metadata_local_tag(reader, event) : std::nullopt;
+            if (depth_ == 1 && tag) {
+                if (const auto rule = rule_for(*tag)) {
+                    rule_ = rule;
+                    section_start_ = event.begin;
+                    pending_.clear();
                 }
-                ++depth;
-                break;
+            } else if (depth_ == 2 && rule_ && tag) {
+                const ReferenceRule& rule = kRules[*rule_];
+                if (*tag == rule.child) {
+                    capture_ = rule.kind;
+                    buffer_.clear();
+                } else if (rule.second_child && *tag == *rule.second_child) {
+                    capture_ = rule.second_kind;
+                    buffer_.clear();
+                }
             }
-            case xml::EventKind::Empty: {
-                if (depth != 1 && !(depth == 2 && pending)) break;
-                const auto tag = document_edits::metadata_local_tag(reader, *event);
-                if (!tag) break;
-                if (depth == 1 && rule_for(*tag)) return std::unexpected(std::string(kBlockReferenceRefusal));
-                if (depth == 2 && pending &&
-                    (*tag == pending->rule->child ||
-                     (pending->rule->second_child && *tag == *pending->rule->second_child))) {
-                    return std::unexpected(std::string(kBlockReferenceRefusal));
-                }
-                break;
-            }
-            case xml::EventKind::Text:
-                if (capture) buffer += reference_parser_frame::decode_text(event->raw);
-                break;
-            case xml::EventKind::CData:
-                if (capture) buffer += text::decode_lossy(event->content);
-                break;
-            case xml::EventKind::GeneralRef:
-            case xml::EventKind::CharRef:
-                if (capture) {
-                    if (auto refusal = resolve_ref(buffer, *event)) return std::unexpected(std::move(*refusal));
-                }
-                break;
-            case xml::EventKind::End:
-                if (depth > 0) --depth;
-                if (depth == 2) {
-                    if (capture && pending) pending->references.emplace_back(*capture, std::string(text::trim(buffer)));
-                    capture.reset();
-                } else if (depth == 1 && pending) {
-                    if (!finish_block(*pending)) return std::unexpected(std::string(kBlockReferenceRefusal));
-                    blocks.push_back(Block{std::move(pending->references), pending->start, event->end});
-                    pending.reset();
-                }
-                break;
-            case xml::EventKind::Eof:
-                if (pending) return std::unexpected(std::string(kBlockReferenceRefusal));
-                if (depth != 0) return std::unexpected(std::string(kRootNotClosedRefusal));
-                return blocks;
-            default:
-                break;
+            ++depth_;
+            break;
         }
+        case xml::EventKind::Empty: {
+            if (depth_ != 1 && !(depth_ == 2 && rule_)) break;
+            const auto tag = document_edits::metadata_local_tag(reader, event);
+            if (!tag) break;
+            if (depth_ == 1 && rule_for(*tag)) {
+                refuse(std::string(kBlockReferenceRefusal));
+                break;
+            }
+            if (depth_ == 2 && rule_) {
+                const ReferenceRule& rule = kRules[*rule_];
+                if (*tag == rule.child || (rule.second_child && *tag == *rule.second_child)) {
+                    refuse(std::string(kBlockReferenceRefusal));
+                }
+            }
+            break;
+        }
+        case xml::EventKind::Text:
+            // A piece that cannot be decoded adds nothing, as the document readers do.
+            if (capture_) reference_parser_frame::append_decoded_text(buffer_, event.raw);
+            break;
+        case xml::EventKind::CData:
+            if (capture_) buffer_ += text::decode_lossy(event.content);
+            break;
+        case xml::EventKind::GeneralRef:
+        case xml::EventKind::CharRef:
+            if (capture_) {
+                if (auto refusal = resolve_ref(buffer_, event)) refuse(std::move(*refusal));
+            }
+            break;
+        case xml::EventKind::End:
+            if (depth_ > 0) --depth_;
+            if (depth_ == 2) {
+                if (capture_ && rule_) pending_.emplace_back(*capture_, std::string(text::trim(buffer_)));
+                capture_.reset();
+            } else if (depth_ == 1 && rule_) {
+                finish_section(event.end);
+            }
+            break;
+        case xml::EventKind::Eof:
+            if (rule_) {
+                refuse(std::string(kBlockReferenceRefusal));
+            } else if (depth_ != 0) {
+                refuse(std::string(kRootNotClosedRefusal));
+            } else {
+                result_.emplace();
+            }
+            break;
+        default:
+            break;
     }
 }
 
-}  // namespace
+std::expected<ReferenceSections, ProfileFilterError> SectionReader::result() && {
+    support::require(result_.has_value(), "SectionReader::result needs a finished reading");
+    if (!*result_) return std::unexpected(ProfileFilterError(std::move(result_->error())));
+    return std::move(sections_);
+}
+
+std::expected<ReferenceSections, ProfileFilterError> reference_sections(std::string_view document) {
+    const std::string_view body = xml::strip_leading_boms(document);
+    xml::Reader reader(body);
+    SectionReader sections;
+    while (!sections.finished()) {
+        auto event = reader.next();
+        if (!event) {
+            sections.reader_failed(event.error());
+            break;
+        }
+        sections.take(reader, *event);
+    }
+    return std::move(sections).result();
+}
+
+ProfileReferences references_of(const ReferenceSections& sections) {
+    ProfileReferences references;
+    for (const ReferenceSection& section : sections) {
+        for (const auto& [kind, name] : section.references) references.names[kind].insert(name);
+    }
+    return references;
+}
 
 std::string_view problem_tag(ReferenceKind kind) noexcept { return kKinds[static_cast<std::size_t>(kind)].tag; }
 
@@ -200,53 +236,63 @@ bool ProfileReferences::is_empty() const noexcept {
 }
 
 std::expected<ProfileReferences, ProfileFilterError> profile_references(std::string_view document) {
-    auto blocks = index_blocks(xml::strip_leading_boms(document));
-    if (!blocks) return std::unexpected(ProfileFilterError(std::move(blocks.error())));
-    ProfileReferences references;
-    for (const Block& block : *blocks) {
-        for (const auto& [kind, name] : block.references) references.names[kind].insert(name);
-    }
-    return references;
+    auto sections = reference_sections(document);
+    if (!sections) return std::unexpected(std::move(sections.error()));
+    return references_of(*sections);
 }
 
 std::expected<ProfileTrim, ProfileFilterError> filter_profile_references(std::string_view document,
                                                                          const ReferencesByKind& remove) {
-    const std::size_t prefix = xml::leading_bom_length(document);
-    const std::string_view body = document.substr(prefix);
-    auto blocks = index_blocks(body);
-    if (!blocks) return std::unexpected(ProfileFilterError(std::move(blocks.error())));
+    auto sections = reference_sections(document);
+    if (!sections) return std::unexpected(std::move(sections.error()));
+    return filter_profile_references(document, *sections, remove);
+}
 
-    // Distinct pairs are counted by sorting views into the blocks, not by building sets of copies.
-    using PairView = std::pair<ReferenceKind, std::string_view>;
-    std::vector<PairView> all;
-    std::vector<PairView> kept;
+ProfileTrim filter_profile_references(std::string_view document, const ReferenceSections& sections,
+                                      const ReferencesByKind& remove,
+                                      std::span<const document_edits::Bounds> removed_first) {
+    const std::size_t prefix = xml::leading_bom_length(document);
+    ReferenceCuts cuts = profile_reference_cuts(document, sections, remove, removed_first);
+    cuts.trim.document =
+        document_edits::apply_edits(document.substr(prefix), std::move(cuts.removals), document.substr(0, prefix));
+    return std::move(cuts.trim);
+}
+
+ReferenceCuts profile_reference_cuts(std::string_view document, const ReferenceSections& sections,
+                                     const ReferencesByKind& remove,
+                                     std::span<const document_edits::Bounds> removed_first) {
+    const std::string_view body = xml::strip_leading_boms(document);
+
+    // Pairs are looked up and counted through tables of views into the sections, not sets of copies.
+    std::size_t listed = 0;
+    for (const auto& [kind, names] : remove) listed += names.size();
+    document_edits::NameSet removing(listed);
+    for (const auto& [kind, names] : remove) {
+        for (const std::string& name : names) removing.insert(name, static_cast<std::uint8_t>(kind));
+    }
+    document_edits::NameSet all(sections.size());
+    document_edits::NameSet kept(sections.size());
     ProfileTrim trim;
-    std::vector<document_edits::Edit> cuts;
-    for (const Block& block : *blocks) {
+    std::vector<document_edits::Bounds> cuts;
+    for (const ReferenceSection& section : sections) {
         bool matched = false;
-        for (const Pair& pair : block.references) {
-            all.emplace_back(pair.first, pair.second);
-            const auto names = remove.find(pair.first);
-            if (names != remove.end() && names->second.contains(pair.second)) {
+        for (const Pair& pair : section.references) {
+            const auto tag = static_cast<std::uint8_t>(pair.first);
+            all.insert(pair.second, tag);
+            if (removing.contains(pair.second, tag)) {
                 trim.removed.insert(pair);
                 matched = true;
             }
         }
         if (matched) {
-            const auto bounds = document_edits::line_aware_bounds(body, block.start, block.end);
-            cuts.push_back({bounds.start, bounds.end, {}});
+            cuts.push_back(document_edits::line_aware_bounds_after(body, removed_first, section.start, section.end));
         } else {
-            for (const Pair& pair : block.references) kept.emplace_back(pair.first, pair.second);
+            for (const Pair& pair : section.references) kept.insert(pair.second, static_cast<std::uint8_t>(pair.first));
         }
     }
-    const auto distinct = [](std::vector<PairView>& pairs) {
-        std::sort(pairs.begin(), pairs.end());
-        return static_cast<std::size_t>(std::unique(pairs.begin(), pairs.end()) - pairs.begin());
-    };
-    trim.total = distinct(all);
-    trim.kept = distinct(kept);
-    trim.document = document_edits::apply_edits(body, std::move(cuts), document.substr(0, prefix));
-    return trim;
+    trim.total = all.size();
+    trim.kept = kept.size();
+    return ReferenceCuts{std::move(trim), document_edits::merged_removals(removed_first, cuts)};
 }
 
 }  // namespace ambrel::metadata::profile_reference_filter

@@ -12,7 +12,8 @@
 // - "a <userPermissions> block does not carry exactly one non-empty <name>";
 // - "unknown entity: {name}", or the UTF-8 decoder's message for an entity name that is not UTF-8;
 // - the pull reader's own error text for malformed XML.
-// A DOCTYPE is never expanded. Pure functions; safe from any thread.
+// A DOCTYPE is never expanded. Pure functions; safe from any thread. A `PermissionReader` belongs to
+// one reading on one thread.
 
 #include <cstddef>
 #include <expected>
@@ -24,7 +25,9 @@
 #include <vector>
 
 #include "data/schema.hpp"
+#include "metadata/document_edits/document_edits.hpp"
 #include "metadata/user_permission_filter/user_permission_catalog.hpp"
+#include "xml/xml.hpp"
 
 namespace ambrel::metadata::user_permission_filter {
 
@@ -65,8 +68,64 @@ UserPermissionCatalog user_permission_catalog(const data::schema::ObjectSchema& 
 
 std::expected<std::set<std::string>, UserPermissionFilterError> user_permission_names(std::string_view document);
 
+// One "userPermissions" block as read: its name and its byte range, counted in the document after
+// its leading byte-order marks.
+struct PermissionBlock {
+    std::string name;
+    std::size_t start = 0;
+    std::size_t end = 0;
+
+    bool operator==(const PermissionBlock&) const = default;
+};
+using PermissionBlocks = std::vector<PermissionBlock>;
+
+// Collects the blocks from the events of a reading that someone else drives, so that one pass over
+// a document can feed several readers. Feed it every event of the document after its byte-order
+// marks, in order, then the Eof event, or `reader_failed` with the reader's fault. Once it has
+// refused the document it ignores what follows.
+class PermissionReader {
+public:
+    // `event` must be the reader's last event.
+    void take(const xml::Reader& reader, const xml::Event& event);
+    void reader_failed(const xml::Error& error);
+    // True once the Eof event or a refusal ended the reading.
+    bool finished() const noexcept { return result_.has_value(); }
+    // The blocks, or the refusal; a reading that never finished is a programming error.
+    std::expected<PermissionBlocks, UserPermissionFilterError> result() &&;
+
+private:
+    void refuse(std::string message);
+
+    PermissionBlocks blocks_;
+    std::optional<std::expected<void, std::string>> result_;
+    // The open block's names and start; none outside blocks.
+    std::optional<std::pair<std::vector<std::string>, std::size_t>> pending_;
+    bool capturing_ = false;
+    std::string buffer_;
+    std::size_t depth_ = 0;
+};
+
+// The blocks of a document (leading byte-order marks set aside).
+std::expected<PermissionBlocks, UserPermissionFilterError> permission_blocks(std::string_view document);
+// The distinct names of blocks read before.
+std::set<std::string> names_of(const PermissionBlocks& blocks);
+
 std::expected<FilteredUserPermissions, UserPermissionFilterError> filter_user_permissions(
     std::string_view document, const std::set<std::string>& remove);
+// What filter_user_permissions leaves out of a document whose blocks were read before (offsets after
+// its byte-order marks), without writing the document.
+struct PermissionCuts {
+    std::set<std::string> left_out;
+    // Distinct names of the document before filtering.
+    std::size_t total = 0;
+    // The ranges to cut, in document order, counted after the byte-order marks.
+    std::vector<document_edits::Bounds> ranges;
+};
+PermissionCuts user_permission_cuts(std::string_view document, const PermissionBlocks& blocks,
+                                    const std::set<std::string>& remove);
+// The same removal over blocks read before from this very document; nothing is read again.
+FilteredUserPermissions filter_user_permissions(std::string_view document, const PermissionBlocks& blocks,
+                                                const std::set<std::string>& remove);
 
 // The names joined with ", "; beyond ten, the first ten and "... and {} more".
 std::string listed_names(const std::set<std::string>& names);
