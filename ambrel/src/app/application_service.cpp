@@ -108,12 +108,6 @@ SessionResult QuillaryApplicationService::compare_endpoints_with_settings(
     return not_built<std::shared_ptr<ComparisonSession>>(token);
 }
 
-UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
-    const ComparisonSession&, const SelectedKeys&, domain::FlsMode, const ports::ContainerSelection&, domain::DeployMode,
-    const std::optional<domain::ApexTestConfig>&, const domain::CancellationToken& token) const {
-    return not_built<deployment::DeploymentSummary>(token);
-}
-
 UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::quick_deploy(
     const domain::QuickDeployTicket&, const domain::CancellationToken& token) const {
     return not_built<deployment::DeploymentSummary>(token);
