@@ -202,3 +202,124 @@ TEST(PermissionSetPasses, RunOnlyInBestEffortBetweenOrgs) {
 
 }  // namespace
 }  // namespace ambrel::deploy_tests
+
+namespace ambrel::deploy_tests {
+namespace {
+
+metadata::user_permission_filter::UserPermissionCatalog catalog_of(std::set<std::string> names) {
+    metadata::user_permission_filter::UserPermissionCatalog catalog;
+    for (const auto& name : names) catalog.names.insert("Permissions" + name);
+    return catalog;
+}
+
+// Documents name their user permissions after "grants:" and their references after "refs:".
+void permission_documents(testing::RecordingDeployAdaptation& adaptation) {
+    adaptation.on_user_permission_names = [](std::string_view document) {
+        std::set<std::string> names;
+        if (document.find("grants") != std::string_view::npos) names = {"ApiEnabled", "Legacy", "Unknown"};
+        return std::expected<std::set<std::string>, std::string>(names);
+    };
+    adaptation.on_profile_references = [](std::string_view document) {
+        app::ports::ProfileReferences references;
+        if (document.find("refs") != std::string_view::npos) references.by_kind["ApexClass"] = {"Missing", "Shipped"};
+        return std::expected<app::ports::ProfileReferences, std::string>(references);
+    };
+    adaptation.on_filter_user_permissions = [](std::string_view document, const std::set<std::string>& names) {
+        std::string note = "Removed";
+        for (const auto& name : names) note += " " + name;
+        return std::expected<app::ports::FilteredDocument, std::string>(
+            app::ports::FilteredDocument{std::string(document) + "-perms", note + "."});
+    };
+    adaptation.on_unknown_references = [](const app::ports::ProfileReferences&) {
+        return app::ports::ReferencesByKind{{"ApexClass", {"Missing"}}};
+    };
+    adaptation.on_filter_profile_references = [](std::string_view document, const app::ports::ReferencesByKind&) {
+        if (document.find("badref") != std::string_view::npos)
+            return std::expected<app::ports::FilteredDocument, std::string>(std::unexpected(std::string("bad refs")));
+        return std::expected<app::ports::FilteredDocument, std::string>(
+            app::ports::FilteredDocument{std::string(document) + "-refs", "Left out Missing."});
+    };
+}
+
+TEST(PermissionSetPasses, TrimUserPermissionsAndReferencesTheTargetLacks) {
+    DeployFixture fixture;
+    permission_documents(*fixture.adaptation);
+    fixture.ports.schema->script.user_permission_listing.answer(catalog_of({"ApiEnabled", "Legacy"}));
+    fixture.ports.schema->script.user_permission_listing.answer(catalog_of({"ApiEnabled"}));
+    const auto set = wire("PermissionSet");
+    auto rows = std::vector<ComponentDifference>{
+        row(set, "Both", ChangeKind::Update, MetadataDeployScope::Full, "grants refs"),
+        row(set, "RefsOnly", ChangeKind::Update, MetadataDeployScope::Full, "refs"),
+        row(set, "BadRefs", ChangeKind::Update, MetadataDeployScope::Full, "refs badref"),
+    };
+    auto session = session_of({.rows = rows});
+    app::ProfileFiltering record;
+    app::UserPermissionCatalogs catalogs;
+    ASSERT_TRUE(fixture.service().filter_permission_sets(*session, rows, DeployMode::BestEffort, record, catalogs,
+                                                         fixture.never));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].source.document, "grants refs-perms-refs");
+    EXPECT_EQ(record.notes.at(rows[0].key()), "Removed Legacy. Left out Missing.");
+    EXPECT_EQ(rows[1].source.document, "refs-refs");
+    ASSERT_EQ(record.failed.size(), 1u);
+    EXPECT_EQ(record.failed[0].message, "Could not parse the permission set document: bad refs");
+    EXPECT_EQ(catalogs.by_org.size(), 2u);
+
+    // The profile pass reuses the catalogues: no further listing.
+    const auto profile = wire("Profile");
+    auto profiles = std::vector<ComponentDifference>{row(profile, "Admin", ChangeKind::Update, MetadataDeployScope::Full, "grants")};
+    app::ProfileFiltering profile_record;
+    ASSERT_TRUE(fixture.service().filter_profiles(*session, profiles, DeployMode::BestEffort, profile_record, catalogs,
+                                                  fixture.never));
+    EXPECT_EQ(fixture.ports.schema->script.user_permission_listing.count(), 2u);
+    EXPECT_EQ(profile_record.notes.at(profiles[0].key()), "Removed Legacy.");
+}
+
+TEST(PermissionSetPasses, CatalogueProblemsFailOnlyTheGrantingRows) {
+    const auto set = wire("PermissionSet");
+    struct Case {
+        std::string name;
+        std::vector<app::ports::PortResult<metadata::user_permission_filter::UserPermissionCatalog>> answers;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {"listing failed", {std::unexpected(WorkflowFailure::operation("describe broke"))},
+         "The org's user permissions could not be listed: describe broke"},
+        {"empty catalogue", {catalog_of({"ApiEnabled"}), catalog_of({})},
+         "The org's user permissions could not be listed: the PermissionSet describe reported no user permission fields."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeployFixture fixture;
+        permission_documents(*fixture.adaptation);
+        for (const auto& answer : c.answers) fixture.ports.schema->script.user_permission_listing.answer(answer);
+        auto rows = std::vector<ComponentDifference>{
+            row(set, "Grants", ChangeKind::Update, MetadataDeployScope::Full, "grants refs"),
+            row(set, "RefsOnly", ChangeKind::Update, MetadataDeployScope::Full, "refs")};
+        auto session = session_of({.rows = rows});
+        app::ProfileFiltering record;
+        app::UserPermissionCatalogs catalogs;
+        ASSERT_TRUE(fixture.service().filter_permission_sets(*session, rows, DeployMode::BestEffort, record, catalogs,
+                                                             fixture.never));
+        ASSERT_EQ(record.failed.size(), 1u);
+        EXPECT_EQ(record.failed[0].key.name, "Grants");
+        EXPECT_EQ(record.failed[0].message, c.message);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].source.document, "refs-refs");
+    }
+
+    DeployFixture cancelled;
+    permission_documents(*cancelled.adaptation);
+    cancelled.ports.schema->script.user_permission_listing.answer(std::unexpected(WorkflowFailure::cancelled()));
+    auto rows = std::vector<ComponentDifference>{row(set, "Grants", ChangeKind::Update, MetadataDeployScope::Full, "grants")};
+    auto session = session_of({.rows = rows});
+    app::ProfileFiltering record;
+    app::UserPermissionCatalogs catalogs;
+    auto done = cancelled.service().filter_permission_sets(*session, rows, DeployMode::BestEffort, record, catalogs,
+                                                           cancelled.never);
+    ASSERT_FALSE(done);
+    EXPECT_EQ(done.error(), WorkflowFailure::cancelled());
+}
+
+}  // namespace
+}  // namespace ambrel::deploy_tests

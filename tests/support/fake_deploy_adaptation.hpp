@@ -36,6 +36,15 @@ public:
     std::function<std::expected<std::string, std::string>(std::string_view, bool, bool)> on_splice_tracking;
     std::function<std::expected<app::ports::ModelDocument, std::string>(std::string_view)> on_parse_model_document;
     std::function<void(deployment::DeploymentSummary&)> on_retry;
+    std::function<std::expected<std::set<std::string>, std::string>(std::string_view)> on_user_permission_names;
+    std::function<std::expected<app::ports::FilteredDocument, std::string>(std::string_view, const std::set<std::string>&)>
+        on_filter_user_permissions;
+    std::function<std::expected<app::ports::ProfileReferences, std::string>(std::string_view)> on_profile_references;
+    std::function<app::ports::PortResult<app::ports::ReferenceKnowledge>()> on_gather_reference_knowledge;
+    std::function<app::ports::ReferencesByKind(const app::ports::ProfileReferences&)> on_unknown_references;
+    std::function<std::expected<app::ports::FilteredDocument, std::string>(std::string_view,
+                                                                          const app::ports::ReferencesByKind&)>
+        on_filter_profile_references;
 
     mutable std::mutex mutex;
     mutable std::vector<std::string> calls;
@@ -112,23 +121,30 @@ public:
         return stand_in()->parse_model_document(document);
     }
     std::expected<std::set<std::string>, std::string> user_permission_names(std::string_view document) const override {
+        if (on_user_permission_names) return on_user_permission_names(document);
         return stand_in()->user_permission_names(document);
     }
     std::expected<app::ports::ProfileReferences, std::string> profile_references(std::string_view document) const override {
+        if (on_profile_references) return on_profile_references(document);
         return stand_in()->profile_references(document);
     }
     std::expected<app::ports::FilteredDocument, std::string> filter_user_permissions(
         std::string_view document, const std::set<std::string>& names) const override {
+        note("filter_user_permissions");
+        if (on_filter_user_permissions) return on_filter_user_permissions(document, names);
         return stand_in()->filter_user_permissions(document, names);
     }
     std::expected<app::ports::FilteredDocument, std::string> filter_profile_references(
         std::string_view document, const app::ports::ReferencesByKind& names) const override {
+        note("filter_profile_references");
+        if (on_filter_profile_references) return on_filter_profile_references(document, names);
         return stand_in()->filter_profile_references(document, names);
     }
     app::ports::PortResult<app::ports::ReferenceKnowledge> gather_reference_knowledge(
         const Service& service, const Session& session, const std::string& alias,
         const std::map<domain::ComponentKey, app::ports::ProfileReferences>& references, Token token) const override {
         note("gather_reference_knowledge");
+        if (on_gather_reference_knowledge) return on_gather_reference_knowledge();
         return stand_in()->gather_reference_knowledge(service, session, alias, references, token);
     }
     app::ports::ReferencesByKind references_known_to_package(const Rows& rows) const override {
@@ -137,6 +153,7 @@ public:
     app::ports::ReferencesByKind unknown_references(const app::ports::ProfileReferences& references,
                                                     const app::ports::ReferenceKnowledge& knowledge,
                                                     const app::ports::ReferencesByKind& known) const override {
+        if (on_unknown_references) return on_unknown_references(references);
         return stand_in()->unknown_references(references, knowledge, known);
     }
     void retry_rejected_permission_sets(const Service&, const Session&, const Rows&, deployment::DeploymentSummary& summary,
