@@ -90,6 +90,82 @@ std::vector<ComponentDifference> selection_rows() {
     return rows;
 }
 
+
+// The core ports answering from memory without recording anything: the package succeeds row by row,
+// the permission transfer reports nothing, the sanitizer keeps every text.
+class LeanCorePorts final : public app::ports::CorePorts {
+public:
+    using Objects = std::vector<ambrel::cli::catalogs::SalesforceObject>;
+    using Token = const ambrel::domain::CancellationToken&;
+
+    explicit LeanCorePorts(std::vector<ambrel::endpoint::OrgAlias> aliases) : aliases_(std::move(aliases)) {}
+
+    app::ports::PortResult<std::vector<ambrel::endpoint::OrgAlias>> org_alias_listing(Token) const override {
+        return aliases_;
+    }
+    app::ports::PortResult<Objects> object_listing(const std::string&, const std::string&, Token) const override {
+        return Objects{};
+    }
+    app::ports::PortResult<Objects> metadata_listing(const std::string&, const std::string&, Token) const override {
+        return Objects{};
+    }
+    app::ports::PortResult<Objects> apex_class_listing(const std::string&, Token) const override { return Objects{}; }
+    app::ports::PortResult<app::ports::DependencyDiscovery> dependency_discovery(const std::string&,
+                                                                                 const std::vector<ComponentKey>&,
+                                                                                 Token) const override {
+        return app::ports::DependencyDiscovery{ambrel::dependency::DependencyGraph{}};
+    }
+    app::ports::PortResult<app::RetrievedWorkspace> metadata_retrieval(const std::string&, const std::string&,
+                                                                       const app::CompareSelection&,
+                                                                       const std::set<std::string>&,
+                                                                       const app::RetrieveContinuation*,
+                                                                       ambrel::metadata::retrieve::RetrieveScope,
+                                                                       const std::string&, Token) const override {
+        return std::unexpected(app::WorkflowFailure::operation("not used"));
+    }
+    app::ports::PortResult<std::vector<ambrel::domain::MetadataComponent>> component_reading(
+        MetadataType, const std::filesystem::path&) const override {
+        return std::vector<ambrel::domain::MetadataComponent>{};
+    }
+    std::vector<ComponentDifference> component_comparison(const ambrel::metadata_types::TypeDescriptor&,
+                                                          const std::vector<ambrel::domain::MetadataComponent>&,
+                                                          const std::vector<ambrel::domain::MetadataComponent>&,
+                                                          const std::set<std::string>&) const override {
+        return {};
+    }
+    app::ports::PortResult<ambrel::deployment::single_package::SinglePackageSummary> single_package_deployment(
+        const std::vector<ComponentDifference>& rows, const ambrel::domain::SelectedPermissions&,
+        ambrel::domain::FlsMode, const app::ports::ContainerSelection&, ambrel::domain::DeployMode,
+        const std::optional<ambrel::domain::ApexTestConfig>&, const ambrel::endpoint::DeployEndpoint&,
+        const std::string&, const std::string&, Token) const override {
+        ambrel::deployment::single_package::SinglePackageSummary summary;
+        summary.component_results.reserve(rows.size());
+        for (const auto& row : rows)
+            summary.component_results.push_back(
+                ComponentDeploymentResult{row.key(), "", row.change, ComponentDeploymentStatus::Succeeded});
+        summary.package_completed = true;
+        return summary;
+    }
+    app::ports::PortResult<ambrel::cli::catalogs::OrganizationDescription> org_description(const std::string&,
+                                                                                           Token) const override {
+        return std::unexpected(app::WorkflowFailure::operation("not used"));
+    }
+    app::ports::PortResult<std::vector<ambrel::domain::FlsResult>> fls_synchronization(
+        const ambrel::endpoint::DeployEndpoint&, const ambrel::endpoint::DeployEndpoint&,
+        const ambrel::domain::SelectedPermissions&, ambrel::domain::FlsMode, const app::ports::ContainerSelection&,
+        Token) const override {
+        return std::vector<ambrel::domain::FlsResult>{};
+    }
+    app::ports::PortResult<std::vector<ambrel::domain::FlsContainerChoice>> container_matching(
+        const ambrel::endpoint::DeployEndpoint&, const ambrel::endpoint::DeployEndpoint&, Token) const override {
+        return std::vector<ambrel::domain::FlsContainerChoice>{};
+    }
+    std::string diagnostic_sanitizer(const std::string& text) const override { return text; }
+
+private:
+    std::vector<ambrel::endpoint::OrgAlias> aliases_;
+};
+
 std::int64_t document_bytes(const std::vector<ComponentDifference>& rows) {
     std::int64_t bytes = 0;
     for (const auto& row : rows) bytes += static_cast<std::int64_t>(row.source.document.size());
@@ -120,31 +196,8 @@ struct Scenario {
         parts.api_version = "65.0";
         session = app::ComparisonSession::from_parts(std::move(parts));
 
-        auto& core = ports.core->script;
-        core.diagnostic_sanitizer.answer_with([](const std::string& text) { return text; });
-        core.org_alias_listing.answer_with([source, target](const ambrel::domain::CancellationToken&) {
-            return app::ports::PortResult<std::vector<ambrel::endpoint::OrgAlias>>(
-                std::vector<ambrel::endpoint::OrgAlias>{source, target});
-        });
-        core.single_package_deployment.answer_with(
-            [](const std::vector<ComponentDifference>& package, const ambrel::domain::SelectedPermissions&,
-               ambrel::domain::FlsMode, const app::ports::ContainerSelection&, ambrel::domain::DeployMode,
-               const std::optional<ambrel::domain::ApexTestConfig>&, const ambrel::endpoint::DeployEndpoint&,
-               const std::string&, const std::string&, const ambrel::domain::CancellationToken&) {
-                ambrel::deployment::single_package::SinglePackageSummary summary;
-                summary.component_results.reserve(package.size());
-                for (const auto& row : package)
-                    summary.component_results.push_back(
-                        ComponentDeploymentResult{row.key(), "", row.change, ComponentDeploymentStatus::Succeeded});
-                summary.package_completed = true;
-                return app::ports::PortResult<ambrel::deployment::single_package::SinglePackageSummary>(std::move(summary));
-            });
-        core.fls_synchronization.answer_with(
-            [](const ambrel::endpoint::DeployEndpoint&, const ambrel::endpoint::DeployEndpoint&,
-               const ambrel::domain::SelectedPermissions&, ambrel::domain::FlsMode, const app::ports::ContainerSelection&,
-               const ambrel::domain::CancellationToken&) {
-                return app::ports::PortResult<std::vector<ambrel::domain::FlsResult>>(std::vector<ambrel::domain::FlsResult>{});
-            });
+        core = std::make_shared<LeanCorePorts>(std::vector<ambrel::endpoint::OrgAlias>{source, target});
+        adaptation->keep_snapshots = false;
         std::map<std::string, std::string> layouts;
         const std::string target_layout = layout_document(1);
         for (int layout = 0; layout < kLayouts; ++layout) layouts.emplace("Obj" + std::to_string(layout) + "__c-Layout", target_layout);
@@ -165,7 +218,7 @@ struct Scenario {
             return std::expected<std::string, std::string>(std::string(document));
         };
         auto built = app::QuillaryApplicationService::with_git_and_layouts(
-            ports.core, ports.git, ports.target_layout_reading, ports.permission_set_name_listing, ports.schema,
+            core, ports.git, ports.target_layout_reading, ports.permission_set_name_listing, ports.schema,
             ports.bundle);
         built = app::QuillaryApplicationService::with_tracking(std::move(built), ports.tracking);
         service = std::make_unique<app::QuillaryApplicationService>(
@@ -176,6 +229,7 @@ struct Scenario {
     app::SelectedKeys selected;
     std::shared_ptr<app::ComparisonSession> session;
     ambrel::testing::RecordingPorts ports;
+    std::shared_ptr<LeanCorePorts> core;
     std::shared_ptr<ambrel::testing::RecordingDeployAdaptation> adaptation =
         std::make_shared<ambrel::testing::RecordingDeployAdaptation>();
     std::unique_ptr<app::QuillaryApplicationService> service;

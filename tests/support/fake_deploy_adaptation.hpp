@@ -194,7 +194,9 @@ public:
 
     // What the unexpected-error retry reports as re-deployed.
     std::size_t redeployed = 0;
-    // The snapshots the retries received, in call order, and the group retry's names.
+    // The snapshots the retries received, in call order (kept only while `keep_snapshots`), and the
+    // group retry's names.
+    bool keep_snapshots = true;
     mutable std::vector<app::MessageSnapshot> snapshots;
     mutable std::set<std::string> group_retry_names;
 
@@ -207,7 +209,7 @@ private:
         {
             std::lock_guard lock(mutex);
             calls.push_back(std::move(what));
-            if (snapshot != nullptr) snapshots.push_back(*snapshot);
+            if (snapshot != nullptr && keep_snapshots) snapshots.push_back(*snapshot);
         }
         if (on_retry) on_retry(summary);
     }

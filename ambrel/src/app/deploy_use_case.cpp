@@ -153,6 +153,7 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
 
     // Selection: copies of the selected deployable rows, unchanged ones only when permissions travel.
     std::vector<ComponentDifference> rows;
+    rows.reserve(std::min(selected.size(), session.rows().size()));
     for (const auto& row : session.rows()) {
         if (!row.deployable || !selected.contains(row.key())) continue;
         if (is_changed(row) || fls_mode != domain::FlsMode::None) rows.push_back(row);
@@ -186,6 +187,7 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
     }
 
     std::vector<ComponentDifference> package_rows;
+    package_rows.reserve(rows.size());
     std::vector<const ComponentDifference*> bundle_rows;
     std::vector<ComponentDifference> model_rows;
     for (const auto& row : rows) {

@@ -129,33 +129,23 @@ UseCaseResult<LayoutCollapse> QuillaryApplicationService::collapse_layouts(const
         return collapse;
     }
 
-    struct Group {
-        std::vector<std::size_t> members;
-        std::size_t position = 0;
-    };
-    std::map<std::string, Group> groups;
+    // Element rows grouped by layout, layouts in order of first appearance.
+    std::map<std::string, std::vector<std::size_t>> groups;
     std::vector<std::string> order;
-    std::vector<ComponentDifference> kept;
-    kept.reserve(package_rows.size());
     for (std::size_t i = 0; i < package_rows.size(); ++i) {
-        if (!parsed[i]) {
-            kept.push_back(std::move(package_rows[i]));
-            continue;
-        }
+        if (!parsed[i]) continue;
         auto [group, first] = groups.try_emplace(parsed[i]->layout_name);
-        if (first) {
-            order.push_back(parsed[i]->layout_name);
-            group->second.position = kept.size();
-        }
-        group->second.members.push_back(i);
+        if (first) order.push_back(parsed[i]->layout_name);
+        group->second.push_back(i);
     }
 
-    std::vector<std::pair<std::size_t, ComponentDifference>> recorded;
+    // The collapsed row of each layout that merged, under the index of its first element row.
+    std::map<std::size_t, ComponentDifference> collapsed;
     for (const auto& layout : order) {
-        const Group& group = groups.at(layout);
+        const std::vector<std::size_t>& indices = groups.at(layout);
         std::vector<const ComponentDifference*> members;
-        members.reserve(group.members.size());
-        for (std::size_t index : group.members) members.push_back(&package_rows[index]);
+        members.reserve(indices.size());
+        for (std::size_t index : indices) members.push_back(&package_rows[index]);
         CollapsedLayoutRows elements = collapse_layout_rows(members);
         const ComponentDifference& first = *members.front();
         std::optional<std::string> problem;
@@ -177,23 +167,29 @@ UseCaseResult<LayoutCollapse> QuillaryApplicationService::collapse_layouts(const
             continue;
         }
         ComponentDifference row;
-        row.source = std::move(package_rows[group.members.front()].source);
+        row.source = std::move(package_rows[indices.front()].source);
         row.source.key = domain::ComponentKey{metadata_types::MetadataType::Layout, layout};
         row.source.document = std::move(merged);
         row.change = domain::ChangeKind::Update;
         row.deployable = true;
         row.deploy_scope = domain::MetadataDeployScope::Full;
         collapse.expansions.emplace(row.key(), std::move(elements.rows));
-        recorded.emplace_back(group.position, std::move(row));
+        collapsed.emplace(indices.front(), std::move(row));
     }
 
-    // Each collapsed row stands where its layout's first element row stood among the kept rows.
-    collapse.rows.reserve(kept.size() + recorded.size());
-    auto next = recorded.begin();
-    for (std::size_t i = 0; i <= kept.size(); ++i) {
-        while (next != recorded.end() && next->first == i) collapse.rows.push_back(std::move((next++)->second));
-        if (i < kept.size()) collapse.rows.push_back(std::move(kept[i]));
+    // One pass in place: a collapsed row stands where its layout's first element row stood among the
+    // others. Compacting the list it came in avoids a second list of every row.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < package_rows.size(); ++i) {
+        if (!parsed[i]) {
+            if (kept != i) package_rows[kept] = std::move(package_rows[i]);
+            ++kept;
+        } else if (auto found = collapsed.find(i); found != collapsed.end()) {
+            package_rows[kept++] = std::move(found->second);
+        }
     }
+    package_rows.erase(package_rows.begin() + static_cast<std::ptrdiff_t>(kept), package_rows.end());
+    collapse.rows = std::move(package_rows);
     return collapse;
 }
 
@@ -213,31 +209,38 @@ UseCaseResult<TrackingSplice> QuillaryApplicationService::splice_tracking_toggle
     if (!documents && documents.error().kind == FailureKind::Cancelled)
         return std::unexpected(std::move(documents.error()));
     const std::string detail = documents ? std::string() : sanitize_diagnostic(documents.error().first_message());
-    splice.rows.reserve(rows.size());
-    for (auto& row : rows) {
-        if (row.deploy_scope != domain::MetadataDeployScope::TrackingOnly) {
-            splice.rows.push_back(std::move(row));
-            continue;
-        }
+    // The rows are spliced in place and the failed ones erased afterwards, so no second list is built.
+    std::vector<bool> failed(rows.size(), false);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ComponentDifference& row = rows[i];
+        if (row.deploy_scope != domain::MetadataDeployScope::TrackingOnly) continue;
+        auto fail = [&](std::string message) {
+            splice.failures.push_back(failure_of(row, std::move(message)));
+            failed[i] = true;
+        };
         if (!documents) {
-            splice.failures.push_back(failure_of(row, format(kFieldUnreadableFromTarget, row.key().name, detail)));
+            fail(format(kFieldUnreadableFromTarget, row.key().name, detail));
             continue;
         }
         auto target = documents->find(row.key().name);
         if (target == documents->end()) {
-            splice.failures.push_back(failure_of(row, format(kFieldMissing, row.key().name)));
+            fail(format(kFieldMissing, row.key().name));
             continue;
         }
         const auto toggles = metadata::field_reader::read_tracking_toggles(row.source.document, row.source.source_path);
         auto spliced = deploy_adaptation().splice_tracking(target->second, toggles.track_history,
                                                            toggles.track_feed_history);
         if (!spliced) {
-            splice.failures.push_back(failure_of(row, sanitize_diagnostic(format(kFieldUnparsable, spliced.error()))));
+            fail(sanitize_diagnostic(format(kFieldUnparsable, spliced.error())));
             continue;
         }
         row.source.document = std::move(*spliced);
-        splice.rows.push_back(std::move(row));
     }
+    if (!splice.failures.empty()) {
+        std::size_t index = 0;
+        std::erase_if(rows, [&](const ComponentDifference&) { return failed[index++]; });
+    }
+    splice.rows = std::move(rows);
     return splice;
 }
 
@@ -328,15 +331,15 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::run_dep
     if (!spliced) return std::unexpected(std::move(spliced.error()));
     if (gated && !spliced->failures.empty()) return not_deployed(spliced->failures.front().message);
 
-    std::vector<ComponentDifference> permission_rows;
-    if (spliced->failures.empty()) {
-        permission_rows = rows;
-    } else {
+    // The permission rows are the rows themselves unless tracking toggles failed; no copy otherwise.
+    std::vector<ComponentDifference> remaining_rows;
+    if (!spliced->failures.empty()) {
         std::set<domain::ComponentKey> failed;
         for (const auto& failure : spliced->failures) failed.insert(failure.key);
         for (const auto& row : rows)
-            if (!failed.contains(row.key())) permission_rows.push_back(row);
+            if (!failed.contains(row.key())) remaining_rows.push_back(row);
     }
+    const std::vector<ComponentDifference>& permission_rows = spliced->failures.empty() ? rows : remaining_rows;
     std::vector<ComponentDeploymentResult> failures = std::move(collapse->failures);
     failures.insert(failures.end(), std::make_move_iterator(spliced->failures.begin()),
                     std::make_move_iterator(spliced->failures.end()));
