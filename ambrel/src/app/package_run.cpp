@@ -282,10 +282,9 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::run_bes
     domain::SelectedPermissions selection;
     for (auto& subject : transfer) {
         if (const auto* field = std::get_if<domain::PermissionSubject::Field>(&subject.value)) {
-            domain::FieldKey key{field->object, field->field};
-            auto definition = full.fields.find(key);
-            support::require(definition != full.fields.end(), kMissingDefinition);
-            selection.fields.emplace(std::move(key), definition->second);
+            auto definition = full.fields.extract(domain::FieldKey{field->object, field->field});
+            support::require(!definition.empty(), kMissingDefinition);
+            selection.fields.insert(std::move(definition));
         } else {
             selection.subjects.insert(std::move(subject));
         }
