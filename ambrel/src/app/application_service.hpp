@@ -3,7 +3,7 @@
 // QuillaryApplicationService: the implementation of QuillaryUseCases. It owns nothing but its ports,
 // in declared order: the core ports, the git ports, the target layout reading, the tracking group,
 // the quick deploy group, the login group, the preparation group, the permission set name listing,
-// the schema group, the bundle group and the procedure version group. Every use case reaches the CLI,
+// the schema group, the bundle group, the procedure version group and the deploy adaptation group. Every use case reaches the CLI,
 // git, the file system and the record-data code only through them.
 //
 // `with_git_and_layouts` builds the service with the optional groups at their fixed-failure defaults;
