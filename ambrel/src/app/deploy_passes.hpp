@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "app/pending_activation.hpp"
+#include "app/user_permission_catalogs.hpp"
 #include "cli/schema_catalog.hpp"
 #include "deployment/deployment_summary.hpp"
 #include "domain/component_key.hpp"
 #include "domain/deployment.hpp"
-#include "metadata/user_permission_filter/user_permission_catalog.hpp"
 
 namespace ambrel::app {
 
@@ -40,13 +40,6 @@ struct ProfileFiltering {
     FailedResults failed;
     void apply(deployment::DeploymentSummary& summary) const { apply_pass(notes, failed, summary); }
     bool operator==(const ProfileFiltering&) const = default;
-};
-
-// One user permission catalogue per org, keyed by the username used to ask; fetched at most once per
-// deploy and shared by both permission passes and the retries.
-struct UserPermissionCatalogs {
-    std::map<std::string, metadata::user_permission_filter::UserPermissionCatalog> by_org;
-    bool operator==(const UserPermissionCatalogs&) const = default;
 };
 
 struct PermissionSetGroupFiltering {

@@ -178,7 +178,7 @@ UseCaseResult<ProfileFiltering> filter_documents(const FilterKind& kind, const Q
                                                               : filled(kind.parse_message, trimmed.error().message())));
                     continue;
                 }
-                if (auto reference_note = profile_reference_note(*trimmed)) note = appended(note, *reference_note);
+                if (auto reference_note = profile_reference_note(*trimmed)) append_row_note(note, *reference_note);
                 document = std::move(trimmed->document);
                 changed = true;
             }
@@ -191,10 +191,6 @@ UseCaseResult<ProfileFiltering> filter_documents(const FilterKind& kind, const Q
 }
 
 }  // namespace
-
-deployment::DeploymentSummary ProfileFiltering::apply(deployment::DeploymentSummary summary) const {
-    return apply_notes_and_failures(notes, failed, std::move(summary));
-}
 
 SchemaIndex::SchemaIndex(const cli::SchemaListing& listing) {
     objects_.reserve(listing.objects.size());
