@@ -7,9 +7,9 @@
 //
 // `stand_in()` is the group of a build without those functions: every filter leaves its document as
 // it is and gives no note, no retry re-deploys anything, and the three functions without a neutral
-// answer fail with a text: "Expression set definition versions cannot be planned in this build.",
-// "Tracking toggles cannot be spliced in this build." and "Constraint model documents cannot be read in
-// this build.". Every operation may be called from several threads at once.
+// answer fail with a text: "Expression set definition versions cannot be planned in this build." and
+// "Tracking toggles cannot be spliced in this build."; constraint model documents are read by the real
+// reader, whose failure text it passes on. Every operation may be called from several threads at once.
 
 #include <cstddef>
 #include <expected>
@@ -41,7 +41,6 @@ namespace ambrel::app::ports {
 inline constexpr std::string_view kVersionPlanningUnavailable =
     "Expression set definition versions cannot be planned in this build.";
 inline constexpr std::string_view kTrackingSpliceUnavailable = "Tracking toggles cannot be spliced in this build.";
-inline constexpr std::string_view kModelDocumentUnavailable = "Constraint model documents cannot be read in this build.";
 
 using Rows = std::vector<domain::ComponentDifference>;
 using Sanitizer = std::function<std::string(const std::string&)>;

@@ -1,6 +1,8 @@
 #include <memory>
+#include <utility>
 
 #include "app/ports/deploy_adaptation.hpp"
+#include "data/bundles/document/model_document.hpp"
 
 namespace ambrel::app::ports {
 
@@ -48,8 +50,11 @@ public:
     std::expected<std::string, std::string> splice_tracking(std::string_view, bool, bool) const override {
         return std::unexpected(std::string(kTrackingSpliceUnavailable));
     }
-    std::expected<ModelDocument, std::string> parse_model_document(std::string_view) const override {
-        return std::unexpected(std::string(kModelDocumentUnavailable));
+    // The model documents have their real reader already; only the definition reaches the expansion.
+    std::expected<ModelDocument, std::string> parse_model_document(std::string_view document) const override {
+        auto parsed = data::bundles::document::parse_model_document(document);
+        if (!parsed) return std::unexpected(parsed.error().message());
+        return ModelDocument{std::move(parsed->definition)};
     }
     std::expected<std::set<std::string>, std::string> user_permission_names(std::string_view) const override {
         return std::set<std::string>();
