@@ -156,8 +156,7 @@ TEST(SessionAssembly, GitSideRecordRowsStayBlocked) {
 }
 
 TEST(DeployDetails, LinesNotesSanitizerAndLimit) {
-    testing::RecordingCorePorts core;
-    core.script.diagnostic_sanitizer.answer_with([](const std::string& text) { return text; });
+    const auto core = [](const std::string& text) { return text; };
     deployment::DeploymentSummary summary;
     summary.component_results = {
         {key(MetadataType::CustomField, "Account.X__c"), "ok", ChangeKind::Add, domain::ComponentDeploymentStatus::Succeeded},

@@ -55,9 +55,13 @@ TEST(FailureTexts, ALongRunOfMarkersReadsInLinearTime) {
 }
 
 TEST(RowNotes, AppendedAndCappedNames) {
-    EXPECT_EQ(app::appended("", "Done."), "Done.");
-    EXPECT_EQ(app::appended("  Old.  ", "Done."), "  Old. Done.");
-    EXPECT_EQ(app::appended(" \t", "Done."), "Done.");
+    const auto appended = [](std::string message, std::string_view note) {
+        app::append_row_note(message, note);
+        return message;
+    };
+    EXPECT_EQ(appended("", "Done."), "Done.");
+    EXPECT_EQ(appended("  Old.  ", "Done."), "  Old. Done.");
+    EXPECT_EQ(appended(" \t", "Done."), "Done.");
     std::vector<std::string> names;
     for (int i = 0; i < 10; ++i) names.push_back("n" + std::to_string(i));
     EXPECT_EQ(app::capped_names(names), "n0, n1, n2, n3, n4, n5, n6, n7, n8, n9");

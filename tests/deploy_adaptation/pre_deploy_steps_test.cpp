@@ -231,7 +231,7 @@ TEST(ContextDefinitionStep, ListsBothOrgsOnceAndKeepsWhatThePackageBrings) {
     EXPECT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].source.document.find("Gone__c"), std::string::npos);
     EXPECT_NE(rows[0].source.document.find("Invoice__c"), std::string::npos);
-    EXPECT_EQ(filtering->previous_documents.at(key("ContextDefinition", "A")), doc);
+    EXPECT_EQ(filtering->documents_before_filter.at(key("ContextDefinition", "A")), doc);
     EXPECT_EQ(filtering->notes.at(key("ContextDefinition", "A")),
               "Kept 0 of 0 field references and 1 of 2 object mappings in this context; 1 left out: Gone__c.");
     EXPECT_TRUE(filtering->target_listing.knows_object("Invoice__c"));
@@ -295,8 +295,8 @@ TEST(VersionStatusStep, RewritesAgainstTheTargetsActiveVersionListingEachDefinit
               "Status Active rewritten to Inactive: the target runs V1 as active.");
     EXPECT_EQ(filtering->notes.at(key("ExpressionSetDefinitionVersion", "Q")),
               "Status left as it is: the definition name is not a valid API name.");
-    ASSERT_EQ(filtering->activations.size(), 2u);
-    EXPECT_EQ(filtering->activations[0],
+    ASSERT_EQ(filtering->pending_activations.size(), 2u);
+    EXPECT_EQ(filtering->pending_activations[0],
               (app::PendingActivation{key("ExpressionSetDefinitionVersion", "V2"), "Def", "V2", "0x1", "V1"}));
     EXPECT_NE(rows[0].source.document.find("<status>Inactive</status>"), std::string::npos);
 

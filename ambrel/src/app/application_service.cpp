@@ -92,12 +92,6 @@ SessionResult QuillaryApplicationService::compare_endpoints_allowing_production(
                                            false, token);
 }
 
-UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
-    const ComparisonSession&, const SelectedKeys&, domain::FlsMode, const ports::ContainerSelection&, domain::DeployMode,
-    const std::optional<domain::ApexTestConfig>&, const domain::CancellationToken& token) const {
-    return not_built<deployment::DeploymentSummary>(token);
-}
-
 UseCaseResult<data::preparation::OrgPreparationReport> QuillaryApplicationService::inspect_org_preparation(
     const std::string& source_org, const std::string& target_org, const domain::CancellationToken& token) const {
     if (auto live = throw_if_cancelled(token); !live) return std::unexpected(live.error());

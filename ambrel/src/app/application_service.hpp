@@ -3,7 +3,7 @@
 // QuillaryApplicationService: the implementation of QuillaryUseCases. It owns nothing but its ports,
 // in declared order: the core ports, the git ports, the target layout reading, the tracking group,
 // the quick deploy group, the login group, the preparation group, the permission set name listing,
-// the schema group, the bundle group and the procedure version group. Every use case reaches the CLI,
+// the schema group, the bundle group, the procedure version group and the deploy adaptation group. Every use case reaches the CLI,
 // git, the file system and the record-data code only through them.
 //
 // `with_git_and_layouts` builds the service with the optional groups at their fixed-failure defaults;
@@ -34,7 +34,12 @@
 #include <string_view>
 
 #include "app/expansion_loop.hpp"
+#include "app/deploy_passes.hpp"
+#include "app/layout_collapse.hpp"
+#include "app/model_expansion.hpp"
+#include "app/pending_activation.hpp"
 #include "app/ports/bundle.hpp"
+#include "app/ports/deploy_adaptation.hpp"
 #include "app/ports/core_ports.hpp"
 #include "app/ports/git_ports.hpp"
 #include "app/ports/login.hpp"
@@ -210,6 +215,60 @@ public:
     TargetOrgClass target_org_class(const std::optional<endpoint::OrgAlias>& target,
                                     const domain::CancellationToken& token) const;
 
+    // Deploy: the steps of `deploy` (deploy_use_case.cpp and the files beside it). The adaptation group
+    // defaults to its stand-in.
+    static QuillaryApplicationService with_deploy_adaptation(
+        QuillaryApplicationService service, std::shared_ptr<const ports::DeployAdaptation> adaptation);
+    const ports::DeployAdaptation& deploy_adaptation() const;
+    UseCaseResult<void> validate_session_org_bindings(const ComparisonSession& session,
+                                                      const domain::CancellationToken& token) const;
+    UseCaseResult<void> filter_permission_set_groups(const ComparisonSession& session, ports::Rows& rows,
+                                                     PermissionSetGroupFiltering& record,
+                                                     const domain::CancellationToken& token) const;
+    UseCaseResult<void> filter_context_release_versions(const ComparisonSession& session, ports::Rows& rows,
+                                                        ContextReleaseVersionFiltering& record,
+                                                        const domain::CancellationToken& token) const;
+    UseCaseResult<void> filter_context_definitions(const ComparisonSession& session, ports::Rows& rows,
+                                                   ContextDefinitionFiltering& record,
+                                                   const domain::CancellationToken& token) const;
+    UseCaseResult<void> filter_permission_sets(const ComparisonSession& session, ports::Rows& rows,
+                                               domain::DeployMode mode, ProfileFiltering& record,
+                                               UserPermissionCatalogs& catalogs,
+                                               const domain::CancellationToken& token) const;
+    UseCaseResult<void> filter_profiles(const ComparisonSession& session, ports::Rows& rows, domain::DeployMode mode,
+                                        ProfileFiltering& record, UserPermissionCatalogs& catalogs,
+                                        const domain::CancellationToken& token) const;
+    // `metadata_keys` are the keys of the deploy's metadata rows.
+    UseCaseResult<ModelExpansion> expand_model_rows(const ComparisonSession& session,
+                                                    const std::vector<domain::ComponentDifference>& model_rows,
+                                                    const std::set<domain::ComponentKey>& metadata_keys,
+                                                    const domain::CancellationToken& token) const;
+    UseCaseResult<deployment::DeploymentSummary> run_deploy(
+        const ComparisonSession& session, const std::vector<domain::ComponentDifference>& rows,
+        std::vector<domain::ComponentDifference> package_rows, const std::vector<domain::PermissionSubject>& subjects,
+        domain::FlsMode fls_mode, const ports::ContainerSelection& containers, domain::DeployMode deploy_mode,
+        const std::optional<domain::ApexTestConfig>& tests, const domain::CancellationToken& token) const;
+    UseCaseResult<LayoutCollapse> collapse_layouts(const ComparisonSession& session,
+                                                   std::vector<domain::ComponentDifference> package_rows,
+                                                   const domain::CancellationToken& token) const;
+    UseCaseResult<TrackingSplice> splice_tracking_toggles(const ComparisonSession& session,
+                                                          std::vector<domain::ComponentDifference> rows,
+                                                          const domain::CancellationToken& token) const;
+    UseCaseResult<deployment::DeploymentSummary> run_best_effort_package(
+        const ComparisonSession& session, std::vector<domain::ComponentDifference> rows_to_deploy,
+        const std::vector<domain::ComponentDifference>& permission_rows,
+        const std::vector<domain::PermissionSubject>& subjects, domain::FlsMode fls_mode,
+        const ports::ContainerSelection& containers, const std::optional<domain::ApexTestConfig>& tests,
+        const domain::CancellationToken& token) const;
+    void activate_deployed_expression_set_versions(const ComparisonSession& session,
+                                                   const std::vector<PendingActivation>& pending,
+                                                   std::vector<domain::ComponentDeploymentResult>& results,
+                                                   domain::DeployMode deploy_mode,
+                                                   const domain::CancellationToken& token) const;
+    void transfer_deployed_models(const ComparisonSession& session, const ModelExpansion& expansion,
+                                  std::vector<domain::ComponentDeploymentResult>& results,
+                                  const domain::CancellationToken& token) const;
+
 private:
     QuillaryApplicationService() = default;
 
@@ -224,6 +283,7 @@ private:
     std::shared_ptr<const ports::SchemaDependencies> schema_;
     std::shared_ptr<const ports::BundleDependencies> bundle_;
     std::shared_ptr<const ports::ProcedureVersionDependencies> procedure_versions_;
+    std::shared_ptr<const ports::DeployAdaptation> deploy_adaptation_;
 };
 
 }  // namespace ambrel::app

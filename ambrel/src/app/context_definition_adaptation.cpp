@@ -37,10 +37,6 @@ bool is_letter_class(char32_t c) { return c == U'_' || text::is_alphabetic(c); }
 
 }  // namespace
 
-deployment::DeploymentSummary ContextDefinitionFiltering::apply(deployment::DeploymentSummary summary) const {
-    return apply_notes_and_failures(notes, failed, std::move(summary));
-}
-
 cli::SchemaListing schema_known_to_package(const std::vector<domain::ComponentDifference>& rows) {
     cli::SchemaListing listing;
     for (const auto& row : rows) {
@@ -79,7 +75,7 @@ ContextDefinitionFiltering filter_context_definition_rows(std::vector<domain::Co
             continue;
         }
         if (auto note = filtered->message()) filtering.notes.insert_or_assign(row.key(), std::move(*note));
-        filtering.previous_documents.insert_or_assign(row.key(), row.source.document);
+        filtering.documents_before_filter.insert_or_assign(row.key(), row.source.document);
         row.source.document = std::move(filtered->document);
     }
     remove_rows(rows, failed_keys);
@@ -130,7 +126,7 @@ UseCaseResult<ContextDefinitionFiltering> filter_context_definitions(const Quill
         filter_context_definition_rows(rows, *type, *source, *target, cdf::ExplicitOmissions{}, service.core());
     for (auto& result : rows_filtering.failed) filtering.failed.push_back(std::move(result));
     filtering.notes = std::move(rows_filtering.notes);
-    filtering.previous_documents = std::move(rows_filtering.previous_documents);
+    filtering.documents_before_filter = std::move(rows_filtering.documents_before_filter);
     filtering.source_listing = std::move(*source);
     filtering.target_listing = std::move(*target);
     return filtering;
@@ -156,14 +152,14 @@ bool matches_as_word(std::string_view text, std::string_view word, bool not_memb
 
 void note_a_rejected_retry_of_a_succeeded_row(domain::ComponentDeploymentResult& result, std::string_view outcome,
                                               std::string_view detail) {
-    result.message = appended(result.message, fmt::format("{} {}: {}", kContextDefinitionRetryPhrase, outcome, detail));
+    append_row_note(result.message, fmt::format("{} {}: {}", kContextDefinitionRetryPhrase, outcome, detail));
 }
 
 void retry_rejected_context_definitions(const QuillaryApplicationService& service, const ComparisonSession& session,
                                         const std::vector<domain::ComponentDifference>& rows,
                                         deployment::DeploymentSummary& summary, domain::DeployMode mode,
                                         const cli::SchemaListing& source, const cli::SchemaListing& target,
-                                        const std::map<ComponentKey, std::string>& previous_documents,
+                                        const std::map<ComponentKey, std::string>& documents_before_filter,
                                         const std::map<ComponentKey, std::string>& messages_snapshot,
                                         const std::map<ComponentKey, std::string>& release_notes,
                                         const domain::CancellationToken& token) {
@@ -222,8 +218,8 @@ void retry_rejected_context_definitions(const QuillaryApplicationService& servic
                 }
             }
             if (row_omissions.fields.size() == fields_before && row_omissions.objects.size() == objects_before) continue;
-            const auto previous = previous_documents.find(row.key());
-            if (previous == previous_documents.end()) continue;
+            const auto previous = documents_before_filter.find(row.key());
+            if (previous == documents_before_filter.end()) continue;
             auto filtered = cdf::filter_context_definition(previous->second, source, target, row_omissions);
             if (!filtered) continue;
             auto note = filtered->message();
@@ -266,14 +262,14 @@ void retry_rejected_context_definitions(const QuillaryApplicationService& servic
                 retried.status == ComponentDeploymentStatus::Succeeded) {
                 std::string message = cleaned;
                 if (const auto release = release_notes.find(key); release != release_notes.end()) {
-                    message = appended(message, release->second);
+                    append_row_note(message, release->second);
                 }
                 if (pass_note != pass_notes.end()) {
-                    message = appended(message, fmt::format("{}: {}", kContextDefinitionRetryPhrase, pass_note->second));
+                    append_row_note(message, fmt::format("{}: {}", kContextDefinitionRetryPhrase, pass_note->second));
                 }
                 *result = domain::ComponentDeploymentResult{key, std::move(message), retried.operation, retried.status};
             } else {
-                if (pass_note != pass_notes.end()) result->message = appended(result->message, pass_note->second);
+                if (pass_note != pass_notes.end()) append_row_note(result->message, pass_note->second);
                 note_a_rejected_retry_of_a_succeeded_row(*result, kRetryWasRejected, cleaned);
             }
         }

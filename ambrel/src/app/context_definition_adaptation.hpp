@@ -21,6 +21,7 @@
 
 #include "app/application_service.hpp"
 #include "app/comparison_session.hpp"
+#include "app/deploy_passes.hpp"
 #include "cli/schema_catalog.hpp"
 #include "deployment/deployment_summary.hpp"
 #include "metadata/context_definition_filter/context_definition_filter.hpp"
@@ -35,17 +36,6 @@ inline constexpr std::string_view kNothingMoreLeftOut =
     "Every reference that did not deploy in this run or that the target named was already absent from this document.";
 inline constexpr std::size_t kContextRetryPasses = 3;
 
-struct ContextDefinitionFiltering {
-    std::vector<domain::ComponentDeploymentResult> failed;
-    std::map<domain::ComponentKey, std::string> notes;
-    cli::SchemaListing source_listing;
-    // Widened by what the package itself brings.
-    cli::SchemaListing target_listing;
-    // Each filtered row's document before filtering.
-    std::map<domain::ComponentKey, std::string> previous_documents;
-
-    deployment::DeploymentSummary apply(deployment::DeploymentSummary summary) const;
-};
 
 // The objects and (object, field) pairs that the package's own FULL, changed, deployable rows bring.
 cli::SchemaListing schema_known_to_package(const std::vector<domain::ComponentDifference>& rows);

@@ -57,10 +57,6 @@ std::map<std::string, std::optional<std::string>> target_release_versions(const 
 
 }  // namespace
 
-deployment::DeploymentSummary ContextReleaseVersionFiltering::apply(deployment::DeploymentSummary summary) const {
-    return apply_notes_and_failures(notes, failed, std::move(summary));
-}
-
 UseCaseResult<ContextReleaseVersionFiltering> filter_context_release_versions(
     const QuillaryApplicationService& service, const ComparisonSession& session,
     std::vector<domain::ComponentDifference>& rows, const domain::CancellationToken& token) {

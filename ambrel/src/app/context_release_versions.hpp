@@ -19,18 +19,13 @@
 
 #include "app/application_service.hpp"
 #include "app/comparison_session.hpp"
+#include "app/deploy_passes.hpp"
 #include "deployment/deployment_summary.hpp"
 
 namespace ambrel::app {
 
 inline constexpr std::string_view kReleaseVersionNote = "Release version {} rewritten to the target's {}.";
 
-struct ContextReleaseVersionFiltering {
-    std::vector<domain::ComponentDeploymentResult> failed;
-    std::map<domain::ComponentKey, std::string> notes;
-
-    deployment::DeploymentSummary apply(deployment::DeploymentSummary summary) const;
-};
 
 UseCaseResult<ContextReleaseVersionFiltering> filter_context_release_versions(
     const QuillaryApplicationService& service, const ComparisonSession& session,

@@ -1,48 +1,80 @@
 #include "app/deploy_details.hpp"
 
-#include <string>
 #include <utility>
 
-#include <fmt/format.h>
-
 #include "app/application_service.hpp"
+#include "metadata_types/type_descriptor.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::app {
 
 namespace {
 
-// A record-data type has no descriptor and so no singular label; its API name stands in.
 std::string_view type_label(metadata_types::MetadataType type) {
+    // Record-data types have no descriptor; their object name stands in for the label.
     if (type.is_data_record()) return type.wire_id();
     return type.descriptor().singular_label;
 }
 
+std::string_view fls_status_word(domain::FlsResultStatus status) { return domain::wire_id(status); }
+
 }  // namespace
 
-void build_details(const ports::CorePorts& core, deployment::DeploymentSummary& summary) {
-    deployment::DetailNotes notes = std::exchange(summary.detail_notes, {});
+void append_row_note(std::string& message, std::string_view note) {
+    if (text::trim(message).empty()) {
+        message.assign(note);
+        return;
+    }
+    message.resize(text::trim_end(message).size());
+    message.push_back(' ');
+    message.append(note);
+}
+
+void build_details(const std::function<std::string(const std::string&)>& sanitizer,
+                   deployment::DeploymentSummary& summary) {
+    deployment::DetailNotes notes = std::exchange(summary.detail_notes, deployment::DetailNotes{});
     std::string text;
-    const auto add_line = [&text](const std::string& line) {
-        if (!text.empty()) text += '\n';
-        text += line;
+    bool first = true;
+    auto line = [&](std::string_view piece) {
+        if (!first) text.push_back('\n');
+        first = false;
+        text.append(piece);
     };
-    for (const domain::ComponentDeploymentResult& result : summary.component_results) {
-        add_line(fmt::format("{} {} [{}]: {}", type_label(result.key.metadata_type), result.key.name,
-                             domain::wire_id(result.status), result.message));
+    for (const auto& result : summary.component_results) {
+        std::string row;
+        row.append(type_label(result.key.metadata_type));
+        row.push_back(' ');
+        row.append(result.key.name);
+        row.append(" [");
+        row.append(domain::wire_id(result.status));
+        row.append("]: ");
+        row.append(result.message);
+        line(row);
     }
-    for (const domain::FlsResult& result : summary.fls_results) {
-        add_line(fmt::format("Permission {} {} {} [{}]: {}", domain::wire_id(result.container_kind), result.container,
-                             result.subject.api_name(), domain::wire_id(result.status), result.message));
+    for (const auto& result : summary.fls_results) {
+        std::string row = "Permission ";
+        row.append(domain::wire_id(result.container_kind));
+        row.push_back(' ');
+        row.append(result.container);
+        row.push_back(' ');
+        row.append(result.subject.api_name());
+        row.append(" [");
+        row.append(fls_status_word(result.status));
+        row.append("]: ");
+        row.append(result.message);
+        line(row);
     }
-    for (const std::string& note : notes.leading_notes) {
-        text = text.empty() ? note : note + '\n' + text;
+    for (const auto& note : notes.leading_notes) {
+        std::string joined = note;
+        if (!text.empty()) joined.push_back('\n');
+        joined.append(text);
+        text = std::move(joined);
     }
-    for (const std::string& note : notes.trailing_notes) {
-        if (!text.empty()) text += '\n';
-        text += note;
+    for (const auto& note : notes.trailing_notes) {
+        if (!text.empty()) text.push_back('\n');
+        text.append(note);
     }
-    summary.details = std::string(text::first_chars(core.diagnostic_sanitizer(text), kDiagnosticCharacterLimit));
+    summary.details = std::string(text::first_chars(sanitizer(text), kDiagnosticCharacterLimit));
 }
 
 }  // namespace ambrel::app

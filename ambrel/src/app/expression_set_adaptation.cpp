@@ -27,10 +27,6 @@ using VersionListing = std::variant<std::vector<ports::ExpressionSetVersionRecor
 
 }  // namespace
 
-deployment::DeploymentSummary ExpressionSetDefinitionFiltering::apply(deployment::DeploymentSummary summary) const {
-    return apply_notes_and_failures(notes, failed, std::move(summary));
-}
-
 UseCaseResult<ExpressionSetVersionStatusFiltering> filter_expression_set_version_status(
     const QuillaryApplicationService& service, const ComparisonSession& session,
     std::vector<domain::ComponentDifference>& rows, domain::DeployMode mode, const domain::CancellationToken& token) {
@@ -103,7 +99,7 @@ UseCaseResult<ExpressionSetVersionStatusFiltering> filter_expression_set_version
         if (!*rewrite) continue;
         row.source.document = std::move((*rewrite)->document);
         filtering.notes.insert_or_assign(row.key(), fmt::format(fmt::runtime(kStatusRewritten), active.front()->api_name));
-        filtering.activations.push_back(
+        filtering.pending_activations.push_back(
             PendingActivation{row.key(), name, row.key().name, active.front()->id, active.front()->api_name});
     }
     remove_rows(rows, failed_keys);

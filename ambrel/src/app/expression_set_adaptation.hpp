@@ -21,6 +21,7 @@
 
 #include "app/application_service.hpp"
 #include "app/comparison_session.hpp"
+#include "app/deploy_passes.hpp"
 #include "deployment/deployment_summary.hpp"
 
 namespace ambrel::app {
@@ -41,29 +42,8 @@ inline constexpr std::string_view kGatedFailure = "The {} document of {} could n
 inline constexpr unsigned kReleaseGateMajor = 68;
 inline constexpr unsigned kReleaseGateMinor = 0;
 
-// A version sent as Inactive, to be activated after the deploy in place of the target's active one.
-struct PendingActivation {
-    domain::ComponentKey key;
-    std::string definition;
-    std::string version;
-    std::string active_id;
-    std::string active_api_name;
 
-    bool operator==(const PendingActivation&) const = default;
-};
 
-struct ExpressionSetVersionStatusFiltering {
-    std::vector<domain::ComponentDeploymentResult> failed;
-    std::vector<PendingActivation> activations;
-    std::map<domain::ComponentKey, std::string> notes;
-};
-
-struct ExpressionSetDefinitionFiltering {
-    std::vector<domain::ComponentDeploymentResult> failed;
-    std::map<domain::ComponentKey, std::string> notes;
-
-    deployment::DeploymentSummary apply(deployment::DeploymentSummary summary) const;
-};
 
 UseCaseResult<ExpressionSetVersionStatusFiltering> filter_expression_set_version_status(
     const QuillaryApplicationService& service, const ComparisonSession& session,

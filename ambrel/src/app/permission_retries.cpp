@@ -141,7 +141,7 @@ void retry_rejected(const RetryKind& kind, const QuillaryApplicationService& ser
             messages.insert_or_assign(key, cleaned);
             std::string merged = cleaned;
             if (const auto note = pre_deploy_notes.find(key); note != pre_deploy_notes.end()) {
-                merged = appended(merged, note->second);
+                append_row_note(merged, note->second);
             }
             std::set<std::string> items;
             for (const std::string& name : removed_permissions[key]) {
@@ -153,7 +153,7 @@ void retry_rejected(const RetryKind& kind, const QuillaryApplicationService& ser
                 }
             }
             if (!items.empty()) {
-                merged = appended(merged, fmt::format(fmt::runtime(kRetryNote), kind.phrase, upf::listed_names(items)));
+                append_row_note(merged, fmt::format(fmt::runtime(kRetryNote), kind.phrase, upf::listed_names(items)));
             }
             // The FAILED result chose the row, so it is the one the retry's outcome replaces.
             if (auto* target = first_result(summary, key, ComponentDeploymentStatus::Failed)) {

@@ -36,10 +36,6 @@ ports::PortResult<std::set<std::string>> target_permission_sets(const QuillaryAp
 
 }  // namespace
 
-deployment::DeploymentSummary PermissionSetGroupFiltering::apply(deployment::DeploymentSummary summary) const {
-    return apply_notes_and_failures(notes, failed, std::move(summary));
-}
-
 UseCaseResult<PermissionSetGroupFiltering> filter_permission_set_groups(const QuillaryApplicationService& service,
                                                                         const ComparisonSession& session,
                                                                         std::vector<domain::ComponentDifference>& rows,
@@ -154,10 +150,10 @@ void retry_rejected_permission_set_groups(const QuillaryApplicationService& serv
         // The FAILED result chose the group, so it is the one the retry's outcome replaces.
         auto* target = first_result(summary, retry_row.key(), ComponentDeploymentStatus::Failed);
         if (target == nullptr) continue;
-        *target = domain::ComponentDeploymentResult{
-            retry_row.key(),
-            appended(service.sanitize_diagnostic(result->second->message), retry_notes.at(retry_row.key())),
-            result->second->operation, result->second->status};
+        std::string message = service.sanitize_diagnostic(result->second->message);
+        append_row_note(message, retry_notes.at(retry_row.key()));
+        *target = domain::ComponentDeploymentResult{retry_row.key(), std::move(message), result->second->operation,
+                                                    result->second->status};
     }
 }
 

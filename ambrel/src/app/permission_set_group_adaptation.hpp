@@ -20,6 +20,7 @@
 
 #include "app/application_service.hpp"
 #include "app/comparison_session.hpp"
+#include "app/deploy_passes.hpp"
 #include "deployment/deployment_summary.hpp"
 
 namespace ambrel::app {
@@ -29,14 +30,6 @@ inline constexpr std::string_view kGroupParseMessage = "Could not parse the perm
 inline constexpr std::string_view kGroupRetriedAlone = "no reference was left out; {} deployed on its own retry in this run.";
 inline constexpr std::string_view kGroupMembersAllFailed = "Every referenced Permission Set failed in this deployment.";
 
-struct PermissionSetGroupFiltering {
-    std::vector<domain::ComponentDeploymentResult> failed;
-    std::map<domain::ComponentKey, std::string> notes;
-    // What the target listed before the package (empty when it was not listed).
-    std::set<std::string> target_names;
-
-    deployment::DeploymentSummary apply(deployment::DeploymentSummary summary) const;
-};
 
 UseCaseResult<PermissionSetGroupFiltering> filter_permission_set_groups(const QuillaryApplicationService& service,
                                                                         const ComparisonSession& session,

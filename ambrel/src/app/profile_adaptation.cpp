@@ -189,7 +189,7 @@ UseCaseResult<ProfileFiltering> filter_documents(const FilterKind& kind, const Q
         const AdaptedDocument adapted = adapt_permission_document(
             row.source.document, *reading->second.permissions, *reading->second.sections, leave, unknown);
         std::string note = adapted.permission_note.value_or(std::string());
-        if (adapted.reference_note) note = appended(note, *adapted.reference_note);
+        if (adapted.reference_note) append_row_note(note, *adapted.reference_note);
         if (!note.empty()) filtering.notes.emplace(row.key(), std::move(note));
     }
     remove_rows(rows, failed_keys);
@@ -197,10 +197,6 @@ UseCaseResult<ProfileFiltering> filter_documents(const FilterKind& kind, const Q
 }
 
 }  // namespace
-
-deployment::DeploymentSummary ProfileFiltering::apply(deployment::DeploymentSummary summary) const {
-    return apply_notes_and_failures(notes, failed, std::move(summary));
-}
 
 PermissionDocument read_permission_document(std::string_view document) {
     xml::Reader reader(xml::strip_leading_boms(document));

@@ -30,6 +30,7 @@
 
 #include "app/application_service.hpp"
 #include "app/comparison_session.hpp"
+#include "app/deploy_passes.hpp"
 #include "app/user_permission_catalogs.hpp"
 #include "cli/schema_catalog.hpp"
 #include "deployment/deployment_summary.hpp"
@@ -50,14 +51,6 @@ inline constexpr std::string_view kUserPermissionsEmpty =
 inline constexpr std::string_view kObjectFieldsUnlisted = "The target org's object fields could not be listed: {}";
 inline constexpr std::string_view kComponentsUnlisted = "The target org's {} components could not be listed: {}";
 
-struct ProfileFiltering {
-    // Rows failed before the deploy, in the order they failed.
-    std::vector<domain::ComponentDeploymentResult> failed;
-    std::map<domain::ComponentKey, std::string> notes;
-
-    // Notes appended to the matching results, then the failed rows at the end.
-    deployment::DeploymentSummary apply(deployment::DeploymentSummary summary) const;
-};
 
 struct ReferenceKnowledge {
     cli::SchemaListing schema;

@@ -43,30 +43,8 @@ void remove_rows(std::vector<domain::ComponentDifference>& rows, const std::set<
     std::erase_if(rows, [&](const domain::ComponentDifference& row) { return keys.contains(row.key()); });
 }
 
-std::string appended(std::string_view note, std::string_view addition) {
-    if (text::is_blank(note)) return std::string(addition);
-    std::string out(text::trim_end(note));
-    out += ' ';
-    out += addition;
-    return out;
-}
-
 std::string capped_names(const std::vector<std::string>& names) {
     return metadata::user_permission_filter::listed_names(names);
-}
-
-deployment::DeploymentSummary apply_notes_and_failures(const std::map<domain::ComponentKey, std::string>& notes,
-                                                       std::vector<domain::ComponentDeploymentResult> failed,
-                                                       deployment::DeploymentSummary summary) {
-    if (!notes.empty()) {
-        for (auto& result : summary.component_results) {
-            if (auto note = notes.find(result.key); note != notes.end()) {
-                result.message = appended(result.message, note->second);
-            }
-        }
-    }
-    for (auto& result : failed) summary.component_results.push_back(std::move(result));
-    return summary;
 }
 
 domain::ComponentDeploymentResult* first_result(deployment::DeploymentSummary& summary, const domain::ComponentKey& key,

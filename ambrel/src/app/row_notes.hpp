@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/deploy_details.hpp"
 #include "deployment/deployment_summary.hpp"
 #include "domain/deployment.hpp"
 #include "domain/difference.hpp"
@@ -52,17 +53,8 @@ void fail_permission_set_rows(std::vector<domain::ComponentDeploymentResult>& fa
 // Removes the rows whose key is in `keys`, keeping the others in order.
 void remove_rows(std::vector<domain::ComponentDifference>& rows, const std::set<domain::ComponentKey>& keys);
 
-// The note with its trailing white space removed, one blank and the addition; the addition alone
-// when the note is blank.
-std::string appended(std::string_view note, std::string_view addition);
-
 // The first ten names joined with ", ", and "... and {} more" for the rest.
 std::string capped_names(const std::vector<std::string>& names);
-
-// Each result whose key has a note gets it appended; then the failed results join at the end.
-deployment::DeploymentSummary apply_notes_and_failures(const std::map<domain::ComponentKey, std::string>& notes,
-                                                       std::vector<domain::ComponentDeploymentResult> failed,
-                                                       deployment::DeploymentSummary summary);
 
 // The first result with the key (and, when given, the status); null when none.
 domain::ComponentDeploymentResult* first_result(deployment::DeploymentSummary& summary, const domain::ComponentKey& key,

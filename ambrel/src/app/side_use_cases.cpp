@@ -209,7 +209,7 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::quick_d
     summary.deploy_mode = domain::DeployMode::AllOrNothing;
     summary.package_completed = true;
     summary.quick_deploy_performed = true;
-    build_details(*core_, summary);
+    build_details([this](const std::string& text) { return sanitize_diagnostic(text); }, summary);
     return summary;
 }
 

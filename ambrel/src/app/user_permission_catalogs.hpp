@@ -22,6 +22,8 @@ struct UserPermissionCatalogs {
     // unchanged.
     ports::PortResult<metadata::user_permission_filter::UserPermissionCatalog> catalog(
         const ports::SchemaDependencies& listing, const std::string& org, const domain::CancellationToken& token);
+
+    bool operator==(const UserPermissionCatalogs&) const = default;
 };
 
 }  // namespace ambrel::app

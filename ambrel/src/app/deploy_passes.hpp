@@ -1,0 +1,101 @@
+#pragma once
+
+// The records the pre-deploy adaptation passes leave for the steps after the package run: per pass the
+// notes by row key and the rows it failed before the deploy, plus what the retries of that pass need
+// (the permission set names of a group pass, the object-field listings and the documents before the
+// field filter of a context definition pass, the pending activations of the version-status pass, the
+// user permission catalogues fetched once per org). A record whose pass did not run is empty.
+//
+// `apply` appends each note to the message of every result with the note's key (the message trimmed at
+// its end, one space, the note; the note alone for a blank message) and then appends the pass's failed
+// results. Plain data; never fails.
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/pending_activation.hpp"
+#include "app/user_permission_catalogs.hpp"
+#include "cli/schema_catalog.hpp"
+#include "deployment/deployment_summary.hpp"
+#include "domain/component_key.hpp"
+#include "domain/deployment.hpp"
+
+namespace ambrel::app {
+
+using RowNotes = std::map<domain::ComponentKey, std::string>;
+using FailedResults = std::vector<domain::ComponentDeploymentResult>;
+// A row's result message at one moment; with two results of one key the later one's wins.
+using MessageSnapshot = std::map<domain::ComponentKey, std::string>;
+
+// The notes and failures of one pass applied to the summary's component results.
+void apply_pass(const RowNotes& notes, const FailedResults& failed, deployment::DeploymentSummary& summary);
+
+MessageSnapshot message_snapshot(const std::vector<domain::ComponentDeploymentResult>& results);
+
+// The permission set or the profile pass.
+struct ProfileFiltering {
+    RowNotes notes;
+    FailedResults failed;
+    void apply(deployment::DeploymentSummary& summary) const { apply_pass(notes, failed, summary); }
+    bool operator==(const ProfileFiltering&) const = default;
+};
+
+struct PermissionSetGroupFiltering {
+    RowNotes notes;
+    FailedResults failed;
+    // The target's names together with the package's: what a group may keep.
+    std::set<std::string> allowed_names;
+    // The names the target listed; the group retry works from these.
+    std::set<std::string> target_names;
+    void apply(deployment::DeploymentSummary& summary) const { apply_pass(notes, failed, summary); }
+    bool operator==(const PermissionSetGroupFiltering&) const = default;
+};
+
+struct ContextReleaseVersionFiltering {
+    RowNotes notes;
+    FailedResults failed;
+    void apply(deployment::DeploymentSummary& summary) const { apply_pass(notes, failed, summary); }
+    bool operator==(const ContextReleaseVersionFiltering&) const = default;
+};
+
+struct ContextDefinitionFiltering {
+    RowNotes notes;
+    FailedResults failed;
+    // Kept for the context definition retry, which starts again from the documents before the filter.
+    cli::SchemaListing source_listing;
+    cli::SchemaListing target_listing;
+    std::map<domain::ComponentKey, std::string> documents_before_filter;
+    void apply(deployment::DeploymentSummary& summary) const { apply_pass(notes, failed, summary); }
+    bool operator==(const ContextDefinitionFiltering&) const = default;
+};
+
+struct ExpressionSetVersionStatusFiltering {
+    RowNotes notes;
+    FailedResults failed;
+    std::vector<PendingActivation> pending_activations;
+    void apply(deployment::DeploymentSummary& summary) const { apply_pass(notes, failed, summary); }
+    bool operator==(const ExpressionSetVersionStatusFiltering&) const = default;
+};
+
+struct ExpressionSetDefinitionFiltering {
+    RowNotes notes;
+    FailedResults failed;
+    void apply(deployment::DeploymentSummary& summary) const { apply_pass(notes, failed, summary); }
+    bool operator==(const ExpressionSetDefinitionFiltering&) const = default;
+};
+
+// Every record of one deploy, in the order the passes run.
+struct DeployPassRecords {
+    PermissionSetGroupFiltering permission_set_groups;
+    ContextReleaseVersionFiltering release_versions;
+    ContextDefinitionFiltering context_definitions;
+    ProfileFiltering permission_sets;
+    ProfileFiltering profiles;
+    UserPermissionCatalogs catalogs;
+    ExpressionSetVersionStatusFiltering version_status;
+    ExpressionSetDefinitionFiltering definitions;
+};
+
+}  // namespace ambrel::app
