@@ -15,6 +15,11 @@
 namespace ambrel::dispatch {
 
 inline constexpr std::string_view kNoActiveSession = "There is no active comparison session for this request.";
+inline constexpr std::string_view kAllowBestEffortOnProductionKey = "allowBestEffortOnProduction";
+inline constexpr std::string_view kRetryUnexpectedErrorsAloneKey = "retryUnexpectedErrorsAlone";
+inline constexpr std::string_view kAliasKey = "alias";
+inline constexpr std::string_view kInstanceUrlKey = "instanceUrl";
+inline constexpr std::string_view kPathKey = "path";
 
 using MethodHandler = RpcResult (*)(Session& session, const json::Value& params);
 
