@@ -15,6 +15,8 @@
 #include "dispatch/dispatcher.hpp"
 #include "dispatch/methods.hpp"
 #include "dispatch/params.hpp"
+#include "git/repo_path.hpp"
+#include "main/stand_in_service.hpp"
 #include "support/fake_use_cases.hpp"
 #include "support/test_paths.hpp"
 
@@ -295,6 +297,51 @@ TEST_F(MethodTableTest, ImmediateCommandsAnswerWithTheirOutcome) {
     const auto created = script.create_org_alias.calls().front();
     EXPECT_EQ(std::get<0>(created), "dev");
     EXPECT_EQ(std::get<1>(created), "https://x");
+}
+
+TEST(SourceOverrideRefusal, KeepsTheSentenceAndTellsRequestFaultsApart) {
+    using Error = app::SourceOverrideError;
+    struct Case {
+        Error::Variant error;
+        std::int64_t code;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {Error::NotInComparison{}, protocol::kServerError, "The requested component is not part of the active comparison."},
+        {Error::NotOwnDocument{}, protocol::kInvalidParams,
+         "Only a metadata document that belongs entirely to this row can be edited."},
+        {Error::NotDeployable{}, protocol::kInvalidParams, "This row is not deployable, so its document cannot be edited."},
+        {Error::TooLong{2000000}, protocol::kInvalidParams, "The edited document is longer than 2000000 characters."},
+        {Error::UnsafePath{}, protocol::kInvalidParams, "The component name does not render a safe file path."},
+        {Error::NoContent{"Flow.f"}, protocol::kServerError, "The edited component Flow.f carries no content to replace."},
+        {Error::SessionClosed{}, protocol::kServerError,
+         "The comparison session has been closed; the workspace has been removed."},
+        {Error::Io{"disk full"}, protocol::kServerError, "disk full"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const auto refusal = source_override_refusal(Error(c.error));
+        EXPECT_EQ(refusal.code, c.code);
+        EXPECT_EQ(refusal.message, c.message);
+    }
+}
+
+TEST_F(MethodTableTest, RepositoryPathsAreResolvedBeforeTheCommand) {
+    (void)answer("workflow/inspectGitRepo", R"({"path":"~/projects/app"})");
+    ASSERT_EQ(fake_->script.inspect_git_repo.count(), 1u);
+    EXPECT_EQ(std::get<0>(fake_->script.inspect_git_repo.calls().front()),
+              git::repo_path::resolve_repo_path_input("~/projects/app", git::repo_path::home_directory()));
+    if (const auto home = git::repo_path::home_directory()) {
+        EXPECT_EQ(std::get<0>(fake_->script.inspect_git_repo.calls().front()), *home / "projects/app");
+    }
+}
+
+TEST(StandInServices, RememberEndpointsInTheDataDirectory) {
+    TempDir root;
+    const auto parts = server::stand_in_service_factory(cli::CliCommandCache::create())(root.path(), nullptr, nullptr);
+    const auto* memory = dynamic_cast<const endpoint_memory::FileEndpointMemory*>(parts.endpoint_memory.get());
+    ASSERT_NE(memory, nullptr);
+    EXPECT_EQ(memory->data_directory(), endpoint_memory::FileEndpointMemory::discover().data_directory());
 }
 
 }  // namespace

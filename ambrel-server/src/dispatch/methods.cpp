@@ -38,15 +38,6 @@ RpcResult set_log_level(Session& session, const json::Value& params) {
     return protocol::log_to_value(*session.log);
 }
 
-// A refused edit keeps its sentence; it is -32602 when the request itself could change the outcome.
-protocol::RpcError source_override_refusal(const app::SourceOverrideError& error) {
-    using Error = app::SourceOverrideError;
-    const bool request_fault = error.get_if<Error::NotOwnDocument>() != nullptr ||
-                               error.get_if<Error::NotDeployable>() != nullptr ||
-                               error.get_if<Error::TooLong>() != nullptr || error.get_if<Error::UnsafePath>() != nullptr;
-    return request_fault ? protocol::invalid_params(error.message()) : protocol::server_error(error.message());
-}
-
 // The comparison session of the screens that show component texts.
 workflow::SessionRef viewable_session(const workflow::WorkflowState& state) {
     if (const auto* s = std::get_if<workflow::ReviewingState>(&state)) return s->session;
@@ -253,6 +244,14 @@ static_assert(std::ranges::is_sorted(kMethods, {}, &MethodEntry::name), "the met
 }  // namespace
 
 std::span<const MethodEntry> method_table() { return kMethods; }
+
+protocol::RpcError source_override_refusal(const app::SourceOverrideError& error) {
+    using Error = app::SourceOverrideError;
+    const bool request_fault = error.get_if<Error::NotOwnDocument>() != nullptr ||
+                               error.get_if<Error::NotDeployable>() != nullptr ||
+                               error.get_if<Error::TooLong>() != nullptr || error.get_if<Error::UnsafePath>() != nullptr;
+    return request_fault ? protocol::invalid_params(error.message()) : protocol::server_error(error.message());
+}
 
 json::Value operation_result(std::optional<std::uint64_t> operation_id) {
     json::Object result;
