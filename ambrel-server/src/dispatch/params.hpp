@@ -20,6 +20,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/compare_selection.hpp"
 #include "domain/component_key.hpp"
 #include "domain/deployment.hpp"
 #include "domain/fls.hpp"
@@ -40,7 +41,8 @@ template <class T>
 using ParamResult = std::expected<T, protocol::RpcError>;
 
 using StringSet = std::set<std::string>;
-using KeySet = std::set<domain::ComponentKey>;
+// The selected component keys, as the deploy commands take them.
+using KeySet = app::SelectedKeys;
 
 inline constexpr std::string_view kCurrentSelectionKey = "currentSelection";
 inline constexpr std::string_view kDeployModeMessage =
