@@ -164,7 +164,7 @@ TEST(RequestParameters, SetsAreOrderedAndListsKeepDuplicates) {
     EXPECT_EQ(containers, (workflow::ContainerSet{{domain::FlsContainerKind::PermissionSet, ""},
                                                   {domain::FlsContainerKind::Profile, "Admin"}}));
     const auto health = *parse_confirm_target_health(params_of(R"({"action":"fix","findings":[2,0,2]})"));
-    EXPECT_EQ(health, (TargetHealthChoice{TargetHealthChoice::Fix{{0, 2}}}));
+    EXPECT_EQ(health, (workflow::TargetHealthAction{workflow::TargetHealthAction::Fix{{0, 2}}}));
 }
 
 TEST(RequestParameters, ReadsDefaultsAndOptionalValues) {
@@ -181,7 +181,7 @@ TEST(RequestParameters, ReadsDefaultsAndOptionalValues) {
     EXPECT_EQ(*parse_optional_deploy_mode(params_of(R"({"deployMode":"VALIDATE_ONLY"})")),
               domain::DeployMode::ValidateOnly);
     EXPECT_EQ(*parse_body(params_of(R"({"body":"<x/>"})")), std::optional<std::string>("<x/>"));
-    EXPECT_EQ(*parse_side(params_of(R"({"side":"target"})")), Side::Target);
+    EXPECT_EQ(*parse_side(params_of(R"({"side":"target"})")), workflow::EndpointSide::Target);
     EXPECT_EQ(*parse_log_level(params_of(R"({"level":"detailed"})")), logging::LogLevel::Detailed);
     EXPECT_EQ(*parse_selectable_metadata_type(params_of(R"({"metadataType":"CustomField"})")), MetadataType::CustomField);
 

@@ -182,6 +182,7 @@ RpcResult Dispatcher::handle_initialize(const json::Value& params) {
                                .progress(progress)
                                .log(log)
                                .cli_cache(parts.cli_cache)
+                               .endpoint_memory(parts.endpoint_memory)
                                .build());
         auto outgoing = outgoing_;
         auto listener = controller->add_state_listener([outgoing](const workflow::StateSnapshot& snapshot) {

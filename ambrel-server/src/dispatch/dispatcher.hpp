@@ -38,6 +38,7 @@
 
 #include "app/use_cases.hpp"
 #include "cli/cache.hpp"
+#include "endpoint_memory/endpoint_memory.hpp"
 #include "json/json.hpp"
 #include "logging/log_sink.hpp"
 #include "main/outgoing.hpp"
@@ -55,10 +56,12 @@ inline constexpr std::string_view kLogSubfolder = "logs";
 
 using RpcResult = std::expected<json::Value, protocol::RpcError>;
 
-// What the service factory builds for a session.
+// What the service factory builds for a session. Without an endpoint memory the session remembers no
+// endpoints.
 struct ServiceParts {
     std::shared_ptr<const app::QuillaryUseCases> use_cases;
     std::shared_ptr<cli::CliCommandCache> cli_cache;
+    std::shared_ptr<const endpoint_memory::EndpointMemory> endpoint_memory;
 };
 
 // Called once per successful "initialize" with the workspace root, the session's progress sink and

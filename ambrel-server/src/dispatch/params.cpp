@@ -232,25 +232,28 @@ ParamResult<ExportManifest> parse_export_manifest(const json::Value& params) {
     return ExportManifest{std::move(*path), std::move(*set)};
 }
 
+// Finding positions are read as 64-bit integers and kept as sizes.
+static_assert(sizeof(std::size_t) >= sizeof(std::uint64_t));
+
 protocol::RpcError invalid_target_health_findings() {
     return invalid_params("Parameter 'findings' must be a non-empty array of non-negative integers.");
 }
 
-ParamResult<TargetHealthChoice> parse_confirm_target_health(const json::Value& params) {
+ParamResult<workflow::TargetHealthAction> parse_confirm_target_health(const json::Value& params) {
     const auto action = text_member(member(params, "action"));
-    if (action && *action == "recheck") return TargetHealthChoice{TargetHealthChoice::Recheck{}};
-    if (action && *action == "deploy") return TargetHealthChoice{TargetHealthChoice::Deploy{}};
+    if (action && *action == "recheck") return workflow::TargetHealthAction{workflow::TargetHealthAction::Recheck{}};
+    if (action && *action == "deploy") return workflow::TargetHealthAction{workflow::TargetHealthAction::Deploy{}};
     if (!action || *action != "fix") return refuse("Parameter 'action' must be one of fix, recheck, deploy.");
     const auto* value = member(params, "findings");
     const auto* array = value == nullptr ? nullptr : json::as_array(*value);
     if (array == nullptr || array->empty()) return std::unexpected(invalid_target_health_findings());
-    TargetHealthChoice::Fix fix;
+    workflow::TargetHealthAction::Fix fix;
     for (const auto& element : *array) {
         const auto index = json::as_uint64(element);
         if (!index) return std::unexpected(invalid_target_health_findings());
-        fix.findings.insert(*index);
+        fix.findings.insert(static_cast<std::size_t>(*index));
     }
-    return TargetHealthChoice{std::move(fix)};
+    return workflow::TargetHealthAction{std::move(fix)};
 }
 
 ParamResult<metadata_types::MetadataType> parse_selectable_metadata_type(const json::Value& params) {
@@ -289,10 +292,10 @@ ParamResult<logging::LogLevel> parse_log_level(const json::Value& params) {
     return *level;
 }
 
-ParamResult<Side> parse_side(const json::Value& params) {
+ParamResult<workflow::EndpointSide> parse_side(const json::Value& params) {
     const auto text = text_member(member(params, "side"));
-    if (text && *text == "source") return Side::Source;
-    if (text && *text == "target") return Side::Target;
+    if (text && *text == "source") return workflow::EndpointSide::Source;
+    if (text && *text == "target") return workflow::EndpointSide::Target;
     return refuse("Parameter 'side' must be source or target.");
 }
 

@@ -20,6 +20,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/compare_selection.hpp"
 #include "domain/component_key.hpp"
 #include "domain/deployment.hpp"
 #include "domain/fls.hpp"
@@ -30,6 +31,8 @@
 #include "metadata_types/metadata_type.hpp"
 #include "metadata_types/type_descriptor.hpp"
 #include "protocol/messages.hpp"
+#include "workflow/controller.hpp"
+#include "workflow/deploy_road.hpp"
 #include "workflow/workflow_state.hpp"
 
 namespace ambrel::dispatch {
@@ -38,31 +41,13 @@ template <class T>
 using ParamResult = std::expected<T, protocol::RpcError>;
 
 using StringSet = std::set<std::string>;
-using KeySet = std::set<domain::ComponentKey>;
+// The selected component keys, as the deploy commands take them.
+using KeySet = app::SelectedKeys;
 
 inline constexpr std::string_view kCurrentSelectionKey = "currentSelection";
 inline constexpr std::string_view kDeployModeMessage =
     "Parameter 'deployMode' must be one of BEST_EFFORT, VALIDATE_ONLY, ALL_OR_NOTHING.";
 inline constexpr std::string_view kDefaultRemote = "origin";
-
-// The side of "workflow/createOrgAlias".
-enum class Side : std::uint8_t { Source, Target };
-
-// The answer of the target health screen: fix the chosen findings, check again, or deploy as is.
-struct TargetHealthChoice {
-    struct Fix {
-        std::set<std::uint64_t> findings;
-        bool operator==(const Fix&) const = default;
-    };
-    struct Recheck {
-        bool operator==(const Recheck&) const = default;
-    };
-    struct Deploy {
-        bool operator==(const Deploy&) const = default;
-    };
-    std::variant<Fix, Recheck, Deploy> value;
-    bool operator==(const TargetHealthChoice&) const = default;
-};
 
 // What the front end still shows when it exports a session; every part is optional.
 struct ScreenSelection {
@@ -107,7 +92,7 @@ ParamResult<ComponentSourceRequest> parse_component_source(const json::Value& pa
 ParamResult<endpoint::DeployEndpoint> parse_endpoint_param(const json::Value& params);
 ParamResult<ExportSession> parse_export_session(const json::Value& params);
 ParamResult<ExportManifest> parse_export_manifest(const json::Value& params);
-ParamResult<TargetHealthChoice> parse_confirm_target_health(const json::Value& params);
+ParamResult<workflow::TargetHealthAction> parse_confirm_target_health(const json::Value& params);
 protocol::RpcError invalid_target_health_findings();
 
 // The parameters the method table reads itself.
@@ -118,7 +103,7 @@ ParamResult<bool> parse_flag(const json::Value& params, std::string_view key);
 // A non-negative integer, else none (never an error).
 std::optional<std::uint64_t> parse_operation_id(const json::Value& params);
 ParamResult<logging::LogLevel> parse_log_level(const json::Value& params);
-ParamResult<Side> parse_side(const json::Value& params);
+ParamResult<workflow::EndpointSide> parse_side(const json::Value& params);
 // The new body of "workflow/setComponentBody": a text, or none for null.
 ParamResult<std::optional<std::string>> parse_body(const json::Value& params);
 

@@ -1,6 +1,7 @@
 #include "main/stand_in_service.hpp"
 
 #include "app/application_service.hpp"
+#include "endpoint_memory/endpoint_memory.hpp"
 
 namespace ambrel::server {
 namespace {
@@ -205,7 +206,9 @@ dispatch::ServiceFactory stand_in_service_factory(std::shared_ptr<cli::CliComman
             std::make_shared<StandInCore>(), std::make_shared<StandInGit>(), std::make_shared<StandInLayouts>(),
             std::make_shared<StandInPermissionSets>(), std::make_shared<StandInSchema>(),
             std::make_shared<StandInBundles>());
-        return dispatch::ServiceParts{std::make_shared<app::QuillaryApplicationService>(std::move(service)), cache};
+        return dispatch::ServiceParts{
+            std::make_shared<app::QuillaryApplicationService>(std::move(service)), cache,
+            std::make_shared<endpoint_memory::FileEndpointMemory>(endpoint_memory::FileEndpointMemory::discover())};
     };
 }
 

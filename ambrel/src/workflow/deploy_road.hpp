@@ -94,11 +94,17 @@ struct TargetHealthAction {
     // Delete the records behind the chosen findings (positions in the screen's list), then check again.
     struct Fix {
         std::set<std::size_t> findings;
+        bool operator==(const Fix&) const = default;
     };
-    struct Recheck {};
-    struct Deploy {};
+    struct Recheck {
+        bool operator==(const Recheck&) const = default;
+    };
+    struct Deploy {
+        bool operator==(const Deploy&) const = default;
+    };
 
     std::variant<Fix, Recheck, Deploy> value;
+    bool operator==(const TargetHealthAction&) const = default;
 };
 
 // The controller's record of the current deploy request.
