@@ -14,19 +14,14 @@
 #include <vector>
 
 #include "data/bundles/transfer/record_key.hpp"
+#include "data/preparation/key_decision.hpp"
 #include "data/schema.hpp"
 #include "json/json.hpp"
 
 namespace ambrel::data::bundles::transfer {
 
-// The key field for transfer of one object.
-struct KeyField {
-    std::string field;
-    // The field is the own external-id field: records sent carry the reversed source id in it.
-    bool stamp = false;
-
-    friend bool operator==(const KeyField&, const KeyField&) = default;
-};
+// The key field for transfer of one object, with `stamp` set for the own external-id field.
+using KeyField = preparation::TransferKeyField;
 
 struct TransferSchemas {
     // Object API name → describe.
