@@ -104,7 +104,8 @@ TEST_F(MethodTableTest, TheTableIsSortedAndHoldsEveryBoundMethod) {
         "workflow/cancel",              "workflow/clearManifest",  "workflow/compare",
         "workflow/componentSource",     "workflow/confirmFlsContainers", "workflow/confirmTargetHealth",
         "workflow/confirmTests",        "workflow/createOrgAlias", "workflow/deploy",
-        "workflow/exportManifest",      "workflow/getState",       "workflow/importManifest",
+        "workflow/exportManifest",      "workflow/exportSession",  "workflow/getState",
+        "workflow/importManifest",      "workflow/importSession",
         "workflow/initGitRepo",         "workflow/inspectGitRepo", "workflow/inspectOrgPreparation",
         "workflow/loadOrgs",            "workflow/newComparison",  "workflow/quickDeploy",
         "workflow/selectMetadataType",  "workflow/selectSource",   "workflow/selectTarget",
@@ -122,10 +123,10 @@ TEST_F(MethodTableTest, RefusedParametersCallNoCommand) {
     constexpr auto kInvalid = protocol::kInvalidParams;
     const std::vector<Case> cases = {
         {"workflow/getstate", "null", protocol::kMethodNotFound, "Unknown method: workflow/getstate"},
-        {"workflow/exportSession", R"({"path":"/x"})", protocol::kMethodNotFound,
-         "Unknown method: workflow/exportSession"},
-        {"workflow/importSession", R"({"path":"/x"})", protocol::kMethodNotFound,
-         "Unknown method: workflow/importSession"},
+        {"workflow/exportSession", R"({"currentSelection":[]})", kInvalid, "Parameter 'path' must be a string."},
+        {"workflow/exportSession", R"({"path":"/x","selected":[]})", kInvalid,
+         "Parameters 'selected' and 'flsMode' must be sent together or not at all."},
+        {"workflow/importSession", "null", kInvalid, "Parameter 'path' must be a string."},
         {"workflow/selectSource", "null", kInvalid, "Parameter 'endpoint' must be an object."},
         {"workflow/selectSource", R"({"endpoint":{"kind":"org","alias":""}})", kInvalid,
          "An org endpoint must carry a non-empty 'alias'."},
@@ -280,6 +281,20 @@ TEST_F(MethodTableTest, ImmediateCommandsAnswerWithTheirOutcome) {
                      fmt::format(R"({{"path":{},"currentSelection":["f"]}})", json::quote(manifest.string()))),
               result_of("7", R"({"written":true})"));
     EXPECT_TRUE(std::filesystem::exists(manifest));
+
+    // Session files: the controller's failure as a server error, then a written file that imports again.
+    EXPECT_TRUE(answer("workflow/exportSession", R"({"path":"/nowhere/s.json","currentSelection":["f"]})")
+                    .starts_with(R"({"jsonrpc":"2.0","id":7,"error":{"code":-32000,"message":"Could not write the session file: )"));
+    const auto scenario = root_.path() / "session.json";
+    EXPECT_EQ(answer("workflow/exportSession",
+                     fmt::format(R"({{"path":{},"currentSelection":["f"]}})", json::quote(scenario.string()))),
+              result_of("7", R"({"written":true})"));
+    EXPECT_TRUE(std::filesystem::exists(scenario));
+    EXPECT_EQ(answer("workflow/importSession",
+                     fmt::format(R"({{"path":{}}})", json::quote((root_.path() / "missing.json").string()))),
+              result_of("7", R"({"operationId":null})"));
+    EXPECT_TRUE(answer("workflow/importSession", fmt::format(R"({{"path":{}}})", json::quote(scenario.string())))
+                    .starts_with(R"({"jsonrpc":"2.0","id":7,"result":{"operationId":)"));
 
     // The inspection answers are the controller's own values, unchanged.
     const auto inspected = answer("workflow/inspectGitRepo", R"({"path":"/repo/x"})");

@@ -201,7 +201,7 @@ TEST(RequestParameters, ExportSessionTakesOnlyWhatIsPresent) {
     const auto full = *parse_export_session(params_of(
         R"({"path":"p","currentSelection":["x"],"selected":[{"metadataType":"ApexClass","name":"C"}],"flsMode":"ALL","tests":["T"],"containers":[{"kind":"PROFILE","apiName":"Admin"}]})"));
     EXPECT_EQ(full.selection.current_selection, (StringSet{"x"}));
-    EXPECT_EQ(full.selection.selected, (KeySet{{MetadataType::ApexClass, "C"}}));
+    EXPECT_EQ(full.selection.selected_keys, (KeySet{{MetadataType::ApexClass, "C"}}));
     EXPECT_EQ(full.selection.fls_mode, domain::FlsMode::All);
     EXPECT_EQ(full.selection.tests, (std::vector<std::string>{"T"}));
     EXPECT_EQ(full.selection.containers, (workflow::ContainerSet{{domain::FlsContainerKind::Profile, "Admin"}}));

@@ -199,6 +199,20 @@ RpcResult import_manifest(Session& session, const json::Value& params) {
     return operation_result(session.controller.import_manifest(std::filesystem::path(*path)));
 }
 
+RpcResult export_session(Session& session, const json::Value& params) {
+    AMBREL_TAKE(request, parse_export_session(params));
+    auto written = session.controller.export_session(std::filesystem::path(request->path), std::move(request->selection));
+    if (!written) return std::unexpected(protocol::server_error(std::move(written.error())));
+    json::Object result;
+    result["written"] = true;
+    return result;
+}
+
+RpcResult import_session(Session& session, const json::Value& params) {
+    AMBREL_TAKE(path, string_param(params, kPathKey));
+    return operation_result(session.controller.import_session(std::filesystem::path(*path)));
+}
+
 RpcResult clear_manifest(Session& session, const json::Value&) {
     auto cleared = session.controller.clear_manifest();
     if (!cleared) return std::unexpected(protocol::server_error(std::move(cleared.error())));
@@ -224,8 +238,10 @@ constexpr std::array kMethods{
     MethodEntry{"workflow/createOrgAlias", &create_org_alias},
     MethodEntry{"workflow/deploy", &deploy},
     MethodEntry{"workflow/exportManifest", &export_manifest},
+    MethodEntry{"workflow/exportSession", &export_session},
     MethodEntry{"workflow/getState", &get_state},
     MethodEntry{"workflow/importManifest", &import_manifest},
+    MethodEntry{"workflow/importSession", &import_session},
     MethodEntry{"workflow/initGitRepo", &init_git_repo},
     MethodEntry{"workflow/inspectGitRepo", &inspect_git_repo},
     MethodEntry{"workflow/inspectOrgPreparation", &inspect_org_preparation},

@@ -206,7 +206,7 @@ ParamResult<ExportSession> parse_export_session(const json::Value& params) {
     if (has_selected) {
         auto keys = parse_component_keys(params);
         if (!keys) return std::unexpected(std::move(keys.error()));
-        selection.selected = std::move(*keys);
+        selection.selected_keys = std::move(*keys);
         auto mode = parse_fls_mode(params);
         if (!mode) return std::unexpected(std::move(mode.error()));
         selection.fls_mode = *mode;

@@ -33,6 +33,7 @@
 #include "protocol/messages.hpp"
 #include "workflow/controller.hpp"
 #include "workflow/deploy_road.hpp"
+#include "workflow/scenario.hpp"
 #include "workflow/workflow_state.hpp"
 
 namespace ambrel::dispatch {
@@ -50,14 +51,7 @@ inline constexpr std::string_view kDeployModeMessage =
 inline constexpr std::string_view kDefaultRemote = "origin";
 
 // What the front end still shows when it exports a session; every part is optional.
-struct ScreenSelection {
-    std::optional<StringSet> current_selection;
-    std::optional<KeySet> selected;
-    std::optional<domain::FlsMode> fls_mode;
-    std::optional<std::vector<std::string>> tests;
-    std::optional<workflow::ContainerSet> containers;
-    bool operator==(const ScreenSelection&) const = default;
-};
+using ScreenSelection = workflow::LiveScreenSelection;
 
 struct ConfirmTests {
     std::vector<std::string> tests;

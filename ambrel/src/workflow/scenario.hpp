@@ -69,6 +69,8 @@ struct LiveScreenSelection {
     std::optional<std::vector<std::string>> tests;
     // Container screen.
     std::optional<ContainerChoice> containers;
+
+    bool operator==(const LiveScreenSelection&) const = default;
 };
 
 // The replayed parts of a scenario.
