@@ -14,19 +14,9 @@ constexpr std::string_view kOutsideMetadataNamespace = "outside the metadata nam
 constexpr std::string_view kNoClosingRoot = "the document has no closing root element";
 constexpr std::string_view kStatusElement = "status";
 
-// Element names are compared by the part after their last ":".
-std::string_view local_name_after_last_colon(std::string_view qualified_name) noexcept {
-    const auto colon = qualified_name.rfind(':');
-    return colon == std::string_view::npos ? qualified_name : qualified_name.substr(colon + 1);
-}
-
 bool is_ascii_letter(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-bool is_text_piece(xml::EventKind kind) noexcept {
-    return kind == xml::EventKind::Text || kind == xml::EventKind::GeneralRef || kind == xml::EventKind::CharRef;
-}
 
 }  // namespace
 
@@ -54,7 +44,7 @@ std::expected<std::optional<RootChild>, ExpressionSetVersionError> root_child(st
         if (!event) return std::unexpected(ExpressionSetVersionError(event.error().message()));
         const xml::Event& ev = *event;
 
-        if (capturing && depth == 2 && is_text_piece(ev.kind)) {
+        if (capturing && depth == 2 && xml::is_text_piece(ev.kind)) {
             if (!in_run) run_begin = ev.begin;
             in_run = true;
             run_end = ev.end;
@@ -71,7 +61,7 @@ std::expected<std::optional<RootChild>, ExpressionSetVersionError> root_child(st
             const bool is_start = ev.kind == xml::EventKind::Start;
             if (!root_seen) {
                 root_seen = true;
-                const std::string_view local = local_name_after_last_colon(ev.name);
+                const std::string_view local = xml::after_last_colon(ev.name);
                 if (!reader.resolve_element(ev).is(kMetadataNamespaceUri)) {
                     return std::unexpected(ExpressionSetVersionError(fmt::format(
                         "the root element is `{}`, not `{}`", kOutsideMetadataNamespace, kVersionRootElement)));
@@ -89,7 +79,7 @@ std::expected<std::optional<RootChild>, ExpressionSetVersionError> root_child(st
             }
             if (!is_start) break;
             if (!capturing && !found && !root_closed && depth == 1 &&
-                local_name_after_last_colon(ev.name) == name &&
+                xml::after_last_colon(ev.name) == name &&
                 reader.resolve_element(ev).is(kMetadataNamespaceUri)) {
                 capturing = true;
                 content_begin = ev.end;

@@ -87,6 +87,15 @@ std::string_view prefix_part(std::string_view qualified_name) noexcept {
     return colon == std::string_view::npos ? std::string_view{} : qualified_name.substr(0, colon);
 }
 
+std::string_view after_last_colon(std::string_view name) noexcept {
+    const std::size_t colon = name.rfind(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+bool is_text_piece(EventKind kind) noexcept {
+    return kind == EventKind::Text || kind == EventKind::GeneralRef || kind == EventKind::CharRef;
+}
+
 std::string_view to_string(EventKind kind) noexcept {
     switch (kind) {
         case EventKind::Start: return "Start";

@@ -76,6 +76,9 @@ std::pair<std::size_t, std::size_t> line_column(std::string_view input, std::siz
 std::string_view local_part(std::string_view qualified_name) noexcept;
 // The part of a qualified name before its first ":" (empty when it has none).
 std::string_view prefix_part(std::string_view qualified_name) noexcept;
+// The part of a name after its last ":" (the whole name when it has none): how the metadata
+// documents' element names are compared whatever prefix a writer chose.
+std::string_view after_last_colon(std::string_view name) noexcept;
 
 inline constexpr std::string_view kXmlNamespaceUri = "http://www.w3.org/XML/1998/namespace";
 inline constexpr std::string_view kXmlnsNamespaceUri = "http://www.w3.org/2000/xmlns/";
@@ -155,6 +158,9 @@ enum class EventKind : std::uint8_t {
     CharRef,     // &#digits; or &#xhex;
     Eof,         // end of input (an empty range at the input's end)
 };
+
+// Text, an entity reference or a character reference: the events that make up character data.
+bool is_text_piece(EventKind kind) noexcept;
 
 // "Start", "End", ... (for diagnostics and tests).
 std::string_view to_string(EventKind kind) noexcept;

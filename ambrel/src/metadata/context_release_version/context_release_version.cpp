@@ -13,15 +13,6 @@ namespace {
 
 constexpr std::string_view kReleaseVersionElement = "releaseVersion";
 
-std::string_view after_last_colon(std::string_view name) {
-    const auto colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-bool is_text_piece(xml::EventKind kind) {
-    return kind == xml::EventKind::Text || kind == xml::EventKind::GeneralRef || kind == xml::EventKind::CharRef;
-}
-
 }  // namespace
 
 std::expected<std::optional<ReleaseVersionTag>, ContextReleaseVersionError> release_version(std::string_view document) {
@@ -40,7 +31,7 @@ std::expected<std::optional<ReleaseVersionTag>, ContextReleaseVersionError> rele
     for (;;) {
         auto event = reader.next();
         if (!event) return std::unexpected(ContextReleaseVersionError(event.error().message()));
-        if (capturing && depth == 2 && is_text_piece(event->kind)) {
+        if (capturing && depth == 2 && xml::is_text_piece(event->kind)) {
             if (!run_begin) run_begin = event->begin;
             run_end = event->end;
             continue;
@@ -51,7 +42,7 @@ std::expected<std::optional<ReleaseVersionTag>, ContextReleaseVersionError> rele
         }
         switch (event->kind) {
             case xml::EventKind::Start:
-                if (depth == 1 && !found && !capturing && after_last_colon(event->name) == kReleaseVersionElement &&
+                if (depth == 1 && !found && !capturing && xml::after_last_colon(event->name) == kReleaseVersionElement &&
                     reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
                     capturing = true;
                     content_start = event->end;

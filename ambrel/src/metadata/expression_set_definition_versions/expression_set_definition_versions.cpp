@@ -18,15 +18,6 @@ constexpr std::string_view kOutsideNamespace = "outside the metadata namespace";
 constexpr std::string_view kWrongRoot = "the root element is `{}`, not `{}`";
 constexpr std::string_view kNoClosingRoot = "the document has no closing root element";
 
-std::string_view after_last_colon(std::string_view name) {
-    const auto colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-bool is_text_piece(xml::EventKind kind) {
-    return kind == xml::EventKind::Text || kind == xml::EventKind::GeneralRef || kind == xml::EventKind::CharRef;
-}
-
 }  // namespace
 
 std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string_view document) {
@@ -47,7 +38,7 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
     for (;;) {
         auto event = reader.next();
         if (!event) return std::unexpected(event.error().message());
-        if (capture_status && depth == 3 && is_text_piece(event->kind)) {
+        if (capture_status && depth == 3 && xml::is_text_piece(event->kind)) {
             if (!run_begin) run_begin = event->begin;
             run_end = event->end;
             continue;
@@ -62,9 +53,9 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
             if (!reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
                 return std::unexpected(fmt::format(fmt::runtime(kWrongRoot), kOutsideNamespace, kDefinitionRoot));
             }
-            if (after_last_colon(event->name) != kDefinitionRoot) {
+            if (xml::after_last_colon(event->name) != kDefinitionRoot) {
                 return std::unexpected(
-                    fmt::format(fmt::runtime(kWrongRoot), after_last_colon(event->name), kDefinitionRoot));
+                    fmt::format(fmt::runtime(kWrongRoot), xml::after_last_colon(event->name), kDefinitionRoot));
             }
             if (event->kind == xml::EventKind::Start) {
                 depth = 1;
@@ -76,7 +67,7 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
         switch (event->kind) {
             case xml::EventKind::Start: {
                 const bool in_namespace = reader.resolve_element(*event).is(kMetadataNamespaceUri);
-                const std::string_view local = after_last_colon(event->name);
+                const std::string_view local = xml::after_last_colon(event->name);
                 if (depth == 1 && !open && in_namespace && local == kVersionsElement) {
                     open = VersionBlock{};
                     open->start = base + event->begin;

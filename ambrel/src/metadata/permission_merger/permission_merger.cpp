@@ -67,10 +67,7 @@ std::string PermissionMergeError::message() const {
         value_);
 }
 
-std::string_view local_name(std::string_view name) noexcept {
-    const auto colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
+std::string_view local_name(std::string_view name) noexcept { return xml::after_last_colon(name); }
 
 std::string local_name_vec(std::string_view bytes) { return text::decode_lossy(local_name(bytes)); }
 

@@ -21,15 +21,6 @@ constexpr std::array<ReleaseGatedTag, 2> kTable = {{
 constexpr std::string_view kWrongRoot = "root element must be {}";
 constexpr std::string_view kNoClosingRoot = "the document has no closing root element";
 
-std::string_view after_last_colon(std::string_view name) {
-    const auto colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-bool is_text_piece(xml::EventKind kind) {
-    return kind == xml::EventKind::Text || kind == xml::EventKind::GeneralRef || kind == xml::EventKind::CharRef;
-}
-
 struct RootElement {
     std::string text;
     std::size_t start = 0;
@@ -63,7 +54,7 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
     for (bool reading = true; reading;) {
         auto event = reader.next();
         if (!event) return std::unexpected(event.error().message());
-        if (open && depth == 2 && is_text_piece(event->kind)) {
+        if (open && depth == 2 && xml::is_text_piece(event->kind)) {
             if (!run_begin) run_begin = event->begin;
             run_end = event->end;
             continue;
@@ -75,7 +66,7 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
         const bool element_start = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
         if (element_start && !root_seen) {
             root_seen = true;
-            if (!reader.resolve_element(*event).is(kMetadataNamespaceUri) || after_last_colon(event->name) != root) {
+            if (!reader.resolve_element(*event).is(kMetadataNamespaceUri) || xml::after_last_colon(event->name) != root) {
                 return wrong_root();
             }
             if (event->kind == xml::EventKind::Start) {
@@ -87,7 +78,7 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
         }
         switch (event->kind) {
             case xml::EventKind::Start:
-                if (depth == 1 && after_last_colon(event->name) == row->element &&
+                if (depth == 1 && xml::after_last_colon(event->name) == row->element &&
                     reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
                     open = RootElement{{}, base + event->begin, 0};
                 }
