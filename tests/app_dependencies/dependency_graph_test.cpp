@@ -20,17 +20,10 @@
 namespace ambrel::app::testing {
 namespace {
 
+using ambrel::testing::read_corpus;
 using domain::ChangeKind;
 using domain::ComponentDifference;
 using domain::MetadataDeployScope;
-
-std::string read_corpus(const std::filesystem::path& relative) {
-    std::ifstream in(ambrel::testing::corpus_dir() / relative, std::ios::binary);
-    EXPECT_TRUE(in.good()) << relative;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 ComponentDifference row(ComponentKey k, std::string text, ChangeKind change = ChangeKind::Add, bool deployable = true,
                         MetadataDeployScope scope = MetadataDeployScope::Full) {

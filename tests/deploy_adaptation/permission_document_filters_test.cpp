@@ -21,15 +21,9 @@ namespace prf = metadata::profile_reference_filter;
 namespace upf = metadata::user_permission_filter;
 namespace psg = metadata::permission_set_group_filter;
 using prf::ReferenceKind;
+using testing::read_corpus;
 
 const std::string kBom = "\xEF\xBB\xBF";
-
-std::string read_corpus(const std::string& relative) {
-    std::ifstream in(testing::corpus_dir() / relative, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 const std::string kProfile = document("Profile",
                                       "    <classAccesses>\n        <apexClass>Foo</apexClass>\n        <enabled>true</enabled>\n    </classAccesses>\n"

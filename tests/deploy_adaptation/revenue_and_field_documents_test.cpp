@@ -25,15 +25,9 @@ namespace esd = metadata::expression_set_definition_versions;
 namespace esv = metadata::expression_set_version_status;
 namespace rgt = metadata::release_gated_tags;
 namespace tm = metadata::tracking_merger;
+using testing::read_corpus;
 
 const std::string kBom = "\xEF\xBB\xBF";
-
-std::string read_corpus(const std::string& relative) {
-    std::ifstream in(testing::corpus_dir() / relative, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 cli::SchemaListing listing(std::set<std::string> objects, std::set<std::pair<std::string, std::string>> fields) {
     cli::SchemaListing l;

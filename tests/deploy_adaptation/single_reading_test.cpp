@@ -25,15 +25,9 @@ namespace prf = metadata::profile_reference_filter;
 namespace upf = metadata::user_permission_filter;
 namespace edits = metadata::document_edits;
 using prf::ReferenceKind;
+using testing::read_corpus;
 
 const std::string kBom = "\xEF\xBB\xBF";
-
-std::string read_corpus(const std::string& relative) {
-    std::ifstream in(testing::corpus_dir() / relative, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 std::string permission(std::string_view name) {
     return "<userPermissions><enabled>true</enabled><name>" + std::string(name) + "</name></userPermissions>";

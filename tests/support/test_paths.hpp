@@ -4,8 +4,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <optional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace ambrel::testing {
 
@@ -13,6 +17,14 @@ namespace ambrel::testing {
 inline std::filesystem::path tests_dir() { return AMBREL_TESTS_DIR; }
 // The metadata corpus kept in the repository: public SFDX projects, one folder each.
 inline std::filesystem::path corpus_dir() { return AMBREL_CORPUS_DIR; }
+// The bytes of one corpus file; a file that cannot be opened fails the test and reads as empty.
+inline std::string read_corpus(const std::filesystem::path& relative) {
+    std::ifstream in(corpus_dir() / relative, std::ios::binary);
+    EXPECT_TRUE(in.good()) << relative;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 // The folder holding the fake `sf` executable.
 inline std::filesystem::path fake_bin_dir() { return AMBREL_FAKE_BIN_DIR; }
 // The pinned real Salesforce CLI install (node_modules/.bin/sf below it once installed).
