@@ -124,6 +124,26 @@ TEST(ModelDocuments, GoldenDocumentsReadBackAndIgnoreRowOrder) {
     EXPECT_EQ(parsed->tags.size(), 8U);
 }
 
+TEST(ModelDocuments, TheOtherOrgWithOtherIdsWritesTheSameDocument) {
+    // The target holds Beta's records under other Ids and returns the rows in another order.
+    FakeRecordChannels channels;
+    channels.answer_query_json("tgt", versions_query("Beta"),
+                               R"([{"DeveloperName":"Beta_V1","Status":null},{"DeveloperName":["x"]}])");
+    channels.answer_query_json("tgt", tags_query("9ESB"),
+                               R"([{"Id":"9x2","ConstraintModelTag":false,"ReferenceObjectId":{}},
+                                   {"Id":"9x1","ConstraintModelTag":"Laptop","ConstraintModelTagType":"Product",
+                                    "ReferenceObjectId":"01tOTHER"}])");
+    const auto queries = addressee_queries("'01tOTHER'");
+    channels.answer_query_json("tgt", queries[0], R"([{"Id":"01tOTHER","Name":"Laptop & Co \"Pro\"","Type":"Simple"}])");
+    for (std::size_t i = 1; i < 4; ++i) channels.answer_query_json("tgt", queries[i], "[]");
+    testing::TestToken token;
+    const ModelSide side{"tgt", "Target", kNoDocuments, kNoDocuments, false};
+    const auto outcome = read_model_documents(channels, side, {"Beta"}, {{"Beta", "9ESB"}}, token);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->documents.at("constraintModels/Beta.constraintModel-meta.xml"),
+              golden("Beta.constraintModel-meta.xml"));
+}
+
 TEST(ModelDocuments, InvalidNamesAreReportedOnTheSourceSideOnly) {
     for (const bool is_source : {true, false}) {
         SCOPED_TRACE(is_source);

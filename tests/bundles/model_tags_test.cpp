@@ -4,6 +4,7 @@
 
 #include "data/bundles/model_transfer/model_tags.hpp"
 #include "support/doubles.hpp"
+#include "support/programming_error.hpp"
 #include "support/fake_record_channels.hpp"
 
 namespace ambrel::data::bundles::model_transfer {
@@ -314,6 +315,16 @@ TEST(TransferTags, CancellationAtEveryPollAndRequest) {
         ASSERT_FALSE(result.result.has_value());
         EXPECT_EQ(result.channel.rest_calls, position + 1);
     }
+}
+
+TEST(TransferTags, OutcomeCountOtherThanRecordsBreaksTheContract) {
+    FakeRecordChannels channels;
+    channels.answer_query_json("tgt", product_query("'A'"), R"([{"Id":"a","Name":"A"}])");
+    channels.answer_query_json("tgt", kExisting, "[]");
+    channels.script_composite(std::vector<CompositeOutcome>{});
+    Channel channel;
+    EXPECT_THROW((void)transfer_tags(channels, "tgt", "0ES", {product_tag("a", "A")}, channel, domain::NeverCancelled{}),
+                 support::ProgrammingError);
 }
 
 }  // namespace
