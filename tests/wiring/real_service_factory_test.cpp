@@ -129,6 +129,24 @@ TEST(RealServiceFactory, AnswersTheProcessCacheThatTheGatewayConsults) {
     EXPECT_EQ(org_list_runs(), 2u);
 }
 
+TEST(RealServiceFactory, TheSessionLogRecordsEverySfCommand) {
+    fake::FakeSf fake;
+    fake.write(fake::Scenario()
+                   .on_exact({"version", "--json"}, fake::Answer::capture("version"))
+                   .on_prefix({"org", "list"}, fake::Answer::capture("standin/orglist")));
+    const fake::ScopedFakeSf installed(fake, false);
+    TempDir root;
+    auto writer = std::make_shared<ambrel::testing::CapturingLogWriter>();
+    const auto factory = wiring::real_service_factory(cli::CliCommandCache::create(), fake_sf_on_path());
+    const auto parts = factory(root.path(), progress::ProgressSink::disabled(),
+                               logging::LogSink::create(writer, logging::LogLevel::Detailed));
+    ASSERT_TRUE(parts.use_cases->list_orgs(domain::NeverCancelled{}));
+    std::string log;
+    for (const auto& line : writer->raw_lines()) log += line + "\n";
+    EXPECT_THAT(log, ::testing::HasSubstr(R"("command":"version")"));
+    EXPECT_THAT(log, ::testing::HasSubstr(R"("command":"org list")"));
+}
+
 TEST(RealServiceFactory, WithoutHomeTheEndpointsAreNotRememberedAndNothingElseChanges) {
     fake::FakeSf fake;
     fake.write(fake::Scenario()

@@ -176,8 +176,9 @@ PortFunction<&CorePorts::apex_class_listing> make_apex_class_listing(const Wirin
     return [context](const std::string& org,
                      const CancellationToken& token) -> PortResult<std::vector<cli::catalogs::SalesforceObject>> {
         context.progress->report(ProgressStage::ListingApexTests);
-        const auto type_name = metadata_types::MetadataType::ApexClass.descriptor().listing_type_name;
-        return list_metadata_of(context, type_name.value_or("ApexClass"), org, token);
+        constexpr auto kApexClass = metadata_types::MetadataType::ApexClass;
+        const auto type_name = kApexClass.descriptor().listing_type_name.value_or(kApexClass.wire_id());
+        return list_metadata_of(context, type_name, org, token);
     };
 }
 
