@@ -626,7 +626,7 @@ TEST(Synthesize, ACancelledTokenFailsTheFirstRequest) {
 TEST(NamesReadBack, TaggingModelNamesOfAWrittenBundleDocument) {
     document::BundleDocument bundle;
     bundle.product["Name"] = "Kit";
-    bundle.tagged_by = {"A&B", "Plain", "say \"q\"", "x<y>z", "&amp;lt;"};
+    bundle.tagged_by = {"A&B", "Plain", "say \"q\"", "x<y>z", "&amp;lt;", "it's", "Ünï"};
     const std::string text = document::write_bundle_document(bundle);
     EXPECT_EQ(tagging_model_names(text), std::set<std::string>(bundle.tagged_by.begin(), bundle.tagged_by.end()));
 }
@@ -634,9 +634,9 @@ TEST(NamesReadBack, TaggingModelNamesOfAWrittenBundleDocument) {
 TEST(NamesReadBack, VersionNamesOfAWrittenModelDocument) {
     document::ModelDocument model;
     model.versions = {{"V1 & <2>", "Active", "", ""}, {"say \"q\"", "Draft", "", ""}, {"&quot;", "Draft", "", ""},
-                      {"V1 & <2>", "Draft", "", ""}};
+                      {"V1 & <2>", "Draft", "", ""}, {"it's", "Draft", "", ""}};
     const std::string text = document::render_model_document(model);
-    EXPECT_EQ(version_names_in(text), (std::set<std::string>{"V1 & <2>", "say \"q\"", "&quot;"}));
+    EXPECT_EQ(version_names_in(text), (std::set<std::string>{"V1 & <2>", "say \"q\"", "&quot;", "it's"}));
 }
 
 TEST(NamesReadBack, EdgeCasesOfTheTextReading) {
