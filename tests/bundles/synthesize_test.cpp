@@ -540,6 +540,44 @@ TEST(Synthesize, ABundleOnlyInTheSourceGivesOnlyASourceDocument) {
     EXPECT_TRUE(outcome->blocked_rows.empty());
 }
 
+TEST(AmbiguityIn, GroupsFirstThenComponentsRowsWithoutIdentityIgnored) {
+    const auto rows = [](std::string_view text) {
+        std::vector<json::Object> records;
+        const auto parsed = json::parse(text);
+        EXPECT_TRUE(parsed.has_value()) << text;
+        if (!parsed) return records;
+        for (const auto& element : parsed->as_array()) records.push_back(element.as_object());
+        return records;
+    };
+    struct Case {
+        std::string name;
+        std::string groups;
+        std::string components;
+        std::optional<std::string> reason;
+    };
+    std::string many_groups = "[";
+    for (int i = 0; i < 12; ++i) many_groups += fmt::format(R"({}{{"Name":"G{:02}"}},{{"Name":"G{:02}"}})", i ? "," : "", i, i);
+    many_groups += "]";
+    const Case cases[] = {
+        {"nothing", "[]", "[]", std::nullopt},
+        {"blank and non-text group names", R"([{"Name":" "},{"Name":" "},{"Name":5},{"Name":5},{}])", "[]", std::nullopt},
+        {"twelve duplicated group names", many_groups, "[]",
+         "Ambiguous product component group name: G00, G01, G02, G03, G04, G05, G06, G07, G08, G09 (and 2 more)"},
+        {"same child in different groups", "[]",
+         R"([{"ChildProduct":{"Name":"X"},"ProductComponentGroup":{"Name":"A"}},
+             {"ChildProduct":{"Name":"X"},"ProductComponentGroup":{"Name":"B"}},{"ChildProduct":{"Name":"X"}}])",
+         std::nullopt},
+        {"classification children", "[]",
+         R"([{"ChildProductClassification":{"Code":"K"}},{"ChildProductClassification":{"Code":" K "}},
+             {"ChildProduct":null},{"ChildProduct":null}])",
+         "Ambiguous product related component: classification K"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ambiguity_in(rows(c.groups), rows(c.components)), c.reason);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The model step, failures and cancellation
 // ---------------------------------------------------------------------------------------------
