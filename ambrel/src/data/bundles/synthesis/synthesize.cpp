@@ -8,6 +8,7 @@
 #include "data/bundles/document/bundle_document.hpp"
 #include "data/bundles/identity/identity.hpp"
 #include "data/bundles/synthesis/bundle_layers.hpp"
+#include "data/bundles/synthesis/model_documents.hpp"
 #include "data/bundles/synthesis/query_text.hpp"
 #include "data/bundles/synthesis/versions.hpp"
 #include "metadata_types/name_rules.hpp"
@@ -239,6 +240,22 @@ ChannelResult<SynthesisOutcome> synthesize(RecordChannels& channels, const Synth
     if (auto side = run.run_side(input.source, true); !side) return std::unexpected(std::move(side.error()));
     if (auto side = run.run_side(input.target, false); !side) return std::unexpected(std::move(side.error()));
     return std::move(outcome);
+}
+
+ChannelResult<void> standard_model_documents_step(ModelSideStep& step) {
+    const ModelSide side{step.side.alias, step.side.label, step.side.definition_documents,
+                         step.side.version_documents, step.is_source};
+    auto read = read_model_documents(step.channels, side, step.model_names, step.expression_sets_by_model, step.token);
+    if (!read) return std::unexpected(std::move(read.error()));
+    for (std::string& message : read->messages) step.outcome.messages.push_back(std::move(message));
+    for (auto& [path, document] : read->documents) step.documents.insert_or_assign(path, std::move(document));
+    for (auto& [key, reason] : read->blocked_rows) step.outcome.blocked_rows.insert_or_assign(key, std::move(reason));
+    return {};
+}
+
+ChannelResult<SynthesisOutcome> synthesize(RecordChannels& channels, const SynthesisInput& input,
+                                           const domain::CancellationToken& token) {
+    return synthesize(channels, input, token, ModelDocumentsStep{&standard_model_documents_step});
 }
 
 }  // namespace ambrel::data::bundles::synthesis

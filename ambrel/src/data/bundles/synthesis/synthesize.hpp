@@ -126,6 +126,14 @@ ChannelResult<SynthesisOutcome> synthesize(RecordChannels& channels, const Synth
                                            const domain::CancellationToken& token,
                                            const ModelDocumentsStep& model_documents);
 
+// The synthesis with the standard constraint-model step (`read_model_documents`): its messages and
+// documents join the side's, and its blocked rows replace earlier reasons of the same rows.
+ChannelResult<SynthesisOutcome> synthesize(RecordChannels& channels, const SynthesisInput& input,
+                                           const domain::CancellationToken& token);
+
+// The standard constraint-model step of one side, as `synthesize` above runs it.
+ChannelResult<void> standard_model_documents_step(ModelSideStep& step);
+
 // Records that no row of the type can be deployed: the message "{} rows are blocked: {}" and the
 // type's reason (replacing an earlier one).
 void block_type(SynthesisOutcome& outcome, metadata_types::MetadataType type, std::string_view reason);
