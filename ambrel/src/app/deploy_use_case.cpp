@@ -204,8 +204,10 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
     }
 
     if (auto bound = validate_session_org_bindings(session, token); !bound) return fail(std::move(bound.error()));
+    // Only a model row can clash with a metadata row's key.
     std::set<domain::ComponentKey> metadata_keys;
-    for (const auto& row : package_rows) metadata_keys.insert(row.key());
+    if (!model_rows.empty())
+        for (const auto& row : package_rows) metadata_keys.insert(row.key());
     auto expansion = expand_model_rows(session, model_rows, metadata_keys, token);
     if (!expansion) return fail(std::move(expansion.error()));
     model_rows.clear();
