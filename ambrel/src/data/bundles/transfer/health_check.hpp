@@ -24,7 +24,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/ports/bundle.hpp"
 #include "data/bundles/synthesis/record_channels.hpp"
+#include "data/bundles/transfer/health_report.hpp"
 #include "domain/cancellation.hpp"
 
 namespace ambrel::data::bundles::transfer {
@@ -45,6 +47,13 @@ using HealthProgress = std::function<void(const HealthStep& step)>;
 // reads, one read per layer of each side and of the target by key, and the tag count; capped at the
 // largest 32-bit value.
 std::uint32_t health_step_total(std::uint64_t layers) noexcept;
+
+// The findings for the request's bundle documents against its target org, or the first read's
+// error. A request whose documents plan no record gives an empty report without any read or progress.
+synthesis::ChannelResult<HealthReport> plan_health(synthesis::RecordChannels& channels,
+                                                   const app::ports::RecordDeployRequest& request,
+                                                   const HealthProgress& progress,
+                                                   const domain::CancellationToken& token);
 
 // The number of constraint model tags that address each record, when it could be counted.
 struct ConstraintTagCounts {
