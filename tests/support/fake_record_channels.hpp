@@ -76,6 +76,10 @@ public:
 
     std::size_t created_count() const noexcept { return created_; }
 
+    // Runs after each composite call that is answered (not failed), with its position among all calls;
+    // lets a test cancel its token while a request is in flight yet answered.
+    void after_composite(std::function<void(std::size_t)> hook) { after_composite_ = std::move(hook); }
+
 private:
     // Logs the call; the scripted error for its position, if any.
     std::optional<ChannelError> begin(Call call, const domain::CancellationToken& token);
@@ -88,6 +92,7 @@ private:
     std::function<void(std::size_t)> hook_;
     std::vector<Call> calls_;
     std::size_t created_ = 0;
+    std::function<void(std::size_t)> after_composite_;
 };
 
 // A describe with the given fields, each updateable, createable and of type "string" unless listed
