@@ -6,11 +6,12 @@
 
 #include <fmt/format.h>
 
+#include "data/bundles/transfer/bundle_transfer.hpp"
+
 namespace ambrel::data::bundles::transfer {
 namespace {
 
 constexpr std::string_view kUnexpectedDeleteAnswer = "the target answered the delete request with an unexpected body";
-constexpr std::string_view kRefusedWithoutReason = "the target refused the record without naming a reason";
 // Filled with the status code and the message of the outcome's first error.
 constexpr std::string_view kRefusalFormat = "{}: {}";
 
