@@ -369,3 +369,53 @@ TEST(TransferBundles, DependantsOfAFailedCreateAreBlocked) {
 
 }  // namespace
 }  // namespace ambrel::data::bundles::transfer
+
+namespace ambrel::data::bundles::transfer {
+namespace {
+
+TEST(TransferBundles, ClassificationChainAndAnUnchangedProductFeedLaterBatches) {
+    World world;
+    BundleDocument doc;
+    doc.product = {{"Name", "B"}};
+    doc.classifications.push_back({"Ch", std::string("P"), {{"Name", "Child"}}});
+    doc.classifications.push_back({"P", std::nullopt, {{"Name", "Parent"}}});
+    doc.price_book_entries.push_back({{"B", "Standard", std::nullopt, std::nullopt}, {{"UnitPrice", "10"}}, true});
+    world.request.documents = {{"B", document::write_bundle_document(doc)}};
+    world.describe("ProductClassification", {"Code", "Name"});
+    world.describe("PricebookEntry", {"UnitPrice"});
+    auto& channels = world.channels;
+    const std::string classifications =
+        "SELECT Id, Name, Code FROM ProductClassification WHERE Code IN ('Ch', 'P')";
+    channels.answer_query_json("src", classifications,
+                               R"([{"Id":"S1","Code":"P","Name":"Parent"},{"Id":"S2","Code":"Ch","Name":"Child"}])");
+    channels.answer_query("tgt", classifications, {});
+    channels.answer_query_json("src", "SELECT Id, Name FROM Product2 WHERE Name IN ('B')", R"([{"Id":"SB","Name":"B"}])");
+    channels.answer_query_json("tgt", "SELECT Id, Name FROM Product2 WHERE Name IN ('B')", R"([{"Id":"TB","Name":"B"}])");
+    const std::string entries =
+        "SELECT Id, UnitPrice, Product2.Name, Pricebook2.Name, ProductSellingModel.Name FROM PricebookEntry WHERE "
+        "Product2.Name IN ('B')";
+    channels.answer_query_json("src", entries,
+                               R"([{"Id":"E1","UnitPrice":10,"Product2":{"Name":"B"},"Pricebook2":{"Name":"Standard"}}])");
+    channels.answer_query("tgt", entries, {});
+
+    const auto rows = world.run();
+    ASSERT_TRUE(rows.has_value());
+    EXPECT_EQ(world.progress, (std::vector<std::string>{"ProductClassification", "ProductClassification", "Product2",
+                                                        "PricebookEntry"}));
+    EXPECT_EQ(world.composite_calls(),
+              (std::vector<std::string>{
+                  R"(POST {"attributes":{"type":"ProductClassification"},"Name":"Parent"})",
+                  R"(POST {"attributes":{"type":"ProductClassification"},"Name":"Child",)"
+                  R"("ParentProductClassificationId":"NEW1"})",
+                  R"(POST {"attributes":{"type":"PricebookEntry"},"UnitPrice":"10","Product2Id":"TB",)"
+                  R"("Pricebook2Id":"STD1"})",
+              }));
+    EXPECT_EQ((*rows)[0], (RowOutcome{"B",
+                                      "ProductClassification: 2 created · Product2: 1 unchanged · PricebookEntry: 1 "
+                                      "created · REST calls in this transfer: 3 · " +
+                                          kNoKeys,
+                                      true}));
+}
+
+}  // namespace
+}  // namespace ambrel::data::bundles::transfer

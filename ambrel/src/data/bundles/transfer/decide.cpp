@@ -1,6 +1,9 @@
 #include "data/bundles/transfer/decide.hpp"
 
+#include <array>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fmt/format.h>
@@ -47,10 +50,11 @@ std::set<Layer> plan_layers(std::span<const PlannedRecord> records) {
 Decision decide(const PlannedRecord& record, const TransferSchemas& schemas, const SideRecords& source_records,
                 const SideRecords& target_records, const KeyIndex& key_index, const TargetIds& target_ids,
                 const TargetCatalogs& catalogs) {
-    const std::string object(layer_object(record.layer()));
+    const auto object = layer_object(record.layer());
 
+    const auto described = schemas.target.find(object);
     for (const auto& [field, value] : record.fields) {
-        if (schemas.target_field(object, field) == nullptr) {
+        if (described == schemas.target.end() || !described->second.fields.contains(field)) {
             return Decision{Decision::Skip{fmt::format(fmt::runtime(kFieldMissing), object, field), {},
                                            SkipKind::FieldMissing}};
         }
@@ -67,28 +71,44 @@ Decision decide(const PlannedRecord& record, const TransferSchemas& schemas, con
     const auto& source_record = source->second.front();
 
     if (const auto key = schemas.keys.find(object); key != schemas.keys.end()) {
-        // An ordered set: a prepared record's key value is its own reversed Id and must count once.
-        std::set<std::string> candidates;
+        // The candidates form an ordered set of at most two texts: a prepared record's key value is
+        // its own reversed Id and must count once.
+        std::array<std::optional<std::string>, 2> candidates;
         if (source_record.key_value && !text::is_blank(*source_record.key_value)) {
-            candidates.insert(*source_record.key_value);
+            candidates[0] = *source_record.key_value;
         }
-        if (auto reversed = key_fill::key_value_for_18_char_id(source_record.id)) {
-            candidates.insert(std::move(*reversed));
+        candidates[1] = key_fill::key_value_for_18_char_id(source_record.id);
+        if (candidates[0] && candidates[1] && *candidates[1] < *candidates[0]) {
+            std::swap(candidates[0], candidates[1]);
         }
-        std::vector<const ExistingRecord*> matches;
+        if (candidates[0] && candidates[1] && *candidates[0] == *candidates[1]) {
+            candidates[1].reset();
+        }
+        std::array<const std::vector<ExistingRecord>*, 2> found{};
+        std::size_t lists = 0;
+        std::size_t count = 0;
         for (const auto& candidate : candidates) {
-            const auto found = key_index.find({object, key->second.field, candidate});
-            if (found == key_index.end()) {
+            if (!candidate) {
                 continue;
             }
-            for (const auto& match : found->second) {
-                matches.push_back(&match);
+            const auto listed = key_index.find(
+                std::tuple<std::string_view, std::string_view, std::string_view>(object, key->second.field, *candidate));
+            if (listed != key_index.end() && !listed->second.empty()) {
+                found[lists++] = &listed->second;
+                count += listed->second.size();
             }
         }
-        if (matches.size() == 1) {
-            return update_or_unchanged(record, schemas, source_record.id, *matches.front(), target_ids, catalogs);
+        if (count == 1) {
+            return update_or_unchanged(record, schemas, source_record.id, found.front()->front(), target_ids,
+                                       catalogs);
         }
-        if (matches.size() > 1) {
+        if (count > 1) {
+            std::vector<const ExistingRecord*> matches;
+            for (std::size_t i = 0; i < lists; ++i) {
+                for (const auto& match : *found[i]) {
+                    matches.push_back(&match);
+                }
+            }
             return ambiguous_in_target(record.key, matches);
         }
     }

@@ -72,6 +72,12 @@ std::vector<std::string> key_notes(const TransferSchemas& schemas) {
     return parts;
 }
 
+// A planned record with its outcome, looked up once however many rows share the record.
+struct Entry {
+    const PlannedRecord* record;
+    const RecordOutcome* outcome;  // null when never attempted
+};
+
 struct Counts {
     std::uint64_t created = 0;
     std::uint64_t updated = 0;
@@ -105,8 +111,7 @@ std::vector<std::string> document_parts(const std::string& text) {
 }
 
 RowOutcome summarize_row(const std::string& name, const std::string& text,
-                         const std::vector<const PlannedRecord*>& records, const RecordOutcomes& outcomes,
-                         const RecordNotes& notes, std::uint64_t rest_calls,
+                         const std::vector<Entry>& records, const RecordNotes& notes, std::uint64_t rest_calls,
                          const std::vector<std::string>& transfer_notes) {
     std::map<Layer, Counts> counts;
     std::vector<std::string> failures;
@@ -114,21 +119,20 @@ RowOutcome summarize_row(const std::string& name, const std::string& text,
     std::map<std::string, std::uint64_t> repointed;
     std::set<std::string> unresolved;
 
-    for (const auto* record : records) {
+    for (const auto& [record, outcome] : records) {
         const auto object = layer_object(record->layer());
         auto& count = counts[record->layer()];
-        const auto outcome = outcomes.find(record->key);
-        if (outcome == outcomes.end()) {
+        if (outcome == nullptr) {
             failures.push_back(fmt::format("{} (not attempted)", record->key.label()));
-        } else if (std::holds_alternative<RecordOutcome::Created>(outcome->second.value)) {
+        } else if (std::holds_alternative<RecordOutcome::Created>(outcome->value)) {
             ++count.created;
-        } else if (std::holds_alternative<RecordOutcome::Updated>(outcome->second.value)) {
+        } else if (std::holds_alternative<RecordOutcome::Updated>(outcome->value)) {
             ++count.updated;
-        } else if (std::holds_alternative<RecordOutcome::Unchanged>(outcome->second.value)) {
+        } else if (std::holds_alternative<RecordOutcome::Unchanged>(outcome->value)) {
             ++count.unchanged;
         } else {
-            failures.push_back(fmt::format("{} ({})", record->key.label(),
-                                           std::get<RecordOutcome::Failed>(outcome->second.value).message));
+            failures.push_back(
+                fmt::format("{} ({})", record->key.label(), std::get<RecordOutcome::Failed>(outcome->value).message));
         }
         if (const auto left_out = notes.fields_left_out.find(record->key); left_out != notes.fields_left_out.end()) {
             for (const auto& field : left_out->second) {
@@ -136,8 +140,8 @@ RowOutcome summarize_row(const std::string& name, const std::string& text,
             }
         }
         if (const auto links = notes.links.find(record->key); links != notes.links.end()) {
-            const bool updated = outcome != outcomes.end() &&
-                                 std::holds_alternative<RecordOutcome::Updated>(outcome->second.value);
+            const bool updated =
+                outcome != nullptr && std::holds_alternative<RecordOutcome::Updated>(outcome->value);
             if (updated) {
                 for (const auto& field : links->second.repointed) {
                     ++repointed[fmt::format("{}.{}", object, field)];
@@ -194,19 +198,21 @@ void summarize(const std::map<std::string, std::string>& documents, std::span<co
                std::uint64_t rest_calls, RowOutcomes& rows) {
     const auto transfer_notes = key_notes(schemas);
     // Each record once, under every row it belongs to, in plan order.
-    std::map<std::string_view, std::vector<const PlannedRecord*>> by_row;
+    std::map<std::string_view, std::vector<Entry>> by_row;
     for (const auto& record : records) {
+        const auto found = outcomes.find(record.key);
+        const Entry entry{&record, found == outcomes.end() ? nullptr : &found->second};
         for (const auto& row : record.bundles) {
-            by_row[row].push_back(&record);
+            by_row[row].push_back(entry);
         }
     }
-    static const std::vector<const PlannedRecord*> kNone;
+    static const std::vector<Entry> kNone;
     for (const auto& [name, text] : documents) {
         if (rows.contains(name)) {
             continue;
         }
         const auto found = by_row.find(name);
-        rows.emplace(name, summarize_row(name, text, found == by_row.end() ? kNone : found->second, outcomes, notes,
+        rows.emplace(name, summarize_row(name, text, found == by_row.end() ? kNone : found->second, notes,
                                          rest_calls, transfer_notes));
     }
 }
