@@ -242,6 +242,36 @@ TEST_F(FlsPortsTest, MatchingWithATargetBranchThatIsNoProjectOffersTheSourceCont
     EXPECT_TRUE(fake_.calls().empty());
 }
 
+TEST_F(FlsPortsTest, CatalogueFailuresOfOrgSidesAreMappedAndLeaveNothing) {
+    domain::SelectedPermissions permissions;
+    permissions.subjects.insert(domain::PermissionSubject{domain::PermissionSubject::Object{"Account"}});
+    const auto sync = build_sync_fls(adapter_.context);
+    auto unknown = sync(org_endpoint("nobody@example.com"), org_endpoint("tgt@example.com"), permissions,
+                        domain::FlsMode::Additive, std::nullopt, never_);
+    ASSERT_FALSE(unknown);
+    EXPECT_EQ(unknown.error().kind, FailureKind::Operation);
+    EXPECT_FALSE(unknown.error().first_message().empty());
+    EXPECT_FALSE(unknown.error().org_alias);
+    ASSERT_FALSE(fake_.calls().empty());
+    EXPECT_EQ(fake_.calls()[0].args.at(0), "data");
+
+    testing::TestToken cancelled;
+    cancelled.cancel();
+    auto stopped = sync(org_endpoint("src@example.com"), org_endpoint("tgt@example.com"), permissions,
+                        domain::FlsMode::Additive, std::nullopt, cancelled);
+    ASSERT_FALSE(stopped);
+    EXPECT_EQ(stopped.error(), WorkflowFailure::cancelled());
+
+    const auto matching = build_container_matching(adapter_.context);
+    auto unmatched = matching(org_endpoint("nobody@example.com"), org_endpoint("tgt@example.com"), never_);
+    ASSERT_FALSE(unmatched);
+    EXPECT_EQ(unmatched.error().kind, FailureKind::Operation);
+    auto cancelled_matching = matching(org_endpoint("src@example.com"), org_endpoint("tgt@example.com"), cancelled);
+    ASSERT_FALSE(cancelled_matching);
+    EXPECT_EQ(cancelled_matching.error(), WorkflowFailure::cancelled());
+    EXPECT_TRUE(adapter_.leftovers().empty());
+}
+
 TEST(FlsMerge, EmptyDocumentsMergeToNothing) {
     auto merged = merge_container_documents({}, {}, {}, domain::FlsMode::Additive);
     ASSERT_TRUE(merged) << merged.error().detail_text();

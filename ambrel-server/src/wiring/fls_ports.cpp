@@ -221,7 +221,9 @@ PortResult<app::ports::ContainerDocuments> read_container_documents(
     auto retrieved = service.retrieve(*username, *username, keys, {}, subjects, token);
     if (!retrieved) return std::unexpected(WorkflowFailure::operation(retrieved.error().message()));
     // The workspace goes with this call, whatever the reads below give.
-    const auto close = [&retrieved] { (void)retrieved->workspace->close(); };
+    const auto close = [&retrieved] {
+        if (retrieved->workspace) (void)retrieved->workspace->close();
+    };
     app::ports::ContainerDocuments documents;
     for (const auto& [key, path] : retrieved->source_files) {
         auto content = platform_fs::files::read_regular_file(path);
