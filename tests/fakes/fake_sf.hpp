@@ -196,6 +196,9 @@ struct RecordedCall {
     std::map<int, std::string> fds;
     std::int64_t pid = 0;
     std::int64_t pgid = 0;
+    // For a call with --source-dir: the regular files below that folder as the call saw them, by path
+    // below it ("/"-separated), with their content.
+    std::map<std::string, std::string> source_dir_files;
 };
 
 // A private folder with the scenario file and the record file of one test.
@@ -238,6 +241,11 @@ public:
             }
             call.pid = json.at("pid").as_int64();
             call.pgid = json.at("pgid").as_int64();
+            if (const auto* files = json.if_contains("sourceDirFiles")) {
+                for (const auto& [file, content] : files->as_object()) {
+                    call.source_dir_files.emplace(file, content.as_string());
+                }
+            }
             calls.push_back(std::move(call));
         }
         return calls;
