@@ -196,6 +196,9 @@ struct RecordedCall {
     std::map<int, std::string> fds;
     std::int64_t pid = 0;
     std::int64_t pgid = 0;
+    // For `--body @FILE`: the file's content while the call ran (none when it could not be read);
+    // absent for calls without such an argument.
+    std::optional<std::optional<std::string>> body_file_content;
 };
 
 // A private folder with the scenario file and the record file of one test.
@@ -238,6 +241,10 @@ public:
             }
             call.pid = json.at("pid").as_int64();
             call.pgid = json.at("pgid").as_int64();
+            if (const auto* body = json.if_contains("bodyFileContent")) {
+                call.body_file_content = body->is_string() ? std::optional<std::string>(std::string(body->as_string()))
+                                                           : std::optional<std::string>();
+            }
             calls.push_back(std::move(call));
         }
         return calls;
