@@ -317,6 +317,33 @@ TEST_F(RecordChannelsTest, FailuresBecomeChannelErrors) {
     EXPECT_TRUE(cancelled.error().is_cancelled());
 }
 
+TEST_F(RecordChannelsTest, NoBodyFolderOutlivesARequest) {
+    ambrel::testing::TempDir temp;
+    const ambrel::testing::ScopedVariable tmpdir("TMPDIR", temp.path().string());
+    const std::vector<json::Object> records = {json::Object{{"Name", "a"}}};
+    for (const fake::Answer& answer : {catalog_capture("rest_post_composite_include"), include_answer(500, "[]", 1),
+                                       include_answer(200, R"({"message":"no"})")}) {
+        answer_rest(answer);
+        (void)channels().composite(kOrg, CompositeMethod::Create, records, token_);
+        (void)channels().write_cml(kOrg, kVersionId, "type Car;", token_);
+        (void)channels().remove(kOrg, {std::string(kVersionId)}, token_);
+        (void)channels().set_version_active(kOrg, kVersionId, true, token_);
+    }
+    const auto recorded = calls();
+    ASSERT_EQ(recorded.size(), 12u);
+    // The bodies did travel through the folder watched here.
+    EXPECT_THAT(recorded[0].args, ::testing::Contains(::testing::StartsWith("@" + temp.path().string() + "/")));
+    EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+}
+
+TEST_F(RecordChannelsTest, ReadCmlLeavesIdChecksToThePathRules) {
+    answer_rest(include_answer(200, R"("type Car;")"));
+    auto text = channels().read_cml(kOrg, "0kE 000000000001", token_);
+    ASSERT_FALSE(text);
+    EXPECT_FALSE(text.error().is_cancelled());
+    EXPECT_TRUE(calls().empty());
+}
+
 TEST_F(RecordChannelsTest, QueryAndDescribeGoThroughTheCatalogues) {
     scenario(fake::Scenario()
                  .orgs({std::string(kOrg)})
