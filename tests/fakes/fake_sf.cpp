@@ -146,6 +146,17 @@ void record(const Call& call, const std::string& program, const std::string& pat
     line["program"] = program;
     line["args"] = std::move(args);
     line["cwd"] = call.cwd;
+    // The request body of a REST call exists only while the call runs: keep what it held.
+    if (const auto body = call.after("--body"); body && body->starts_with("@")) {
+        std::ifstream in(fs::path(body->substr(1)), std::ios::binary);
+        if (in) {
+            std::ostringstream content;
+            content << in.rdbuf();
+            line["bodyFileContent"] = content.str();
+        } else {
+            line["bodyFileContent"] = nullptr;
+        }
+    }
     json::object env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string_view text(*entry);
@@ -168,17 +179,6 @@ void record(const Call& call, const std::string& program, const std::string& pat
     line["fds"] = std::move(fds);
     line["pid"] = static_cast<std::int64_t>(::getpid());
     line["pgid"] = static_cast<std::int64_t>(::getpgrp());
-    // The request body of a REST call exists only while the call runs: keep what it held.
-    if (const auto body = call.after("--body"); body && body->starts_with("@")) {
-        std::ifstream in(fs::path(body->substr(1)), std::ios::binary);
-        if (in) {
-            std::ostringstream content;
-            content << in.rdbuf();
-            line["bodyFileContent"] = content.str();
-        } else {
-            line["bodyFileContent"] = nullptr;
-        }
-    }
     std::string text = json::serialize(line) + "\n";
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) fault("cannot open the record file " + path);

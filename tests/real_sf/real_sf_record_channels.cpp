@@ -32,8 +32,8 @@ void expect_unknown_org(const synthesis::ChannelError& error) {
 
 TEST_F(RealSfRecordChannels, EveryRequestReachesTheUnknownOrg) {
     server::wiring::CliRecordChannels channels("65.0", *gateway_);
-    const std::vector<json::Object> records = {json::Object{{"attributes", json::Object{{"type", "Product2"}}},
-                                                            {"Name", "Bike"}}};
+    const std::vector<json::Object> records = {
+        json::Object{{"attributes", json::Object{{"type", "Product2"}}}, {"Name", "Bike"}}};
     {
         SCOPED_TRACE("composite create");
         auto outcomes = channels.composite(kOrg, synthesis::CompositeMethod::Create, records, never_);

@@ -134,10 +134,11 @@ TEST(WriteRecordDocuments, NeverFollowsALink) {
 
     const auto messages = write_record_documents(metadata, {{"constraintModels/Car.constraintModel-meta.xml", "<car/>"},
                                                             {"productBundles/Bike.productBundle-meta.xml", "<bike/>"}});
-    EXPECT_EQ(messages, (std::vector<std::string>{
-                            "Could not write the synthesized document for 'constraintModels/Car.constraintModel-meta.xml'.",
-                            "Could not write the synthesized document for 'productBundles/Bike.productBundle-meta.xml'.",
-                        }));
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{
+                  "Could not write the synthesized document for 'constraintModels/Car.constraintModel-meta.xml'.",
+                  "Could not write the synthesized document for 'productBundles/Bike.productBundle-meta.xml'.",
+              }));
     EXPECT_EQ(read_text(outside / "target.xml"), "untouched");
     EXPECT_FALSE(fs::exists(outside / "Car.constraintModel-meta.xml"));
 }
@@ -163,17 +164,19 @@ TEST(RecordSynthesisResult, OutcomeMessagesThenSourceThenTargetWriteMessages) {
 }
 
 TEST(RecordPortFailures, CancellationAndTexts) {
-    EXPECT_EQ(transfer_failure(std::nullopt),
-              WorkflowFailure::single(FailureKind::Cancelled,
-                                      "The transfer was cancelled; a request already sent is still applied by the target."));
+    EXPECT_EQ(
+        transfer_failure(std::nullopt),
+        WorkflowFailure::single(FailureKind::Cancelled,
+                                "The transfer was cancelled; a request already sent is still applied by the target."));
     EXPECT_EQ(transfer_failure("The org refused."), WorkflowFailure::operation("The org refused."));
     EXPECT_EQ(record_work_failure(std::nullopt), WorkflowFailure::cancelled());
     EXPECT_EQ(record_work_failure("Bad answer."), WorkflowFailure::operation("Bad answer."));
 
     const WorkflowFailure idle = fix_cancelled_failure(3, 10, 0);
     EXPECT_EQ(idle.kind, FailureKind::Cancelled);
-    EXPECT_EQ(idle.messages, (std::vector<std::string>{"Salesforce field workflow was cancelled",
-                                                       "The target fix was cancelled after 3 of 10 records were deleted."}));
+    EXPECT_EQ(idle.messages,
+              (std::vector<std::string>{"Salesforce field workflow was cancelled",
+                                        "The target fix was cancelled after 3 of 10 records were deleted."}));
     const WorkflowFailure in_flight = fix_cancelled_failure(200, 450, 200);
     EXPECT_EQ(in_flight.messages,
               (std::vector<std::string>{"Salesforce field workflow was cancelled",
@@ -184,7 +187,7 @@ TEST(RecordPortFailures, CancellationAndTexts) {
 
 class BundlePortsTest : public testing::FakeCliSession {
 protected:
-    std::shared_ptr<const app::ports::BundleDependencies> ports() { return bundle_ports(gateway_, progress_); }
+    std::shared_ptr<const app::ports::BundleDependencies> ports() { return make_bundle_ports(gateway_, progress_); }
 };
 
 TEST_F(BundlePortsTest, ProgressCallablesReportTheirStages) {
@@ -202,9 +205,12 @@ TEST_F(BundlePortsTest, ProgressCallablesReportTheirStages) {
 }
 
 TEST_F(BundlePortsTest, ListingsReportProgressAndQueryTheOrg) {
-    scenario(fake::Scenario().orgs({std::string(kOrg)}).on_prefix(
-        {"data", "query"},
-        query_answer(R"([{"attributes":{"type":"Product2"},"Id":"01t000000000001AAA","Name":"Bike Bundle"}])", 1)));
+    scenario(fake::Scenario()
+                 .orgs({std::string(kOrg)})
+                 .on_prefix(
+                     {"data", "query"},
+                     query_answer(
+                         R"([{"attributes":{"type":"Product2"},"Id":"01t000000000001AAA","Name":"Bike Bundle"}])", 1)));
     auto bundles = ports()->product_bundle_listing(std::string(kOrg), token_);
     ASSERT_TRUE(bundles) << bundles.error().detail_text();
     EXPECT_EQ(bundles->size(), 1u);

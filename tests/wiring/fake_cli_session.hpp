@@ -60,8 +60,9 @@ inline fake::Answer include_answer(int status, std::string_view body, int exit_c
     return fake::Answer()
         .out("HTTP/1.1 " + std::to_string(status) + "\ncontent-type: application/json;charset=UTF-8\n" +
              std::string(body) + "\n")
-        .err("Warning: This command is currently in beta. Any aspect of this command can change without advanced "
-             "notice. Don't use beta commands in your scripts.\n")
+        .err(
+            "Warning: This command is currently in beta. Any aspect of this command can change without advanced "
+            "notice. Don't use beta commands in your scripts.\n")
         .exit_code(exit_code);
 }
 

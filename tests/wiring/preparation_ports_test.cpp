@@ -59,12 +59,14 @@ TEST_F(PreparationPortsTest, FieldDeployWithoutObjectsStillMakesAndRemovesItsWor
 }
 
 TEST_F(PreparationPortsTest, FieldDeployFailuresKeepTheirTextAndLeaveNothing) {
-    scenario(fake::Scenario()
-                 .orgs({std::string(kOrg)})
-                 .on_prefix({"project", "deploy", "start"},
-                            fake::Answer()
-                                .out(R"({"status":1,"name":"DeployFailed","message":"The org refused the package.","exitCode":1})")
-                                .exit_code(1)));
+    scenario(
+        fake::Scenario()
+            .orgs({std::string(kOrg)})
+            .on_prefix(
+                {"project", "deploy", "start"},
+                fake::Answer()
+                    .out(R"({"status":1,"name":"DeployFailed","message":"The org refused the package.","exitCode":1})")
+                    .exit_code(1)));
     auto no_profile = adapter()->deploy_fields(kOrg, {"Product2"}, std::nullopt, token_);
     ASSERT_FALSE(no_profile);
     EXPECT_EQ(no_profile.error(), data::field_deploy::kMissingProfile);
@@ -91,8 +93,11 @@ TEST_F(PreparationPortsTest, KeyFillWithNothingToFillStillMakesAndRemovesItsWork
 }
 
 TEST_F(PreparationPortsTest, FailedKeyFillIsPassedOnAndLeavesNothing) {
-    scenario(fake::Scenario().orgs({std::string(kOrg)}).otherwise(
-        fake::Answer().out(R"({"status":1,"name":"BulkFailed","message":"The job failed.","exitCode":1})").exit_code(1)));
+    scenario(fake::Scenario()
+                 .orgs({std::string(kOrg)})
+                 .otherwise(fake::Answer()
+                                .out(R"({"status":1,"name":"BulkFailed","message":"The job failed.","exitCode":1})")
+                                .exit_code(1)));
     const std::vector<std::string> ids = {"01t000000000001AAA"};
     const KeyFillResult result = adapter()->fill_keys(kOrg, "Product2", "QuillaryExternalId__c", ids, token_);
     EXPECT_TRUE(std::holds_alternative<KeyFillResult::Failed>(result.value));
@@ -116,7 +121,9 @@ TEST_F(PreparationPortsTest, WorkspaceThatCannotBeMadeIsTheWriteFailure) {
 }
 
 TEST_F(PreparationPortsTest, ReadsForwardDescribeAndCountErrorsUnchangedAndCleanTheOthers) {
-    scenario(fake::Scenario().orgs({std::string(kOrg)}).otherwise(fake::Answer().out(std::string(kSecretFailure)).exit_code(1)));
+    scenario(fake::Scenario()
+                 .orgs({std::string(kOrg)})
+                 .otherwise(fake::Answer().out(std::string(kSecretFailure)).exit_code(1)));
     const cli::SObjectDescribeCatalog describer(*gateway_, kPreparationQueryTimeout);
     const cli::RecordKeyCatalog keys(*gateway_, kPreparationQueryTimeout, kPreparationUpsertTimeout);
 
@@ -151,8 +158,10 @@ TEST_F(PreparationPortsTest, ProgressGoesToTheSessionSink) {
 }
 
 TEST_F(PreparationPortsTest, PortsTurnEveryOrchestratorFailureIntoAnOperationFailure) {
-    scenario(fake::Scenario().orgs({std::string(kOrg)}).otherwise(fake::Answer().out(std::string(kSecretFailure)).exit_code(1)));
-    const auto ports = preparation_ports(adapter());
+    scenario(fake::Scenario()
+                 .orgs({std::string(kOrg)})
+                 .otherwise(fake::Answer().out(std::string(kSecretFailure)).exit_code(1)));
+    const auto ports = make_preparation_ports(adapter());
 
     auto inspected = ports->preparation_inspection(std::string(kOrg), "other", token_);
     ASSERT_FALSE(inspected);

@@ -56,7 +56,9 @@ std::vector<std::string> without_body_path(std::vector<std::string> args) {
 
 class RecordChannelsTest : public testing::FakeCliSession {
 protected:
-    CliRecordChannels channels(std::string version = "66.0") { return CliRecordChannels(std::move(version), *gateway_); }
+    CliRecordChannels channels(std::string version = "66.0") {
+        return CliRecordChannels(std::move(version), *gateway_);
+    }
 
     void answer_rest(const fake::Answer& answer) {
         scenario(fake::Scenario().orgs({std::string(kOrg)}).on_prefix({"api", "request", "rest"}, answer));
@@ -82,10 +84,11 @@ TEST(RecordIds, LengthAndAlphabet) {
         bool valid;
     };
     const std::vector<Case> cases = {
-        {"0kE000000000001", true},     {"0kE0000000000012", true},   {"0kE00000000000123", true},
-        {"0kE000000000001AAA", true},  {"0kE00000000000", false},    {"0kE000000000001AAAA", false},
-        {"0kE-00000000001AA", false},  {"0kE00000000001é", false},   {"0kE0000000 0001A", false},
-        {"", false},
+        {"0kE000000000001", true},    {"0kE0000000000012", true},
+        {"0kE00000000000123", true},  {"0kE000000000001AAA", true},
+        {"0kE00000000000", false},    {"0kE000000000001AAAA", false},
+        {"0kE-00000000001AA", false}, {"0kE00000000001é", false},
+        {"0kE0000000 0001A", false},  {"", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id);
@@ -103,7 +106,8 @@ TEST(ConstraintModelBody, Base64OfTheBytesUnderOneMember) {
 
 TEST_F(RecordChannelsTest, RefusedIdsRunNothing) {
     answer_rest(catalog_capture("rest_patch_include"));
-    for (std::string_view id : {"0kE00000000000", "0kE-0000000001AA", "0kE000000000001\xc3\xa9", "0kE000000000001AAAA"}) {
+    for (std::string_view id :
+         {"0kE00000000000", "0kE-0000000001AA", "0kE000000000001\xc3\xa9", "0kE000000000001AAAA"}) {
         SCOPED_TRACE(id);
         auto write = channels().write_cml(kOrg, id, "model", token_);
         ASSERT_FALSE(write);
@@ -124,8 +128,9 @@ TEST_F(RecordChannelsTest, WriteCmlPatchesTheVersionWithTheEncodedText) {
     answer_rest(catalog_capture("rest_patch_include"));
     for (std::string_view id : {"0kE0000000000012", "0kE00000000000123"}) {
         SCOPED_TRACE(id);
-        fake_.write(fake::Scenario().orgs({std::string(kOrg)}).on_prefix({"api", "request", "rest"},
-                                                                          catalog_capture("rest_patch_include")));
+        fake_.write(fake::Scenario()
+                        .orgs({std::string(kOrg)})
+                        .on_prefix({"api", "request", "rest"}, catalog_capture("rest_patch_include")));
         std::filesystem::remove(fake_.record_file());
         ASSERT_TRUE(channels().write_cml(kOrg, id, "abc", token_));
         const auto call = only_call();
@@ -239,9 +244,10 @@ TEST_F(RecordChannelsTest, DeleteSendsTheIdsAndReadsOneOutcomePerId) {
     EXPECT_FALSE((*outcomes)[1].success);
     EXPECT_EQ((*outcomes)[1].errors.at(0).status_code, "ENTITY_IS_DELETED");
     const auto call = only_call();
-    EXPECT_EQ(without_body_path(call.args),
-              rest_call("/services/data/v66.0/composite/sobjects?ids=a00000hWjN798pqAUA,a00000000000999ZZZ&allOrNone=false",
-                        "DELETE", true));
+    EXPECT_EQ(
+        without_body_path(call.args),
+        rest_call("/services/data/v66.0/composite/sobjects?ids=a00000hWjN798pqAUA,a00000000000999ZZZ&allOrNone=false",
+                  "DELETE", true));
     EXPECT_EQ(call.body_file_content, std::optional<std::optional<std::string>>("{}"));
 }
 
@@ -256,8 +262,9 @@ TEST_F(RecordChannelsTest, DeleteAnswerWithAnotherCountFails) {
         {R"([{"id":"a00000hWjN798pqAUA","success":true,"errors":[]}])",
          "The record delete request was answered with an unexpected body: the response carries 1 outcomes for 2 "
          "records."},
-        {R"([])", "The record delete request was answered with an unexpected body: the response carries 0 outcomes "
-                  "for 2 records."},
+        {R"([])",
+         "The record delete request was answered with an unexpected body: the response carries 0 outcomes "
+         "for 2 records."},
     };
     const std::vector<std::string> ids = {"a00000hWjN798pqAUA", "a00000000000999ZZZ"};
     for (const Case& c : cases) {
@@ -298,9 +305,10 @@ TEST_F(RecordChannelsTest, ReadCmlByBodyForm) {
         ASSERT_TRUE(text) << text.error().message.value_or("cancelled");
         EXPECT_EQ(*text, c.text);
         const auto call = only_call();
-        EXPECT_EQ(call.args, rest_call("/services/data/v66.0/sobjects/ExpressionSetDefinitionVersion/0kE000000000001AAA/"
-                                       "ConstraintModel",
-                                       "GET", false));
+        EXPECT_EQ(call.args,
+                  rest_call("/services/data/v66.0/sobjects/ExpressionSetDefinitionVersion/0kE000000000001AAA/"
+                            "ConstraintModel",
+                            "GET", false));
         EXPECT_FALSE(call.body_file_content.has_value());
     }
 }
@@ -345,13 +353,14 @@ TEST_F(RecordChannelsTest, ReadCmlLeavesIdChecksToThePathRules) {
 }
 
 TEST_F(RecordChannelsTest, QueryAndDescribeGoThroughTheCatalogues) {
-    scenario(fake::Scenario()
-                 .orgs({std::string(kOrg)})
-                 .on_prefix({"data", "query"}, query_answer(R"([{"Id":"01t000000000001AAA","Name":"Bike"}])", 1))
-                 .on_prefix({"sobject", "describe"},
-                            fake::Answer()
-                                .out(R"({"status":1,"name":"NOT_FOUND","message":"The requested resource does not exist"})")
-                                .exit_code(1)));
+    scenario(
+        fake::Scenario()
+            .orgs({std::string(kOrg)})
+            .on_prefix({"data", "query"}, query_answer(R"([{"Id":"01t000000000001AAA","Name":"Bike"}])", 1))
+            .on_prefix({"sobject", "describe"},
+                       fake::Answer()
+                           .out(R"({"status":1,"name":"NOT_FOUND","message":"The requested resource does not exist"})")
+                           .exit_code(1)));
     auto rows = channels().query(kOrg, "SELECT Id, Name FROM Product2", token_);
     ASSERT_TRUE(rows) << rows.error().message.value_or("cancelled");
     ASSERT_EQ(rows->size(), 1u);
@@ -363,7 +372,8 @@ TEST_F(RecordChannelsTest, QueryAndDescribeGoThroughTheCatalogues) {
 
     const auto recorded = calls();
     ASSERT_EQ(recorded.size(), 2u);
-    EXPECT_THAT(recorded[0].args, ::testing::IsSupersetOf(std::vector<std::string>{"SELECT Id, Name FROM Product2", std::string(kOrg)}));
+    EXPECT_THAT(recorded[0].args,
+                ::testing::IsSupersetOf(std::vector<std::string>{"SELECT Id, Name FROM Product2", std::string(kOrg)}));
     EXPECT_THAT(recorded[1].args, ::testing::IsSupersetOf(std::vector<std::string>{"NoSuch__c", std::string(kOrg)}));
 }
 
@@ -411,7 +421,8 @@ TEST_F(RecordChannelsTest, ListingRefusesNamesThatAreNotApiNamesBeforeAnyQuery) 
     scenario(fake::Scenario().orgs({std::string(kOrg)}).on_prefix({"data", "query"}, query_answer("[]", 0)));
     for (std::string_view name : {"1Pricing", "Pricing Rules", "Pricing'--", "", "Préx"}) {
         SCOPED_TRACE(name);
-        auto records = procedure_version_ports(gateway_)->expression_set_version_listing(std::string(kOrg), std::string(name), token_);
+        auto records = make_procedure_version_ports(gateway_)->expression_set_version_listing(
+            std::string(kOrg), std::string(name), token_);
         ASSERT_FALSE(records);
         EXPECT_EQ(records.error(), WorkflowFailure::operation(kDefinitionNameInvalid));
     }
@@ -419,37 +430,45 @@ TEST_F(RecordChannelsTest, ListingRefusesNamesThatAreNotApiNamesBeforeAnyQuery) 
 }
 
 TEST_F(RecordChannelsTest, ListingQueriesTheVersionsOfTheDefinition) {
-    scenario(fake::Scenario().orgs({std::string(kOrg)}).on_prefix(
-        {"data", "query"},
-        query_answer(R"([{"attributes":{"type":"ExpressionSetVersion"},"Id":"9QL000000000001AAA","ApiName":"Pricing_V1","IsActive":true}])",
-                     1)));
-    auto records = procedure_version_ports(gateway_)->expression_set_version_listing(std::string(kOrg), "Pricing_Rules", token_);
+    scenario(
+        fake::Scenario()
+            .orgs({std::string(kOrg)})
+            .on_prefix(
+                {"data", "query"},
+                query_answer(
+                    R"([{"attributes":{"type":"ExpressionSetVersion"},"Id":"9QL000000000001AAA",)"
+                    R"("ApiName":"Pricing_V1","IsActive":true}])",
+                    1)));
+    auto records = make_procedure_version_ports(gateway_)->expression_set_version_listing(std::string(kOrg),
+                                                                                          "Pricing_Rules", token_);
     ASSERT_TRUE(records) << records.error().detail_text();
     EXPECT_EQ(*records, (std::vector<ExpressionSetVersionRecord>{{"9QL000000000001AAA", "Pricing_V1", true}}));
     const auto recorded = calls();
     ASSERT_EQ(recorded.size(), 1u);
-    EXPECT_THAT(recorded[0].args,
-                ::testing::Contains(
-                    "SELECT Id, ApiName, IsActive FROM ExpressionSetVersion WHERE ExpressionSet.ApiName = 'Pricing_Rules'"));
+    EXPECT_THAT(
+        recorded[0].args,
+        ::testing::Contains(
+            "SELECT Id, ApiName, IsActive FROM ExpressionSetVersion WHERE ExpressionSet.ApiName = 'Pricing_Rules'"));
 }
 
 TEST_F(RecordChannelsTest, ListingFailureCarriesTheOrgAlias) {
     scenario(fake::Scenario().orgs({std::string(kOrg)}));
-    auto records = procedure_version_ports(gateway_)->expression_set_version_listing("other", "Pricing", token_);
+    auto records = make_procedure_version_ports(gateway_)->expression_set_version_listing("other", "Pricing", token_);
     ASSERT_FALSE(records);
     EXPECT_EQ(records.error().kind, FailureKind::Operation);
     EXPECT_EQ(records.error().org_alias, std::optional<std::string>("other"));
 
     token_.cancel();
-    auto cancelled = procedure_version_ports(gateway_)->expression_set_version_listing(std::string(kOrg), "Pricing", token_);
+    auto cancelled =
+        make_procedure_version_ports(gateway_)->expression_set_version_listing(std::string(kOrg), "Pricing", token_);
     ASSERT_FALSE(cancelled);
     EXPECT_EQ(cancelled.error().kind, FailureKind::Cancelled);
 }
 
 TEST_F(RecordChannelsTest, ActivationPortUsesTheGivenVersion) {
     answer_rest(catalog_capture("rest_patch_include"));
-    ASSERT_TRUE(procedure_version_ports(gateway_)->expression_set_version_activation(std::string(kOrg), "67.0",
-                                                                                     std::string(kVersionId), false, token_));
+    ASSERT_TRUE(make_procedure_version_ports(gateway_)->expression_set_version_activation(
+        std::string(kOrg), "67.0", std::string(kVersionId), false, token_));
     const auto call = only_call();
     EXPECT_EQ(without_body_path(call.args),
               rest_call("/services/data/v67.0/sobjects/ExpressionSetVersion/0kE000000000001AAA", "PATCH", true));

@@ -78,7 +78,7 @@ public:
         CliRecordChannels channels(request.api_version, *gateway_);
         const auto progress = transfer_text_progress(progress_);
         // Joined to transfer::transfer_bundles (channels, the request, progress, token): an error goes
-        // to transfer_failure, each row becomes a RecordRowOutcome in order.
+        // to transfer_failure, the rows are returned in order.
         (void)channels;
         (void)progress;
         (void)token;
@@ -102,8 +102,8 @@ public:
         const deployment::ModelDeployRequest& request, const CancellationToken& token) const override {
         CliRecordChannels channels(request.api_version, *gateway_);
         const auto progress = transfer_text_progress(progress_);
-        // Joined to model_transfer::transfer_models (channels, target, documents, progress, token): an
-        // error goes to transfer_failure, each outcome becomes a ModelRowOutcome in order.
+        // Joined to model_transfer::transfer_models (channels, the target username, the documents,
+        // progress, token), whose outcomes are the rows in order.
         (void)channels;
         (void)progress;
         (void)token;
@@ -114,20 +114,21 @@ public:
         const RecordDeployRequest& request, const CancellationToken& token) const override {
         CliRecordChannels channels(request.api_version, *gateway_);
         const auto progress = health_step_progress(progress_);
-        // Joined to transfer::plan_health (channels, the request, progress, token): an error goes to
-        // record_work_failure, the report is returned as made.
+        // Joined to transfer::plan_health (channels, the request, a step callable passing label, step
+        // and total to progress, token): an error goes to record_work_failure, the report is returned.
         (void)channels;
         (void)progress;
         (void)token;
         return record_work_missing();
     }
 
-    PortResult<data::bundles::transfer::FixOutcome> target_record_deletion(const TargetFixRequest& request,
-                                                                           const CancellationToken& token) const override {
+    PortResult<data::bundles::transfer::FixOutcome> target_record_deletion(
+        const TargetFixRequest& request, const CancellationToken& token) const override {
         CliRecordChannels channels(request.api_version, *gateway_);
         const auto progress = transfer_text_progress(progress_);
-        // Joined to transfer::delete_target_records (channels, target, records, progress, token): a
-        // cancellation's three counts go to fix_cancelled_failure, the outcome is returned as made.
+        // Joined to transfer::delete_target_records (channels, the target org, the records,
+        // progress, token): a cancellation's counts (deleted, total, in flight) go to
+        // fix_cancelled_failure, the outcome is returned as made.
         (void)channels;
         (void)progress;
         (void)token;
@@ -141,7 +142,8 @@ private:
 
     static PortResult<std::vector<SalesforceObject>> listed(
         std::string_view org, std::expected<std::vector<SalesforceObject>, cli::CatalogError> rows) {
-        if (!rows) return std::unexpected(WorkflowFailure::with_org_alias(catalog_to_failure(std::move(rows.error())), org));
+        if (!rows)
+            return std::unexpected(WorkflowFailure::with_org_alias(catalog_to_failure(std::move(rows.error())), org));
         return std::move(*rows);
     }
 
@@ -196,7 +198,8 @@ std::pair<std::string_view, std::string_view> flat_document_layout(std::string_v
     const metadata_types::PathTemplate* path = type->descriptor().content_format.decomposed_template();
     const auto* flat =
         path == nullptr ? nullptr : std::get_if<metadata_types::PathTemplate::DirectorySuffix>(&path->value);
-    if (flat == nullptr) support::fail_precondition(fmt::format("{} descriptor is not PathTemplate::Flat", type_api_name));
+    if (flat == nullptr)
+        support::fail_precondition(fmt::format("{} descriptor is not PathTemplate::Flat", type_api_name));
     return {flat->directory, flat->suffix};
 }
 
@@ -256,13 +259,13 @@ WorkflowFailure fix_cancelled_failure(std::uint64_t deleted, std::uint64_t chose
     return failure;
 }
 
-std::shared_ptr<const app::ports::BundleDependencies> bundle_ports(std::shared_ptr<const cli::SfCliGateway> gateway,
-                                                                   std::shared_ptr<progress::ProgressSink> progress) {
+std::shared_ptr<const app::ports::BundleDependencies> make_bundle_ports(
+    std::shared_ptr<const cli::SfCliGateway> gateway, std::shared_ptr<progress::ProgressSink> progress) {
     return std::make_shared<CliBundlePorts>(std::move(gateway), std::move(progress));
 }
 
-std::shared_ptr<const app::ports::BundleDependencies> bundle_ports(const WiringContext& context) {
-    return bundle_ports(context.sf, context.progress);
+std::shared_ptr<const app::ports::BundleDependencies> make_bundle_ports(const WiringContext& context) {
+    return make_bundle_ports(context.sf, context.progress);
 }
 
 }  // namespace ambrel::server::wiring

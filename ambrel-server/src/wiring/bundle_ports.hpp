@@ -28,6 +28,11 @@
 // not write the synthesized document for '{}'." when the folders or the file cannot be written; no
 // link is followed on the way or at the file's place.
 //
+// The record work behind six of the ports (synthesis, tagging models, both transfers, health check
+// and fix) is not part of this build yet: those ports prepare their channels and progress and then
+// answer the server's stand-in failure ("This build of the server is not connected to Salesforce or
+// git yet."), running no command.
+//
 // Thread-safety: the ports hold only shared references; any thread, also concurrently.
 
 #include <cstdint>
@@ -58,7 +63,8 @@ inline constexpr std::string_view kDefinitionVersionTypeName = "ExpressionSetDef
 inline constexpr std::string_view kTransferCancelled =
     "The transfer was cancelled; a request already sent is still applied by the target.";
 // Filled with the records deleted, then the records chosen.
-inline constexpr std::string_view kFixCancelledFormat = "The target fix was cancelled after {} of {} records were deleted.";
+inline constexpr std::string_view kFixCancelledFormat =
+    "The target fix was cancelled after {} of {} records were deleted.";
 // Filled with the records deleted, the records chosen and the records of the request already sent.
 inline constexpr std::string_view kFixCancelledInFlightFormat =
     "The target fix was cancelled after {} of {} records were deleted; a delete request for {} more was already sent "
@@ -69,8 +75,8 @@ inline constexpr std::string_view kUnsafeDocumentPathFormat =
 inline constexpr std::string_view kDocumentWriteFailedFormat = "Could not write the synthesized document for '{}'.";
 
 // The documents of one flat type folder below `root`, by component name ("{name}.{suffix}-meta.xml").
-std::map<std::string, std::string> read_flat_documents(const std::filesystem::path& root,
-                                                       std::string_view type_folder, std::string_view suffix);
+std::map<std::string, std::string> read_flat_documents(const std::filesystem::path& root, std::string_view type_folder,
+                                                       std::string_view suffix);
 
 // Writes each document (relative path to text) below `root`, in key order; the messages in the order
 // they arose.
@@ -113,8 +119,8 @@ app::WorkflowFailure record_work_failure(std::optional<std::string> error);
 app::WorkflowFailure fix_cancelled_failure(std::uint64_t deleted, std::uint64_t chosen, std::uint64_t in_flight);
 
 // The bundle group over the shared gateway and progress sink.
-std::shared_ptr<const app::ports::BundleDependencies> bundle_ports(std::shared_ptr<const cli::SfCliGateway> gateway,
-                                                                   std::shared_ptr<progress::ProgressSink> progress);
-std::shared_ptr<const app::ports::BundleDependencies> bundle_ports(const WiringContext& context);
+std::shared_ptr<const app::ports::BundleDependencies> make_bundle_ports(
+    std::shared_ptr<const cli::SfCliGateway> gateway, std::shared_ptr<progress::ProgressSink> progress);
+std::shared_ptr<const app::ports::BundleDependencies> make_bundle_ports(const WiringContext& context);
 
 }  // namespace ambrel::server::wiring

@@ -78,7 +78,8 @@ std::expected<std::uint32_t, cli::CatalogError> CliPreparationPorts::count_recor
 }
 
 std::expected<std::vector<std::string>, cli::CatalogError> CliPreparationPorts::unkeyed_ids(
-    std::string_view org, std::string_view object, std::string_view key_field, const domain::CancellationToken& cancel) {
+    std::string_view org, std::string_view object, std::string_view key_field,
+    const domain::CancellationToken& cancel) {
     auto ids = record_keys(*gateway_).unkeyed_ids(org, object, key_field, cancel);
     if (!ids) return std::unexpected(sanitized_catalog_error(*gateway_, std::move(ids.error())));
     return ids;
@@ -112,7 +113,8 @@ std::expected<void, std::string> CliPreparationPorts::deploy_fields(std::string_
 }
 
 KeyFillResult CliPreparationPorts::fill_keys(std::string_view org, std::string_view object, std::string_view key_field,
-                                             std::span<const std::string> ids, const domain::CancellationToken& cancel) {
+                                             std::span<const std::string> ids,
+                                             const domain::CancellationToken& cancel) {
     auto workspace = open_write_workspace(workspace_root_);
     if (!workspace) return KeyFillResult{KeyFillResult::Failed{std::move(workspace.error())}};
 
@@ -128,13 +130,13 @@ void CliPreparationPorts::report_progress(progress::ProgressStage stage, std::op
     progress_->report(stage, current, total, detail);
 }
 
-std::shared_ptr<const app::ports::PreparationDependencies> preparation_ports(
+std::shared_ptr<const app::ports::PreparationDependencies> make_preparation_ports(
     std::shared_ptr<CliPreparationPorts> adapter) {
     return std::make_shared<CliPreparationDependencies>(std::move(adapter));
 }
 
-std::shared_ptr<const app::ports::PreparationDependencies> preparation_ports(const WiringContext& context) {
-    return preparation_ports(
+std::shared_ptr<const app::ports::PreparationDependencies> make_preparation_ports(const WiringContext& context) {
+    return make_preparation_ports(
         std::make_shared<CliPreparationPorts>(context.workspace_root, context.sf, context.progress));
 }
 

@@ -70,8 +70,8 @@ private:
 };
 
 // The preparation group over one shared adapter.
-std::shared_ptr<const app::ports::PreparationDependencies> preparation_ports(
+std::shared_ptr<const app::ports::PreparationDependencies> make_preparation_ports(
     std::shared_ptr<CliPreparationPorts> adapter);
-std::shared_ptr<const app::ports::PreparationDependencies> preparation_ports(const WiringContext& context);
+std::shared_ptr<const app::ports::PreparationDependencies> make_preparation_ports(const WiringContext& context);
 
 }  // namespace ambrel::server::wiring

@@ -24,7 +24,8 @@ using synthesis::ChannelResult;
 using synthesis::CompositeOutcome;
 
 constexpr std::string_view kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr std::string_view kDefinitionVersionPathFormat = "/services/data/v{}/sobjects/ExpressionSetDefinitionVersion/{}";
+constexpr std::string_view kDefinitionVersionPathFormat =
+    "/services/data/v{}/sobjects/ExpressionSetDefinitionVersion/{}";
 constexpr std::string_view kConstraintModelPathFormat =
     "/services/data/v{}/sobjects/ExpressionSetDefinitionVersion/{}/ConstraintModel";
 constexpr std::string_view kVersionPathFormat = "/services/data/v{}/sobjects/ExpressionSetVersion/{}";
@@ -51,8 +52,8 @@ ChannelResult<std::vector<CompositeOutcome>> read_outcomes(const json::Value& bo
     auto outcomes = synthesis::parse_composite_outcomes(body, sent);
     if (outcomes) return std::move(*outcomes);
     if (auto reason = cli::rest::refusal_reason_from_body(&body)) {
-        return std::unexpected(ChannelError::failure(
-            fmt::format(fmt::runtime(refusal_format), cli::SfCliGateway::sanitize(*reason))));
+        return std::unexpected(
+            ChannelError::failure(fmt::format(fmt::runtime(refusal_format), cli::SfCliGateway::sanitize(*reason))));
     }
     return std::unexpected(ChannelError::failure(fmt::format(fmt::runtime(reason_format), outcomes.error())));
 }
@@ -78,7 +79,9 @@ std::string constraint_model_patch_body(std::string_view constraint_model) {
     std::string encoded;
     encoded.reserve((constraint_model.size() + 2) / 3 * 4);
     std::size_t i = 0;
-    const auto byte = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(constraint_model[at])); };
+    const auto byte = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(constraint_model[at]));
+    };
     for (; i + 3 <= constraint_model.size(); i += 3) {
         const std::uint32_t triple = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
         encoded += kBase64Alphabet[(triple >> 18) & 0x3F];
@@ -113,7 +116,8 @@ PortResult<void> set_expression_set_version_active(const cli::SfCliGateway& gate
     body[kIsActiveField] = active;
     const cli::SfRestChannel channel(gateway, kRecordRequestTimeout);
     auto answer = channel.patch(org, path, json::write_compact(body), token);
-    if (!answer) return std::unexpected(WorkflowFailure::with_org_alias(catalog_to_failure(std::move(answer.error())), org));
+    if (!answer)
+        return std::unexpected(WorkflowFailure::with_org_alias(catalog_to_failure(std::move(answer.error())), org));
     return {};
 }
 
@@ -147,8 +151,10 @@ PortResult<std::vector<ExpressionSetVersionRecord>> list_expression_set_versions
         return std::unexpected(WorkflowFailure::operation(kDefinitionNameInvalid));
     }
     const cli::catalogs::RevenueCloudRecordCatalog catalog(gateway, kRecordRequestTimeout);
-    auto rows = catalog.query_records(org, fmt::format(fmt::runtime(kVersionListingQueryFormat), definition_name), token);
-    if (!rows) return std::unexpected(WorkflowFailure::with_org_alias(catalog_to_failure(std::move(rows.error())), org));
+    auto rows =
+        catalog.query_records(org, fmt::format(fmt::runtime(kVersionListingQueryFormat), definition_name), token);
+    if (!rows)
+        return std::unexpected(WorkflowFailure::with_org_alias(catalog_to_failure(std::move(rows.error())), org));
     return parse_expression_set_version_records(*rows);
 }
 
@@ -171,7 +177,8 @@ ChannelResult<std::optional<data::schema::ObjectSchema>> CliRecordChannels::desc
 ChannelResult<std::optional<std::string>> CliRecordChannels::read_cml(std::string_view org, std::string_view version_id,
                                                                       const domain::CancellationToken& token) {
     const cli::SfRestChannel channel(*gateway_, kRecordRequestTimeout);
-    auto answer = channel.get(org, fmt::format(fmt::runtime(kConstraintModelPathFormat), api_version_, version_id), token);
+    auto answer =
+        channel.get(org, fmt::format(fmt::runtime(kConstraintModelPathFormat), api_version_, version_id), token);
     if (!answer) return std::unexpected(to_channel_error(std::move(answer.error())));
     // The field's content arrives raw, so the channel hands it over as a JSON string of the text.
     if (const auto text = json::as_string(answer->body)) return std::optional<std::string>(std::string(*text));
@@ -203,7 +210,8 @@ ChannelResult<void> CliRecordChannels::write_cml(std::string_view org, std::stri
                                                  std::string_view constraint_model,
                                                  const domain::CancellationToken& token) {
     if (!is_valid_record_id(version_id)) {
-        return std::unexpected(workflow_failure_to_channel_error(WorkflowFailure::operation(kDefinitionVersionIdInvalid)));
+        return std::unexpected(
+            workflow_failure_to_channel_error(WorkflowFailure::operation(kDefinitionVersionIdInvalid)));
     }
     const std::string path = fmt::format(fmt::runtime(kDefinitionVersionPathFormat), api_version_, version_id);
     const cli::SfRestChannel channel(*gateway_, kRecordRequestTimeout);
@@ -239,7 +247,8 @@ public:
     explicit CliProcedureVersions(std::shared_ptr<const cli::SfCliGateway> gateway) : gateway_(std::move(gateway)) {}
 
     PortResult<std::vector<ExpressionSetVersionRecord>> expression_set_version_listing(
-        const std::string& org, const std::string& definition_name, const domain::CancellationToken& token) const override {
+        const std::string& org, const std::string& definition_name,
+        const domain::CancellationToken& token) const override {
         return list_expression_set_versions(*gateway_, org, definition_name, token);
     }
     PortResult<void> expression_set_version_activation(const std::string& org, const std::string& api_version,
@@ -254,13 +263,14 @@ private:
 
 }  // namespace
 
-std::shared_ptr<const app::ports::ProcedureVersionDependencies> procedure_version_ports(
+std::shared_ptr<const app::ports::ProcedureVersionDependencies> make_procedure_version_ports(
     std::shared_ptr<const cli::SfCliGateway> gateway) {
     return std::make_shared<CliProcedureVersions>(std::move(gateway));
 }
 
-std::shared_ptr<const app::ports::ProcedureVersionDependencies> procedure_version_ports(const WiringContext& context) {
-    return procedure_version_ports(context.sf);
+std::shared_ptr<const app::ports::ProcedureVersionDependencies> make_procedure_version_ports(
+    const WiringContext& context) {
+    return make_procedure_version_ports(context.sf);
 }
 
 }  // namespace ambrel::server::wiring

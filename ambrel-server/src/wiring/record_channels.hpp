@@ -51,15 +51,19 @@ inline constexpr std::size_t kMaxRecordIdLength = 18;
 inline constexpr std::string_view kDefinitionVersionIdInvalid =
     "The ExpressionSetDefinitionVersion record id is not valid.";
 inline constexpr std::string_view kVersionIdInvalid = "The ExpressionSetVersion record id is not valid.";
-inline constexpr std::string_view kDefinitionNameInvalid = "The expression set definition name is not a valid API name.";
+inline constexpr std::string_view kDefinitionNameInvalid =
+    "The expression set definition name is not a valid API name.";
 inline constexpr std::string_view kListingWithoutIsActive =
     "The ExpressionSetVersion listing carries a record without IsActive.";
 // Filled with the missing member's name ("Id", "ApiName").
-inline constexpr std::string_view kListingWithoutMemberFormat = "The ExpressionSetVersion listing carries a record without {}.";
+inline constexpr std::string_view kListingWithoutMemberFormat =
+    "The ExpressionSetVersion listing carries a record without {}.";
 // Filled with the sanitized refusal reason of the body.
-inline constexpr std::string_view kUnexpectedBodyRefusalFormat = "The record request was answered with an unexpected body ({}).";
+inline constexpr std::string_view kUnexpectedBodyRefusalFormat =
+    "The record request was answered with an unexpected body ({}).";
 // Filled with the reason the outcomes could not be read.
-inline constexpr std::string_view kUnexpectedBodyFormat = "The record request was answered with an unexpected body: {}.";
+inline constexpr std::string_view kUnexpectedBodyFormat =
+    "The record request was answered with an unexpected body: {}.";
 inline constexpr std::string_view kUnexpectedDeleteBodyRefusalFormat =
     "The record delete request was answered with an unexpected body ({}).";
 inline constexpr std::string_view kUnexpectedDeleteBodyFormat =
@@ -104,8 +108,8 @@ public:
     data::bundles::synthesis::ChannelResult<std::optional<std::string>> read_cml(
         std::string_view org, std::string_view version_id, const domain::CancellationToken& token) override;
     data::bundles::synthesis::ChannelResult<std::vector<data::bundles::synthesis::CompositeOutcome>> composite(
-        std::string_view org, data::bundles::synthesis::CompositeMethod method, const std::vector<json::Object>& records,
-        const domain::CancellationToken& token) override;
+        std::string_view org, data::bundles::synthesis::CompositeMethod method,
+        const std::vector<json::Object>& records, const domain::CancellationToken& token) override;
     data::bundles::synthesis::ChannelResult<void> write_cml(std::string_view org, std::string_view version_id,
                                                             std::string_view constraint_model,
                                                             const domain::CancellationToken& token) override;
@@ -121,8 +125,9 @@ private:
 };
 
 // The procedure-version group over the shared gateway.
-std::shared_ptr<const app::ports::ProcedureVersionDependencies> procedure_version_ports(
+std::shared_ptr<const app::ports::ProcedureVersionDependencies> make_procedure_version_ports(
     std::shared_ptr<const cli::SfCliGateway> gateway);
-std::shared_ptr<const app::ports::ProcedureVersionDependencies> procedure_version_ports(const WiringContext& context);
+std::shared_ptr<const app::ports::ProcedureVersionDependencies> make_procedure_version_ports(
+    const WiringContext& context);
 
 }  // namespace ambrel::server::wiring
