@@ -17,8 +17,12 @@
 #include <gtest/gtest.h>
 
 #include "cli/catalogs/revenue_cloud_catalog.hpp"
+#include "data/orchestrator/orchestrator.hpp"
 #include "support/programming_error.hpp"
 #include "wiring/fake_cli_session.hpp"
+#include "wiring/preparation_ports.hpp"
+#include "wiring/record_channels.hpp"
+#include "wiring/wiring_context.hpp"
 
 namespace ambrel::server::wiring {
 namespace {
@@ -269,6 +273,25 @@ TEST_F(BundlePortsTest, SynthesisReportsEachRecordKindItNames) {
     EXPECT_EQ(reported[0].detail, std::optional<std::string>("ProductBundle"));
     EXPECT_EQ(reported[1].stage, progress::ProgressStage::RetrievingMetadata);
     EXPECT_EQ(reported[1].detail, std::optional<std::string>("ConstraintModel"));
+}
+
+TEST_F(BundlePortsTest, GroupsAreMadeFromTheSessionContext) {
+    scenario(fake::Scenario().orgs({std::string(kOrg)}).on_prefix({"data", "query"}, query_answer("[]", 0)));
+    const WiringContext context = make_wiring_context(workspace_root(), progress_, logging::LogSink::disabled(),
+                                                      cli::CliCommandCache::create(), fake::executable().string());
+    auto bundles = make_bundle_ports(context)->product_bundle_listing(std::string(kOrg), token_);
+    ASSERT_TRUE(bundles) << bundles.error().detail_text();
+    EXPECT_EQ(events().size(), 1u);
+
+    auto versions = make_procedure_version_ports(context)->expression_set_version_listing(std::string(kOrg),
+                                                                                         "Pricing", token_);
+    ASSERT_TRUE(versions) << versions.error().detail_text();
+    EXPECT_EQ(calls().size(), 2u);
+
+    token_.cancel();
+    auto report = make_preparation_ports(context)->preparation_inspection(std::string(kOrg), "other", token_);
+    ASSERT_FALSE(report);
+    EXPECT_EQ(report.error(), WorkflowFailure::operation(data::orchestrator::kCancelled));
 }
 
 }  // namespace
