@@ -1,12 +1,12 @@
 #pragma once
 
-// The service factory the server runs with until the real gateways are wired in: it builds the
-// application service with the optional port groups at their fixed-failure defaults and every other
-// port answering a failure of kind Operation with kStandInMessage (the comparison and the diagnostic
-// sanitizer, which cannot fail, answer nothing and the text unchanged). The process's one command
-// cache is handed back to every session, with the remembered endpoints of the per-user data
-// directory. With it the server starts, initialises and answers every request; operations that would
-// reach Salesforce or git end on the error screen.
+// The stand-in services: a service factory that builds the application service with the optional
+// port groups at their fixed-failure defaults and every other port answering a failure of kind
+// Operation with kStandInMessage (the comparison and the diagnostic sanitizer, which cannot fail,
+// answer nothing and the text unchanged), with the process's one command cache and the remembered
+// endpoints of the per-user data directory; and the stand-in port groups one by one, which the
+// composition root uses for the groups whose adapters this build does not have yet. The server's
+// in-process tests run on the whole factory, so they never reach Salesforce or git.
 //
 // Thread-safety: the factory and the ports it builds hold no mutable state.
 

@@ -31,6 +31,7 @@ struct WiringContext {
 
 // The context of a session: an `sf` gateway over the executable with a process runner of its own,
 // logging into `log` and caching into `cache`; a git gateway over a second runner, logging into `log`.
+// An absent progress or log sink is replaced by a disabled one.
 WiringContext make_wiring_context(const std::filesystem::path& workspace_root,
                                   std::shared_ptr<progress::ProgressSink> progress,
                                   std::shared_ptr<logging::LogSink> log, std::shared_ptr<cli::CliCommandCache> cache,
