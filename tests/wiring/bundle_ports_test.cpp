@@ -277,8 +277,7 @@ TEST_F(BundlePortsTest, SynthesisReportsEachRecordKindItNames) {
 
 TEST_F(BundlePortsTest, GroupsAreMadeFromTheSessionContext) {
     scenario(fake::Scenario().orgs({std::string(kOrg)}).on_prefix({"data", "query"}, query_answer("[]", 0)));
-    const WiringContext context = make_wiring_context(workspace_root(), progress_, logging::LogSink::disabled(),
-                                                      cli::CliCommandCache::create(), fake::executable().string());
+    const WiringContext& context = context_;
     auto bundles = make_bundle_ports(context)->product_bundle_listing(std::string(kOrg), token_);
     ASSERT_TRUE(bundles) << bundles.error().detail_text();
     EXPECT_EQ(events().size(), 1u);
