@@ -164,6 +164,17 @@ void record(const Call& call, const std::string& program, const std::string& pat
     line["program"] = program;
     line["args"] = std::move(args);
     line["cwd"] = call.cwd;
+    // The request body of a REST call exists only while the call runs: keep what it held.
+    if (const auto body = call.after("--body"); body && body->starts_with("@")) {
+        std::ifstream in(fs::path(body->substr(1)), std::ios::binary);
+        if (in) {
+            std::ostringstream content;
+            content << in.rdbuf();
+            line["bodyFileContent"] = content.str();
+        } else {
+            line["bodyFileContent"] = nullptr;
+        }
+    }
     json::object env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string_view text(*entry);
