@@ -12,6 +12,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "data/bundles/model_transfer/model_transfer.hpp"
+
 #include "wiring/fake_cli_session.hpp"
 
 namespace ambrel::server::wiring {
@@ -97,11 +99,11 @@ TEST(RecordIds, LengthAndAlphabet) {
 }
 
 TEST(ConstraintModelBody, Base64OfTheBytesUnderOneMember) {
-    EXPECT_EQ(constraint_model_patch_body(""), R"({"ConstraintModel":""})");
-    EXPECT_EQ(constraint_model_patch_body("a"), R"({"ConstraintModel":"YQ=="})");
-    EXPECT_EQ(constraint_model_patch_body("ab"), R"({"ConstraintModel":"YWI="})");
-    EXPECT_EQ(constraint_model_patch_body("abc"), R"({"ConstraintModel":"YWJj"})");
-    EXPECT_EQ(constraint_model_patch_body("type Car;\n\xc3\xa9"), R"({"ConstraintModel":"dHlwZSBDYXI7CsOp"})");
+    EXPECT_EQ(data::bundles::model_transfer::cml_patch_body(""), R"({"ConstraintModel":""})");
+    EXPECT_EQ(data::bundles::model_transfer::cml_patch_body("a"), R"({"ConstraintModel":"YQ=="})");
+    EXPECT_EQ(data::bundles::model_transfer::cml_patch_body("ab"), R"({"ConstraintModel":"YWI="})");
+    EXPECT_EQ(data::bundles::model_transfer::cml_patch_body("abc"), R"({"ConstraintModel":"YWJj"})");
+    EXPECT_EQ(data::bundles::model_transfer::cml_patch_body("type Car;\n\xc3\xa9"), R"({"ConstraintModel":"dHlwZSBDYXI7CsOp"})");
 }
 
 TEST_F(RecordChannelsTest, RefusedIdsRunNothing) {

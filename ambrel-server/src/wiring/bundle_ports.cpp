@@ -5,7 +5,12 @@
 #include <variant>
 
 #include "cli/catalogs/revenue_cloud_catalog.hpp"
-#include "main/stand_in_service.hpp"
+#include "data/bundles/model_transfer/model_transfer.hpp"
+#include "data/bundles/synthesis/synthesize.hpp"
+#include "data/bundles/synthesis/tagging_models.hpp"
+#include "data/bundles/transfer/bundle_transfer.hpp"
+#include "data/bundles/transfer/health_check.hpp"
+#include "data/bundles/transfer/health_fix.hpp"
 #include "metadata_types/metadata_type.hpp"
 #include "metadata_types/name_rules.hpp"
 #include "metadata_types/type_descriptor.hpp"
@@ -20,6 +25,10 @@
 namespace ambrel::server::wiring {
 namespace {
 
+namespace synthesis = data::bundles::synthesis;
+namespace transfer = data::bundles::transfer;
+namespace model_transfer = data::bundles::model_transfer;
+
 using app::WorkflowFailure;
 using app::ports::PortResult;
 using app::ports::RecordDeployRequest;
@@ -29,11 +38,6 @@ using cli::catalogs::SalesforceObject;
 using domain::CancellationToken;
 
 constexpr std::string_view kFlatEndingFormat = ".{}-meta.xml";
-
-// Stands where a piece of the record work is not part of this build yet.
-std::unexpected<WorkflowFailure> record_work_missing() {
-    return std::unexpected(WorkflowFailure::operation(kStandInMessage));
-}
 
 class CliBundlePorts final : public app::ports::BundleDependencies {
 public:
@@ -64,75 +68,69 @@ public:
                               kConstraintModelDetail);
         }
         const SynthesisDocuments documents = read_synthesis_documents(request);
-        // Requests go to the usernames; the aliases only label the sides in messages. Joined to
-        // synthesis::synthesize (channels, both sides, the names, the version, the token); its outcome
-        // goes to record_synthesis_of, its error to record_work_failure.
-        (void)channels;
-        (void)documents;
-        (void)token;
-        return record_work_missing();
+        // Requests go to the usernames; the aliases only label the sides in messages.
+        synthesis::SynthesisInput input;
+        input.source = {request.source_username, request.source_alias, documents.source_definitions,
+                        documents.source_versions};
+        input.target = {request.target_username, request.target_alias, documents.target_definitions,
+                        documents.target_versions};
+        input.bundle_names = request.bundle_names;
+        input.model_names = request.model_names;
+        input.api_version = request.api_version;
+        auto outcome = synthesis::synthesize(channels, input, token);
+        if (!outcome) return std::unexpected(record_work_failure(std::move(outcome.error().message)));
+        return record_synthesis_of(request, std::move(outcome->messages), outcome->source_documents,
+                                   outcome->target_documents, std::move(outcome->blocked_types),
+                                   std::move(outcome->blocked_rows));
     }
 
     PortResult<std::vector<deployment::RecordRowOutcome>> product_bundle_transfer(
         const RecordDeployRequest& request, const CancellationToken& token) const override {
         CliRecordChannels channels(request.api_version, *gateway_);
         const auto progress = transfer_text_progress(progress_);
-        // Joined to transfer::transfer_bundles (channels, the request, progress, token): an error goes
-        // to transfer_failure, the rows are returned in order.
-        (void)channels;
-        (void)progress;
-        (void)token;
-        return record_work_missing();
+        auto rows = transfer::transfer_bundles(channels, request, progress, token);
+        if (!rows) return std::unexpected(transfer_failure(std::move(rows.error().message)));
+        return std::move(*rows);
     }
 
     PortResult<std::map<std::string, std::set<std::string>>> tagging_model_listing(
         const std::string& org, const std::set<std::string>& bundle_names,
         const CancellationToken& token) const override {
         CliRecordChannels channels(std::string(kTaggingModelApiVersion), *gateway_);
-        // Joined to synthesis::tagging_models_for_bundles (channels, org, bundle names, token): an
-        // error goes to record_work_failure, the map is returned unchanged.
-        (void)channels;
-        (void)org;
-        (void)bundle_names;
-        (void)token;
-        return record_work_missing();
+        auto models = synthesis::tagging_models_for_bundles(channels, org, bundle_names, token);
+        if (!models) return std::unexpected(record_work_failure(std::move(models.error().message)));
+        return std::move(*models);
     }
 
     PortResult<std::vector<deployment::ModelRowOutcome>> constraint_model_transfer(
         const deployment::ModelDeployRequest& request, const CancellationToken& token) const override {
         CliRecordChannels channels(request.api_version, *gateway_);
         const auto progress = transfer_text_progress(progress_);
-        // Joined to model_transfer::transfer_models (channels, the target username, the documents,
-        // progress, token), whose outcomes are the rows in order.
-        (void)channels;
-        (void)progress;
-        (void)token;
-        return record_work_missing();
+        return model_transfer::transfer_models(channels, request.target_username, request.documents, progress,
+                                               token);
     }
 
     PortResult<data::bundles::transfer::HealthReport> target_health_planning(
         const RecordDeployRequest& request, const CancellationToken& token) const override {
         CliRecordChannels channels(request.api_version, *gateway_);
         const auto progress = health_step_progress(progress_);
-        // Joined to transfer::plan_health (channels, the request, a step callable passing label, step
-        // and total to progress, token): an error goes to record_work_failure, the report is returned.
-        (void)channels;
-        (void)progress;
-        (void)token;
-        return record_work_missing();
+        auto report = transfer::plan_health(
+            channels, request,
+            [&progress](const transfer::HealthStep& step) { progress(step.label, step.step, step.total); }, token);
+        if (!report) return std::unexpected(record_work_failure(std::move(report.error().message)));
+        return std::move(*report);
     }
 
     PortResult<data::bundles::transfer::FixOutcome> target_record_deletion(
         const TargetFixRequest& request, const CancellationToken& token) const override {
         CliRecordChannels channels(request.api_version, *gateway_);
         const auto progress = transfer_text_progress(progress_);
-        // Joined to transfer::delete_target_records (channels, the target org, the records,
-        // progress, token): a cancellation's counts (deleted, total, in flight) go to
-        // fix_cancelled_failure, the outcome is returned as made.
-        (void)channels;
-        (void)progress;
-        (void)token;
-        return record_work_missing();
+        auto outcome = transfer::delete_target_records(channels, request.target_org, request.records, progress, token);
+        if (!outcome) {
+            return std::unexpected(
+                fix_cancelled_failure(outcome.error().deleted, outcome.error().total, outcome.error().in_flight));
+        }
+        return std::move(*outcome);
     }
 
 private:

@@ -7,6 +7,7 @@
 #include "cli/catalogs/revenue_cloud_catalog.hpp"
 #include "cli/describe.hpp"
 #include "cli/rest.hpp"
+#include "data/bundles/model_transfer/model_transfer.hpp"
 #include "metadata/expression_set_version_status.hpp"
 #include "text/text.hpp"
 #include "wiring/failure_mapping.hpp"
@@ -23,14 +24,12 @@ using synthesis::ChannelError;
 using synthesis::ChannelResult;
 using synthesis::CompositeOutcome;
 
-constexpr std::string_view kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::string_view kDefinitionVersionPathFormat =
     "/services/data/v{}/sobjects/ExpressionSetDefinitionVersion/{}";
 constexpr std::string_view kConstraintModelPathFormat =
     "/services/data/v{}/sobjects/ExpressionSetDefinitionVersion/{}/ConstraintModel";
 constexpr std::string_view kVersionPathFormat = "/services/data/v{}/sobjects/ExpressionSetVersion/{}";
 constexpr std::string_view kCompositePathFormat = "/services/data/v{}/composite/sobjects";
-constexpr std::string_view kConstraintModelField = "ConstraintModel";
 constexpr std::string_view kIsActiveField = "IsActive";
 constexpr std::string_view kIdField = "Id";
 constexpr std::string_view kApiNameField = "ApiName";
@@ -73,38 +72,6 @@ bool is_valid_record_id(std::string_view id) noexcept {
         if (!is_ascii_letter_or_digit(c)) return false;
     }
     return true;
-}
-
-std::string constraint_model_patch_body(std::string_view constraint_model) {
-    std::string encoded;
-    encoded.reserve((constraint_model.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    const auto byte = [&](std::size_t at) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(constraint_model[at]));
-    };
-    for (; i + 3 <= constraint_model.size(); i += 3) {
-        const std::uint32_t triple = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
-        encoded += kBase64Alphabet[(triple >> 18) & 0x3F];
-        encoded += kBase64Alphabet[(triple >> 12) & 0x3F];
-        encoded += kBase64Alphabet[(triple >> 6) & 0x3F];
-        encoded += kBase64Alphabet[triple & 0x3F];
-    }
-    const std::size_t rest = constraint_model.size() - i;
-    if (rest == 1) {
-        const std::uint32_t single = byte(i) << 16;
-        encoded += kBase64Alphabet[(single >> 18) & 0x3F];
-        encoded += kBase64Alphabet[(single >> 12) & 0x3F];
-        encoded += "==";
-    } else if (rest == 2) {
-        const std::uint32_t pair = (byte(i) << 16) | (byte(i + 1) << 8);
-        encoded += kBase64Alphabet[(pair >> 18) & 0x3F];
-        encoded += kBase64Alphabet[(pair >> 12) & 0x3F];
-        encoded += kBase64Alphabet[(pair >> 6) & 0x3F];
-        encoded += '=';
-    }
-    json::Object body;
-    body[kConstraintModelField] = std::move(encoded);
-    return json::write_compact(body);
 }
 
 PortResult<void> set_expression_set_version_active(const cli::SfCliGateway& gateway, std::string_view org,
@@ -215,7 +182,7 @@ ChannelResult<void> CliRecordChannels::write_cml(std::string_view org, std::stri
     }
     const std::string path = fmt::format(fmt::runtime(kDefinitionVersionPathFormat), api_version_, version_id);
     const cli::SfRestChannel channel(*gateway_, kRecordRequestTimeout);
-    auto answer = channel.patch(org, path, constraint_model_patch_body(constraint_model), token);
+    auto answer = channel.patch(org, path, data::bundles::model_transfer::cml_patch_body(constraint_model), token);
     if (!answer) {
         return std::unexpected(workflow_failure_to_channel_error(
             WorkflowFailure::with_org_alias(catalog_to_failure(std::move(answer.error())), org)));

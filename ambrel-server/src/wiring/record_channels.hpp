@@ -75,8 +75,6 @@ inline constexpr std::string_view kVersionListingQueryFormat =
 // 15 to 18 bytes, each an ASCII letter or digit.
 bool is_valid_record_id(std::string_view id) noexcept;
 
-// The compact JSON body of a constraint-model write: {"ConstraintModel": Base64 of the bytes}.
-std::string constraint_model_patch_body(std::string_view constraint_model);
 
 // Switches the version's IsActive through a PATCH of the record; the answer's body is ignored.
 app::ports::PortResult<void> set_expression_set_version_active(const cli::SfCliGateway& gateway, std::string_view org,
