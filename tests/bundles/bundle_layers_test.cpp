@@ -35,18 +35,8 @@ constexpr std::string_view kTagsQ =
     "SELECT Id, ConstraintModelTag, ConstraintModelTagType, ReferenceObjectId, ExpressionSetId "
     "FROM ExpressionSetConstraintObj WHERE ReferenceObjectId IN ({})";
 
-// Plain values in single quotes, joined as the IN lists are (no value here needs escaping).
-std::string in_list(const std::vector<std::string>& values) {
-    std::string list;
-    for (const auto& value : values) {
-        if (!list.empty()) list += ", ";
-        list += "'" + value + "'";
-    }
-    return list;
-}
-
 std::string q(std::string_view format, const std::vector<std::string>& values) {
-    return fmt::format(fmt::runtime(format), in_list(values));
+    return testing::query_with_list(format, values);
 }
 
 std::vector<std::string> queries(const FakeRecordChannels& channels) {

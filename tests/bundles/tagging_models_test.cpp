@@ -23,17 +23,8 @@ constexpr std::string_view kComponents =
 constexpr std::string_view kTags =
     "SELECT ExpressionSetId, ReferenceObjectId FROM ExpressionSetConstraintObj WHERE ReferenceObjectId IN ({})";
 
-std::string in_list(const std::vector<std::string>& values) {
-    std::string list;
-    for (const auto& value : values) {
-        if (!list.empty()) list += ", ";
-        list += "'" + value + "'";
-    }
-    return list;
-}
-
 std::string q(std::string_view format, const std::vector<std::string>& values) {
-    return fmt::format(fmt::runtime(format), in_list(values));
+    return testing::query_with_list(format, values);
 }
 
 std::vector<std::string> requests(const FakeRecordChannels& channels) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "support/test_paths.hpp"
@@ -226,6 +227,19 @@ json::Object json_object(std::string_view text) {
         return {};
     }
     return parsed->as_object();
+}
+
+std::string in_list(const std::vector<std::string>& values) {
+    std::string list;
+    for (const auto& value : values) {
+        if (!list.empty()) list += ", ";
+        list += "'" + value + "'";
+    }
+    return list;
+}
+
+std::string query_with_list(std::string_view format, const std::vector<std::string>& values) {
+    return fmt::format(fmt::runtime(format), in_list(values));
 }
 
 }  // namespace ambrel::testing

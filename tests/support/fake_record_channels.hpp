@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -122,5 +123,12 @@ data::schema::ObjectSchema make_schema(const std::string& object, const std::vec
 
 // Parses one JSON object text; fails the test on bad input.
 json::Object json_object(std::string_view text);
+
+// Plain values in single quotes, joined as the IN lists of the record queries are (for values that
+// need no escaping).
+std::string in_list(const std::vector<std::string>& values);
+
+// A query format with its one "{}" filled with the IN list of the values.
+std::string query_with_list(std::string_view format, const std::vector<std::string>& values);
 
 }  // namespace ambrel::testing
