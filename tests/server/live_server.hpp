@@ -6,6 +6,10 @@
 // XDG_DATA_HOME moved to a folder of the caller, so a run never touches the user's remembered
 // endpoints. A wait that passes its bound kills the server and fails instead of blocking the suite.
 //
+// Given a service factory, the same server loop runs inside the test process on a thread of its own,
+// over the same pipes, with that factory (its endpoint memory moved below the caller's folder): for
+// tests that need services other than the executable's.
+//
 // Thread-safety: one test thread at a time.
 
 #include <fcntl.h>
@@ -23,8 +27,13 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "dispatch/dispatcher.hpp"
+#include "endpoint_memory/endpoint_memory.hpp"
+#include "main/io.hpp"
+#include "main/server.hpp"
 #include "pipe_feed.hpp"
 
 extern char** environ;
@@ -68,12 +77,39 @@ public:
         }
     }
 
+    LiveServer(const std::filesystem::path& home, dispatch::ServiceFactory factory) {
+        std::signal(SIGPIPE, SIG_IGN);
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+        in_ = in[1];
+        out_ = out[0];
+        const std::filesystem::path data = home / "data";
+        in_process_ = std::thread([read_end = in[0], write_end = out[1], data, factory = std::move(factory)] {
+            {
+                server::BufferedReader reader(read_end);
+                server::FdOutput output(write_end);
+                server::run(reader, output,
+                            [data, factory](const std::filesystem::path& root,
+                                            std::shared_ptr<progress::ProgressSink> progress,
+                                            std::shared_ptr<logging::LogSink> log) {
+                                auto parts = factory(root, std::move(progress), std::move(log));
+                                parts.endpoint_memory = std::make_shared<endpoint_memory::FileEndpointMemory>(data);
+                                return parts;
+                            });
+            }
+            ::close(read_end);
+            ::close(write_end);
+        });
+    }
+
     LiveServer(const LiveServer&) = delete;
     LiveServer& operator=(const LiveServer&) = delete;
 
     ~LiveServer() {
         close_input();
-        if (exit_code_ == kRunning) {
+        if (in_process_.joinable()) {
+            in_process_.join();
+        } else if (exit_code_ == kRunning) {
             ::kill(pid_, SIGKILL);
             int status = 0;
             ::waitpid(pid_, &status, 0);
@@ -112,6 +148,11 @@ public:
         close_input();
         const auto deadline = std::chrono::steady_clock::now() + kWaitBound;
         while (fill(deadline)) {
+        }
+        if (in_process_.joinable()) {
+            in_process_.join();
+            exit_code_ = 0;
+            return exit_code_;
         }
         int status = 0;
         if (std::chrono::steady_clock::now() > deadline) ::kill(pid_, SIGKILL);
@@ -158,6 +199,8 @@ private:
     int out_ = -1;
     int exit_code_ = kRunning;
     std::string pending_;
+    // Runs the server loop when the server lives in this process.
+    std::thread in_process_;
 };
 
 }  // namespace ambrel::testing

@@ -1,4 +1,4 @@
-// The real executable over the stand-in services, driven a request at a time: an org load ends on the
+// The server loop over the stand-in services, driven a request at a time: an org load ends on the
 // stand-in failure, and choosing a repository as the source starts a listing that ends the same way.
 
 #include <gtest/gtest.h>
@@ -37,7 +37,7 @@ bool is_stand_in_failure(const std::string& body) {
 TEST(LiveSession, OrgLoadAndSourceListingEndOnTheStandInFailure) {
     TempDir home;
     TempDir root;
-    LiveServer server(home.path());
+    LiveServer server(home.path(), stand_in_service_factory(cli::CliCommandCache::create()));
     ASSERT_TRUE(server.send(fmt::format(
         R"({{"jsonrpc":"2.0","id":1,"method":"initialize","params":{{"protocolVersion":41,"workspaceRoot":{}}}}})",
         json::quote(root.path().string()))));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_paths.hpp"
+
 namespace ambrel::testing {
 
 using data::bundles::synthesis::CompositeMethod;
@@ -97,6 +99,10 @@ FakeRecordChannels::Result<std::optional<std::string>> FakeRecordChannels::read_
     if (auto error = begin({"read_cml", std::string(org), std::string(version_id), {}}, token)) {
         return std::unexpected(*error);
     }
+    if (const auto found = cml_answers_.find({std::string(org), std::string(version_id)});
+        found != cml_answers_.end()) {
+        return found->second;
+    }
     return std::optional<std::string>{};
 }
 
@@ -165,6 +171,18 @@ FakeRecordChannels::Result<void> FakeRecordChannels::set_version_active(std::str
         return std::unexpected(*error);
     }
     return {};
+}
+
+void FakeRecordChannels::answer_cml(const std::string& org, const std::string& version_id,
+                                    std::optional<std::string> text) {
+    cml_answers_[{org, version_id}] = std::move(text);
+}
+
+void FakeRecordChannels::answer_query_file(const std::string& org, const std::string& soql,
+                                           const std::string& fixture) {
+    const std::string text = read_file(tests_dir() / "fixtures" / fixture);
+    EXPECT_FALSE(text.empty()) << fixture;
+    answer_query_json(org, soql, text);
 }
 
 data::schema::ObjectSchema make_schema(const std::string& object, const std::vector<std::string>& fields,

@@ -76,6 +76,12 @@ public:
 
     std::size_t created_count() const noexcept { return created_; }
 
+    // The constraint model text (or, absent, a JSON-object answer) that read_cml returns for the
+    // version id on the org; answered again on every repeat. Without one the answer is absent.
+    void answer_cml(const std::string& org, const std::string& version_id, std::optional<std::string> text);
+    // Answers the exact SOQL text with the records of a JSON array file below tests/fixtures/.
+    void answer_query_file(const std::string& org, const std::string& soql, const std::string& fixture);
+
 private:
     // Logs the call; the scripted error for its position, if any.
     std::optional<ChannelError> begin(Call call, const domain::CancellationToken& token);
@@ -88,6 +94,20 @@ private:
     std::function<void(std::size_t)> hook_;
     std::vector<Call> calls_;
     std::size_t created_ = 0;
+    std::map<std::pair<std::string, std::string>, std::optional<std::string>> cml_answers_;
+};
+
+// A token that answers "not cancelled" to its first `allowed` polls and "cancelled" from then on;
+// counts every poll.
+class CountdownToken final : public domain::CancellationToken {
+public:
+    explicit CountdownToken(std::size_t allowed) : allowed_(allowed) {}
+    bool is_cancelled() const override { return ++polls_ > allowed_; }
+    std::size_t polls() const noexcept { return polls_; }
+
+private:
+    std::size_t allowed_;
+    mutable std::size_t polls_ = 0;
 };
 
 // A describe with the given fields, each updateable, createable and of type "string" unless listed

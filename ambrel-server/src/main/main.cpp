@@ -9,7 +9,7 @@
 #include "cli/cache.hpp"
 #include "main/io.hpp"
 #include "main/server.hpp"
-#include "main/stand_in_service.hpp"
+#include "wiring/real_service_factory.hpp"
 
 int main() {
     // A client that closes its end must make writes fail with EPIPE, not kill the process.
@@ -17,6 +17,6 @@ int main() {
     ambrel::server::BufferedReader reader(STDIN_FILENO);
     ambrel::server::FdOutput output(STDOUT_FILENO);
     auto cache = ambrel::cli::CliCommandCache::create();
-    ambrel::server::run(reader, output, ambrel::server::stand_in_service_factory(cache));
+    ambrel::server::run(reader, output, ambrel::server::wiring::real_service_factory(cache));
     return 0;
 }

@@ -197,15 +197,69 @@ public:
     }
 };
 
+class StandInTracking final : public TrackingDependencies {
+public:
+    PortResult<std::map<std::string, std::string>> target_field_reading(const endpoint::DeployEndpoint&,
+                                                                        const std::set<std::string>&,
+                                                                        const std::string&,
+                                                                        const CancellationToken&) const override {
+        return stand_in();
+    }
+};
+
+class StandInPreparation final : public PreparationDependencies {
+public:
+    PortResult<data::preparation::OrgPreparationReport> preparation_inspection(const std::string&, const std::string&,
+                                                                               const CancellationToken&) const override {
+        return stand_in();
+    }
+    PortResult<data::preparation::OrgPreparationReport> preparation_application(
+        const std::string&, const std::string&, const CancellationToken&) const override {
+        return stand_in();
+    }
+};
+
+class StandInProcedureVersions final : public ProcedureVersionDependencies {
+public:
+    PortResult<std::vector<ExpressionSetVersionRecord>> expression_set_version_listing(
+        const std::string&, const std::string&, const CancellationToken&) const override {
+        return stand_in();
+    }
+    PortResult<void> expression_set_version_activation(const std::string&, const std::string&, const std::string&,
+                                                       bool, const CancellationToken&) const override {
+        return stand_in();
+    }
+};
+
 }  // namespace
+
+std::shared_ptr<const TrackingDependencies> stand_in_tracking_dependencies() {
+    return std::make_shared<StandInTracking>();
+}
+std::shared_ptr<const PreparationDependencies> stand_in_preparation_dependencies() {
+    return std::make_shared<StandInPreparation>();
+}
+std::shared_ptr<const ProcedureVersionDependencies> stand_in_procedure_version_dependencies() {
+    return std::make_shared<StandInProcedureVersions>();
+}
+
+std::shared_ptr<const CorePorts> stand_in_core_ports() { return std::make_shared<StandInCore>(); }
+std::shared_ptr<const GitDependencies> stand_in_git_dependencies() { return std::make_shared<StandInGit>(); }
+std::shared_ptr<const TargetLayoutReading> stand_in_target_layout_reading() {
+    return std::make_shared<StandInLayouts>();
+}
+std::shared_ptr<const PermissionSetNameListing> stand_in_permission_set_name_listing() {
+    return std::make_shared<StandInPermissionSets>();
+}
+std::shared_ptr<const SchemaDependencies> stand_in_schema_dependencies() { return std::make_shared<StandInSchema>(); }
+std::shared_ptr<const BundleDependencies> stand_in_bundle_dependencies() { return std::make_shared<StandInBundles>(); }
 
 dispatch::ServiceFactory stand_in_service_factory(std::shared_ptr<cli::CliCommandCache> cache) {
     return [cache = std::move(cache)](const std::filesystem::path&, std::shared_ptr<progress::ProgressSink>,
                                       std::shared_ptr<logging::LogSink>) {
         auto service = app::QuillaryApplicationService::with_git_and_layouts(
-            std::make_shared<StandInCore>(), std::make_shared<StandInGit>(), std::make_shared<StandInLayouts>(),
-            std::make_shared<StandInPermissionSets>(), std::make_shared<StandInSchema>(),
-            std::make_shared<StandInBundles>());
+            stand_in_core_ports(), stand_in_git_dependencies(), stand_in_target_layout_reading(),
+            stand_in_permission_set_name_listing(), stand_in_schema_dependencies(), stand_in_bundle_dependencies());
         return dispatch::ServiceParts{
             std::make_shared<app::QuillaryApplicationService>(std::move(service)), cache,
             std::make_shared<endpoint_memory::FileEndpointMemory>(endpoint_memory::FileEndpointMemory::discover())};
