@@ -71,4 +71,16 @@ RunOutput run_demo(const std::filesystem::path& root, const std::filesystem::pat
                       {"GIT_COMMITTER_EMAIL", "test@ambrel.invalid"}});
 }
 
+RunOutput run_load_orgs(const std::filesystem::path& root, const std::string& path) {
+    std::filesystem::create_directories(root / "home");
+    std::filesystem::create_directories(root / "data");
+    return run({find_on_path("node")->string(),
+                (source_dir() / "tools" / "jsonrpc-client" / "load_orgs.js").string(), AMBREL_SERVER_EXE,
+                root.string()},
+               {{"HOME", (root / "home").string()},
+                {"XDG_DATA_HOME", (root / "data").string()},
+                {"NODE_PATH", client_modules().string()},
+                {"PATH", path}});
+}
+
 }  // namespace ambrel::testing::e2e

@@ -36,4 +36,8 @@ RunOutput make_demo_repo(const std::filesystem::path& repo, std::string_view che
 RunOutput run_demo(const std::filesystem::path& root, const std::filesystem::path& repo,
                    const std::vector<std::string>& extra = {});
 
+// Runs initialize and workflow/loadOrgs (tools/jsonrpc-client/load_orgs.js) with `root` as the
+// workspace root and `path` as the server's PATH; the output carries "state {json}".
+RunOutput run_load_orgs(const std::filesystem::path& root, const std::string& path);
+
 }  // namespace ambrel::testing::e2e
