@@ -10,6 +10,26 @@ namespace {
 
 using Summary = deployment::DeploymentSummary;
 
+testing::RecordingDeployAdaptation::Model model_with_definition() {
+    data::bundles::document::ModelDocument model;
+    model.definition = "<definition/>";
+    return model;
+}
+
+// A group pass that fails every group row with `message` and takes it out of the package.
+std::function<app::ports::PortResult<app::PermissionSetGroupFiltering>(std::vector<ComponentDifference>&)> failing_groups(
+    std::string message) {
+    return [message](std::vector<ComponentDifference>& rows) {
+        app::PermissionSetGroupFiltering record;
+        std::erase_if(rows, [&](const ComponentDifference& r) {
+            if (r.key().metadata_type != wire("PermissionSetGroup")) return false;
+            record.failed.push_back({r.key(), message, r.change, ComponentDeploymentStatus::Failed});
+            return true;
+        });
+        return app::ports::PortResult<app::PermissionSetGroupFiltering>(record);
+    };
+}
+
 app::ports::PortResult<std::vector<deployment::RecordRowOutcome>> outcomes(
     std::vector<deployment::RecordRowOutcome> values) {
     return values;
@@ -108,18 +128,17 @@ TEST(DeployUseCase, BestEffortRunsEveryStepInOrder) {
                                    return {};
                                }});
 
-    fixture.ports.permission_set_name_listing->script.permission_set_name_listing.answer(std::set<std::string>{"Base"});
-    fixture.adaptation->on_filter_permission_set_group = [](std::string_view document, const std::set<std::string>&, bool,
-                                                            bool) {
-        return std::expected<app::ports::FilteredPermissionSetGroup, std::string>(
-            app::ports::FilteredPermissionSetGroup{std::string(document), "Group trimmed."});
+    fixture.adaptation->on_permission_set_groups = [&](std::vector<ComponentDifference>&) {
+        app::PermissionSetGroupFiltering record;
+        record.notes[psg.key()] = "Group trimmed.";
+        record.target_names = {"Base"};
+        record.allowed_names = {"Base"};
+        return app::ports::PortResult<app::PermissionSetGroupFiltering>(record);
     };
-    fixture.adaptation->on_parse_model_document = [](std::string_view) {
-        return std::expected<app::ports::ModelDocument, std::string>(app::ports::ModelDocument{"<definition/>"});
-    };
+    fixture.adaptation->on_parse_model_document = [](std::string_view) { return model_with_definition(); };
     fixture.adaptation->on_plan_package_versions = [](std::string_view document, const std::set<std::string>&) {
-        return std::expected<app::ports::PlannedVersions, std::string>(
-            app::ports::PlannedVersions{std::string(document), {"V2"}, {"V1"}, 0});
+        return testing::RecordingDeployAdaptation::Planned(
+            metadata::expression_set_definition_versions::PlannedVersions{std::string(document), {"V2"}, {"V1"}, 0});
     };
     fixture.ports.procedure_versions->script.expression_set_version_listing.answer(
         std::vector<app::ports::ExpressionSetVersionRecord>{{"0id1", "V1", true}, {"0id2", "V2", false}});
@@ -135,7 +154,11 @@ TEST(DeployUseCase, BestEffortRunsEveryStepInOrder) {
     EXPECT_TRUE(closed);
 
     const std::vector<std::string> expected_log{
-        "filter_permission_set_group",
+        "filter_permission_set_groups",
+        "filter_context_release_versions",
+        "filter_context_definitions",
+        "filter_permission_sets",
+        "filter_profiles",
         "filter_expression_set_version_status",
         "filter_expression_set_definitions",
         "parse_model_document",
@@ -193,8 +216,8 @@ TEST(DeployUseCase, ValidateOnlyEndsOnTheFirstBlockingPassFailure) {
     const auto group = wire("PermissionSetGroup");
     auto psg = row(group, "Ops");
     auto session = session_of({.rows = {psg}});
-    fixture.ports.permission_set_name_listing->script.permission_set_name_listing.answer(
-        std::unexpected(WorkflowFailure::operation("listing broke")));
+    fixture.adaptation->on_permission_set_groups =
+        failing_groups("The target's Permission Sets could not be listed: listing broke");
     auto result = fixture.service().deploy(*session, {psg.key()}, FlsMode::None, std::nullopt, DeployMode::ValidateOnly,
                                            std::nullopt, fixture.never);
     ASSERT_FALSE(result);
@@ -205,8 +228,8 @@ TEST(DeployUseCase, ValidateOnlyEndsOnTheFirstBlockingPassFailure) {
 
     // In Best Effort the group fails alone and the rest deploys.
     DeployFixture best;
-    best.ports.permission_set_name_listing->script.permission_set_name_listing.answer(
-        std::unexpected(WorkflowFailure::operation("listing broke")));
+    best.adaptation->on_permission_set_groups =
+        failing_groups("The target's Permission Sets could not be listed: listing broke");
     auto field = row(MetadataType::CustomField, "Account.Rating__c");
     auto second = session_of({.rows = {psg, field}});
     auto deployed = best.service().deploy(*second, {psg.key(), field.key()}, FlsMode::None, std::nullopt,
@@ -217,6 +240,31 @@ TEST(DeployUseCase, ValidateOnlyEndsOnTheFirstBlockingPassFailure) {
     EXPECT_EQ(deployed->component_results[1],
               (ComponentDeploymentResult{psg.key(), "The target's Permission Sets could not be listed: listing broke",
                                          ChangeKind::Update, ComponentDeploymentStatus::Failed}));
+}
+
+TEST(DeployUseCase, PermissionSetsAndProfilesAreTrimmedOnlyInBestEffort) {
+    const auto set = wire("PermissionSet");
+    auto sales = row(set, "Sales");
+    const std::vector<std::string> all_passes{
+        "filter_permission_set_groups", "filter_context_release_versions",      "filter_context_definitions",
+        "filter_permission_sets",       "filter_profiles",                      "filter_expression_set_version_status",
+        "filter_expression_set_definitions"};
+    for (DeployMode mode : {DeployMode::BestEffort, DeployMode::ValidateOnly, DeployMode::AllOrNothing}) {
+        SCOPED_TRACE(std::string(domain::wire_id(mode)));
+        DeployFixture fixture;
+        auto session = session_of({.rows = {sales}});
+        auto result = fixture.service().deploy(*session, {sales.key()}, FlsMode::None, std::nullopt, mode, std::nullopt,
+                                               fixture.never);
+        ASSERT_TRUE(result) << result.error().detail_text();
+        auto log = fixture.adaptation->log();
+        std::erase_if(log, [](const std::string& call) { return !call.starts_with("filter_"); });
+        auto expected = all_passes;
+        if (mode != DeployMode::BestEffort)
+            std::erase_if(expected, [](const std::string& call) {
+                return call == "filter_permission_sets" || call == "filter_profiles";
+            });
+        EXPECT_EQ(log, expected);
+    }
 }
 
 TEST(DeployUseCase, ProductBundleRowsClaimNamesAndReportTheTransfer) {
@@ -303,9 +351,7 @@ TEST(DeployUseCase, AFailingCloseAfterTheDeployKeepsTheSummary) {
 TEST(DeployUseCase, ExpansionFailureAndCloseFailureKeepBothMessages) {
     DeployFixture fixture;
     auto model = row(MetadataType::ConstraintModel, "Pricing", ChangeKind::Add, MetadataDeployScope::Records, "<m/>");
-    fixture.adaptation->on_parse_model_document = [](std::string_view) {
-        return std::expected<app::ports::ModelDocument, std::string>(app::ports::ModelDocument{"<definition/>"});
-    };
+    fixture.adaptation->on_parse_model_document = [](std::string_view) { return model_with_definition(); };
     fixture.ports.procedure_versions->script.expression_set_version_listing.answer(
         std::unexpected(WorkflowFailure::cancelled()));
     auto session = session_of({.rows = {model}, .closer = []() -> std::expected<void, WorkflowFailure> {

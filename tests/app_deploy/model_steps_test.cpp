@@ -16,13 +16,20 @@ ComponentDifference model_row(std::string name, std::string path = "force-app/ma
     return model;
 }
 
+using Model = testing::RecordingDeployAdaptation::Model;
+
+Model model_with(std::string definition) {
+    data::bundles::document::ModelDocument model;
+    model.definition = std::move(definition);
+    return model;
+}
+
 void readable_models(DeployFixture& fixture) {
-    fixture.adaptation->on_parse_model_document = [](std::string_view) {
-        return std::expected<app::ports::ModelDocument, std::string>(app::ports::ModelDocument{"<definition/>"});
-    };
+    fixture.adaptation->on_parse_model_document = [](std::string_view) { return model_with("<definition/>"); };
     fixture.adaptation->on_plan_package_versions = [](std::string_view, const std::set<std::string>& active) {
-        app::ports::PlannedVersions plan{"<planned/>", {}, {active.begin(), active.end()}, 0};
-        return std::expected<app::ports::PlannedVersions, std::string>(plan);
+        metadata::expression_set_definition_versions::PlannedVersions plan{
+            "<planned/>", {}, {active.begin(), active.end()}, 0};
+        return testing::RecordingDeployAdaptation::Planned(plan);
     };
 }
 
@@ -30,10 +37,9 @@ TEST(ExpandModelRows, EachProblemFailsItsRowOnly) {
     DeployFixture fixture;
     readable_models(fixture);
     fixture.adaptation->on_parse_model_document = [](std::string_view document) {
-        if (document == "<broken/>")
-            return std::expected<app::ports::ModelDocument, std::string>(std::unexpected(std::string("bad model")));
-        if (document == "<empty/>") return std::expected<app::ports::ModelDocument, std::string>(app::ports::ModelDocument{" \n"});
-        return std::expected<app::ports::ModelDocument, std::string>(app::ports::ModelDocument{"<definition/>"});
+        if (document == "<broken/>") return Model(std::unexpected(std::string("bad model")));
+        if (document == "<empty/>") return model_with(" \n");
+        return model_with("<definition/>");
     };
     auto broken = model_row("Broken");
     broken.source.document = "<broken/>";

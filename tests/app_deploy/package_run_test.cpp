@@ -3,6 +3,7 @@
 #include <string>
 
 #include "deploy_fixture.hpp"
+#include "support/programming_error.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::deploy_tests {
@@ -335,6 +336,42 @@ TEST(BestEffortPackage, TransfersTheSubjectsWhoseRowsDeployed) {
                                                   DeployMode::BestEffort, std::nullopt, cancelled.never);
     ASSERT_FALSE(stopped);
     EXPECT_EQ(stopped.error(), WorkflowFailure::cancelled());
+}
+
+TEST(BestEffortPackage, SharedSubjectsAndFieldsWithoutARowAreProgrammingErrors) {
+    auto rating = row(MetadataType::CustomField, "Account.Rating__c");
+    auto order = row(MetadataType::CustomObject, "Order__c");
+    const domain::PermissionSubject lone_field{domain::PermissionSubject::Field{"Account", "Lone__c"}};
+    struct Case {
+        std::string name;
+        std::vector<ComponentDifference> rows;
+        std::vector<domain::PermissionSubject> subjects;
+        FlsMode mode;
+        std::optional<std::string> refusal;
+    };
+    const std::vector<Case> cases{
+        {"shared field", {rating, rating}, {}, FlsMode::Additive, "Duplicate selected field key: Account.Rating__c"},
+        {"shared object", {order, rating, order}, {}, FlsMode::Additive, "Duplicate selected permission subject: Order__c"},
+        {"field without a row", {rating}, {lone_field}, FlsMode::Additive,
+         "selected field subject must have a source definition"},
+        // Nothing travels without permissions, so nothing is refused.
+        {"no permissions", {rating, rating}, {}, FlsMode::None, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeployFixture fixture;
+        fixture.ports.core->script.fls_synchronization.answer(std::vector<domain::FlsResult>{});
+        auto session = session_of({.rows = {}});
+        try {
+            auto result = fixture.service().run_best_effort_package(*session, c.rows, c.rows, c.subjects, c.mode,
+                                                                    std::nullopt, std::nullopt, fixture.never);
+            EXPECT_FALSE(c.refusal.has_value());
+            EXPECT_TRUE(result.has_value());
+        } catch (const support::ProgrammingError& error) {
+            ASSERT_TRUE(c.refusal.has_value()) << error.what();
+            EXPECT_EQ(std::string(error.what()), *c.refusal);
+        }
+    }
 }
 
 TEST(BestEffortPackage, NoTransferWithoutPermissionsOrSubjects) {

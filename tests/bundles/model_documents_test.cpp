@@ -4,6 +4,7 @@
 
 #include "data/bundles/document/model_document.hpp"
 #include "data/bundles/synthesis/model_documents.hpp"
+#include "data/bundles/synthesis/synthesize.hpp"
 #include "support/doubles.hpp"
 #include "support/fake_record_channels.hpp"
 #include "support/test_paths.hpp"
@@ -101,6 +102,32 @@ TEST(ModelDocuments, GoldenSourceDocumentsByteForByte) {
     };
     for (const auto& query : addressee_queries(kSourceIds)) expected.push_back({"query", "src", query, {}});
     EXPECT_EQ(channels.calls(), expected);
+}
+
+// The synthesis's own constraint-model step adds what the side read gives: documents into the side's,
+// and a blocked row replaces the reason an earlier step gave the same row.
+TEST(ModelDocuments, StandardSynthesisStepJoinsTheSideOutcome) {
+    FakeRecordChannels channels;
+    script_source(channels);
+    const ModelDocumentsOutcome direct = read_source(channels, {"Alpha", "Beta"});
+
+    FakeRecordChannels again;
+    script_source(again);
+    testing::TestToken token;
+    SynthesisSide side{"src", "Source", kDefinitions, kVersionDocuments};
+    const std::set<std::string> names{"Alpha", "Beta", "a/b"};
+    SynthesisOutcome outcome;
+    outcome.blocked_rows[{metadata_types::MetadataType::ConstraintModel, "a/b"}] = "earlier";
+    std::map<std::string, std::string> documents{{"productBundles/Kit.productBundle-meta.xml", "kit"}};
+    ModelSideStep step{again, side, true, names, kSourceSets, token, outcome, documents};
+    ASSERT_TRUE(standard_model_documents_step(step).has_value());
+
+    std::map<std::string, std::string> expected = direct.documents;
+    expected.emplace("productBundles/Kit.productBundle-meta.xml", "kit");
+    EXPECT_EQ(documents, expected);
+    EXPECT_EQ(outcome.messages, std::vector<std::string>{"a/b is not a valid record row name and was skipped."});
+    EXPECT_EQ(outcome.blocked_rows.at({metadata_types::MetadataType::ConstraintModel, "a/b"}), "earlier");
+    EXPECT_TRUE(outcome.source_documents.empty());
 }
 
 TEST(ModelDocuments, GoldenDocumentsReadBackAndIgnoreRowOrder) {

@@ -138,6 +138,24 @@ fs::path cwd_relative(const Call& call, std::string_view path) {
     return result.is_absolute() ? result : fs::path(call.cwd) / result;
 }
 
+// The regular files below the folder after --source-dir (relative to the call's working directory),
+// by their path below it, with their content; links are listed, never followed. Read while the call
+// runs, since the caller removes the folder afterwards.
+json::object source_dir_files(const Call& call) {
+    json::object files;
+    const auto folder = call.after("--source-dir");
+    if (!folder) return files;
+    const fs::path root = cwd_relative(call, *folder);
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+        std::error_code status_error;
+        const fs::file_status status = it->symlink_status(status_error);
+        if (status_error || !fs::is_regular_file(status)) continue;
+        files[it->path().lexically_relative(root).generic_string()] = read_file(it->path());
+    }
+    return files;
+}
+
 // Appends one JSON line describing this call to the record file.
 void record(const Call& call, const std::string& program, const std::string& path) {
     json::object line;
@@ -146,6 +164,17 @@ void record(const Call& call, const std::string& program, const std::string& pat
     line["program"] = program;
     line["args"] = std::move(args);
     line["cwd"] = call.cwd;
+    // The request body of a REST call exists only while the call runs: keep what it held.
+    if (const auto body = call.after("--body"); body && body->starts_with("@")) {
+        std::ifstream in(fs::path(body->substr(1)), std::ios::binary);
+        if (in) {
+            std::ostringstream content;
+            content << in.rdbuf();
+            line["bodyFileContent"] = content.str();
+        } else {
+            line["bodyFileContent"] = nullptr;
+        }
+    }
     json::object env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string_view text(*entry);
@@ -168,6 +197,7 @@ void record(const Call& call, const std::string& program, const std::string& pat
     line["fds"] = std::move(fds);
     line["pid"] = static_cast<std::int64_t>(::getpid());
     line["pgid"] = static_cast<std::int64_t>(::getpgrp());
+    if (call.after("--source-dir")) line["sourceDirFiles"] = source_dir_files(call);
     std::string text = json::serialize(line) + "\n";
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) fault("cannot open the record file " + path);

@@ -190,12 +190,18 @@ struct RecordedCall {
     std::string program;
     std::vector<std::string> args;
     std::string cwd;
+    // For `--body @FILE`: the file's content while the call ran (none when it could not be read);
+    // absent for calls without such an argument.
+    std::optional<std::optional<std::string>> body_file_content;
     // SF_*, FORCE_COLOR and NO_COLOR as the fake saw them.
     std::map<std::string, std::string> env;
     // The open file descriptors at start: number → link target ("pipe:[123]", "/dev/null", …).
     std::map<int, std::string> fds;
     std::int64_t pid = 0;
     std::int64_t pgid = 0;
+    // For a call with --source-dir: the regular files below that folder as the call saw them, by path
+    // below it ("/"-separated), with their content.
+    std::map<std::string, std::string> source_dir_files;
 };
 
 // A private folder with the scenario file and the record file of one test.
@@ -230,6 +236,10 @@ public:
             call.program = json.at("program").as_string();
             for (const auto& arg : json.at("args").as_array()) call.args.emplace_back(arg.as_string());
             call.cwd = json.at("cwd").as_string();
+            if (const auto* body = json.if_contains("bodyFileContent")) {
+                call.body_file_content = body->is_string() ? std::optional<std::string>(std::string(body->as_string()))
+                                                           : std::optional<std::string>();
+            }
             for (const auto& [name, value] : json.at("env").as_object()) {
                 call.env.emplace(name, value.as_string());
             }
@@ -238,6 +248,11 @@ public:
             }
             call.pid = json.at("pid").as_int64();
             call.pgid = json.at("pgid").as_int64();
+            if (const auto* files = json.if_contains("sourceDirFiles")) {
+                for (const auto& [file, content] : files->as_object()) {
+                    call.source_dir_files.emplace(file, content.as_string());
+                }
+            }
             calls.push_back(std::move(call));
         }
         return calls;

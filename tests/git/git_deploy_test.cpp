@@ -463,5 +463,59 @@ TEST(DefaultPackageDirectory, FirstDefaultThenFirstSafe) {
     }
 }
 
+TEST_F(GitDeployTest, AComponentKeptOutsideMainDefaultIsNotWrittenAgain) {
+    struct Case {
+        std::string name;
+        bool current;
+    };
+    for (const Case& c : {Case{"worktree", false}, Case{"in-place", true}}) {
+        SCOPED_TRACE(c.name);
+        auto repo = project(c.name);
+        repo->write("sfdx-project.json",
+                    R"({"packageDirectories":[{"path":"force-app","default":true},{"path":"extra"}]})");
+        repo->write("force-app/main/tdtm/classes/Dup.cls", "dup");
+        repo->write("force-app/main/tdtm/classes/Dup.cls-meta.xml", "<ApexClass/>");
+        repo->write("force-app/main/tdtm/lwc/widget/widget.js", "widget");
+        // Another package directory's copy is that directory's business, not this deploy's.
+        repo->write("extra/main/tdtm/classes/Other.cls", "other");
+        repo->commit_all("outside");
+        const std::string before = repo->head();
+        auto summary = deploy(*repo, c.current ? branch(repo->branch(), true) : branch("target", false, true),
+                              {apex_class("Dup", "new dup"), apex_class("Other", "other"),
+                               bundle("widget", {{"widget.js", "new widget"}})});
+        ASSERT_TRUE(summary) << summary.error().message();
+        ASSERT_EQ(summary->results.size(), 3u);
+        EXPECT_EQ(summary->results[0].status, domain::ComponentDeploymentStatus::Failed);
+        EXPECT_EQ(summary->results[0].message,
+                  "Dup already exists at force-app/main/tdtm/classes/Dup.cls-meta.xml outside main/default; this "
+                  "deploy writes only below main/default.");
+        EXPECT_EQ(summary->results[1].status, domain::ComponentDeploymentStatus::Succeeded);
+        EXPECT_EQ(summary->results[2].status, domain::ComponentDeploymentStatus::Failed);
+        EXPECT_EQ(summary->results[2].message,
+                  "widget already exists at force-app/main/tdtm/lwc/widget/widget.js outside main/default; this "
+                  "deploy writes only below main/default.");
+        EXPECT_EQ(committed_paths(*repo, summary->commit),
+                  (Texts{"force-app/main/default/classes/Other.cls", "force-app/main/default/classes/Other.cls-meta.xml"}));
+        EXPECT_EQ(text::trim(repo->git({"log", "-1", "--format=%s", summary->commit})),
+                  "Quillary: 1 component(s) from dev");
+        EXPECT_EQ(text::trim(repo->git({"rev-parse", summary->commit + "^"})), before);
+        if (c.current) {
+            EXPECT_FALSE(std::filesystem::exists(repo->path() / "force-app/main/default/classes/Dup.cls"));
+            EXPECT_FALSE(std::filesystem::exists(repo->path() / "force-app/main/default/lwc/widget"));
+        }
+        expect_no_worktree_left(*repo);
+    }
+}
+
+TEST_F(GitDeployTest, OnlyRowsKeptOutsideMainDefaultLeaveNothingToCommit) {
+    auto repo = project();
+    repo->write("force-app/classes/Dup.cls-meta.xml", "<ApexClass/>");
+    repo->commit_all("outside");
+    auto summary = deploy(*repo, branch("target", false, true), {apex_class("Dup", "new dup")});
+    ASSERT_FALSE(summary);
+    EXPECT_EQ(summary.error().message(), "The deployment produced no files to commit.");
+    expect_no_worktree_left(*repo);
+}
+
 }  // namespace
 }  // namespace ambrel::deployment::git_deploy

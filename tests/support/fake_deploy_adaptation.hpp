@@ -1,13 +1,17 @@
 #pragma once
 
-// A recording fake of the deploy adaptation group: every operation appends its name (and the row or
-// model name it concerns, where it has one) to `calls` and answers through a replaceable handler whose
-// default is the stand-in's answer. Tests replace the handlers they care about before the deploy runs.
-// The call log is guarded by `mutex`.
+// A recording fake of the deploy adaptation group: every operation appends its name to `calls` (the
+// isolated retry with the count it was given) and answers through a replaceable handler. Without a
+// handler an operation answers through `inner` when one is given (the standard group, to record the
+// real adaptation at work), else neutrally: a pass changes nothing and gives an empty record, a retry
+// sends nothing (the unexpected-error retry reports `redeployed`), and the document helpers are the
+// standard ones. The log, the snapshots and the group retry's names are guarded by `mutex`.
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ports/deploy_adaptation.hpp"
@@ -20,199 +24,184 @@ public:
     using Service = app::QuillaryApplicationService;
     using Session = app::ComparisonSession;
     using Token = const domain::CancellationToken&;
+    template <class T>
+    using Result = app::ports::PortResult<T>;
+    using Planned = std::expected<metadata::expression_set_definition_versions::PlannedVersions, std::string>;
+    using Model = std::expected<data::bundles::document::ModelDocument, std::string>;
 
-    std::function<std::expected<app::ports::FilteredPermissionSetGroup, std::string>(
-        std::string_view, const std::set<std::string>&, bool, bool)>
-        on_filter_permission_set_group;
-    std::function<std::expected<std::optional<std::string>, std::string>(std::string_view)> on_release_version;
-    std::function<std::expected<app::ports::ReleaseVersion, std::string>(std::string_view)> on_parse_release_version;
-    std::function<std::expected<std::optional<app::ports::ReleaseRewrite>, std::string>(std::string_view,
-                                                                                       std::string_view)>
-        on_rewrite_release_version;
-    std::function<app::ports::PortResult<app::ExpressionSetVersionStatusFiltering>(Rows&)> on_version_status;
+    RecordingDeployAdaptation() = default;
+    explicit RecordingDeployAdaptation(std::shared_ptr<const app::ports::DeployAdaptation> inner)
+        : inner_(std::move(inner)) {}
+
+    std::function<Result<app::PermissionSetGroupFiltering>(Rows&)> on_permission_set_groups;
+    std::function<Result<app::ContextReleaseVersionFiltering>(Rows&)> on_release_versions;
+    std::function<Result<app::ContextDefinitionFiltering>(Rows&)> on_context_definitions;
+    std::function<Result<app::ProfileFiltering>(Rows&, app::UserPermissionCatalogs&)> on_permission_sets;
+    std::function<Result<app::ProfileFiltering>(Rows&, app::UserPermissionCatalogs&)> on_profiles;
+    std::function<Result<app::ExpressionSetVersionStatusFiltering>(Rows&)> on_version_status;
     std::function<app::ExpressionSetDefinitionFiltering(Rows&)> on_definitions;
-    std::function<std::expected<app::ports::PlannedVersions, std::string>(std::string_view, const std::set<std::string>&)>
-        on_plan_package_versions;
+    std::function<Planned(std::string_view, const std::set<std::string>&)> on_plan_package_versions;
     std::function<std::expected<std::string, std::string>(std::string_view, bool, bool)> on_splice_tracking;
-    std::function<std::expected<app::ports::ModelDocument, std::string>(std::string_view)> on_parse_model_document;
+    std::function<Model(std::string_view)> on_parse_model_document;
+    // Runs after every retry is recorded, with the summary it was given.
     std::function<void(deployment::DeploymentSummary&)> on_retry;
-    std::function<std::expected<std::set<std::string>, std::string>(std::string_view)> on_user_permission_names;
-    std::function<std::expected<app::ports::FilteredDocument, std::string>(std::string_view, const std::set<std::string>&)>
-        on_filter_user_permissions;
-    std::function<std::expected<app::ports::ProfileReferences, std::string>(std::string_view)> on_profile_references;
-    std::function<app::ports::PortResult<app::ports::ReferenceKnowledge>()> on_gather_reference_knowledge;
-    std::function<app::ports::ReferencesByKind(const app::ports::ProfileReferences&)> on_unknown_references;
-    std::function<std::expected<app::ports::FilteredDocument, std::string>(std::string_view,
-                                                                          const app::ports::ReferencesByKind&)>
-        on_filter_profile_references;
 
+    // What the unexpected-error retry reports as re-deployed when it answers neutrally.
+    std::size_t redeployed = 0;
+    // The snapshots the retries received, in call order (kept only while `keep_snapshots`), and the
+    // group retry's names.
+    bool keep_snapshots = true;
     mutable std::mutex mutex;
     mutable std::vector<std::string> calls;
+    mutable std::vector<app::MessageSnapshot> snapshots;
+    mutable std::set<std::string> group_retry_names;
 
     std::vector<std::string> log() const {
         std::lock_guard lock(mutex);
         return calls;
     }
 
-    std::expected<app::ports::FilteredPermissionSetGroup, std::string> filter_permission_set_group(
-        std::string_view document, const std::set<std::string>& allowed, bool drop, bool org) const override {
-        note("filter_permission_set_group");
-        if (on_filter_permission_set_group) return on_filter_permission_set_group(document, allowed, drop, org);
-        return stand_in()->filter_permission_set_group(document, allowed, drop, org);
+    Result<app::PermissionSetGroupFiltering> filter_permission_set_groups(const Service& service,
+                                                                          const Session& session, Rows& rows,
+                                                                          Token token) const override {
+        note("filter_permission_set_groups");
+        if (on_permission_set_groups) return on_permission_set_groups(rows);
+        if (inner_) return inner_->filter_permission_set_groups(service, session, rows, token);
+        return app::PermissionSetGroupFiltering{};
     }
-    std::expected<std::optional<std::string>, std::string> release_version(std::string_view document) const override {
-        note("release_version");
-        if (on_release_version) return on_release_version(document);
-        return stand_in()->release_version(document);
+    Result<app::ContextReleaseVersionFiltering> filter_context_release_versions(const Service& service,
+                                                                                const Session& session, Rows& rows,
+                                                                                Token token) const override {
+        note("filter_context_release_versions");
+        if (on_release_versions) return on_release_versions(rows);
+        if (inner_) return inner_->filter_context_release_versions(service, session, rows, token);
+        return app::ContextReleaseVersionFiltering{};
     }
-    std::expected<app::ports::ReleaseVersion, std::string> parse_release_version(std::string_view text) const override {
-        if (on_parse_release_version) return on_parse_release_version(text);
-        return stand_in()->parse_release_version(text);
+    Result<app::ContextDefinitionFiltering> filter_context_definitions(const Service& service, const Session& session,
+                                                                       Rows& rows, Token token) const override {
+        note("filter_context_definitions");
+        if (on_context_definitions) return on_context_definitions(rows);
+        if (inner_) return inner_->filter_context_definitions(service, session, rows, token);
+        return app::ContextDefinitionFiltering{};
     }
-    std::expected<std::optional<app::ports::ReleaseRewrite>, std::string> rewrite_release_version(
-        std::string_view document, std::string_view version) const override {
-        note("rewrite_release_version");
-        if (on_rewrite_release_version) return on_rewrite_release_version(document, version);
-        return stand_in()->rewrite_release_version(document, version);
+    Result<app::ProfileFiltering> filter_permission_sets(const Service& service, const Session& session, Rows& rows,
+                                                         app::UserPermissionCatalogs& catalogs,
+                                                         Token token) const override {
+        note("filter_permission_sets");
+        if (on_permission_sets) return on_permission_sets(rows, catalogs);
+        if (inner_) return inner_->filter_permission_sets(service, session, rows, catalogs, token);
+        return app::ProfileFiltering{};
     }
-    std::expected<std::set<std::string>, std::string> referenced_object_names(std::string_view document) const override {
-        note("referenced_object_names");
-        return stand_in()->referenced_object_names(document);
+    Result<app::ProfileFiltering> filter_profiles(const Service& service, const Session& session, Rows& rows,
+                                                  app::UserPermissionCatalogs& catalogs, Token token) const override {
+        note("filter_profiles");
+        if (on_profiles) return on_profiles(rows, catalogs);
+        if (inner_) return inner_->filter_profiles(service, session, rows, catalogs, token);
+        return app::ProfileFiltering{};
     }
-    app::ports::PackageSchema schema_known_to_package(const Rows& rows) const override {
-        return stand_in()->schema_known_to_package(rows);
-    }
-    app::ports::ContextDefinitionRows filter_context_definition_rows(Rows& rows, metadata_types::MetadataType type,
-                                                                     const cli::SchemaListing& source,
-                                                                     const cli::SchemaListing& target,
-                                                                     const std::set<domain::ComponentKey>& omissions,
-                                                                     const app::ports::Sanitizer& sanitizer) const override {
-        note("filter_context_definition_rows");
-        return stand_in()->filter_context_definition_rows(rows, type, source, target, omissions, sanitizer);
-    }
-    app::ports::PortResult<app::ExpressionSetVersionStatusFiltering> filter_expression_set_version_status(
+    Result<app::ExpressionSetVersionStatusFiltering> filter_expression_set_version_status(
         const Service& service, const Session& session, Rows& rows, domain::DeployMode mode, Token token) const override {
         note("filter_expression_set_version_status");
         if (on_version_status) return on_version_status(rows);
-        return stand_in()->filter_expression_set_version_status(service, session, rows, mode, token);
+        if (inner_) return inner_->filter_expression_set_version_status(service, session, rows, mode, token);
+        return app::ExpressionSetVersionStatusFiltering{};
     }
-    app::ExpressionSetDefinitionFiltering filter_expression_set_definitions(const app::ports::Sanitizer& sanitizer,
+    app::ExpressionSetDefinitionFiltering filter_expression_set_definitions(const app::ports::CorePorts& sanitizer,
                                                                            const Session& session,
                                                                            Rows& rows) const override {
         note("filter_expression_set_definitions");
         if (on_definitions) return on_definitions(rows);
-        return stand_in()->filter_expression_set_definitions(sanitizer, session, rows);
+        if (inner_) return inner_->filter_expression_set_definitions(sanitizer, session, rows);
+        return {};
     }
-    std::expected<app::ports::PlannedVersions, std::string> plan_package_versions(
-        std::string_view document, const std::set<std::string>& active) const override {
+
+    void retry_rejected_permission_sets(const Service& service, const Session& session, const Rows& rows,
+                                        deployment::DeploymentSummary& summary, domain::DeployMode mode,
+                                        const app::RowNotes& notes, const app::MessageSnapshot& snapshot,
+                                        app::UserPermissionCatalogs& catalogs, Token token) const override {
+        retried("retry_rejected_permission_sets", &snapshot);
+        if (inner_) inner_->retry_rejected_permission_sets(service, session, rows, summary, mode, notes, snapshot,
+                                                           catalogs, token);
+        if (on_retry) on_retry(summary);
+    }
+    void retry_rejected_profiles(const Service& service, const Session& session, const Rows& rows,
+                                 deployment::DeploymentSummary& summary, domain::DeployMode mode,
+                                 const app::RowNotes& notes, const app::MessageSnapshot& snapshot,
+                                 app::UserPermissionCatalogs& catalogs, Token token) const override {
+        retried("retry_rejected_profiles", &snapshot);
+        if (inner_) inner_->retry_rejected_profiles(service, session, rows, summary, mode, notes, snapshot, catalogs, token);
+        if (on_retry) on_retry(summary);
+    }
+    void retry_rejected_permission_set_groups(const Service& service, const Session& session, const Rows& rows,
+                                              deployment::DeploymentSummary& summary, domain::DeployMode mode,
+                                              const std::set<std::string>& names, Token token) const override {
+        retried("retry_rejected_permission_set_groups", nullptr);
+        {
+            std::lock_guard lock(mutex);
+            group_retry_names = names;
+        }
+        if (inner_) inner_->retry_rejected_permission_set_groups(service, session, rows, summary, mode, names, token);
+        if (on_retry) on_retry(summary);
+    }
+    void retry_rejected_context_definitions(const Service& service, const Session& session, const Rows& rows,
+                                            deployment::DeploymentSummary& summary, domain::DeployMode mode,
+                                            const cli::SchemaListing& source, const cli::SchemaListing& target,
+                                            const std::map<domain::ComponentKey, std::string>& documents,
+                                            const app::MessageSnapshot& snapshot, const app::RowNotes& release_notes,
+                                            Token token) const override {
+        retried("retry_rejected_context_definitions", &snapshot);
+        if (inner_)
+            inner_->retry_rejected_context_definitions(service, session, rows, summary, mode, source, target, documents,
+                                                       snapshot, release_notes, token);
+        if (on_retry) on_retry(summary);
+    }
+    std::size_t retry_unexpected_errors(const Service& service, const Session& session, const Rows& rows,
+                                        deployment::DeploymentSummary& summary, domain::DeployMode mode,
+                                        const app::MessageSnapshot& snapshot, Token token) const override {
+        retried("retry_unexpected_errors", &snapshot);
+        const std::size_t sent =
+            inner_ ? inner_->retry_unexpected_errors(service, session, rows, summary, mode, snapshot, token) : redeployed;
+        if (on_retry) on_retry(summary);
+        return sent;
+    }
+    void retry_unexpected_errors_isolated(const Service& service, const Session& session, const Rows& rows,
+                                          deployment::DeploymentSummary& summary, domain::DeployMode mode,
+                                          std::size_t count, Token token) const override {
+        retried("retry_unexpected_errors_isolated:" + std::to_string(count), nullptr);
+        if (inner_) inner_->retry_unexpected_errors_isolated(service, session, rows, summary, mode, count, token);
+        if (on_retry) on_retry(summary);
+    }
+
+    Planned plan_package_versions(std::string_view document, const std::set<std::string>& active) const override {
         note("plan_package_versions");
         if (on_plan_package_versions) return on_plan_package_versions(document, active);
-        return stand_in()->plan_package_versions(document, active);
+        return helpers().plan_package_versions(document, active);
     }
     std::expected<std::string, std::string> splice_tracking(std::string_view document, bool history,
                                                             bool feed) const override {
         note("splice_tracking");
         if (on_splice_tracking) return on_splice_tracking(document, history, feed);
-        return stand_in()->splice_tracking(document, history, feed);
+        return helpers().splice_tracking(document, history, feed);
     }
-    std::expected<app::ports::ModelDocument, std::string> parse_model_document(std::string_view document) const override {
+    Model parse_model_document(std::string_view document) const override {
         note("parse_model_document");
         if (on_parse_model_document) return on_parse_model_document(document);
-        return stand_in()->parse_model_document(document);
+        return helpers().parse_model_document(document);
     }
-    std::expected<std::set<std::string>, std::string> user_permission_names(std::string_view document) const override {
-        if (on_user_permission_names) return on_user_permission_names(document);
-        return stand_in()->user_permission_names(document);
-    }
-    std::expected<app::ports::ProfileReferences, std::string> profile_references(std::string_view document) const override {
-        if (on_profile_references) return on_profile_references(document);
-        return stand_in()->profile_references(document);
-    }
-    std::expected<app::ports::FilteredDocument, std::string> filter_user_permissions(
-        std::string_view document, const std::set<std::string>& names) const override {
-        note("filter_user_permissions");
-        if (on_filter_user_permissions) return on_filter_user_permissions(document, names);
-        return stand_in()->filter_user_permissions(document, names);
-    }
-    std::expected<app::ports::FilteredDocument, std::string> filter_profile_references(
-        std::string_view document, const app::ports::ReferencesByKind& names) const override {
-        note("filter_profile_references");
-        if (on_filter_profile_references) return on_filter_profile_references(document, names);
-        return stand_in()->filter_profile_references(document, names);
-    }
-    app::ports::PortResult<app::ports::ReferenceKnowledge> gather_reference_knowledge(
-        const Service& service, const Session& session, const std::string& alias,
-        const std::map<domain::ComponentKey, app::ports::ProfileReferences>& references, Token token) const override {
-        note("gather_reference_knowledge");
-        if (on_gather_reference_knowledge) return on_gather_reference_knowledge();
-        return stand_in()->gather_reference_knowledge(service, session, alias, references, token);
-    }
-    app::ports::ReferencesByKind references_known_to_package(const Rows& rows) const override {
-        return stand_in()->references_known_to_package(rows);
-    }
-    app::ports::ReferencesByKind unknown_references(const app::ports::ProfileReferences& references,
-                                                    const app::ports::ReferenceKnowledge& knowledge,
-                                                    const app::ports::ReferencesByKind& known) const override {
-        if (on_unknown_references) return on_unknown_references(references);
-        return stand_in()->unknown_references(references, knowledge, known);
-    }
-    void retry_rejected_permission_sets(const Service&, const Session&, const Rows&, deployment::DeploymentSummary& summary,
-                                        domain::DeployMode, const app::RowNotes&, const app::MessageSnapshot& snapshot,
-                                        app::UserPermissionCatalogs&, Token) const override {
-        retried("retry_rejected_permission_sets", summary, &snapshot);
-    }
-    void retry_rejected_profiles(const Service&, const Session&, const Rows&, deployment::DeploymentSummary& summary,
-                                 domain::DeployMode, const app::RowNotes&, const app::MessageSnapshot& snapshot,
-                                 app::UserPermissionCatalogs&, Token) const override {
-        retried("retry_rejected_profiles", summary, &snapshot);
-    }
-    void retry_rejected_permission_set_groups(const Service&, const Session&, const Rows&,
-                                              deployment::DeploymentSummary& summary, domain::DeployMode,
-                                              std::set<std::string> names, Token) const override {
-        retried("retry_rejected_permission_set_groups", summary, nullptr);
-        std::lock_guard lock(mutex);
-        group_retry_names = std::move(names);
-    }
-    void retry_rejected_context_definitions(const Service&, const Session&, const Rows&,
-                                            deployment::DeploymentSummary& summary, domain::DeployMode,
-                                            const cli::SchemaListing&, const cli::SchemaListing&,
-                                            const std::map<domain::ComponentKey, std::string>&,
-                                            const app::MessageSnapshot& snapshot, const app::RowNotes&,
-                                            Token) const override {
-        retried("retry_rejected_context_definitions", summary, &snapshot);
-    }
-    std::size_t retry_unexpected_errors(const Service&, const Session&, const Rows&, deployment::DeploymentSummary& summary,
-                                        domain::DeployMode, const app::MessageSnapshot& snapshot, Token) const override {
-        retried("retry_unexpected_errors", summary, &snapshot);
-        return redeployed;
-    }
-    void retry_unexpected_errors_isolated(const Service&, const Session&, const Rows&,
-                                          deployment::DeploymentSummary& summary, domain::DeployMode, std::size_t count,
-                                          Token) const override {
-        retried("retry_unexpected_errors_isolated:" + std::to_string(count), summary, nullptr);
-    }
-
-    // What the unexpected-error retry reports as re-deployed.
-    std::size_t redeployed = 0;
-    // The snapshots the retries received, in call order (kept only while `keep_snapshots`), and the
-    // group retry's names.
-    bool keep_snapshots = true;
-    mutable std::vector<app::MessageSnapshot> snapshots;
-    mutable std::set<std::string> group_retry_names;
 
 private:
+    const app::ports::DeployAdaptation& helpers() const { return inner_ ? *inner_ : *standard(); }
     void note(std::string what) const {
         std::lock_guard lock(mutex);
         calls.push_back(std::move(what));
     }
-    void retried(std::string what, deployment::DeploymentSummary& summary, const app::MessageSnapshot* snapshot) const {
-        {
-            std::lock_guard lock(mutex);
-            calls.push_back(std::move(what));
-            if (snapshot != nullptr && keep_snapshots) snapshots.push_back(*snapshot);
-        }
-        if (on_retry) on_retry(summary);
+    void retried(std::string what, const app::MessageSnapshot* snapshot) const {
+        std::lock_guard lock(mutex);
+        calls.push_back(std::move(what));
+        if (snapshot != nullptr && keep_snapshots) snapshots.push_back(*snapshot);
     }
+
+    std::shared_ptr<const app::ports::DeployAdaptation> inner_;
 };
 
 }  // namespace ambrel::testing

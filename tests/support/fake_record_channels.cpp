@@ -116,9 +116,13 @@ FakeRecordChannels::Result<std::vector<FakeRecordChannels::CompositeOutcome>> Fa
     if (auto error = begin(std::move(call), token)) {
         return std::unexpected(*error);
     }
+    const auto position = calls_.size() - 1;
     if (!composite_script_.empty()) {
         auto answer = std::move(composite_script_.front());
         composite_script_.pop_front();
+        if (answer && after_composite_) {
+            after_composite_(position);
+        }
         return answer;
     }
     std::vector<CompositeOutcome> outcomes;
@@ -131,6 +135,9 @@ FakeRecordChannels::Result<std::vector<FakeRecordChannels::CompositeOutcome>> Fa
             outcome.id = std::string(id->get_string());
         }
         outcomes.push_back(std::move(outcome));
+    }
+    if (after_composite_) {
+        after_composite_(position);
     }
     return outcomes;
 }

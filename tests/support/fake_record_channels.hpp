@@ -81,6 +81,9 @@ public:
     void answer_cml(const std::string& org, const std::string& version_id, std::optional<std::string> text);
     // Answers the exact SOQL text with the records of a JSON array file below tests/fixtures/.
     void answer_query_file(const std::string& org, const std::string& soql, const std::string& fixture);
+    // Runs after each composite call that is answered (not failed), with its position among all calls;
+    // lets a test cancel its token while a request is in flight yet answered.
+    void after_composite(std::function<void(std::size_t)> hook) { after_composite_ = std::move(hook); }
 
 private:
     // Logs the call; the scripted error for its position, if any.
@@ -95,6 +98,7 @@ private:
     std::vector<Call> calls_;
     std::size_t created_ = 0;
     std::map<std::pair<std::string, std::string>, std::optional<std::string>> cml_answers_;
+    std::function<void(std::size_t)> after_composite_;
 };
 
 // A token that answers "not cancelled" to its first `allowed` polls and "cancelled" from then on;

@@ -216,28 +216,12 @@ public:
                                     const domain::CancellationToken& token) const;
 
     // Deploy: the steps of `deploy` (deploy_use_case.cpp and the files beside it). The adaptation group
-    // defaults to its stand-in.
+    // defaults to `ports::DeployAdaptation::standard()`.
     static QuillaryApplicationService with_deploy_adaptation(
         QuillaryApplicationService service, std::shared_ptr<const ports::DeployAdaptation> adaptation);
     const ports::DeployAdaptation& deploy_adaptation() const;
     UseCaseResult<void> validate_session_org_bindings(const ComparisonSession& session,
                                                       const domain::CancellationToken& token) const;
-    UseCaseResult<void> filter_permission_set_groups(const ComparisonSession& session, ports::Rows& rows,
-                                                     PermissionSetGroupFiltering& record,
-                                                     const domain::CancellationToken& token) const;
-    UseCaseResult<void> filter_context_release_versions(const ComparisonSession& session, ports::Rows& rows,
-                                                        ContextReleaseVersionFiltering& record,
-                                                        const domain::CancellationToken& token) const;
-    UseCaseResult<void> filter_context_definitions(const ComparisonSession& session, ports::Rows& rows,
-                                                   ContextDefinitionFiltering& record,
-                                                   const domain::CancellationToken& token) const;
-    UseCaseResult<void> filter_permission_sets(const ComparisonSession& session, ports::Rows& rows,
-                                               domain::DeployMode mode, ProfileFiltering& record,
-                                               UserPermissionCatalogs& catalogs,
-                                               const domain::CancellationToken& token) const;
-    UseCaseResult<void> filter_profiles(const ComparisonSession& session, ports::Rows& rows, domain::DeployMode mode,
-                                        ProfileFiltering& record, UserPermissionCatalogs& catalogs,
-                                        const domain::CancellationToken& token) const;
     // `metadata_keys` are the keys of the deploy's metadata rows.
     UseCaseResult<ModelExpansion> expand_model_rows(const ComparisonSession& session,
                                                     const std::vector<domain::ComponentDifference>& model_rows,

@@ -115,7 +115,7 @@ QuillaryApplicationService QuillaryApplicationService::with_deploy_adaptation(
 }
 
 const ports::DeployAdaptation& QuillaryApplicationService::deploy_adaptation() const {
-    if (deploy_adaptation_ == nullptr) return *ports::DeployAdaptation::stand_in();
+    if (deploy_adaptation_ == nullptr) return *ports::DeployAdaptation::standard();
     return *deploy_adaptation_;
 }
 
@@ -161,24 +161,31 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
     if (auto applied = session.apply_source_overrides(rows); !applied)
         return fail(WorkflowFailure::operation(applied.error().message()));
 
-    DeployPassRecords records;
-    if (auto done = filter_permission_set_groups(session, rows, records.permission_set_groups, token); !done)
-        return fail(std::move(done.error()));
-    if (auto done = filter_context_release_versions(session, rows, records.release_versions, token); !done)
-        return fail(std::move(done.error()));
-    if (auto done = filter_context_definitions(session, rows, records.context_definitions, token); !done)
-        return fail(std::move(done.error()));
-    if (auto done = filter_permission_sets(session, rows, deploy_mode, records.permission_sets, records.catalogs, token);
-        !done)
-        return fail(std::move(done.error()));
-    if (auto done = filter_profiles(session, rows, deploy_mode, records.profiles, records.catalogs, token); !done)
-        return fail(std::move(done.error()));
+    // The passes, in this order; each sees the rows as the previous ones left them.
     const auto& adaptation = deploy_adaptation();
+    DeployPassRecords records;
+    auto groups = adaptation.filter_permission_set_groups(*this, session, rows, token);
+    if (!groups) return fail(std::move(groups.error()));
+    records.permission_set_groups = std::move(*groups);
+    auto release_versions = adaptation.filter_context_release_versions(*this, session, rows, token);
+    if (!release_versions) return fail(std::move(release_versions.error()));
+    records.release_versions = std::move(*release_versions);
+    auto context_definitions = adaptation.filter_context_definitions(*this, session, rows, token);
+    if (!context_definitions) return fail(std::move(context_definitions.error()));
+    records.context_definitions = std::move(*context_definitions);
+    // Permission sets and profiles are trimmed only where a rejected one cannot stop the package.
+    if (deploy_mode == domain::DeployMode::BestEffort) {
+        auto permission_sets = adaptation.filter_permission_sets(*this, session, rows, records.catalogs, token);
+        if (!permission_sets) return fail(std::move(permission_sets.error()));
+        records.permission_sets = std::move(*permission_sets);
+        auto profiles = adaptation.filter_profiles(*this, session, rows, records.catalogs, token);
+        if (!profiles) return fail(std::move(profiles.error()));
+        records.profiles = std::move(*profiles);
+    }
     auto status = adaptation.filter_expression_set_version_status(*this, session, rows, deploy_mode, token);
     if (!status) return fail(std::move(status.error()));
     records.version_status = std::move(*status);
-    const ports::Sanitizer sanitizer = [this](const std::string& text) { return sanitize_diagnostic(text); };
-    records.definitions = adaptation.filter_expression_set_definitions(sanitizer, session, rows);
+    records.definitions = adaptation.filter_expression_set_definitions(core(), session, rows);
     if (deploy_mode != domain::DeployMode::BestEffort && session.target().is_org()) {
         if (const auto* blocking = first_blocking_failure(records)) {
             return fail(WorkflowFailure::operation(
@@ -197,8 +204,10 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
     }
 
     if (auto bound = validate_session_org_bindings(session, token); !bound) return fail(std::move(bound.error()));
+    // Only a model row can clash with a metadata row's key.
     std::set<domain::ComponentKey> metadata_keys;
-    for (const auto& row : package_rows) metadata_keys.insert(row.key());
+    if (!model_rows.empty())
+        for (const auto& row : package_rows) metadata_keys.insert(row.key());
     auto expansion = expand_model_rows(session, model_rows, metadata_keys, token);
     if (!expansion) return fail(std::move(expansion.error()));
     model_rows.clear();
@@ -312,7 +321,7 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
         summary.detail_notes.trailing_notes.push_back(
             fmt::format(fmt::runtime(kCloseFailedNote), sanitize_diagnostic(closed.error().detail_text())));
     }
-    build_details(sanitizer, summary);
+    build_details([this](const std::string& text) { return sanitize_diagnostic(text); }, summary);
     return summary;
 }
 

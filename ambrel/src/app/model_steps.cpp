@@ -163,7 +163,7 @@ UseCaseResult<ModelExpansion> QuillaryApplicationService::expand_model_rows(
         definition.deploy_scope = domain::MetadataDeployScope::Full;
         expansion.models.insert_or_assign(
             definition_key,
-            ExpandedModel{row.key(), model_versions_note(planned->kept.size() + planned->unnamed_kept, planned->left_out),
+            ExpandedModel{row.key(), model_versions_note(planned->kept.size() + planned->unnamed, planned->left_out),
                           row.source.document, row.change});
         expansion.rows.push_back(std::move(definition));
     }

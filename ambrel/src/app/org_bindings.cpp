@@ -82,13 +82,15 @@ domain::SelectedPermissions associate_selected_permissions(const std::vector<dom
         if (!subject) continue;
         if (const auto* field = std::get_if<domain::PermissionSubject::Field>(&subject->value)) {
             domain::FieldKey key{field->object, field->field};
-            const bool inserted = selection.fields.emplace(key, row.source.to_custom_field_definition()).second;
-            support::require(inserted, fmt::format("Duplicate selected field key: {}.{}", field->object, field->field));
+            // The assertion texts are built only when they are needed: this runs once per selected row.
+            const bool inserted = selection.fields.emplace(std::move(key), row.source.to_custom_field_definition()).second;
+            if (!inserted)
+                support::fail_precondition(fmt::format(fmt::runtime(kDuplicateSelectedField), field->object, field->field));
             continue;
         }
-        const std::string name = subject->api_name();
-        const bool inserted = selection.subjects.insert(std::move(*subject)).second;
-        support::require(inserted, fmt::format("Duplicate selected permission subject: {}", name));
+        auto [position, inserted] = selection.subjects.insert(std::move(*subject));
+        if (!inserted)
+            support::fail_precondition(fmt::format(fmt::runtime(kDuplicateSelectedSubject), position->api_name()));
     }
     return selection;
 }

@@ -31,6 +31,9 @@ class ComparisonSession;
 
 inline constexpr std::string_view kSourceSideLabel = "Source";
 inline constexpr std::string_view kTargetSideLabel = "Target";
+// The assertion texts of `associate_selected_permissions` for rows that share a subject.
+inline constexpr std::string_view kDuplicateSelectedField = "Duplicate selected field key: {}.{}";
+inline constexpr std::string_view kDuplicateSelectedSubject = "Duplicate selected permission subject: {}";
 
 std::expected<void, WorkflowFailure> validate_session_org_binding(std::string_view side_label,
                                                                   std::string_view recorded_alias,

@@ -264,9 +264,24 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::run_bes
     summary.deploy_mode = domain::DeployMode::BestEffort;
     if (package->test_failures) summary.detail_notes.leading_notes.push_back(*package->test_failures);
 
+    // One pass over the permission rows: each row's subject by key (for the results) and the row of
+    // each subject (for the field definitions of the transfer). The selection refuses a subject that
+    // two rows share; the first such subject is kept for that refusal.
     std::unordered_map<domain::ComponentKey, domain::PermissionSubject> subject_of_key;
-    for (const auto& row : permission_rows)
-        if (auto subject = row.permission_subject()) subject_of_key.insert_or_assign(row.key(), std::move(*subject));
+    std::unordered_map<domain::PermissionSubject, const ComponentDifference*> row_of_subject;
+    std::optional<std::string> duplicate;
+    subject_of_key.reserve(permission_rows.size());
+    row_of_subject.reserve(permission_rows.size());
+    for (const auto& row : permission_rows) {
+        auto subject = row.permission_subject();
+        if (!subject) continue;
+        if (!row_of_subject.try_emplace(*subject, &row).second && !duplicate) {
+            const auto* field = std::get_if<domain::PermissionSubject::Field>(&subject->value);
+            duplicate = field != nullptr ? format(kDuplicateSelectedField, field->object, field->field)
+                                         : format(kDuplicateSelectedSubject, subject->api_name());
+        }
+        subject_of_key.insert_or_assign(row.key(), std::move(*subject));
+    }
     std::vector<domain::PermissionSubject> transfer;
     std::unordered_set<domain::PermissionSubject> taken;
     for (const auto& subject : subjects)
@@ -278,13 +293,14 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::run_bes
     }
     if (fls_mode == domain::FlsMode::None || transfer.empty()) return summary;
 
-    domain::SelectedPermissions full = associate_selected_permissions(permission_rows);
+    if (duplicate) support::fail_precondition(std::move(*duplicate));
     domain::SelectedPermissions selection;
     for (auto& subject : transfer) {
         if (const auto* field = std::get_if<domain::PermissionSubject::Field>(&subject.value)) {
-            auto definition = full.fields.extract(domain::FieldKey{field->object, field->field});
-            support::require(!definition.empty(), kMissingDefinition);
-            selection.fields.insert(std::move(definition));
+            const auto row = row_of_subject.find(subject);
+            support::require(row != row_of_subject.end(), kMissingDefinition);
+            selection.fields.emplace(domain::FieldKey{field->object, field->field},
+                                     row->second->source.to_custom_field_definition());
         } else {
             selection.subjects.insert(std::move(subject));
         }

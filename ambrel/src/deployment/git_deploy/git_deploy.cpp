@@ -48,6 +48,7 @@ constexpr std::string_view kReadBundleStep = "Could not read the bundle director
 constexpr std::string_view kRemoveStaleStep = "Could not remove the stale bundle file";
 constexpr std::string_view kPathspecFileStep = "Could not write the pathspec file";
 constexpr std::string_view kPathspecFileName = "pathspec";
+constexpr std::string_view kMainDefaultFolder = "main/default/";
 
 std::string join(std::string_view a, std::string_view b) { return fmt::format("{}/{}", a, b); }
 
@@ -213,11 +214,24 @@ private:
                 files.emplace_back(std::move(*path), content);
             }
         }
-        std::set<std::string> expected;
-        for (auto& [path, content] : files) {
+        for (const auto& [path, content] : files) {
             if (!metadata_types::is_safe_relative_path_for(path, false)) {
                 return std::unexpected(GitError::unsafe_path_at(path));
             }
+        }
+        // A component the project keeps outside main/default would get a second copy there.
+        for (const auto& [path, content] : files) {
+            auto elsewhere = outside_main_default(path);
+            if (!elsewhere) return std::unexpected(elsewhere.error());
+            if (*elsewhere) {
+                plan_.results.push_back(domain::ComponentDeploymentResult{
+                    source.key, fmt::format(fmt::runtime(kOutsideMainDefaultSentence), name, **elsewhere), row.change,
+                    domain::ComponentDeploymentStatus::Failed});
+                return {};
+            }
+        }
+        std::set<std::string> expected;
+        for (auto& [path, content] : files) {
             expected.insert(path);
             if (auto added = add_write(join(package_prefix(), path), std::move(content)); !added) {
                 return std::unexpected(added.error());
@@ -234,6 +248,32 @@ private:
         }
         plan_.results.push_back(succeeded(source.key, row.change));
         return {};
+    }
+
+    // The target's file of the deploy's package directory that has the same path as `document_path`
+    // below some folder other than main/default, from one listing of the target per deploy.
+    std::expected<std::optional<std::string>, GitError> outside_main_default(const std::string& document_path) {
+        if (!outside_listed_) {
+            auto output = gateway_.execute(target_, {"ls-files", "--cached", "--others", "--exclude-standard", "-z",
+                                                     "--", package_directory_});
+            if (!output) return std::unexpected(GitError::from_gateway(output.error()));
+            if (output->exit_code != 0) return std::unexpected(command_failed(*output, repository_, target_));
+            const std::string inside = join(package_directory_, kMainDefaultFolder);
+            for (std::string& path : nul_pieces(output->stdout_text)) {
+                if (path.starts_with(inside) || !path.starts_with(package_directory_ + "/")) continue;
+                const std::size_t slash = path.rfind('/');
+                outside_by_file_name_.emplace(path.substr(slash + 1), std::move(path));
+            }
+            outside_listed_ = true;
+        }
+        const std::size_t slash = document_path.rfind('/');
+        const std::string file_name = slash == std::string::npos ? document_path : document_path.substr(slash + 1);
+        const std::string suffix = "/" + document_path;
+        const auto [begin, end] = outside_by_file_name_.equal_range(file_name);
+        for (auto it = begin; it != end; ++it) {
+            if (it->second.ends_with(suffix)) return it->second;
+        }
+        return std::nullopt;
     }
 
     std::expected<void, GitError> plan_stale_files(const std::string& bundle_path, const std::set<std::string>& expected) {
@@ -368,6 +408,9 @@ private:
     std::string package_directory_;
     std::vector<std::string> prefixes_;
     std::map<std::string, ContainerWrite> containers_;
+    // Files of the package directory outside main/default by file name; listed on first use.
+    bool outside_listed_ = false;
+    std::multimap<std::string, std::string> outside_by_file_name_;
     Plan plan_;
 };
 
@@ -471,7 +514,10 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::write_and_commi
         begin = end;
     }
 
-    const std::string message = fmt::format(fmt::runtime(kCommitMessage), plan->results.size(), source_label);
+    const auto written = std::ranges::count_if(plan->results, [](const domain::ComponentDeploymentResult& result) {
+        return result.status == domain::ComponentDeploymentStatus::Succeeded;
+    });
+    const std::string message = fmt::format(fmt::runtime(kCommitMessage), written, source_label);
     std::vector<std::string> commit_args{"commit", "--no-gpg-sign", "-m", message};
     std::optional<platform_fs::files::PrivateTempDir> pathspec_dir;
     if (total_bytes <= argument_budget_) {

@@ -7,6 +7,12 @@
 // the container documents and the permission documents, stages and commits exactly the paths it wrote
 // or removed, and removes the worktree (and a branch it created, when the deploy failed).
 //
+// Components are written only below "main/default" of the package directory. A row whose file (same
+// path below the type's folder) the package directory already holds in another folder, for example
+// "force-app/main/tdtm/classes/Foo.cls", is not written and gets a failed result with
+// kOutsideMainDefaultSentence; one listing of the target tree per deploy answers that question. The
+// commit message counts the rows written.
+//
 // Every destination is computed before anything is written. In the repository's own working tree a
 // deploy refuses to touch a file with uncommitted changes. Every write walks the folders below the
 // write target without following a link and never overwrites a file of another spelling.
@@ -65,6 +71,10 @@ inline constexpr std::string_view kWorktreeNamePrefix = "git-worktree";
 // The most bytes of paths one "add" or a "commit" command line carries; above it the commit reads its
 // paths from a file.
 inline constexpr std::size_t kDefaultArgumentBudget = 64 * 1024;
+// The result message of a row whose file the project already keeps outside main/default (the
+// component's name, the repository path of that file); nothing of the row is written.
+inline constexpr std::string_view kOutsideMainDefaultSentence =
+    "{} already exists at {} outside main/default; this deploy writes only below main/default.";
 inline constexpr std::string_view kDirtyDestinationsSentence =
     "The checked-out branch has uncommitted changes in files this deploy would change; commit or stash them and "
     "deploy again. Changed files: {}";

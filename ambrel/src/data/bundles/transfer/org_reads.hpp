@@ -33,7 +33,9 @@ using synthesis::ChannelError;
 using synthesis::ChannelResult;
 
 // (object API name, key field name, key value) → the target records that carry it.
-using KeyIndex = std::map<std::tuple<std::string, std::string, std::string>, std::vector<ExistingRecord>>;
+// Ordered with std::less<> so that a lookup by (object, field, value) views copies no text.
+using KeyIndex =
+    std::map<std::tuple<std::string, std::string, std::string>, std::vector<ExistingRecord>, std::less<>>;
 using KeyCandidates = std::map<Layer, std::set<std::string>>;
 
 ChannelResult<TransferSchemas> read_schemas(synthesis::RecordChannels& channels, std::string_view source_alias,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "data/bundles/transfer/decide.hpp"
 #include "data/bundles/transfer/record_views.hpp"
 
 namespace ambrel::data::bundles::transfer {
@@ -108,15 +109,7 @@ public:
         for (auto& [key, record] : by_key_) {
             records.push_back(std::move(record));
         }
-        std::stable_sort(records.begin(), records.end(), [](const PlannedRecord& a, const PlannedRecord& b) {
-            if (a.layer() != b.layer()) {
-                return a.layer() < b.layer();
-            }
-            if (a.depth != b.depth) {
-                return a.depth < b.depth;
-            }
-            return a.key < b.key;
-        });
+        std::stable_sort(records.begin(), records.end(), plan_order_before);
         return records;
     }
 

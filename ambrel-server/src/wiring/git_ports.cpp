@@ -1,0 +1,225 @@
+#include "wiring/git_ports.hpp"
+
+#include <system_error>
+#include <utility>
+
+#include "deployment/git_deploy/git_deploy.hpp"
+#include "git/container_documents.hpp"
+#include "git/fls.hpp"
+#include "git/inspector.hpp"
+#include "metadata/workspace/workspace.hpp"
+#include "wiring/failure_mapping.hpp"
+#include "wiring/fls_ports.hpp"
+
+namespace ambrel::server::wiring {
+namespace {
+
+using app::WorkflowFailure;
+using app::ports::PortResult;
+using domain::CancellationToken;
+using endpoint::DeployEndpoint;
+using progress::ProgressStage;
+
+std::unexpected<WorkflowFailure> validation(std::string_view message) {
+    return std::unexpected(WorkflowFailure::single(app::FailureKind::Validation, message));
+}
+
+std::unexpected<WorkflowFailure> git_failure(git::GitError error) {
+    return std::unexpected(git_to_failure(std::move(error)));
+}
+
+class GitPorts final : public app::ports::GitDependencies {
+public:
+    GitPorts(std::shared_ptr<const cli::SfCliGateway> sf, std::shared_ptr<const git::GitGateway> git,
+             std::filesystem::path workspace_root, std::shared_ptr<const progress::ProgressSink> progress)
+        : sf_(std::move(sf)), git_(std::move(git)), root_(std::move(workspace_root)), progress_(std::move(progress)) {}
+
+    PortResult<std::vector<cli::catalogs::SalesforceObject>> git_component_listing(
+        const DeployEndpoint& endpoint, metadata_types::MetadataType type, const CancellationToken&) const override {
+        const auto* side = endpoint.git();
+        if (side == nullptr) return validation(kNotGitSourceMessage);
+        progress_->report(ProgressStage::ListingObjects, std::nullopt, std::nullopt, endpoint.label());
+        auto layout = git_layout(*git_, side->repository, side->branch, false);
+        if (!layout) return std::unexpected(std::move(layout.error()));
+        auto listed =
+            git::layout::list_components(*(*layout)->reader, (*layout)->layout, type, git::metadata_container_documents());
+        if (!listed) return git_failure(std::move(listed.error()));
+        return std::move(*listed);
+    }
+
+    PortResult<void> git_materialization(const DeployEndpoint& endpoint, const app::CompareSelection& selection,
+                                         const std::filesystem::path& destination, bool source_side,
+                                         const CancellationToken&) const override {
+        const auto* side = endpoint.git();
+        if (side == nullptr) return validation(kNotGitSideMessage);
+        progress_->report(ProgressStage::RetrievingMetadata, std::nullopt, std::nullopt, endpoint.label());
+        // A target branch that is not an SFDX project compares as empty; such a source is an error.
+        auto layout = git_layout(*git_, side->repository, side->branch, !source_side);
+        if (!layout) return std::unexpected(std::move(layout.error()));
+        if (!*layout) return {};
+        auto written = git::layout::materialize(*(*layout)->reader, (*layout)->layout, selection, destination);
+        if (!written) return git_failure(std::move(written.error()));
+        return {};
+    }
+
+    PortResult<std::shared_ptr<metadata::workspace::MetadataWorkspace>> workspace_creation() const override {
+        auto location = workspace_location(root_);
+        if (!location) return std::unexpected(WorkflowFailure::operation(location.error()));
+        auto workspace = metadata::workspace::MetadataWorkspace::create(*location, kGitWorkspaceApiVersion);
+        if (!workspace) return std::unexpected(WorkflowFailure::from_workspace_error(workspace.error()));
+        return std::move(*workspace);
+    }
+
+    PortResult<deployment::git_deploy::GitDeploySummary> git_commit(
+        const DeployEndpoint& target, const std::vector<domain::ComponentDifference>& rows,
+        const app::ports::ContainerDocuments& container_documents, const std::string& source_label,
+        const CancellationToken& token) const override {
+        const auto* side = target.git();
+        if (side == nullptr) return validation(kNotGitTargetMessage);
+        progress_->report(ProgressStage::DeployingPackage, std::nullopt, std::nullopt, target.label());
+        auto root = repository_root(*git_, side->repository);
+        if (!root) return std::unexpected(std::move(root.error()));
+        const std::filesystem::path base = root_ / kPortTempFolder;
+        std::error_code error;
+        std::filesystem::create_directories(base, error);
+        if (error) return std::unexpected(WorkflowFailure::operation(error.message()));
+        const git::ContainerDocuments documents = git::metadata_container_documents();
+        const deployment::git_deploy::GitDeployOrchestrator orchestrator(*git_, base, documents);
+        auto summary = orchestrator.deploy_with_fls(*root, side->branch, rows, container_documents, source_label, token);
+        if (!summary) return git_failure(std::move(summary.error()));
+        return std::move(*summary);
+    }
+
+    PortResult<git::GitRepoInspection> repo_inspection(const std::filesystem::path& folder) const override {
+        auto root = repository_root(*git_, folder);
+        if (!root) return std::unexpected(std::move(root.error()));
+        auto inspection = git::GitRepoInspector(*git_).inspect(*root);
+        if (!inspection) return git_failure(std::move(inspection.error()));
+        return std::move(*inspection);
+    }
+
+    bool repo_init_check(const std::filesystem::path& folder) const override {
+        return git::GitRepoInspector(*git_).can_initialize(folder);
+    }
+
+    PortResult<git::GitRepoInspection> repo_initialization(const std::filesystem::path& folder) const override {
+        if (auto created = git::GitRepoInspector(*git_).initialize_repository(folder); !created) {
+            return git_failure(std::move(created.error()));
+        }
+        return repo_inspection(folder);
+    }
+
+    PortResult<std::vector<app::ports::FlsContainerFile>> git_container_listing(
+        const DeployEndpoint& endpoint, const CancellationToken&) const override {
+        const auto* side = endpoint.git();
+        if (side == nullptr) return validation(kNotGitSideMessage);
+        auto layout = git_layout(*git_, side->repository, side->branch, true);
+        if (!layout) return std::unexpected(std::move(layout.error()));
+        if (!*layout) return std::vector<app::ports::FlsContainerFile>{};
+        auto listed = git::fls::list_containers(*(*layout)->reader, (*layout)->layout);
+        if (!listed) return git_failure(std::move(listed.error()));
+        std::vector<app::ports::FlsContainerFile> files;
+        files.reserve(listed->size());
+        for (git::FlsContainerFile& file : *listed) files.push_back({file.kind, std::move(file.name)});
+        return files;
+    }
+
+    PortResult<app::ports::ContainerDocuments> git_container_reading(
+        const DeployEndpoint& endpoint, const std::vector<app::ports::ContainerKey>& containers,
+        const CancellationToken&) const override {
+        const auto* side = endpoint.git();
+        if (side == nullptr) return validation(kNotGitSideMessage);
+        auto layout = git_layout(*git_, side->repository, side->branch, true);
+        if (!layout) return std::unexpected(std::move(layout.error()));
+        if (!*layout) return app::ports::ContainerDocuments{};
+        auto documents = git::fls::read_documents(*(*layout)->reader, (*layout)->layout, containers);
+        if (!documents) return git_failure(std::move(documents.error()));
+        return std::move(*documents);
+    }
+
+    PortResult<app::ports::ContainerDocuments> container_document_merge(const app::ports::ContainerDocuments& source,
+                                                                        const app::ports::ContainerDocuments& target,
+                                                                        const domain::SelectedPermissions& permissions,
+                                                                        domain::FlsMode fls_mode) const override {
+        return merge_container_documents(source, target, permissions, fls_mode);
+    }
+
+    PortResult<app::ports::ContainerDocuments> container_document_reading(
+        const DeployEndpoint& endpoint, const std::vector<domain::FlsContainer>& containers,
+        const std::set<domain::PermissionSubject>& subjects, const CancellationToken& token) const override {
+        return read_container_documents(*sf_, *git_, root_, endpoint, containers, subjects, token);
+    }
+
+    PortResult<app::ports::GitTargetCheck> git_target_validation(const DeployEndpoint& endpoint) const override {
+        const auto* side = endpoint.git();
+        if (side == nullptr) return app::ports::GitTargetCheck::valid();
+        const git::GitRepoInspector inspector(*git_);
+        if (auto required = inspector.require_repository(side->repository); !required) {
+            return git_failure(std::move(required.error()));
+        }
+        auto bare = inspector.is_bare(side->repository);
+        if (!bare) return git_failure(std::move(bare.error()));
+        if (*bare) return app::ports::GitTargetCheck::refused(std::string(kBareTargetRefusal));
+        auto root = repository_root(*git_, side->repository);
+        if (!root) return std::unexpected(std::move(root.error()));
+        if (side->branch.create) {
+            auto valid = inspector.is_valid_branch_name(*root, side->branch.local_name());
+            if (!valid) return git_failure(std::move(valid.error()));
+            if (!*valid) return app::ports::GitTargetCheck::refused(std::string(kInvalidNewBranchRefusal));
+        }
+        return app::ports::GitTargetCheck::valid();
+    }
+
+private:
+    std::shared_ptr<const cli::SfCliGateway> sf_;
+    std::shared_ptr<const git::GitGateway> git_;
+    std::filesystem::path root_;
+    std::shared_ptr<const progress::ProgressSink> progress_;
+};
+
+}  // namespace
+
+PortResult<std::filesystem::path> repository_root(const git::GitGateway& gateway,
+                                                  const std::filesystem::path& repository) {
+    const git::GitRepoInspector inspector(gateway);
+    if (auto required = inspector.require_repository(repository); !required) {
+        return git_failure(std::move(required.error()));
+    }
+    auto bare = inspector.is_bare(repository);
+    if (!bare) return git_failure(std::move(bare.error()));
+    if (*bare) return repository;
+    auto root = inspector.resolve_repo_root(repository);
+    if (!root) return git_failure(std::move(root.error()));
+    return std::move(*root);
+}
+
+std::unique_ptr<git::GitContentReader> git_reader(const git::GitGateway& gateway, const std::filesystem::path& root,
+                                                  const endpoint::GitBranchRef& branch) {
+    std::optional<std::string> ref;
+    if (branch.create) {
+        ref = branch.base.value_or(std::string(kHeadRef));
+    } else if (!branch.is_current || branch.remote) {
+        ref = branch.name;
+    }
+    // Without a ref the working tree on disk is read, uncommitted files included.
+    return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref));
+}
+
+PortResult<std::optional<GitSide>> git_layout(const git::GitGateway& gateway, const std::filesystem::path& repository,
+                                              const endpoint::GitBranchRef& branch, bool tolerate_missing_project) {
+    auto root = repository_root(gateway, repository);
+    if (!root) return std::unexpected(std::move(root.error()));
+    auto reader = git_reader(gateway, *root, branch);
+    auto layout = git::SfdxLayout::read(*reader);
+    if (layout) return GitSide{std::move(reader), std::move(*layout)};
+    if (tolerate_missing_project && layout.error().kind() == git::GitError::Kind::NotAnSfdxProject) {
+        return std::optional<GitSide>();
+    }
+    return git_failure(std::move(layout.error()));
+}
+
+std::shared_ptr<const app::ports::GitDependencies> make_git_dependencies(const WiringContext& context) {
+    return std::make_shared<const GitPorts>(context.sf, context.git, context.workspace_root, context.progress);
+}
+
+}  // namespace ambrel::server::wiring
