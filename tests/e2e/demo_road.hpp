@@ -1,0 +1,43 @@
+#pragma once
+
+// The end-to-end harness: the demo's git repository (scripts/make-demo-repo) and the demo driver
+// (tools/jsonrpc-client/demo.js) run against the built ambrel-server, exactly as scripts/run runs
+// them, with a private HOME and data directory inside the test's temporary folder. Not thread-safe:
+// one run at a time per process.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ambrel::testing::e2e {
+
+inline constexpr std::string_view kSourceBranch = "feature/warranty";
+inline constexpr std::string_view kTargetBranch = "main";
+
+// What one run printed and how it ended.
+struct RunOutput {
+    int exit_code = -1;
+    std::string out;
+};
+
+// The executable `name` on PATH, if any.
+std::optional<std::filesystem::path> find_on_path(std::string_view name);
+// The pinned client's node_modules folder.
+std::filesystem::path client_modules();
+// True when node and the pinned client are installed.
+bool client_installed();
+
+// Makes the demo repository at `repo` (a new folder), leaving `checkout` ("source" or "target")
+// checked out.
+RunOutput make_demo_repo(const std::filesystem::path& repo, std::string_view checkout);
+// Runs the demo driver against `repo` with `root` as the workspace root (HOME and XDG_DATA_HOME below
+// it); `extra` are more driver options.
+RunOutput run_demo(const std::filesystem::path& root, const std::filesystem::path& repo,
+                   const std::vector<std::string>& extra = {});
+
+// Runs initialize and workflow/loadOrgs (tools/jsonrpc-client/load_orgs.js) with `root` as the
+// workspace root and `path` as the server's PATH; the output carries "state {json}".
+RunOutput run_load_orgs(const std::filesystem::path& root, const std::string& path);
+
+}  // namespace ambrel::testing::e2e
