@@ -12,7 +12,7 @@
 //
 // Usage: node demo.js --server EXE --root DIR --repo DIR --source BRANCH --target BRANCH
 //                     [--select TYPE=NAME,NAME ...] [--report FILE]
-// The server's HOME and XDG_DATA_HOME are set by the caller (scripts/run points them into DIR).
+// The server's HOME and XDG_DATA_HOME are set by the caller (scripts/demo points them into DIR).
 
 'use strict';
 const { spawn, execFileSync } = require('child_process');
