@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,31 +17,12 @@
 #include "logging/log_sink.hpp"
 #include "progress/progress.hpp"
 #include "support/test_paths.hpp"
+#include "wiring/fake_sf_context.hpp"
 #include "wiring/wiring_context.hpp"
 
 namespace ambrel::server::wiring::test {
 
-class RecordingReporter final : public progress::ProgressReporter {
-public:
-    void report(progress::ProgressEvent event) override {
-        std::lock_guard lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-    std::vector<progress::ProgressEvent> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-    // The wire ids of the stages reported, in order.
-    std::vector<std::string> stages() const {
-        std::vector<std::string> out;
-        for (const auto& event : events()) out.emplace_back(progress::wire_id(event.stage));
-        return out;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<progress::ProgressEvent> events_;
-};
+using RecordingReporter = wiring_test::RecordingReporter;
 
 struct AdapterContext {
     AdapterContext() {
