@@ -1,7 +1,7 @@
 #pragma once
 
 // The end-to-end harness: the demo's git repository (scripts/make-demo-repo) and the demo driver
-// (tools/jsonrpc-client/demo.js) run against the built ambrel-server, exactly as scripts/demo runs
+// (tools/jsonrpc-client/demo.js) run against the built ambrel-server, exactly as scripts/run runs
 // them, with a private HOME and data directory inside the test's temporary folder. Not thread-safe:
 // one run at a time per process.
 

@@ -55,9 +55,7 @@ struct Case {
 
 class GitRoad : public ::testing::TestWithParam<Case> {};
 
-// Disabled until the server's composition root binds the git ports: the server still answers the
-// repository inspection with its not-connected message.
-TEST_P(GitRoad, DISABLED_DeploysTheDemoSelectionAsOneCommit) {
+TEST_P(GitRoad, DeploysTheDemoSelectionAsOneCommit) {
     if (!isolate_git_environment() || !client_installed()) {
         AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
     }
@@ -75,12 +73,13 @@ TEST_P(GitRoad, DISABLED_DeploysTheDemoSelectionAsOneCommit) {
     const auto demo = run_demo(root.path(), repo);
     ASSERT_EQ(demo.exit_code, 0) << demo.out;
 
-    // One new commit on the target, its parent the old tip, with the deploy's message.
+    // One new commit on the target, its parent the old tip, with the deploy's message naming the source
+    // by its label (the repository folder's name, "@", the branch).
     const std::string after = trimmed(run_git(repo, {"rev-parse", target}));
     EXPECT_EQ(lines(run_git(repo, {"rev-list", before + ".." + after})).size(), 1u);
     EXPECT_EQ(trimmed(run_git(repo, {"rev-parse", after + "^"})), before);
     EXPECT_EQ(trimmed(run_git(repo, {"log", "-1", "--format=%s", after})),
-              "Quillary: " + std::to_string(kDeployedComponents) + " component(s) from " + source);
+              "Quillary: " + std::to_string(kDeployedComponents) + " component(s) from ebikes@" + source);
 
     // Exactly the deployed files changed, each byte-equal to the source branch's.
     const auto changed = lines(run_git(repo, {"diff", "--name-only", before, after}));

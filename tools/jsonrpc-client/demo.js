@@ -12,7 +12,7 @@
 //
 // Usage: node demo.js --server EXE --root DIR --repo DIR --source BRANCH --target BRANCH
 //                     [--select TYPE=NAME,NAME ...] [--report FILE]
-// The server's HOME and XDG_DATA_HOME are set by the caller (scripts/demo points them into DIR).
+// The server's HOME and XDG_DATA_HOME are set by the caller (scripts/run points them into DIR).
 
 'use strict';
 const { spawn, execFileSync } = require('child_process');
@@ -28,8 +28,7 @@ const kSucceeded = 'SUCCEEDED';
 // The demo's selection: the changed and added components of samples/ebikes-lwc-changes, and the
 // object the new lookup field refers to, so the field's row shows its dependency on the object's row.
 const kDefaultSelection = [
-  ['CustomField', ['Product__c.Description__c', 'Product__c.Warranty__c']],
-  ['CustomObject', ['Warranty__c']],
+  ['CustomField', ['Product__c', 'Warranty__c']],
   ['Layout', ['Product__c-Product Layout']],
   ['ApexClass', ['WarrantyService']],
 ];
