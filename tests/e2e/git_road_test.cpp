@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/demo_road.hpp"
+#include "e2e/harness.hpp"
 #include "support/git_repo.hpp"
 #include "support/test_paths.hpp"
 

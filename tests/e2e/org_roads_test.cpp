@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "e2e/demo_road.hpp"
+#include "e2e/harness.hpp"
 #include "json/json.hpp"
 #include "support/test_paths.hpp"
 
@@ -39,6 +39,34 @@ TEST(OrgRoads, LoadingOrgsWithoutTheCliShowsThePrerequisiteScreen) {
     EXPECT_EQ(state.at("kind").as_string(), "error") << line;
     EXPECT_EQ(state.at("message").as_string(), kPrerequisiteScreen) << line;
     EXPECT_EQ(state.at("details").as_string(), kNoCli) << line;
+}
+
+namespace fake = ambrel::testing::fake_sf;
+
+// The org listing over the CLI: the version check, then the listing, whose orgs the selection screen
+// offers.
+TEST(OrgRoads, LoadingOrgsOffersTheOrgsTheCliLists) {
+    if (!client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    fake::FakeSf sf;
+    sf.write(fake::Scenario()
+                 .on_exact({"version", "--json"}, fake::Answer::capture("version"))
+                 .on_prefix({"org", "list"}, fake::Answer::capture("standin/orglist")));
+    const auto session = run_session(
+        root.path(),
+        {{"steps", boost::json::array{{{"request", "workflow/loadOrgs"}, {"until", boost::json::array{"selecting"}}}}}},
+        fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out;
+    const auto selecting = session.last_state("selecting");
+    ASSERT_TRUE(selecting.has_value()) << session.out;
+    EXPECT_NE(boost::json::serialize(*selecting).find("dana.admin@dreamhouse.standin"), std::string::npos)
+        << boost::json::serialize(*selecting);
+    std::vector<std::vector<std::string>> lines;
+    for (const auto& call : sf.calls()) lines.push_back(call.args);
+    ASSERT_GE(lines.size(), 2u) << session.out;
+    EXPECT_EQ(lines.front(), (std::vector<std::string>{"version", "--json"}));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-#include "e2e/demo_road.hpp"
+#include "e2e/harness.hpp"
 
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "domain/cancellation.hpp"
 #include "process/process_runner.hpp"
@@ -69,6 +71,80 @@ RunOutput run_demo(const std::filesystem::path& root, const std::filesystem::pat
                       {"GIT_AUTHOR_EMAIL", "test@ambrel.invalid"},
                       {"GIT_COMMITTER_NAME", "Ambrel Test"},
                       {"GIT_COMMITTER_EMAIL", "test@ambrel.invalid"}});
+}
+
+std::vector<boost::json::object> SessionOutput::states() const {
+    std::vector<boost::json::object> states;
+    for (const auto& event : events) {
+        if (event.at("event") == "state") states.push_back(event.at("state").as_object());
+    }
+    return states;
+}
+
+std::optional<boost::json::object> SessionOutput::last_state(std::string_view kind) const {
+    std::optional<boost::json::object> last;
+    for (auto& state : states()) {
+        const auto* active = state.if_contains("activeOperation");
+        if (state.at("kind").is_string() && state.at("kind").as_string() == kind && (active == nullptr || active->is_null())) last = std::move(state);
+    }
+    return last;
+}
+
+std::optional<boost::json::value> SessionOutput::answer(int step) const {
+    for (const auto& event : events) {
+        if (event.at("event") == "answer" && event.at("step").to_number<int>() == step) return event.at("result");
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> SessionOutput::progress_messages() const {
+    std::vector<std::string> messages;
+    for (const auto& event : events) {
+        if (event.at("event") != "progress") continue;
+        if (const auto* message = event.at("params").as_object().if_contains("message"); message && message->is_string()) {
+            messages.emplace_back(message->as_string());
+        }
+    }
+    return messages;
+}
+
+SessionOutput run_session(const std::filesystem::path& root, boost::json::object script,
+                          const std::vector<std::pair<std::string, std::string>>& environment) {
+    std::filesystem::create_directories(root / "home");
+    std::filesystem::create_directories(root / "data");
+    std::filesystem::create_directories(root / "workspace");
+    auto& initialize = script["initialize"];
+    if (!initialize.is_object()) initialize = boost::json::object{};
+    initialize.as_object()["workspaceRoot"] = (root / "workspace").string();
+    const auto script_file = root / "session.json";
+    {
+        std::ofstream out(script_file, std::ios::trunc);
+        out << boost::json::serialize(script);
+    }
+    std::vector<process::EnvironmentPair> pairs{{"HOME", (root / "home").string()},
+                                                {"XDG_DATA_HOME", (root / "data").string()},
+                                                {"NODE_PATH", client_modules().string()}};
+    for (const auto& [name, value] : environment) pairs.emplace_back(name, value);
+    const auto ran = run({find_on_path("node")->string(),
+                          (source_dir() / "tools" / "jsonrpc-client" / "session.js").string(), "--server",
+                          AMBREL_SERVER_EXE, "--script", script_file.string()},
+                         pairs);
+    SessionOutput output{ran.exit_code, ran.out, {}};
+    std::istringstream lines(ran.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with("{\"event\"")) continue;
+        boost::system::error_code error;
+        auto parsed = boost::json::parse(line, error);
+        if (!error && parsed.is_object()) output.events.push_back(std::move(parsed.as_object()));
+    }
+    return output;
+}
+
+std::vector<std::pair<std::string, std::string>> fake_sf_environment(const fake_sf::FakeSf& sf) {
+    auto environment = sf.environment();
+    const char* path = std::getenv("PATH");
+    environment.emplace_back("PATH", fake_bin_dir().string() + (path != nullptr ? std::string(":") + path : ""));
+    return environment;
 }
 
 RunOutput run_load_orgs(const std::filesystem::path& root, const std::string& path) {

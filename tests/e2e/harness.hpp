@@ -1,0 +1,75 @@
+#pragma once
+
+// The end-to-end harness: the demo's git repository (scripts/make-demo-repo) and the demo driver
+// (tools/jsonrpc-client/demo.js) run against the built ambrel-server, exactly as scripts/run runs
+// them, and scripted sessions (tools/jsonrpc-client/session.js) for the other roads, each with a
+// private HOME and data directory inside the test's temporary folder. Not thread-safe: one run at a
+// time per process.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/json.hpp>
+
+#include "fakes/fake_sf.hpp"
+
+namespace ambrel::testing::e2e {
+
+inline constexpr std::string_view kSourceBranch = "feature/warranty";
+inline constexpr std::string_view kTargetBranch = "main";
+
+// What one run printed and how it ended.
+struct RunOutput {
+    int exit_code = -1;
+    std::string out;
+};
+
+// The executable `name` on PATH, if any.
+std::optional<std::filesystem::path> find_on_path(std::string_view name);
+// The pinned client's node_modules folder.
+std::filesystem::path client_modules();
+// True when node and the pinned client are installed.
+bool client_installed();
+
+// Makes the demo repository at `repo` (a new folder), leaving `checkout` ("source" or "target")
+// checked out.
+RunOutput make_demo_repo(const std::filesystem::path& repo, std::string_view checkout);
+// Runs the demo driver against `repo` with `root` as the workspace root (HOME and XDG_DATA_HOME below
+// it); `extra` are more driver options.
+RunOutput run_demo(const std::filesystem::path& root, const std::filesystem::path& repo,
+                   const std::vector<std::string>& extra = {});
+
+// What a scripted session (tools/jsonrpc-client/session.js) printed: its events in order.
+struct SessionOutput {
+    int exit_code = -1;
+    // Everything printed, for failure messages.
+    std::string out;
+    std::vector<boost::json::object> events;
+
+    // The published states, in order.
+    std::vector<boost::json::object> states() const;
+    // The last published state of this kind that runs no operation, if any.
+    std::optional<boost::json::object> last_state(std::string_view kind) const;
+    // The answer of the step with this index (-1 for initialize), if it was answered.
+    std::optional<boost::json::value> answer(int step) const;
+    // Every progress message, in order.
+    std::vector<std::string> progress_messages() const;
+};
+
+// Runs a scripted session against ambrel-server: `script` is the session.js script without
+// "initialize.workspaceRoot", which is `root`/workspace. HOME and XDG_DATA_HOME lie below `root`;
+// `environment` adds or replaces variables (PATH, the fake sf's scenario and record).
+SessionOutput run_session(const std::filesystem::path& root, boost::json::object script,
+                          const std::vector<std::pair<std::string, std::string>>& environment = {});
+
+// The environment that puts the fake `sf` first on PATH and points it at `sf`'s scenario and record,
+// for run_session.
+std::vector<std::pair<std::string, std::string>> fake_sf_environment(const fake_sf::FakeSf& sf);
+
+// Runs initialize and workflow/loadOrgs (tools/jsonrpc-client/load_orgs.js) with `root` as the
+// workspace root and `path` as the server's PATH; the output carries "state {json}".
+RunOutput run_load_orgs(const std::filesystem::path& root, const std::string& path);
+
+}  // namespace ambrel::testing::e2e
