@@ -441,9 +441,10 @@ std::expected<DependencyGraph, cli::CatalogError> DependencyCatalog::run_discove
 std::expected<DiscoveryOutcome, cli::CatalogError> DependencyCatalog::discover(
     std::string_view alias, std::span<const ComponentKey> components, const domain::CancellationToken& token) const {
     support::require(!text::is_blank(alias), "Source alias must not be blank");
-    if (components.empty()) return DiscoveryOutcome{DependencyGraph{}};
+    using Answer = std::expected<DiscoveryOutcome, cli::CatalogError>;
+    if (components.empty()) return Answer(std::in_place, std::in_place_type<DependencyGraph>);
     auto graph = run_discovery(alias, components, token);
-    if (graph) return DiscoveryOutcome{std::move(*graph)};
+    if (graph) return Answer(std::in_place, std::in_place_type<DependencyGraph>, std::move(*graph));
     if (graph.error().is_cancelled()) return std::unexpected(std::move(graph.error()));
     return DiscoveryOutcome{fmt::format("Dependency auto-selection is disabled: {}",
                                         text::first_chars(graph.error().message(), kMaxDisabledDetailChars))};

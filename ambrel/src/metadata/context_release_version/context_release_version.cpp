@@ -26,20 +26,15 @@ std::expected<std::optional<ReleaseVersionTag>, ContextReleaseVersionError> rele
     std::string captured;
     std::optional<ReleaseVersionTag> found;
     // Text and references directly inside the element, decoded together as one run.
-    std::optional<std::size_t> run_begin;
-    std::size_t run_end = 0;
+    reference_parser_frame::TextRun run;
     for (;;) {
         auto event = reader.next();
         if (!event) return std::unexpected(ContextReleaseVersionError(event.error().message()));
         if (capturing && depth == 2 && xml::is_text_piece(event->kind)) {
-            if (!run_begin) run_begin = event->begin;
-            run_end = event->end;
+            run.extend(*event);
             continue;
         }
-        if (run_begin) {
-            captured += text::trim(reference_parser_frame::decode_text(body.substr(*run_begin, run_end - *run_begin)));
-            run_begin.reset();
-        }
+        if (run.pending()) captured += text::trim(run.take(body));
         switch (event->kind) {
             case xml::EventKind::Start:
                 if (depth == 1 && !found && !capturing && xml::after_last_colon(event->name) == kReleaseVersionElement &&

@@ -26,27 +26,23 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
     xml::Reader reader(body);
     std::vector<VersionBlock> blocks;
     std::optional<VersionBlock> open;
-    // The capture of a fullName (false) or status (true) child.
-    std::optional<bool> capture_status;
+    // The child whose text is being captured, if any.
+    enum class Capture { None, FullName, Status };
+    Capture capture = Capture::None;
     std::size_t capture_start = 0;
     std::string captured;
-    std::optional<std::size_t> run_begin;
-    std::size_t run_end = 0;
+    reference_parser_frame::TextRun run;
     std::size_t depth = 0;
     bool root_seen = false;
     bool root_closed = false;
     for (;;) {
         auto event = reader.next();
         if (!event) return std::unexpected(event.error().message());
-        if (capture_status && depth == 3 && xml::is_text_piece(event->kind)) {
-            if (!run_begin) run_begin = event->begin;
-            run_end = event->end;
+        if (capture != Capture::None && depth == 3 && xml::is_text_piece(event->kind)) {
+            run.extend(*event);
             continue;
         }
-        if (run_begin) {
-            captured += reference_parser_frame::decode_text(body.substr(*run_begin, run_end - *run_begin));
-            run_begin.reset();
-        }
+        if (run.pending()) captured += run.take(body);
         const bool element_start = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
         if (element_start && !root_seen) {
             root_seen = true;
@@ -71,9 +67,9 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
                 if (depth == 1 && !open && in_namespace && local == kVersionsElement) {
                     open = VersionBlock{};
                     open->start = base + event->begin;
-                } else if (depth == 2 && open && !capture_status && in_namespace &&
+                } else if (depth == 2 && open && capture == Capture::None && in_namespace &&
                            (local == kFullNameElement || local == kStatusElement)) {
-                    capture_status = local == kStatusElement;
+                    capture = local == kStatusElement ? Capture::Status : Capture::FullName;
                     capture_start = event->end;
                     captured.clear();
                 }
@@ -82,8 +78,8 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
             }
             case xml::EventKind::End:
                 if (depth > 0) --depth;
-                if (depth == 2 && capture_status && open) {
-                    if (*capture_status) {
+                if (depth == 2 && capture != Capture::None && open) {
+                    if (capture == Capture::Status) {
                         if (!open->status) {
                             open->status = captured;
                             open->status_start = base + capture_start;
@@ -92,7 +88,7 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
                     } else if (!open->name) {
                         open->name = captured;
                     }
-                    capture_status.reset();
+                    capture = Capture::None;
                 } else if (depth == 1 && open) {
                     open->end = base + event->end;
                     blocks.push_back(std::move(*open));

@@ -44,6 +44,30 @@ std::string decode_text(std::string_view raw);
 // decode_text would give the empty text because the piece cannot be decoded.
 bool append_decoded_text(std::string& out, std::string_view raw);
 
+// A run of adjacent text pieces and references directly inside one element, decoded as one text
+// when the run ends, so that a reference is decoded with the text around it.
+class TextRun {
+public:
+    // Adds a text piece (or reference) of the document to the run.
+    void extend(const xml::Event& piece) noexcept {
+        if (begin_ == kNone) begin_ = piece.begin;
+        end_ = piece.end;
+    }
+    bool pending() const noexcept { return begin_ != kNone; }
+    // The run's bytes of `body` decoded with `decode_text` (the empty text for no run); starts a new run.
+    std::string take(std::string_view body) {
+        if (begin_ == kNone) return {};
+        std::string text = decode_text(body.substr(begin_, end_ - begin_));
+        begin_ = kNone;
+        return text;
+    }
+
+private:
+    static constexpr std::size_t kNone = std::string_view::npos;
+    std::size_t begin_ = kNone;
+    std::size_t end_ = 0;
+};
+
 // The local name of a start or empty-element tag: its qualified name after the first ":" (the
 // whole name without one), invalid UTF-8 replaced by U+FFFD. Never fails.
 std::string local_name_of(const xml::Event& tag);

@@ -46,8 +46,7 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
     xml::Reader reader(body);
     std::vector<RootElement> elements;
     std::optional<RootElement> open;
-    std::optional<std::size_t> run_begin;
-    std::size_t run_end = 0;
+    reference_parser_frame::TextRun run;
     std::size_t depth = 0;
     bool root_seen = false;
     bool root_closed = false;
@@ -55,14 +54,10 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
         auto event = reader.next();
         if (!event) return std::unexpected(event.error().message());
         if (open && depth == 2 && xml::is_text_piece(event->kind)) {
-            if (!run_begin) run_begin = event->begin;
-            run_end = event->end;
+            run.extend(*event);
             continue;
         }
-        if (run_begin) {
-            open->text += reference_parser_frame::decode_text(body.substr(*run_begin, run_end - *run_begin));
-            run_begin.reset();
-        }
+        if (run.pending()) open->text += run.take(body);
         const bool element_start = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
         if (element_start && !root_seen) {
             root_seen = true;
