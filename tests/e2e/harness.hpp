@@ -26,8 +26,6 @@ struct RunOutput {
     std::string out;
 };
 
-// The executable `name` on PATH, if any.
-std::optional<std::filesystem::path> find_on_path(std::string_view name);
 // The pinned client's node_modules folder.
 std::filesystem::path client_modules();
 // True when node and the pinned client are installed.

@@ -20,21 +20,8 @@ extern char** environ;
 namespace ambrel::server {
 namespace {
 
+using ambrel::testing::find_on_path;
 using ambrel::testing::TempDir;
-
-std::optional<std::filesystem::path> find_on_path(std::string_view name) {
-    const char* path = std::getenv("PATH");
-    if (path == nullptr) return std::nullopt;
-    std::string_view rest = path;
-    while (!rest.empty()) {
-        const std::size_t colon = rest.find(':');
-        const std::filesystem::path candidate = std::filesystem::path(rest.substr(0, colon)) / name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (colon == std::string_view::npos) break;
-        rest.remove_prefix(colon + 1);
-    }
-    return std::nullopt;
-}
 
 TEST(EndToEnd, AnIndependentJsonRpcClientDrivesTheServer) {
     const auto node = find_on_path("node");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -47,6 +48,20 @@ ScopedVariable::~ScopedVariable() {
     } else {
         ::unsetenv(name_.c_str());
     }
+}
+
+std::optional<std::filesystem::path> find_on_path(std::string_view name) {
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return std::nullopt;
+    std::string_view rest = path;
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        const std::filesystem::path candidate = std::filesystem::path(rest.substr(0, colon)) / name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (colon == std::string_view::npos) break;
+        rest.remove_prefix(colon + 1);
+    }
+    return std::nullopt;
 }
 
 }  // namespace ambrel::testing

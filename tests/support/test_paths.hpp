@@ -63,6 +63,9 @@ private:
 // The whole content of a file, or an empty text when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
 
+// The executable `name` in a folder of this process's PATH, if any.
+std::optional<std::filesystem::path> find_on_path(std::string_view name);
+
 // The permission bits of a path itself (links not followed); a failed lstat fails the test.
 mode_t file_mode(const std::filesystem::path& path);
 
