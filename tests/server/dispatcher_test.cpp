@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "main/stand_in_service.hpp"
+#include "server/stand_in_service.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::dispatch {

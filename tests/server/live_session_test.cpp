@@ -9,7 +9,7 @@
 
 #include "json/json.hpp"
 #include "live_server.hpp"
-#include "main/stand_in_service.hpp"
+#include "server/stand_in_service.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::server {

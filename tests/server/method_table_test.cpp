@@ -16,7 +16,7 @@
 #include "dispatch/methods.hpp"
 #include "dispatch/params.hpp"
 #include "git/repo_path.hpp"
-#include "main/stand_in_service.hpp"
+#include "server/stand_in_service.hpp"
 #include "support/fake_use_cases.hpp"
 #include "support/test_paths.hpp"
 

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "main/outgoing.hpp"
-#include "main/stand_in_service.hpp"
+#include "server/stand_in_service.hpp"
 #include "pipe_feed.hpp"
 
 namespace ambrel::server {

@@ -1,4 +1,4 @@
-#include "main/stand_in_service.hpp"
+#include "server/stand_in_service.hpp"
 
 #include "app/application_service.hpp"
 #include "endpoint_memory/endpoint_memory.hpp"

@@ -4,8 +4,7 @@
 // port groups at their fixed-failure defaults and every other port answering a failure of kind
 // Operation with kStandInMessage (the comparison and the diagnostic sanitizer, which cannot fail,
 // answer nothing and the text unchanged), with the process's one command cache and the remembered
-// endpoints of the per-user data directory; and the stand-in port groups one by one, which the
-// composition root uses for the groups whose adapters this build does not have yet. The server's
+// endpoints of the per-user data directory; and the stand-in port groups one by one. The server's
 // in-process tests run on the whole factory, so they never reach Salesforce or git.
 //
 // Thread-safety: the factory and the ports it builds hold no mutable state.
@@ -32,7 +31,7 @@ inline constexpr std::string_view kStandInMessage =
 
 dispatch::ServiceFactory stand_in_service_factory(std::shared_ptr<cli::CliCommandCache> cache);
 
-// The stand-in port groups, for a factory that binds only some groups for real.
+// The stand-in port groups one by one.
 std::shared_ptr<const app::ports::CorePorts> stand_in_core_ports();
 std::shared_ptr<const app::ports::GitDependencies> stand_in_git_dependencies();
 std::shared_ptr<const app::ports::TargetLayoutReading> stand_in_target_layout_reading();
