@@ -221,6 +221,24 @@ void expect_review(const SessionOutput& session) {
     }
 }
 
+// The session log's deployOutcome lines, in order, keeping the counts a reader checks.
+std::vector<object> deploy_outcomes(const std::filesystem::path& root) {
+    std::vector<object> outcomes;
+    for (const auto& entry : std::filesystem::directory_iterator(root / "workspace" / "quillary" / "logs")) {
+        std::ifstream in(entry.path());
+        for (std::string line; std::getline(in, line);) {
+            const auto event = boost::json::parse(line).as_object();
+            if (text_of(event, "event") != "deployOutcome") continue;
+            object kept;
+            for (std::string_view key : {"total", "succeeded", "failed", "notAttempted", "quickDeployPerformed"}) {
+                if (const auto* value = event.if_contains(key)) kept[key] = *value;
+            }
+            outcomes.push_back(std::move(kept));
+        }
+    }
+    return outcomes;
+}
+
 // Every CLI call the session log lists got a rule's answer (the unanswered ones end with the
 // fake's own exit code).
 void expect_every_call_answered(const std::filesystem::path& root) {
@@ -324,10 +342,12 @@ TEST(OrgDeployRoads, BestEffortDeployShowsThePartialSuccessRowByRow) {
          read_file(source / "CustomObject/Property__c/objects/Property__c/fields/Price__c.field-meta.xml")},
     };
     EXPECT_EQ(deploys[0].source_dir_files, sent_expected);
+    const auto outcomes = deploy_outcomes(root.path());
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0], (object{{"total", 4}, {"succeeded", 3}, {"failed", 1}, {"notAttempted", 0}}));
     expect_every_call_answered(root.path());
     expect_clean(root.path(), sf);
 }
-
 
 std::vector<object> states_of(const SessionOutput& session, std::string_view kind) {
     std::vector<object> found;
@@ -418,6 +438,14 @@ TEST(OrgDeployRoads, ValidationWithATestThenQuickDeployOfTheValidatedJob) {
     EXPECT_EQ(deploys[1].args,
               (std::vector<std::string>{"project", "deploy", "quick", "--job-id", "0Af000PspBlSzT5CSK", "--target-org",
                                         std::string(kTargetUser), "--wait", "30", "--json"}));
+    const auto outcomes = deploy_outcomes(root.path());
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0], (object{{"total", 1}, {"succeeded", 1}, {"failed", 0}, {"notAttempted", 0}}));
+    EXPECT_EQ(outcomes[1], (object{{"total", 1},
+                                   {"succeeded", 1},
+                                   {"failed", 0},
+                                   {"notAttempted", 0},
+                                   {"quickDeployPerformed", true}}));
     expect_every_call_answered(root.path());
     expect_clean(root.path(), sf);
 }
