@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,7 @@ fake::Answer adapted(std::string_view name) {
     const auto base = fixture_dir() / std::string(name);
     std::ifstream rc(base.string() + ".rc");
     std::int64_t code = 0;
-    rc >> code;
+    if (!(rc >> code)) throw std::runtime_error("no exit code in adapted capture " + std::string(name));
     fake::Answer answer;
     answer.out_file(base.string() + ".out").err_file(base.string() + ".err").exit_code(code);
     return answer;
