@@ -11,7 +11,10 @@
 // A step is one of:
 //   { "request": METHOD, "params": {...}, "until": [KIND, ...] }
 //       sends the request; with "until", waits for a published state of one of those kinds that runs
-//       no operation (an "error" state not listed ends the session as a failure).
+//       no operation (an "error" state not listed ends the session as a failure). When the answer names
+//       an operation ({"operationId": N}), only states published once that operation showed up count,
+//       so a screen republished by an earlier command (for example the external-key status after
+//       choosing the target) is not taken for the operation's end.
 //   { "waitProgress": TEXT }     waits for a progress notification whose message contains TEXT.
 //   { "waitFile": PATH }         waits until PATH exists (for example a file a fake tool writes).
 // In "params", these strings are replaced before sending:
@@ -127,8 +130,10 @@ async function main() {
       }
       const from = states.length;
       const params = substitute(step.params, states[states.length - 1]);
+      let operationId = null;
       try {
         const result = await connection.sendRequest(step.request, params);
+        if (Number.isInteger(result?.operationId)) operationId = result.operationId;
         emit({ event: 'answer', step: index, method: step.request, result: result ?? null });
       } catch (error) {
         if (!(error instanceof rpc.ResponseError)) throw error;
@@ -138,10 +143,13 @@ async function main() {
       }
       if (!step.until) continue;
       let seen = from;
+      let started = operationId === null;
       await waitFor(`${step.until.join(' or ')} state after ${step.request}`, () => {
         for (; seen < states.length; ++seen) {
           const state = states[seen];
+          if (state.activeOperation?.operationId === operationId) started = true;
           if (state.activeOperation) continue;
+          if (!started && state.kind !== 'error') continue;
           if (step.until.includes(state.kind)) return true;
           if (state.kind === 'error') {
             throw new StepFailure(`${step.request} ended on the error screen: ${state.message}`);
