@@ -272,6 +272,10 @@ public:
         const std::string wanted = fmt::format(R"("params":{{"state":{{"kind":"{}")", kind);
         for (;;) {
             const std::string message = next();
+            // A refused request answers with an error and changes no state: waiting on would hang.
+            if (message.find(R"("error":{"code")") != std::string::npos) {
+                throw std::runtime_error("the server refused a request: " + message.substr(0, 2000));
+            }
             if (message.find(R"("params":{"state":{"kind":"error")") != std::string::npos) {
                 throw std::runtime_error("the server showed an error: " + message.substr(0, 2000));
             }
@@ -281,9 +285,14 @@ public:
         }
     }
 
+    // Ends the session: no more requests, and everything the server still writes (the answer to
+    // "shutdown") is read, so it never writes into a closed pipe.
     void close_input() {
         ::close(to_);
         to_ = -1;
+        char chunk[65536];
+        while (::read(from_, chunk, sizeof chunk) > 0) {
+        }
     }
 
 private:
@@ -336,9 +345,8 @@ void BM_GitCompareThroughServer(benchmark::State& state) {
     server.wait_for_state("selecting");
     server.send("workflow/selectTarget", git_endpoint(f.repo, kTargetBranch, true));
     server.wait_for_state("selecting");
-    server.send("workflow/selectMetadataType",
-                fmt::format(R"({{"metadataType":"CustomObject","currentSelection":{}}})", json_strings(f.fields)));
-    server.wait_for_state("selecting");
+    // The screen opens on "Objects & Custom Fields", whose names are object names (each brings the
+    // object and its fields); moving on to layouts hands that choice over.
     server.send("workflow/selectMetadataType",
                 fmt::format(R"({{"metadataType":"Layout","currentSelection":{}}})", json_strings(f.objects)));
     server.wait_for_state("selecting");

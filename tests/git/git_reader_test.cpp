@@ -251,5 +251,78 @@ TEST_F(GitReaderTest, ACatFileChildThatCannotStartMeansGitIsUnusable) {
     EXPECT_EQ(text.error().kind(), GitError::Kind::GitUnusable);
 }
 
+// Reads at a ref go through one cat-file child; every answer must be what "git show <ref>:<path>"
+// gives: the same bytes (decoded the same way) for a file, "not found" for whatever show refuses.
+TEST_F(GitReaderTest, RefReadsGiveWhatGitShowGives) {
+    const std::string binary("\x00\x01\xFF\xFE\x89PNG\r\n\x1A\n\x00tail", 17);
+    repo_->write("same/binary.bin", binary);
+    repo_->write("same/crlf.txt", "one\r\ntwo\r\n");
+    repo_->write("same/empty.txt", "");
+    repo_->write("same/\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.txt", "non-ASCII name");
+    repo_->write("same/with spaces/a b.txt", "spaces");
+    repo_->write("same/no-final-newline.txt", "last line");
+    std::filesystem::create_symlink("../other/readme.md", repo_->path() / "same/link.md");
+    repo_->commit_all("same bytes");
+    // A submodule entry: a gitlink to a commit that this repository does not hold.
+    repo_->git({"update-index", "--add", "--cacheinfo", "160000,1111111111111111111111111111111111111111,same/sub"});
+    repo_->git({"commit", "-q", "-m", "submodule"});
+
+    struct Case {
+        std::string name;
+        std::string path;
+        bool found;
+    };
+    const Case cases[] = {
+        {"binary", "same/binary.bin", true},
+        {"CRLF", "same/crlf.txt", true},
+        {"empty", "same/empty.txt", true},
+        {"non-ASCII path", "same/\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.txt", true},
+        {"path with spaces", "same/with spaces/a b.txt", true},
+        {"no final line feed", "same/no-final-newline.txt", true},
+        {"symbolic link", "same/link.md", true},
+        {"missing", "same/missing.txt", false},
+        {"submodule", "same/sub", false},
+        {"line feed in a missing name", "same/a\nHEAD:same/crlf.txt", false},
+    };
+    for (const bool listed_first : {false, true}) {
+        const GitContentReader reader = at("HEAD");
+        if (listed_first) {
+            ASSERT_TRUE(reader.ensure_listed("same"));
+        }
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name + (listed_first ? " (listed first)" : ""));
+            auto shown = logged_.gateway.execute(repo_->path(), {"show", "HEAD:" + c.path});
+            ASSERT_TRUE(shown);
+            EXPECT_EQ(shown->exit_code == 0, c.found) << shown->stderr_text;
+            auto text = reader.read_file(c.path);
+            if (c.found) {
+                ASSERT_TRUE(text) << text.error().message();
+                EXPECT_EQ(*text, shown->stdout_text);
+            } else {
+                ASSERT_FALSE(text);
+                EXPECT_EQ(text.error().kind(), GitError::Kind::FileNotFound);
+                EXPECT_EQ(text.error().message(), kFileNotFoundSentence);
+            }
+        }
+    }
+    EXPECT_EQ(at("HEAD").read_file("same/crlf.txt"), "one\r\ntwo\r\n");
+    EXPECT_EQ(at("HEAD").read_file("same/empty.txt"), "");
+}
+
+// A name with a line feed cannot be one cat-file request; read without a listing first it still
+// gives the file's bytes, and no second request is smuggled in.
+TEST_F(GitReaderTest, ANameWithALineFeedIsReadAsItsOwnFileOnly) {
+    const std::string odd = "names/x\nHEAD:force-app/main/default/classes/A.cls";
+    repo_->write(odd, "the odd file");
+    repo_->commit_all("odd");
+    const GitContentReader reader = at("HEAD");
+    EXPECT_EQ(reader.read_file(odd), "the odd file");
+    auto missing = reader.read_file("names/y\nHEAD:force-app/main/default/classes/A.cls");
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().message(), kFileNotFoundSentence);
+    // The child still answers the next request with the right file.
+    EXPECT_EQ(reader.read_file("force-app/main/default/classes/A.cls-meta.xml"), "<meta/>");
+}
+
 }  // namespace
 }  // namespace ambrel::git

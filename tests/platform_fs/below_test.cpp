@@ -88,5 +88,48 @@ TEST_F(BelowTest, RemovesFilesAndLinksButNothingBehindThem) {
     EXPECT_FALSE(std::filesystem::exists(root() / "a/b/file.txt"));
 }
 
+// One cursor over many paths, in an order that moves between folders, answers what the one-shot
+// functions answer for each.
+TEST_F(BelowTest, ACursorAnswersAsTheOneShotFunctions) {
+    ASSERT_EQ(::mkfifo((root() / "a/fifo").c_str(), 0600), 0);
+    std::ofstream(root() / "a/top.txt") << "top";
+    std::ofstream(root() / "root.txt") << "root";
+    const std::string paths[] = {"a/b/file.txt", "a/b",        "a/b/missing",  "a/top.txt",    "a/link.txt",
+                                 "a/linked",     "a/fifo",     "a/b/file.txt", "root.txt",     "a/missing/x",
+                                 "a/linked/secret.txt",        "a/b/file.txt/x", "a/../a/b",   "a/b/file.txt",
+                                 "a/top.txt",    "",           "a/b/"};
+    FolderCursor cursor(root());
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(cursor.entry_kind(path), entry_kind(root(), path));
+        EXPECT_EQ(cursor.read_file(path), read_file(root(), path));
+        EXPECT_EQ(cursor.read_file(path, 3), read_file(root(), path, 3));
+    }
+}
+
+// The cursor keeps the folder it walked: a link put in its place later never leads a read outside.
+TEST_F(BelowTest, ACursorNeverFollowsALinkPutInPlaceOfItsFolder) {
+    FolderCursor cursor(root());
+    ASSERT_EQ(cursor.read_file("a/b/file.txt"), "content");
+    std::filesystem::rename(root() / "a/b", root() / "a/moved");
+    std::filesystem::create_directory_symlink(outside_.path(), root() / "a/b");
+    auto read = cursor.read_file("a/b/secret.txt");
+    EXPECT_FALSE(read);
+    EXPECT_EQ(read_file(root(), "a/b/secret.txt").error(), std::errc::not_a_directory);
+    // A folder not walked yet is walked afresh and refused.
+    EXPECT_EQ(cursor.read_file("a/linked/secret.txt").error(), std::errc::not_a_directory);
+}
+
+TEST_F(BelowTest, ACursorCreatesMissingFoldersOnlyWhenAsked) {
+    FolderCursor cursor(root());
+    EXPECT_EQ(cursor.folder("new/deep", false).error(), std::errc::no_such_file_or_directory);
+    auto created = cursor.folder("new/deep", true);
+    ASSERT_TRUE(created) << created.error().message();
+    EXPECT_FALSE(write_file_at(*created, "x.txt", "x", WriteMode::Exclusive));
+    EXPECT_EQ(read_file(root(), "new/deep/x.txt"), "x");
+    EXPECT_EQ(cursor.folder("a/linked", true).error(), std::errc::not_a_directory);
+    EXPECT_FALSE(std::filesystem::exists(outside_.path() / "deep"));
+}
+
 }  // namespace
 }  // namespace ambrel::platform_fs::below

@@ -279,6 +279,8 @@ std::expected<void, GitError> layout::materialize(const GitContentReader& reader
                                                   const std::filesystem::path& target_directory) {
     const std::vector<std::string> prefixes = sfdx_layout.prefixes();
     std::set<std::string, std::less<>> written;
+    // The files of one component lie in one folder: the cursor walks the target's folders once per run.
+    platform_fs::below::FolderCursor target(target_directory);
     bool prepared = false;
     for (const auto& [type, names] : selection) {
         const TypeDescriptor& descriptor = type.descriptor();
@@ -312,12 +314,12 @@ std::expected<void, GitError> layout::materialize(const GitContentReader& reader
                         const std::string_view file_name =
                             slash == std::string::npos ? std::string_view(relative)
                                                        : std::string_view(relative).substr(slash + 1);
-                        auto directory = platform_fs::below::open_directory(target_directory, parent, true);
+                        auto directory = target.folder(parent, true);
                         if (!directory) {
                             return std::unexpected(write_failure(relative, kCreateDirectoryStep, directory.error()));
                         }
                         const std::error_code error = platform_fs::below::write_file_at(
-                            directory->get(), file_name, *text, platform_fs::below::WriteMode::Exclusive);
+                            *directory, file_name, *text, platform_fs::below::WriteMode::Exclusive);
                         if (error == std::errc::file_exists) return std::unexpected(GitError::unsafe_path_at(relative));
                         if (error) return std::unexpected(write_failure(relative, kWriteFileStep, error));
                         written.insert(relative);

@@ -85,9 +85,11 @@ std::expected<void, GitError> GitContentReader::list_locked(const std::string& p
             index_.insert_or_assign(std::string(path), std::move(id));
         });
     } else {
+        // git lists in path order, so the cursor walks each folder on the way once.
+        platform_fs::below::FolderCursor cursor(repository_);
         for_each_piece(output->stdout_text, [&](std::string_view piece) {
             if (index_.contains(piece)) return;
-            auto kind = platform_fs::below::entry_kind(repository_, piece);
+            auto kind = cursor.entry_kind(piece);
             if (!kind || *kind != platform_fs::below::EntryKind::Regular) return;
             index_.emplace(std::string(piece), std::nullopt);
         });
@@ -124,7 +126,9 @@ std::expected<std::vector<std::string>, GitError> GitContentReader::list_files(s
 std::expected<std::string, GitError> GitContentReader::read_file(std::string_view relative_path) const {
     const GitError not_found(GitError::Kind::FileNotFound, std::string(kFileNotFoundSentence));
     if (!ref_) {
-        auto bytes = platform_fs::below::read_file(repository_, relative_path);
+        std::lock_guard lock(mutex_);
+        if (!tree_) tree_.emplace(repository_);
+        auto bytes = tree_->read_file(relative_path);
         if (!bytes) {
             const std::error_code error = bytes.error();
             if (error == std::errc::not_a_directory || error == std::errc::too_many_symbolic_link_levels ||
@@ -138,6 +142,11 @@ std::expected<std::string, GitError> GitContentReader::read_file(std::string_vie
     }
     if (auto checked = check_ref(); !checked) return std::unexpected(checked.error());
     std::lock_guard lock(mutex_);
+    // A request line of cat-file ends at a line feed, so a name holding one is never sent: the path is
+    // listed first and read by its object id, which "show" of the ref and path would have read too.
+    if (relative_path.find('\n') != std::string_view::npos && !index_.contains(relative_path)) {
+        if (auto listed = list_locked(std::string(relative_path)); !listed) return std::unexpected(not_found);
+    }
     std::string name;
     if (auto found = index_.find(relative_path); found != index_.end() && found->second) {
         name = *found->second;

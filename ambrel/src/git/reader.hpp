@@ -40,6 +40,7 @@
 
 #include "git/gateway.hpp"
 #include "git/git_error.hpp"
+#include "platform_fs/below.hpp"
 
 namespace ambrel::git {
 
@@ -76,6 +77,9 @@ private:
     // The prefixes listed so far ("" for everything).
     mutable std::set<std::string, std::less<>> listed_;
     mutable std::unique_ptr<ObjectReader> objects_;
+    // Working-tree reads go through one cursor, so files of one folder read one after another walk
+    // the folders on the way once.
+    mutable std::optional<platform_fs::below::FolderCursor> tree_;
 };
 
 }  // namespace ambrel::git

@@ -54,16 +54,12 @@ std::expected<UniqueFd, std::error_code> open_directory(const std::filesystem::p
     return current;
 }
 
-std::expected<EntryKind, std::error_code> entry_kind(const std::filesystem::path& root, std::string_view relative) {
-    const auto [parent_part, name] = split_last(relative);
-    if (is_bad_component(name)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
-    auto parent = open_directory(root, parent_part, false);
-    if (!parent) {
-        if (parent.error() == std::errc::no_such_file_or_directory) return EntryKind::Missing;
-        return std::unexpected(parent.error());
-    }
+namespace {
+
+// The last step of `entry_kind`, in the open parent folder.
+std::expected<EntryKind, std::error_code> entry_kind_in(int parent, std::string_view name) {
     struct stat status {};
-    if (::fstatat(parent->get(), std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(parent, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return EntryKind::Missing;
         return std::unexpected(os_error());
     }
@@ -73,15 +69,66 @@ std::expected<EntryKind, std::error_code> entry_kind(const std::filesystem::path
     return EntryKind::Other;
 }
 
+// The last step of `read_file`, in the open parent folder.
+std::expected<std::string, std::error_code> read_file_in(int parent, std::string_view name,
+                                                         std::optional<std::size_t> max_bytes) {
+    UniqueFd fd(::openat(parent, std::string(name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (!fd) return std::unexpected(os_error());
+    return files::read_open_regular_file(fd.get(), max_bytes);
+}
+
+}  // namespace
+
+std::expected<EntryKind, std::error_code> entry_kind(const std::filesystem::path& root, std::string_view relative) {
+    const auto [parent_part, name] = split_last(relative);
+    if (is_bad_component(name)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+    auto parent = open_directory(root, parent_part, false);
+    if (!parent) {
+        if (parent.error() == std::errc::no_such_file_or_directory) return EntryKind::Missing;
+        return std::unexpected(parent.error());
+    }
+    return entry_kind_in(parent->get(), name);
+}
+
 std::expected<std::string, std::error_code> read_file(const std::filesystem::path& root, std::string_view relative,
                                                       std::optional<std::size_t> max_bytes) {
     const auto [parent_part, name] = split_last(relative);
     if (is_bad_component(name)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
     auto parent = open_directory(root, parent_part, false);
     if (!parent) return std::unexpected(parent.error());
-    UniqueFd fd(::openat(parent->get(), std::string(name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-    if (!fd) return std::unexpected(os_error());
-    return files::read_open_regular_file(fd.get(), max_bytes);
+    return read_file_in(parent->get(), name, max_bytes);
+}
+
+FolderCursor::FolderCursor(std::filesystem::path root) : root_(std::move(root)) {}
+
+std::expected<int, std::error_code> FolderCursor::folder(std::string_view relative, bool create_missing, mode_t mode) {
+    if (folder_fd_ && relative == folder_) return folder_fd_.get();
+    folder_fd_.reset();
+    auto opened = open_directory(root_, relative, create_missing, mode);
+    if (!opened) return std::unexpected(opened.error());
+    folder_fd_ = std::move(*opened);
+    folder_.assign(relative);
+    return folder_fd_.get();
+}
+
+std::expected<EntryKind, std::error_code> FolderCursor::entry_kind(std::string_view relative) {
+    const auto [parent_part, name] = split_last(relative);
+    if (is_bad_component(name)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+    auto parent = folder(parent_part, false);
+    if (!parent) {
+        if (parent.error() == std::errc::no_such_file_or_directory) return EntryKind::Missing;
+        return std::unexpected(parent.error());
+    }
+    return entry_kind_in(*parent, name);
+}
+
+std::expected<std::string, std::error_code> FolderCursor::read_file(std::string_view relative,
+                                                                    std::optional<std::size_t> max_bytes) {
+    const auto [parent_part, name] = split_last(relative);
+    if (is_bad_component(name)) return std::unexpected(std::make_error_code(std::errc::invalid_argument));
+    auto parent = folder(parent_part, false);
+    if (!parent) return std::unexpected(parent.error());
+    return read_file_in(*parent, name, max_bytes);
 }
 
 std::error_code write_file_at(int directory_fd, std::string_view name, std::string_view bytes, WriteMode mode) {

@@ -61,4 +61,27 @@ std::error_code write_file_at(int directory_fd, std::string_view name, std::stri
 // Removes the file at `relative` (never a folder; a link is removed as a link).
 std::error_code remove_file(const std::filesystem::path& root, std::string_view relative);
 
+// The functions above for many files below one root: the descriptor of the folder used last is kept,
+// so a run of files in one folder (a sorted listing) walks the folders on the way once instead of
+// once per file. Answers and errors are those of the functions above. The kept descriptor names the
+// folder that was walked without following a link, even if the path is changed on disk meanwhile.
+// Not thread-safe: one owner at a time.
+class FolderCursor {
+public:
+    explicit FolderCursor(std::filesystem::path root);
+
+    // The open folder at `relative` ("" for the root), as `open_directory` opens it; the descriptor
+    // belongs to the cursor and stays valid until the next call.
+    std::expected<int, std::error_code> folder(std::string_view relative, bool create_missing, mode_t mode = 0777);
+    std::expected<EntryKind, std::error_code> entry_kind(std::string_view relative);
+    std::expected<std::string, std::error_code> read_file(std::string_view relative,
+                                                          std::optional<std::size_t> max_bytes = std::nullopt);
+
+private:
+    std::filesystem::path root_;
+    // The folder `folder_fd_` names, relative to the root; meaningful only while the descriptor is open.
+    std::string folder_;
+    files::UniqueFd folder_fd_;
+};
+
 }  // namespace ambrel::platform_fs::below
