@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -159,14 +160,15 @@ LayerRead plan_layer_read(Layer layer, Side side, const TransferPlan& plan, cons
 ExistingRecord existing_record(std::string id, const json::Object& row, const LayerRead& read) {
     ExistingRecord record;
     record.id = std::move(id);
+    // Both field lists are ascending and distinct, so every entry goes at the end.
     for (const auto& field : read.fields) {
         if (auto value = read_field(row, field)) {
-            record.values.emplace(field, std::move(*value));
+            record.values.emplace_hint(record.values.end(), field, std::move(*value));
         }
     }
     for (const auto& field : read.link_fields) {
         if (auto value = read_field(row, field)) {
-            record.links.emplace(field, std::move(*value));
+            record.links.emplace_hint(record.links.end(), field, std::move(*value));
         }
     }
     record.dangling = dangling_references(row, read.paths);
@@ -176,6 +178,23 @@ ExistingRecord existing_record(std::string id, const json::Object& row, const La
     return record;
 }
 
+// The records under `key`, created when new. Rows mostly come in key order, so the entry after the
+// last one placed is tried first; `last` then names the key's entry.
+std::vector<ExistingRecord>& place(SideRecords& records, SideRecords::iterator& last, RecordKey key) {
+    if (last != records.end()) {
+        if (last->first == key) {
+            return last->second;
+        }
+        const auto next = std::next(last);
+        if (last->first < key && (next == records.end() || key < next->first)) {
+            last = records.emplace_hint(next, std::move(key), std::vector<ExistingRecord>{});
+            return last->second;
+        }
+    }
+    last = records.try_emplace(std::move(key)).first;
+    return last->second;
+}
+
 }  // namespace
 
 ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::string_view org,
@@ -183,6 +202,7 @@ ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::s
                                      const TransferSchemas& schemas, const Progress& note,
                                      const domain::CancellationToken& token) {
     SideRecords records;
+    auto last = records.end();
     for (const auto& [layer, identities] : layer_identities(plan.records)) {
         const auto object = layer_object(layer);
         note(fmt::format(fmt::runtime(kNoteFormat), object, endpoint_label));
@@ -207,7 +227,7 @@ ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::s
                 if (!key || !id) {
                     continue;
                 }
-                records[std::move(*key)].push_back(existing_record(std::move(*id), row, read));
+                place(records, last, std::move(*key)).push_back(existing_record(std::move(*id), row, read));
             }
         }
     }
