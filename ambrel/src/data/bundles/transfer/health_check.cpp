@@ -293,8 +293,9 @@ synthesis::ChannelResult<HealthReport> plan_health(synthesis::RecordChannels& ch
     if (!catalogs) {
         return std::unexpected(catalogs.error());
     }
+    // The decisions use only the Id and key value of a source record.
     auto source = read_side(channels, source_alias, request.source_label, Side::Source, plan, *schemas, report_step,
-                            token);
+                            token, SideDetail::IdentityOnly);
     if (!source) {
         return std::unexpected(source.error());
     }

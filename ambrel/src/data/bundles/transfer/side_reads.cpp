@@ -157,9 +157,15 @@ LayerRead plan_layer_read(Layer layer, Side side, const TransferPlan& plan, cons
     return read;
 }
 
-ExistingRecord existing_record(std::string id, const json::Object& row, const LayerRead& read) {
+ExistingRecord existing_record(std::string id, const json::Object& row, const LayerRead& read, SideDetail detail) {
     ExistingRecord record;
     record.id = std::move(id);
+    if (detail == SideDetail::IdentityOnly) {
+        if (read.key_field) {
+            record.key_value = read_field(row, *read.key_field);
+        }
+        return record;
+    }
     // Both field lists are ascending and distinct, so every entry goes at the end.
     for (const auto& field : read.fields) {
         if (auto value = read_field(row, field)) {
@@ -201,6 +207,13 @@ ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::s
                                      std::string_view endpoint_label, Side side, const TransferPlan& plan,
                                      const TransferSchemas& schemas, const Progress& note,
                                      const domain::CancellationToken& token) {
+    return read_side(channels, org, endpoint_label, side, plan, schemas, note, token, SideDetail::Full);
+}
+
+ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::string_view org,
+                                     std::string_view endpoint_label, Side side, const TransferPlan& plan,
+                                     const TransferSchemas& schemas, const Progress& note,
+                                     const domain::CancellationToken& token, SideDetail detail) {
     SideRecords records;
     auto last = records.end();
     for (const auto& [layer, identities] : layer_identities(plan.records)) {
@@ -221,13 +234,15 @@ ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::s
             if (!rows) {
                 return std::unexpected(rows.error());
             }
-            for (const auto& row : *rows) {
-                auto key = natural_key(layer, row);
-                auto id = identity::record_id(row);
+            // Each row is dropped as soon as it is read, so that the records built next reuse its memory.
+            for (auto& row : *rows) {
+                const json::Object done = std::move(row);
+                auto key = natural_key(layer, done);
+                auto id = identity::record_id(done);
                 if (!key || !id) {
                     continue;
                 }
-                place(records, last, std::move(*key)).push_back(existing_record(std::move(*id), row, read));
+                place(records, last, std::move(*key)).push_back(existing_record(std::move(*id), done, read, detail));
             }
         }
     }
