@@ -234,9 +234,7 @@ ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::s
             if (!rows) {
                 return std::unexpected(rows.error());
             }
-            // Each row is dropped as soon as it is read, so that the records built next reuse its memory.
-            for (auto& row : *rows) {
-                const json::Object done = std::move(row);
+            for (const auto& done : *rows) {
                 auto key = natural_key(layer, done);
                 auto id = identity::record_id(done);
                 if (!key || !id) {
