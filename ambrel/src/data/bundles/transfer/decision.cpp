@@ -59,9 +59,17 @@ Decision update_or_unchanged(const PlannedRecord& record, const TransferSchemas&
     std::vector<std::string> fields_left_out;
     LinkNotes notes;
     std::map<std::string, std::string> changes;
+    const auto described_object = schemas.target.find(object);
+    const auto target_field = [&](std::string_view field) -> const schema::FieldSchema* {
+        if (described_object == schemas.target.end()) {
+            return nullptr;
+        }
+        const auto found = described_object->second.fields.find(field);
+        return found == described_object->second.fields.end() ? nullptr : &found->second;
+    };
 
     for (const auto& [field, planned] : record.fields) {
-        const auto* described = schemas.target_field(object, field);
+        const auto* described = target_field(field);
         if (described == nullptr) {
             continue;
         }
@@ -77,28 +85,30 @@ Decision update_or_unchanged(const PlannedRecord& record, const TransferSchemas&
         }
     }
 
-    std::vector<std::pair<std::string, std::optional<std::string>>> resolved;
-    for (const auto& [field, key] : record.links) {
-        resolved.emplace_back(field, link_target(key, target_ids));
-    }
-    for (const auto& [field, ref] : record.catalog_links) {
-        resolved.emplace_back(field, catalogs.resolve(ref));
-    }
-    for (const auto& [field, id] : resolved) {
-        const auto* described = schemas.target_field(object, field);
+    // Links first, then catalogue links; an absent Id is left out.
+    const auto consider = [&](const std::string& field, const std::string* id) {
+        const auto* described = target_field(field);
         if (described == nullptr || !described->updateable) {
-            continue;
+            return;
         }
-        if (!id) {
+        if (id == nullptr) {
             notes.left_out.push_back(field);
-            continue;
+            return;
         }
         const auto current = target.links.find(field);
         if (current != target.links.end() && current->second == *id) {
-            continue;
+            return;
         }
         notes.repointed.push_back(field);
         changes[field] = *id;
+    };
+    for (const auto& [field, key] : record.links) {
+        const auto found = target_ids.find(key);
+        consider(field, found == target_ids.end() ? nullptr : &found->second);
+    }
+    for (const auto& [field, ref] : record.catalog_links) {
+        const auto id = catalogs.resolve(ref);
+        consider(field, id ? &*id : nullptr);
     }
 
     std::vector<std::string> unresolved;  // left out: the reference had no target Id

@@ -167,7 +167,7 @@ private:
     void take(const PlannedRecord& record, const Decision::Create&) {
         auto blocker = blocked_by_predecessor(record, target_ids_, catalogs_);
         if (!blocker) {
-            target_ids_.insert_or_assign(record.key, std::string(kPlannedId));
+            remember(record.key, std::string(kPlannedId));
             return;
         }
         if (const auto* ref = std::get_if<CatalogRef>(&blocker->value)) {
@@ -184,10 +184,10 @@ private:
         // transfer's own row report, not a finding of the target.
     }
     void take(const PlannedRecord& record, const Decision::Update& update) {
-        target_ids_.insert_or_assign(record.key, update.id);
+        remember(record.key, update.id);
     }
     void take(const PlannedRecord& record, const Decision::Unchanged& unchanged) {
-        target_ids_.insert_or_assign(record.key, unchanged.id);
+        remember(record.key, unchanged.id);
     }
     void take(const PlannedRecord& record, Decision::Skip& skip) {
         if (skip.kind != SkipKind::Ambiguous) {
@@ -202,6 +202,11 @@ private:
         blocked_keys_.insert(record.key);
         not_sent_.push_back(
             NotSentEntry{&record, std::move(not_sent.id), std::move(not_sent.problem), std::move(blocker)});
+    }
+
+    // Records come in plan order, mostly ascending by key, so the end is tried first.
+    void remember(const RecordKey& key, std::string id) {
+        target_ids_.insert_or_assign(target_ids_.end(), key, std::move(id));
     }
 
     static Finding about(const PlannedRecord& record, FindingKind kind) {
@@ -293,8 +298,9 @@ synthesis::ChannelResult<HealthReport> plan_health(synthesis::RecordChannels& ch
     if (!catalogs) {
         return std::unexpected(catalogs.error());
     }
+    // The decisions use only the Id and key value of a source record.
     auto source = read_side(channels, source_alias, request.source_label, Side::Source, plan, *schemas, report_step,
-                            token);
+                            token, SideDetail::IdentityOnly);
     if (!source) {
         return std::unexpected(source.error());
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -156,17 +157,24 @@ LayerRead plan_layer_read(Layer layer, Side side, const TransferPlan& plan, cons
     return read;
 }
 
-ExistingRecord existing_record(std::string id, const json::Object& row, const LayerRead& read) {
+ExistingRecord existing_record(std::string id, const json::Object& row, const LayerRead& read, SideDetail detail) {
     ExistingRecord record;
     record.id = std::move(id);
+    if (detail == SideDetail::IdentityOnly) {
+        if (read.key_field) {
+            record.key_value = read_field(row, *read.key_field);
+        }
+        return record;
+    }
+    // Both field lists are ascending and distinct, so every entry goes at the end.
     for (const auto& field : read.fields) {
         if (auto value = read_field(row, field)) {
-            record.values.emplace(field, std::move(*value));
+            record.values.emplace_hint(record.values.end(), field, std::move(*value));
         }
     }
     for (const auto& field : read.link_fields) {
         if (auto value = read_field(row, field)) {
-            record.links.emplace(field, std::move(*value));
+            record.links.emplace_hint(record.links.end(), field, std::move(*value));
         }
     }
     record.dangling = dangling_references(row, read.paths);
@@ -176,13 +184,38 @@ ExistingRecord existing_record(std::string id, const json::Object& row, const La
     return record;
 }
 
+// The records under `key`, created when new. Rows mostly come in key order, so the entry after the
+// last one placed is tried first; `last` then names the key's entry.
+std::vector<ExistingRecord>& place(SideRecords& records, SideRecords::iterator& last, RecordKey key) {
+    if (last != records.end()) {
+        if (last->first == key) {
+            return last->second;
+        }
+        const auto next = std::next(last);
+        if (last->first < key && (next == records.end() || key < next->first)) {
+            last = records.emplace_hint(next, std::move(key), std::vector<ExistingRecord>{});
+            return last->second;
+        }
+    }
+    last = records.try_emplace(std::move(key)).first;
+    return last->second;
+}
+
 }  // namespace
 
 ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::string_view org,
                                      std::string_view endpoint_label, Side side, const TransferPlan& plan,
                                      const TransferSchemas& schemas, const Progress& note,
                                      const domain::CancellationToken& token) {
+    return read_side(channels, org, endpoint_label, side, plan, schemas, note, token, SideDetail::Full);
+}
+
+ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::string_view org,
+                                     std::string_view endpoint_label, Side side, const TransferPlan& plan,
+                                     const TransferSchemas& schemas, const Progress& note,
+                                     const domain::CancellationToken& token, SideDetail detail) {
     SideRecords records;
+    auto last = records.end();
     for (const auto& [layer, identities] : layer_identities(plan.records)) {
         const auto object = layer_object(layer);
         note(fmt::format(fmt::runtime(kNoteFormat), object, endpoint_label));
@@ -201,13 +234,13 @@ ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::s
             if (!rows) {
                 return std::unexpected(rows.error());
             }
-            for (const auto& row : *rows) {
-                auto key = natural_key(layer, row);
-                auto id = identity::record_id(row);
+            for (const auto& done : *rows) {
+                auto key = natural_key(layer, done);
+                auto id = identity::record_id(done);
                 if (!key || !id) {
                     continue;
                 }
-                records[std::move(*key)].push_back(existing_record(std::move(*id), row, read));
+                place(records, last, std::move(*key)).push_back(existing_record(std::move(*id), done, read, detail));
             }
         }
     }

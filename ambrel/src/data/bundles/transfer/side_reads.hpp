@@ -26,10 +26,21 @@
 
 namespace ambrel::data::bundles::transfer {
 
+// How much of each record a side read keeps: everything, or only its Id and key value (the queries
+// are the same either way).
+enum class SideDetail { Full, IdentityOnly };
+
 // The records of `org` under each planned natural key, in returned order per key.
 ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::string_view org,
                                      std::string_view endpoint_label, Side side, const TransferPlan& plan,
                                      const TransferSchemas& schemas, const Progress& note,
                                      const domain::CancellationToken& token);
+
+// The same read keeping only what `detail` asks for; with `IdentityOnly` the records carry no values,
+// links or dangling references.
+ChannelResult<SideRecords> read_side(synthesis::RecordChannels& channels, std::string_view org,
+                                     std::string_view endpoint_label, Side side, const TransferPlan& plan,
+                                     const TransferSchemas& schemas, const Progress& note,
+                                     const domain::CancellationToken& token, SideDetail detail);
 
 }  // namespace ambrel::data::bundles::transfer
