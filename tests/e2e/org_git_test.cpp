@@ -153,6 +153,8 @@ fake::Scenario org_scenario() {
         .on_prefix({"org", "list", "metadata"}, fake::Answer::capture("standin/listmeta_apexclass"))
         .on_prefix({"org", "list"}, fake::Answer::capture("standin/orglist"))
         .on_prefix({"data", "query", "--query", std::string(kObjectListingQuery)}, fixture_answer("q_entitydef"))
+        .on_prefix({"data", "query", "--query", "SELECT OrganizationType, IsSandbox FROM Organization LIMIT 1"},
+                   fake::Answer::capture("standin/q_org"))
         // The classes reference nothing the dependency catalogue would add.
         .on_contains({"data", "query", "--use-tooling-api"}, fixture_answer("qt_mcd_none"));
 }
@@ -205,7 +207,8 @@ TEST(OrgGitRoads, OrgToBranchDeploysOneCommitWithTheOrgsDocuments) {
                  .otherwise(fake::Answer().err("fake sf: no rule for this call\n").exit_code(97)));
 
     auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
-    steps.push_back(step("workflow/deploy", {{"selected", "$deployable"}, {"flsMode", "NONE"}}, {"results"}));
+    steps.push_back(step("workflow/deploy", {{"selected", "$deployable"}, {"flsMode", "NONE"}, {"deployMode", "ALL_OR_NOTHING"}},
+                         {"results"}));
     const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
     ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
 
@@ -236,6 +239,8 @@ TEST(OrgGitRoads, OrgToBranchDeploysOneCommitWithTheOrgsDocuments) {
     EXPECT_EQ(trimmed(repo.git({"rev-parse", after + "^"})), before);
     EXPECT_EQ(trimmed(repo.git({"log", "-1", "--format=%s", after})),
               "Quillary: 2 component(s) from " + std::string(kOrgAlias));
+    // A commit to a repository is reported as a Best Effort run whatever mode was asked for.
+    EXPECT_EQ(text_of(results->at("summary").as_object(), "deployMode"), "BEST_EFFORT");
     EXPECT_NE(text_of(results->at("summary").as_object(), "sanitizedDetails").find("as " + after), std::string::npos)
         << boost::json::serialize(*results);
 
@@ -279,6 +284,138 @@ TEST(OrgGitRoads, OrgToBranchDeploysOneCommitWithTheOrgsDocuments) {
         }
     }
     EXPECT_EQ(retrieves, 1u) << describe_calls(sf);
+}
+
+constexpr std::string_view kSourceBranchName = "feature/brokers";
+constexpr std::string_view kBrokerClass = "BrokerService";
+constexpr std::string_view kTestClass = "TestPropertyController";
+const std::string kBrokerSource = "public with sharing class BrokerService {\n"
+                                  "    public static List<Broker__c> all() {\n"
+                                  "        return [SELECT Id, Name FROM Broker__c ORDER BY Name];\n"
+                                  "    }\n"
+                                  "}\n";
+
+// A repository whose "main" holds the sample project and whose source branch changes PropertyController
+// and adds BrokerService; "main" stays checked out.
+GitRepo make_source_repository(const fs::path& parent) {
+    GitRepo repo(parent, kRepoName);
+    repo.write("sfdx-project.json", kProjectFile);
+    repo.write(std::string(kClassesFolder) + "SampleDataController.cls", kUntouchedClass);
+    repo.write(std::string(kClassesFolder) + "SampleDataController.cls-meta.xml", kClassMeta);
+    repo.commit_all("Sample project");
+    repo.git({"branch", "-M", std::string(kTargetBranchName)});
+    repo.git({"checkout", "-q", "-b", std::string(kSourceBranchName)});
+    repo.write(std::string(kClassesFolder) + "PropertyController.cls", kBranchClass);
+    repo.write(std::string(kClassesFolder) + "PropertyController.cls-meta.xml", kClassMeta);
+    repo.write(std::string(kClassesFolder) + "BrokerService.cls", kBrokerSource);
+    repo.write(std::string(kClassesFolder) + "BrokerService.cls-meta.xml", kClassMeta);
+    repo.commit_all("Brokers");
+    repo.git({"checkout", "-q", std::string(kTargetBranchName)});
+    return repo;
+}
+
+// Git to org: the org is retrieved for the compare; the deploy sends exactly the branch's files of the
+// selected classes to the org in one deploy command, and the results screen shows each class.
+TEST(OrgGitRoads, BranchToOrgDeploysTheBranchsFiles) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_source_repository(root.path());
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
+                 .on_prefix({"project", "deploy", "start"}, fixture_answer("deploy_start_tests_two_classes"))
+                 .otherwise(fake::Answer().err("fake sf: no rule for this call\n").exit_code(97)));
+
+    boost::json::array steps{
+        step("workflow/loadOrgs", {}, {"selecting"}),
+        step("workflow/selectSource", {{"endpoint", git_endpoint(repo.path(), kSourceBranchName, false)}}, {"selecting"}),
+        step("workflow/selectTarget", {{"endpoint", org_endpoint()}}, {"selecting"}),
+        step("workflow/selectMetadataType", {{"metadataType", kApexClass}, {"currentSelection", boost::json::array{}}},
+             {"selecting"}),
+        step("workflow/compare", {{"currentSelection", boost::json::array{kChangedClass, kBrokerClass}}}, {"reviewing"}),
+        step("workflow/deploy", {{"selected", "$deployable"}, {"flsMode", "NONE"}, {"deployMode", "ALL_OR_NOTHING"}},
+             {"selectingTests"}),
+        step("workflow/confirmTests",
+             {{"sessionId", "$sessionId"}, {"tests", boost::json::array{kTestClass}}, {"deployMode", "ALL_OR_NOTHING"}},
+             {"results"}),
+    };
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+
+    // The org is the target: its classes are retrieved for the compare, nothing of the org is a source.
+    const auto reviewing = session.last_state("reviewing");
+    ASSERT_TRUE(reviewing.has_value()) << session.out;
+    std::map<std::string, std::string> changes;
+    for (const auto& row : rows_of(*reviewing, "differences")) {
+        changes[text_of(row, "metadataType") + ":" + text_of(row, "name")] = text_of(row, "change");
+        EXPECT_TRUE(row.at("opensTestScreen").as_bool()) << boost::json::serialize(row);
+    }
+    EXPECT_EQ(changes, (std::map<std::string, std::string>{{"ApexClass:BrokerService", "ADD"},
+                                                           {"ApexClass:PropertyController", "UPDATE"}}))
+        << boost::json::serialize(*reviewing);
+    const auto tests = session.last_state("selectingTests");
+    ASSERT_TRUE(tests.has_value()) << session.out;
+    std::set<std::string> candidates;
+    for (const auto& candidate : rows_of(*tests, "candidates")) candidates.insert(text_of(candidate, "name"));
+    EXPECT_TRUE(candidates.contains(std::string(kTestClass))) << boost::json::serialize(*tests);
+
+    // One deploy: the package folder below the workspace, the org by its username, all or nothing (no
+    // "--ignore-errors", no "--dry-run") with the chosen test, and exactly the branch's files of the two classes.
+    std::vector<fake::RecordedCall> deploys;
+    for (const auto& call : sf.calls()) {
+        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "deploy") deploys.push_back(call);
+    }
+    ASSERT_EQ(deploys.size(), 1u) << describe_calls(sf);
+    const auto& deploy = deploys.front();
+    const fs::path project = deploy.cwd;
+    EXPECT_EQ(project.parent_path(), root.path() / "workspace" / "quillary") << deploy.cwd;
+    EXPECT_TRUE(project.filename().string().starts_with("single-package-")) << deploy.cwd;
+    EXPECT_EQ(deploy.args, (std::vector<std::string>{"project", "deploy", "start", "--source-dir",
+                                                     (project / "force-app").string(), "--target-org",
+                                                     std::string(kOrgUsername), "--wait", "30", "--json",
+                                                     "--ignore-conflicts", "--test-level", "RunSpecifiedTests", "--tests",
+                                                     std::string(kTestClass)}))
+        << describe_calls(sf);
+    std::map<std::string, std::string> sent;
+    for (const auto& [file, content] : deploy.source_dir_files) {
+        if (file.starts_with("main/default/")) sent.emplace(file, content);
+    }
+    const std::string source_rev = std::string(kSourceBranchName);
+    std::map<std::string, std::string> expected_sent;
+    for (const std::string_view name : {"BrokerService.cls", "BrokerService.cls-meta.xml", "PropertyController.cls",
+                                        "PropertyController.cls-meta.xml"}) {
+        expected_sent.emplace("main/default/classes/" + std::string(name),
+                              repo.git({"show", source_rev + ":" + std::string(kClassesFolder) + std::string(name)}));
+    }
+    EXPECT_EQ(sent, expected_sent);
+    for (const auto& [file, content] : deploy.source_dir_files) {
+        EXPECT_TRUE(file.starts_with("main/default/classes/")) << file;
+    }
+
+    // The results screen: each class deployed as the org reported it, with the tests the org ran.
+    const auto results = session.last_state("results");
+    ASSERT_TRUE(results.has_value()) << session.out;
+    const auto& summary = results->at("summary").as_object();
+    std::map<std::string, std::string> statuses;
+    for (const auto& row : rows_of(summary, "fieldResults")) {
+        statuses[text_of(row, "metadataType") + ":" + text_of(row, "name") + " " + text_of(row, "operation")] =
+            text_of(row, "status");
+    }
+    EXPECT_EQ(statuses, (std::map<std::string, std::string>{{"ApexClass:BrokerService ADD", "SUCCEEDED"},
+                                                            {"ApexClass:PropertyController UPDATE", "SUCCEEDED"}}))
+        << boost::json::serialize(*results);
+    EXPECT_EQ(text_of(summary, "deployMode"), "ALL_OR_NOTHING") << boost::json::serialize(*results);
+    EXPECT_FALSE(summary.at("quickDeployAvailable").as_bool());
+    ASSERT_TRUE(summary.at("testsSummary").is_object()) << boost::json::serialize(*results);
+    EXPECT_EQ(summary.at("testsSummary").as_object().at("run").to_number<int>(), 2);
+    EXPECT_EQ(summary.at("testsSummary").as_object().at("failed").to_number<int>(), 0);
+
+    // The branch is untouched and nothing is left but the logs.
+    EXPECT_EQ(repo.branch(), kTargetBranchName);
+    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
+    EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
 }
 
 }  // namespace
