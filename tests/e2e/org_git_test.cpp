@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <map>
@@ -93,6 +96,14 @@ std::vector<std::string> lines(const std::string& text) {
         if (!line.empty()) result.push_back(line);
     }
     return result;
+}
+
+std::size_t worktree_count(const GitRepo& repo) {
+    std::size_t count = 0;
+    for (const auto& line : lines(repo.git({"worktree", "list", "--porcelain"}))) {
+        if (line.starts_with("worktree ")) ++count;
+    }
+    return count;
 }
 
 // The org's retrieved document of a class file, as the fixture org holds it.
@@ -262,11 +273,7 @@ TEST(OrgGitRoads, OrgToBranchDeploysOneCommitWithTheOrgsDocuments) {
     }
 
     // No worktree left, the checked-out branch and its files untouched, nothing left but the logs.
-    std::size_t worktrees = 0;
-    for (const auto& line : lines(repo.git({"worktree", "list", "--porcelain"}))) {
-        if (line.starts_with("worktree ")) ++worktrees;
-    }
-    EXPECT_EQ(worktrees, 1u);
+    EXPECT_EQ(worktree_count(repo), 1u);
     EXPECT_EQ(repo.branch(), kCheckedOutBranch);
     EXPECT_EQ(repo.head(), head_before);
     EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
@@ -417,6 +424,95 @@ TEST(OrgGitRoads, BranchToOrgDeploysTheBranchsFiles) {
     EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
     EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
 }
+
+constexpr std::int64_t kSlowRetrieveMs = 120'000;
+constexpr std::string_view kRetrievingProgress = "Retrieving metadata";
+constexpr std::string_view kCancelledScreen = "Operation cancelled.";
+
+// True while the process runs (a zombie counts as ended).
+bool process_alive(std::int64_t pid) {
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0) return false;
+    const std::string stat = read_file(fs::path("/proc") / std::to_string(pid) / "stat");
+    const auto close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
+
+fake::Answer slow_retrieve(const fs::path& grandchild_pid_file, bool ignore_sigterm) {
+    fake::Answer answer;
+    answer.retrieve_from(fixture_orgs()).grandchild(kSlowRetrieveMs, grandchild_pid_file, ignore_sigterm).sleep_ms(kSlowRetrieveMs);
+    if (ignore_sigterm) answer.ignore_sigterm();
+    return answer;
+}
+
+struct CancelCase {
+    std::string_view name;
+    // The CLI and the process it started ignore the polite stop.
+    bool ignore_sigterm = false;
+};
+
+class CancelledRetrieve : public ::testing::TestWithParam<CancelCase> {};
+
+// Cancel during a slow retrieve: the CLI (and a process it started that holds its output open) would
+// run for two minutes; the cancel ends the compare at once on the cancelled screen, stops both
+// processes and removes the compare's workspace.
+TEST_P(CancelledRetrieve, StopsTheCliAndRemovesTheWorkspace) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    const auto grandchild_pid_file = root.path() / "grandchild.pid";
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"},
+                            slow_retrieve(grandchild_pid_file, GetParam().ignore_sigterm))
+                 .otherwise(fake::Answer().err("fake sf: no rule for this call\n").exit_code(97)));
+
+    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
+    steps.back().as_object().erase("until");
+    steps.push_back(boost::json::object{{"waitProgress", kRetrievingProgress}});
+    steps.push_back(boost::json::object{{"waitFile", grandchild_pid_file.string()}});
+    steps.push_back(step("workflow/cancel", {}, {"error"}));
+    const auto started = std::chrono::steady_clock::now();
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    const auto took = std::chrono::steady_clock::now() - started;
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+
+    // The cancel was answered and the compare ended on the cancelled screen, never on the review.
+    const auto cancel_answer = session.answer(7);
+    ASSERT_TRUE(cancel_answer.has_value()) << session.out;
+    EXPECT_EQ(boost::json::serialize(*cancel_answer), R"({"cancelled":true})");
+    const auto states = session.states();
+    ASSERT_FALSE(states.empty());
+    const auto& last = states.back();
+    EXPECT_EQ(text_of(last, "kind"), "error") << boost::json::serialize(last);
+    EXPECT_EQ(text_of(last, "message"), kCancelledScreen) << boost::json::serialize(last);
+    EXPECT_TRUE(last.contains("details") && last.at("details").is_null()) << boost::json::serialize(last);
+    EXPECT_FALSE(session.last_state("reviewing").has_value()) << session.out;
+
+    // The session ended long before the retrieve would have: nothing waited for the CLI.
+    EXPECT_LT(took, std::chrono::milliseconds(kSlowRetrieveMs / 2));
+
+    // The CLI run and the process it started are gone.
+    std::vector<std::int64_t> retrieve_pids;
+    for (const auto& call : sf.calls()) {
+        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "retrieve") retrieve_pids.push_back(call.pid);
+    }
+    ASSERT_EQ(retrieve_pids.size(), 1u) << describe_calls(sf);
+    EXPECT_FALSE(process_alive(retrieve_pids.front())) << retrieve_pids.front();
+    const std::string grandchild = trimmed(read_file(grandchild_pid_file));
+    ASSERT_FALSE(grandchild.empty());
+    EXPECT_FALSE(process_alive(std::stoll(grandchild))) << grandchild;
+
+    // The compare's workspace is removed; only the logs remain, and the branch is untouched.
+    EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
+    EXPECT_EQ(worktree_count(repo), 1u);
+    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(OrgGitRoads, CancelledRetrieve,
+                         ::testing::Values(CancelCase{"StoppingPolitely", false}, CancelCase{"IgnoringSigterm", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ambrel::testing::e2e
