@@ -7,9 +7,7 @@
 
 #include <signal.h>
 
-#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <fstream>
 #include <map>
 #include <set>
@@ -287,7 +285,13 @@ TEST(OrgGitRoads, OrgToBranchDeploysOneCommitWithTheOrgsDocuments) {
         EXPECT_FALSE(call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "deploy");
         if (call.args.size() >= 3 && call.args[0] == "project" && call.args[1] == "retrieve") {
             ++retrieves;
-            EXPECT_NE(std::find(call.args.begin(), call.args.end(), std::string(kOrgUsername)), call.args.end());
+            // Retrieved by manifest into the source side of the compare's workspace.
+            const fs::path project = call.cwd;
+            EXPECT_EQ(project.filename(), "source-project") << call.cwd;
+            EXPECT_EQ(project.parent_path().parent_path(), root.path() / "workspace" / "quillary") << call.cwd;
+            EXPECT_EQ(call.args, (std::vector<std::string>{"project", "retrieve", "start", "--manifest",
+                                                           (project / "manifest" / "package.xml").string(),
+                                                           "--target-org", std::string(kOrgUsername), "--json"}));
         }
     }
     EXPECT_EQ(retrieves, 1u) << describe_calls(sf);
