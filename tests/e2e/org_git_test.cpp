@@ -498,17 +498,21 @@ TEST_P(CancelledRetrieve, StopsTheCliAndRemovesTheWorkspace) {
     EXPECT_LT(took, std::chrono::milliseconds(kSlowRetrieveMs / 2));
 
     // The CLI run and the process it started are gone.
-    std::vector<std::int64_t> retrieve_pids;
+    std::vector<fake::RecordedCall> retrieves;
     for (const auto& call : sf.calls()) {
-        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "retrieve") retrieve_pids.push_back(call.pid);
+        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "retrieve") retrieves.push_back(call);
     }
-    ASSERT_EQ(retrieve_pids.size(), 1u) << describe_calls(sf);
-    EXPECT_FALSE(process_alive(retrieve_pids.front())) << retrieve_pids.front();
+    ASSERT_EQ(retrieves.size(), 1u) << describe_calls(sf);
+    EXPECT_FALSE(process_alive(retrieves.front().pid)) << retrieves.front().pid;
     const std::string grandchild = trimmed(read_file(grandchild_pid_file));
     ASSERT_FALSE(grandchild.empty());
     EXPECT_FALSE(process_alive(std::stoll(grandchild))) << grandchild;
 
-    // The compare's workspace is removed; only the logs remain, and the branch is untouched.
+    // The compare's workspace, where the retrieve ran, is removed; only the logs remain, and the branch
+    // is untouched.
+    const fs::path workspace = fs::path(retrieves.front().cwd).parent_path();
+    EXPECT_EQ(workspace.parent_path(), root.path() / "workspace" / "quillary") << workspace;
+    EXPECT_FALSE(fs::exists(workspace)) << workspace;
     EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
     EXPECT_EQ(worktree_count(repo), 1u);
     EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
