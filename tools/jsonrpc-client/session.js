@@ -11,7 +11,8 @@
 // A step is one of:
 //   { "request": METHOD, "params": {...}, "until": [KIND, ...] }
 //       sends the request; with "until", waits for a published state of one of those kinds that runs
-//       no operation (an "error" state not listed ends the session as a failure).
+//       no operation (an "error" state not listed ends the session as a failure); with "untilKey" as
+//       well, only a state in which that key is present and not null counts.
 //   { "waitProgress": TEXT }     waits for a progress notification whose message contains TEXT.
 //   { "waitFile": PATH }         waits until PATH exists (for example a file a fake tool writes).
 // In "params", these strings are replaced before sending:
@@ -142,7 +143,9 @@ async function main() {
         for (; seen < states.length; ++seen) {
           const state = states[seen];
           if (state.activeOperation) continue;
-          if (step.until.includes(state.kind)) return true;
+          if (step.until.includes(state.kind) && (step.untilKey === undefined || (state[step.untilKey] ?? null) !== null)) {
+            return true;
+          }
           if (state.kind === 'error') {
             throw new StepFailure(`${step.request} ended on the error screen: ${state.message}`);
           }
