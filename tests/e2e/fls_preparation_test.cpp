@@ -16,7 +16,10 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -347,6 +350,195 @@ TEST(FlsPreparationRoads, DeployingFieldsCarriesTheirSecurityIntoTheChosenPermis
     }();
     EXPECT_TRUE(stages.contains("matchingFlsContainers"));
     EXPECT_TRUE(stages.contains("synchronizingFls"));
+    expect_nothing_left(root.path(), calls);
+}
+
+// The answers of org preparation: Pricebook2 is the one record object both orgs have; the source
+// lacks the external-ID field (3 records), the target has it (2 records without a key).
+fake::Scenario preparation_scenario() {
+    fake::Scenario scenario = selection_scenario();
+    scenario
+        .on_exact({"sobject", "describe", "--sobject", "Pricebook2", "--target-org", "dh", "--json"},
+                  fixture("describe_pricebook2_source"))
+        .on_exact({"sobject", "describe", "--sobject", "Pricebook2", "--target-org", "uat", "--json"},
+                  fixture("describe_pricebook2_target"))
+        .on_prefix({"sobject", "describe", "--sobject"}, fixture("describe_notfound"))
+        .on_exact(query("SELECT COUNT() FROM Pricebook2", "dh"), fixture("q_count"))
+        .on_exact(query("SELECT COUNT() FROM Pricebook2 WHERE QuillaryExternalId__c = null", "uat"), fixture("q_count_two"))
+        .on_exact(query(kProfileIdQuery, "dh"), fake::Answer::capture("standin/q_profileid"))
+        .on_exact({"org", "list", "metadata", "--metadata-type", "Profile", "--target-org", "dh", "--json"},
+                  fake::Answer::capture("standin/listmeta_profile"))
+        .on_contains({"project", "deploy", "start", "dh"}, fixture("deploy_keyfield"))
+        .on_exact(query(kUnkeyedIdQuery, "dh"), fixture("q_ids_source"))
+        .on_exact(query(kUnkeyedIdQuery, "uat"), fixture("q_ids_target"))
+        .on_contains({"data", "upsert", "bulk", "dh"}, fixture("bulk_upsert_source"))
+        .on_contains({"data", "upsert", "bulk", "uat"}, fixture("bulk_upsert_target"));
+    return scenario;
+}
+
+// The first published state that carries an org preparation report with this applied flag.
+std::optional<boost::json::object> preparation_report(const SessionOutput& session, bool applied) {
+    for (const auto& state : session.states()) {
+        const auto* report = state.if_contains("orgPreparation");
+        if (report == nullptr || !report->is_object()) continue;
+        if (report->as_object().at("applied").as_bool() == applied) return report->as_object();
+    }
+    return std::nullopt;
+}
+
+std::string side_text(std::string_view key_state, std::string_view label, std::string_view key_field,
+                      std::string_view awaiting, std::string_view outcome, std::string_view keyed) {
+    return R"({"keyState":")" + std::string(key_state) + R"(","keyStateLabel":")" + std::string(label) +
+           R"(","keyField":)" + std::string(key_field) + R"(,"recordsAwaitingKey":)" + std::string(awaiting) +
+           R"(,"outcome":)" + std::string(outcome) + R"(,"recordsKeyed":)" + std::string(keyed) + R"(,"message":null})";
+}
+
+// The selection of the two orgs and then one preparation request, answered by the preparation
+// scenario; the session waits for the report it publishes.
+SessionOutput run_preparation(const fs::path& root, const fake::FakeSf& sf, std::string_view method,
+                              std::string_view until_key) {
+    sf.write(preparation_scenario());
+    return run_session(root, script(std::string("[") + std::string(kSelectOrgs) + R"(,
+      {"request": ")" + std::string(method) + R"(", "until": ["selecting"], "untilKey": ")" + std::string(until_key) +
+                                       R"("}])"),
+                       fake_sf_environment(sf));
+}
+
+// Checks the report of `applied` kind: the summary, Pricebook2's row (as the wire writes it) and
+// every other record object absent from both orgs.
+void expect_report(const SessionOutput& session, bool applied, std::string_view summary, const std::string& pricebook) {
+    const auto report = preparation_report(session, applied);
+    ASSERT_TRUE(report.has_value()) << tail(session);
+    EXPECT_EQ(report->at("sourceAlias").as_string(), "dh");
+    EXPECT_EQ(report->at("targetAlias").as_string(), "uat");
+    EXPECT_TRUE(report->at("hasWork").as_bool());
+    EXPECT_EQ(report->at("summary").as_string(), summary);
+    const std::string absent_side = side_text("objectAbsent", "Not present in this org", "null", "null", "null", "null");
+    const auto& objects = report->at("objects").as_array();
+    ASSERT_EQ(objects.size(), 33u);
+    for (const auto& object : objects) {
+        const auto& row = object.as_object();
+        if (row.at("apiName").as_string() == "Pricebook2") {
+            EXPECT_EQ(text(row), pricebook);
+        } else {
+            EXPECT_EQ(text(row.at("source")), absent_side) << row.at("apiName").as_string();
+            EXPECT_EQ(text(row.at("target")), absent_side) << row.at("apiName").as_string();
+        }
+    }
+    const auto selecting = session.last_state("selecting");
+    ASSERT_TRUE(selecting.has_value());
+    EXPECT_TRUE(selecting->at("errorMessage").is_null()) << text(selecting->at("errorMessage"));
+}
+
+// The inspection reads both orgs (a describe of every record object, a count where both can carry a
+// key) and reports what the application would do, writing nothing.
+TEST(FlsPreparationRoads, InspectingThePreparationReportsTheWorkAndWritesNothing) {
+    if (!client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    fake::FakeSf sf;
+    const auto session = run_preparation(root.path(), sf, "workflow/inspectOrgPreparation", "orgPreparation");
+    ASSERT_EQ(session.exit_code, 0) << tail(session);
+    expect_report(session, false, "1 external ID field(s) to create, 5 record(s) to key.",
+                  R"({"apiName":"Pricebook2","displayName":"Price Books","loadOrder":9,"source":)" +
+                      side_text("fieldMissing", "Quillary external ID will be created", "null", "3", "null", "null") +
+                      R"(,"target":)" +
+                      side_text("ownFieldPresent", "Quillary external ID is already in place",
+                                R"("QuillaryExternalId__c")", "2", "null", "null") +
+                      "}");
+    const auto calls = sf.calls();
+    std::size_t describes = 0;
+    for (const auto& call : calls) {
+        EXPECT_NE(call.args.at(0), "project") << text(boost::json::value_from(call.args));
+        EXPECT_NE(call.args.at(1), "upsert") << text(boost::json::value_from(call.args));
+        if (call.args.at(0) == "sobject") ++describes;
+    }
+    EXPECT_EQ(describes, 2u * 33u);
+    for (const Words& count : {query("SELECT COUNT() FROM Pricebook2", "dh"),
+                               query("SELECT COUNT() FROM Pricebook2 WHERE QuillaryExternalId__c = null", "uat")}) {
+        EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [&](const auto& call) { return call.args == count; }), 1)
+            << count.at(3);
+    }
+    expect_nothing_left(root.path(), calls);
+}
+
+// The application: the field deploy to the org that lacks the field (with the signed-in user's
+// profile permission on it), then the keys of both orgs written through bulk upserts.
+TEST(FlsPreparationRoads, ApplyingThePreparationCreatesTheMissingFieldAndFillsTheKeysOfBoth) {
+    if (!client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    fake::FakeSf sf;
+    const auto session = run_preparation(root.path(), sf, "workflow/applyOrgPreparation", "orgPreparation.applied");
+    ASSERT_EQ(session.exit_code, 0) << tail(session);
+    expect_report(session, true, "1 external ID field(s) created, 5 record(s) keyed.",
+                  R"({"apiName":"Pricebook2","displayName":"Price Books","loadOrder":9,"source":)" +
+                      side_text("fieldMissing", "Quillary external ID will be created", "null", "3", R"("succeeded")",
+                                "3") +
+                      R"(,"target":)" +
+                      side_text("ownFieldPresent", "Quillary external ID is already in place",
+                                R"("QuillaryExternalId__c")", "2", R"("succeeded")", "2") +
+                      "}");
+    const auto calls = sf.calls();
+    // One field deploy, to the source only: the field and the profile's permission on it.
+    const auto deploys = calls_starting(calls, {"project", "deploy", "start"});
+    ASSERT_EQ(deploys.size(), 1u) << tail(session);
+    const auto& deploy = deploys.front();
+    EXPECT_EQ(deploy.args, (Words{"project", "deploy", "start", "--source-dir", argument_after(deploy, "--source-dir"),
+                                  "--target-org", "dh", "--wait", "30", "--json", "--ignore-conflicts"}));
+    EXPECT_EQ(fs::path(argument_after(deploy, "--source-dir")), fs::path(deploy.cwd) / "force-app");
+    EXPECT_EQ(deploy.source_dir_files,
+              (std::map<std::string, std::string>{
+                  {"objects/Pricebook2/fields/QuillaryExternalId__c.field-meta.xml",
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                   "<CustomField xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n"
+                   "    <fullName>QuillaryExternalId__c</fullName>\n"
+                   "    <caseSensitive>false</caseSensitive>\n"
+                   "    <externalId>true</externalId>\n"
+                   "    <label>Quillary External ID</label>\n"
+                   "    <length>18</length>\n"
+                   "    <required>false</required>\n"
+                   "    <trackTrending>false</trackTrending>\n"
+                   "    <type>Text</type>\n"
+                   "    <unique>true</unique>\n"
+                   "</CustomField>\n"},
+                  {"profiles/Admin.profile-meta.xml",
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                   "<Profile xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n"
+                   "    <fieldPermissions>\n"
+                   "        <editable>true</editable>\n"
+                   "        <field>Pricebook2.QuillaryExternalId__c</field>\n"
+                   "        <readable>true</readable>\n"
+                   "    </fieldPermissions>\n"
+                   "</Profile>\n"}}));
+
+    // The keys: the source's records, then the target's, each the reversed record Id, one bulk upsert
+    // per org from a CSV in a private folder of its own.
+    const auto upserts = calls_starting(calls, {"data", "upsert", "bulk"});
+    ASSERT_EQ(upserts.size(), 2u) << tail(session);
+    struct UpsertCase {
+        std::string org;
+        std::string csv;
+    };
+    const std::vector<UpsertCase> expected_upserts{
+        {"dh",
+         "Id,QuillaryExternalId__c\n01s000000000001AAA,AAA100000000000s10\n01s000000000002AAA,AAA200000000000s10\n"
+         "01s000000000003AAA,AAA300000000000s10\n"},
+        {"uat", "Id,QuillaryExternalId__c\n01s000000000101AAA,AAA101000000000s10\n01s000000000102AAA,AAA201000000000s10\n"},
+    };
+    for (std::size_t i = 0; i < expected_upserts.size(); ++i) {
+        SCOPED_TRACE(expected_upserts[i].org);
+        const auto& upsert = upserts[i];
+        const std::string file = argument_after(upsert, "--file");
+        EXPECT_EQ(upsert.args, (Words{"data", "upsert", "bulk", "--sobject", "Pricebook2", "--external-id", "Id",
+                                      "--file", file, "--line-ending", "LF", "--column-delimiter", "COMMA", "--wait",
+                                      "10", "--target-org", expected_upserts[i].org, "--json"}));
+        EXPECT_EQ(fs::path(file), fs::path(upsert.cwd) / "Pricebook2-keys.csv");
+        ASSERT_TRUE(upsert.data_file_content.has_value());
+        EXPECT_EQ(upsert.data_file_content->value_or("(unreadable)"), expected_upserts[i].csv);
+    }
     expect_nothing_left(root.path(), calls);
 }
 

@@ -12,7 +12,8 @@
 //   { "request": METHOD, "params": {...}, "until": [KIND, ...] }
 //       sends the request; with "until", waits for a published state of one of those kinds that runs
 //       no operation (an "error" state not listed ends the session as a failure); with "untilKey" as
-//       well, only a state in which that key is present and not null counts.
+//       well (a key, or a dotted path such as "orgPreparation.applied"), only a state in which that
+//       value is present and neither null nor false counts.
 //   { "waitProgress": TEXT }     waits for a progress notification whose message contains TEXT.
 //   { "waitFile": PATH }         waits until PATH exists (for example a file a fake tool writes).
 // In "params", these strings are replaced before sending:
@@ -61,6 +62,12 @@ function parseArguments(argv) {
 function deployableKeys(state) {
   return (state?.differences ?? []).filter((row) => row.canDeploy)
     .map((row) => ({ metadataType: row.metadataType, name: row.name }));
+}
+
+// Whether the value at a dotted path of the state is present and neither null nor false.
+function holds(state, path) {
+  const value = path.split('.').reduce((object, key) => (object == null ? undefined : object[key]), state);
+  return value !== undefined && value !== null && value !== false;
 }
 
 function substitute(value, lastState) {
@@ -143,7 +150,7 @@ async function main() {
         for (; seen < states.length; ++seen) {
           const state = states[seen];
           if (state.activeOperation) continue;
-          if (step.until.includes(state.kind) && (step.untilKey === undefined || (state[step.untilKey] ?? null) !== null)) {
+          if (step.until.includes(state.kind) && (step.untilKey === undefined || holds(state, step.untilKey))) {
             return true;
           }
           if (state.kind === 'error') {
