@@ -355,7 +355,7 @@ TEST(FlsPreparationRoads, DeployingFieldsCarriesTheirSecurityIntoTheChosenPermis
 
 // The answers of org preparation: Pricebook2 is the one record object both orgs have; the source
 // lacks the external-ID field (3 records), the target has it (2 records without a key).
-fake::Scenario preparation_scenario() {
+fake::Scenario preparation_scenario(std::string_view field_deploy = "deploy_keyfield") {
     fake::Scenario scenario = selection_scenario();
     scenario
         .on_exact({"sobject", "describe", "--sobject", "Pricebook2", "--target-org", "dh", "--json"},
@@ -368,7 +368,7 @@ fake::Scenario preparation_scenario() {
         .on_exact(query(kProfileIdQuery, "dh"), fake::Answer::capture("standin/q_profileid"))
         .on_exact({"org", "list", "metadata", "--metadata-type", "Profile", "--target-org", "dh", "--json"},
                   fake::Answer::capture("standin/listmeta_profile"))
-        .on_contains({"project", "deploy", "start", "dh"}, fixture("deploy_keyfield"))
+        .on_contains({"project", "deploy", "start", "dh"}, fixture(field_deploy))
         .on_exact(query(kUnkeyedIdQuery, "dh"), fixture("q_ids_source"))
         .on_exact(query(kUnkeyedIdQuery, "uat"), fixture("q_ids_target"))
         .on_contains({"data", "upsert", "bulk", "dh"}, fixture("bulk_upsert_source"))
@@ -396,8 +396,8 @@ std::string side_text(std::string_view key_state, std::string_view label, std::s
 // The selection of the two orgs and then one preparation request, answered by the preparation
 // scenario; the session waits for the report it publishes.
 SessionOutput run_preparation(const fs::path& root, const fake::FakeSf& sf, std::string_view method,
-                              std::string_view until_key) {
-    sf.write(preparation_scenario());
+                              std::string_view until_key, std::string_view field_deploy = "deploy_keyfield") {
+    sf.write(preparation_scenario(field_deploy));
     return run_session(root, script(std::string("[") + std::string(kSelectOrgs) + R"(,
       {"request": ")" + std::string(method) + R"(", "until": ["selecting"], "untilKey": ")" + std::string(until_key) +
                                        R"("}])"),
@@ -539,6 +539,39 @@ TEST(FlsPreparationRoads, ApplyingThePreparationCreatesTheMissingFieldAndFillsTh
         ASSERT_TRUE(upsert.data_file_content.has_value());
         EXPECT_EQ(upsert.data_file_content->value_or("(unreadable)"), expected_upserts[i].csv);
     }
+    expect_nothing_left(root.path(), calls);
+}
+
+// A field deploy that the org refuses: that object fails on the source and is not keyed there, the
+// target's keys are still written, and the summary says that the preparation failed rather than
+// repeating the planned work as done.
+TEST(FlsPreparationRoads, ApplyingWithARefusedFieldDeployReportsTheFailure) {
+    if (!client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    fake::FakeSf sf;
+    const auto session = run_preparation(root.path(), sf, "workflow/applyOrgPreparation", "orgPreparation.applied",
+                                         "deploy_keyfield_failed");
+    ASSERT_EQ(session.exit_code, 0) << tail(session);
+    const auto report = preparation_report(session, true);
+    ASSERT_TRUE(report.has_value()) << tail(session);
+    EXPECT_EQ(report->at("summary").as_string(),
+              "Preparation failed for 1 object(s); 2 record(s) keyed. See each object's message.");
+    const auto* pricebook = row_named(report->at("objects").as_array(), "apiName", "Pricebook2");
+    ASSERT_NE(pricebook, nullptr);
+    const auto& source = pricebook->at("source").as_object();
+    EXPECT_EQ(source.at("outcome").as_string(), "failed");
+    EXPECT_EQ(source.at("recordsKeyed").as_int64(), 0);
+    EXPECT_EQ(std::string(source.at("message").as_string()),
+              "The external ID field could not be created in this org. You have reached the maximum number of custom "
+              "fields on Pricebook2.");
+    EXPECT_EQ(pricebook->at("target").as_object().at("outcome").as_string(), "succeeded");
+    EXPECT_EQ(pricebook->at("target").as_object().at("recordsKeyed").as_int64(), 2);
+    const auto calls = sf.calls();
+    const auto upserts = calls_starting(calls, {"data", "upsert", "bulk"});
+    ASSERT_EQ(upserts.size(), 1u) << tail(session);
+    EXPECT_EQ(argument_after(upserts.front(), "--target-org"), "uat");
     expect_nothing_left(root.path(), calls);
 }
 
