@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "data/bundles/transfer/health_report.hpp"
 #include "data/preparation/org_preparation_report.hpp"
 #include "data/registry.hpp"
@@ -54,6 +58,50 @@ TEST(KeyStateLabel, NamesEveryState) {
     EXPECT_EQ(key_state_label(own()), "Quillary external ID is already in place");
     EXPECT_EQ(key_state_label(foreign("Code__c")), "Existing external ID Code__c will be used");
     EXPECT_EQ(key_state_label(missing()), "Quillary external ID will be created");
+}
+
+// An application reports what happened: the planned numbers while nothing failed, and the failed
+// objects with the records actually keyed as soon as one object failed on either org, so that a
+// failed field deploy is never shown as created.
+TEST(OrgPreparationReport, SummaryOfAnApplicationCountsFailuresInsteadOfThePlan) {
+    const OrgPreparationPlan plan{"dev", "uat", {object("A", missing(), 3, own(), 2), object("B", own(), 4, own(), 1)}};
+    using Outcomes = std::map<std::pair<std::string, PreparationSide>, PreparationOutcome>;
+    const PreparationOutcome failed{PreparationStatus::Failed, 0, "Deploy failed."};
+    struct Case {
+        std::string_view name;
+        bool applied;
+        Outcomes outcomes;
+        std::string_view summary;
+    };
+    const std::vector<Case> cases{
+        {"inspected", false, {}, "1 external ID field(s) to create, 10 record(s) to key."},
+        {"all succeeded",
+         true,
+         {{{"A", PreparationSide::Source}, {PreparationStatus::Succeeded, 3, {}}},
+          {{"A", PreparationSide::Target}, {PreparationStatus::Succeeded, 2, {}}},
+          {{"B", PreparationSide::Source}, {PreparationStatus::Succeeded, 4, {}}},
+          {{"B", PreparationSide::Target}, {PreparationStatus::Skipped, 0, "Every record already carries the external ID."}}},
+         "1 external ID field(s) created, 10 record(s) keyed."},
+        {"field deploy failed",
+         true,
+         {{{"A", PreparationSide::Source}, failed},
+          {{"A", PreparationSide::Target}, {PreparationStatus::Succeeded, 2, {}}},
+          {{"B", PreparationSide::Source}, {PreparationStatus::Succeeded, 4, {}}},
+          {{"B", PreparationSide::Target}, {PreparationStatus::Succeeded, 1, {}}}},
+         "Preparation failed for 1 object(s); 7 record(s) keyed. See each object's message."},
+        {"everything failed",
+         true,
+         {{{"A", PreparationSide::Source}, failed},
+          {{"A", PreparationSide::Target}, failed},
+          {{"B", PreparationSide::Source}, failed},
+          {{"B", PreparationSide::Target}, failed}},
+         "Preparation failed for 2 object(s); 0 record(s) keyed. See each object's message."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const OrgPreparationReport report{plan, c.outcomes, c.applied};
+        EXPECT_EQ(report.summary(), c.summary);
+    }
 }
 
 TEST(OrgPreparationReport, FindsTheOutcomeOfAnObjectOnASide) {

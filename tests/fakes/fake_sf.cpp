@@ -175,6 +175,17 @@ void record(const Call& call, const std::string& program, const std::string& pat
             line["bodyFileContent"] = nullptr;
         }
     }
+    // Likewise the data file of a bulk command (`--file FILE`), which the caller removes afterwards.
+    if (const auto data_file = call.after("--file")) {
+        std::ifstream in(fs::path(*data_file), std::ios::binary);
+        if (in) {
+            std::ostringstream content;
+            content << in.rdbuf();
+            line["dataFileContent"] = content.str();
+        } else {
+            line["dataFileContent"] = nullptr;
+        }
+    }
     json::object env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string_view text(*entry);

@@ -193,6 +193,8 @@ struct RecordedCall {
     // For `--body @FILE`: the file's content while the call ran (none when it could not be read);
     // absent for calls without such an argument.
     std::optional<std::optional<std::string>> body_file_content;
+    // For `--file FILE` (the bulk commands' data file): likewise.
+    std::optional<std::optional<std::string>> data_file_content;
     // SF_*, FORCE_COLOR and NO_COLOR as the fake saw them.
     std::map<std::string, std::string> env;
     // The open file descriptors at start: number → link target ("pipe:[123]", "/dev/null", …).
@@ -238,6 +240,10 @@ public:
             call.cwd = json.at("cwd").as_string();
             if (const auto* body = json.if_contains("bodyFileContent")) {
                 call.body_file_content = body->is_string() ? std::optional<std::string>(std::string(body->as_string()))
+                                                           : std::optional<std::string>();
+            }
+            if (const auto* data = json.if_contains("dataFileContent")) {
+                call.data_file_content = data->is_string() ? std::optional<std::string>(std::string(data->as_string()))
                                                            : std::optional<std::string>();
             }
             for (const auto& [name, value] : json.at("env").as_object()) {

@@ -14,7 +14,9 @@
 //       no operation (an "error" state not listed ends the session as a failure). When the answer names
 //       an operation ({"operationId": N}), only states published once that operation showed up count,
 //       so a screen republished by an earlier command (for example the external-key status after
-//       choosing the target) is not taken for the operation's end.
+//       choosing the target) is not taken for the operation's end. With "untilKey" as well (a key, or a
+//       dotted path such as "orgPreparation.applied"), only a state in which that value is present and
+//       neither null nor false counts.
 //   { "waitProgress": TEXT }     waits for a progress notification whose message contains TEXT.
 //   { "waitFile": PATH }         waits until PATH exists (for example a file a fake tool writes).
 // In "params", these strings are replaced before sending:
@@ -63,6 +65,12 @@ function parseArguments(argv) {
 function deployableKeys(state) {
   return (state?.differences ?? []).filter((row) => row.canDeploy)
     .map((row) => ({ metadataType: row.metadataType, name: row.name }));
+}
+
+// Whether the value at a dotted path of the state is present and neither null nor false.
+function holds(state, path) {
+  const value = path.split('.').reduce((object, key) => (object == null ? undefined : object[key]), state);
+  return value !== undefined && value !== null && value !== false;
 }
 
 function substitute(value, lastState) {
@@ -150,7 +158,9 @@ async function main() {
           if (state.activeOperation?.operationId === operationId) started = true;
           if (state.activeOperation) continue;
           if (!started && state.kind !== 'error') continue;
-          if (step.until.includes(state.kind)) return true;
+          if (step.until.includes(state.kind) && (step.untilKey === undefined || holds(state, step.untilKey))) {
+            return true;
+          }
           if (state.kind === 'error') {
             throw new StepFailure(`${step.request} ended on the error screen: ${state.message}`);
           }

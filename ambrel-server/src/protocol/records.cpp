@@ -290,7 +290,7 @@ json::Value org_preparation_to_value(const data::preparation::OrgPreparationRepo
     value["targetAlias"] = report.plan.target_alias;
     value["applied"] = report.applied;
     value["hasWork"] = report.plan.has_work();
-    value["summary"] = report.plan.summary(report.applied);
+    value["summary"] = report.summary();
     json::Array objects;
     for (const auto& object : report.plan.objects) {
         json::Object entry;

@@ -1,6 +1,7 @@
 #include "data/preparation/org_preparation_plan.hpp"
 
 #include <algorithm>
+#include <set>
 
 #include <fmt/format.h>
 
@@ -17,6 +18,8 @@ constexpr std::string_view kApplied = "{} external ID field(s) created, {} recor
 constexpr std::string_view kNothingFound =
     "Revenue Cloud objects were not found in these orgs. There is nothing to prepare.";
 constexpr std::string_view kAlreadyPrepared = "Both orgs are already prepared. Nothing to change.";
+constexpr std::string_view kAppliedWithFailures =
+    "Preparation failed for {} object(s); {} record(s) keyed. See each object's message.";
 
 bool both_keyable(const ObjectPreparation& row) { return is_keyable(row.source_state) && is_keyable(row.target_state); }
 
@@ -89,6 +92,19 @@ std::string OrgPreparationPlan::summary(bool applied) const {
     });
     if (static_cast<std::size_t>(absent) == registry::kDataObjectCount) return std::string(kNothingFound);
     return std::string(kAlreadyPrepared);
+}
+
+std::string OrgPreparationReport::summary() const {
+    if (!applied) return plan.summary(false);
+    std::set<std::string_view> failed;
+    // Up to 66 outcomes of up to 2^32 - 1 records each: a 32-bit sum could wrap.
+    std::uint64_t keyed = 0;
+    for (const auto& [key, outcome] : outcomes) {
+        if (outcome.status == PreparationStatus::Failed) failed.insert(key.first);
+        keyed += outcome.records_keyed;
+    }
+    if (failed.empty()) return plan.summary(true);
+    return fmt::format(fmt::runtime(kAppliedWithFailures), failed.size(), keyed);
 }
 
 const PreparationOutcome* OrgPreparationReport::outcome(std::string_view object, PreparationSide side) const {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The answer of an inspection or an application of the org preparation: the plan and, once
-// applied, the outcome per object and side. Plain data.
+// applied, the outcome per object and side, and the one-line summary shown above them. Plain data.
 
 #include <map>
 #include <string>
@@ -22,6 +22,12 @@ struct OrgPreparationReport {
 
     // The outcome of that object on that side; null when it has none.
     const PreparationOutcome* outcome(std::string_view object, PreparationSide side) const;
+
+    // The plan's summary (`OrgPreparationPlan::summary`), except after an application in which some
+    // object failed: the planned numbers would then claim work that was not done, so the text is
+    // "Preparation failed for {} object(s); {} record(s) keyed. See each object's message." with the
+    // number of objects that failed on either org and the records actually keyed.
+    std::string summary() const;
 
     bool operator==(const OrgPreparationReport&) const = default;
 };
