@@ -107,9 +107,4 @@ std::string OrgPreparationReport::summary() const {
     return fmt::format(fmt::runtime(kAppliedWithFailures), failed.size(), keyed);
 }
 
-const PreparationOutcome* OrgPreparationReport::outcome(std::string_view object, PreparationSide side) const {
-    const auto found = outcomes.find({std::string(object), side});
-    return found == outcomes.end() ? nullptr : &found->second;
-}
-
 }  // namespace ambrel::data::preparation
