@@ -15,6 +15,8 @@
 
 #include <boost/json.hpp>
 
+#include <fmt/format.h>
+
 #include "e2e/harness.hpp"
 #include "support/test_paths.hpp"
 
@@ -119,8 +121,26 @@ void answer_org(fake::Scenario& scenario, std::string_view file, std::string_vie
     }
 }
 
-fake::Scenario compare_scenario() {
+// The answers of the target health check and of the record transfer: the keyed reads of both orgs,
+// and every composite request succeeding for each of its records.
+void answer_transfer(fake::Scenario& scenario) {
+    const bj::value answers = bj::parse(read_text(kFixtures / "transfer_answers.json"));
+    for (const auto& element : answers.as_array()) {
+        const bj::object& answer = element.as_object();
+        scenario.on_prefix({"data", "query", "--query", std::string(answer.at("soql").as_string()), "--target-org",
+                            std::string(answer.at("org").as_string())},
+                           fake::Answer().out(query_answer(answer.at("records").as_array())));
+    }
+    for (const std::string method : {"POST", "PATCH"}) {
+        scenario.on_prefix({"api", "request", "rest", "/services/data/v67.0/composite/sobjects", "--method", method},
+                           fake::Answer().composite_outcomes());
+    }
+}
+
+// The answers of the compare, and with `transfer` those of the deploy as well.
+fake::Scenario bundle_scenario(bool transfer) {
     fake::Scenario scenario;
+    if (transfer) answer_transfer(scenario);
     scenario.orgs({std::string(kSourceAlias), std::string(kTargetAlias), std::string(kSourceUser),
                    std::string(kTargetUser)})
         .on_exact({"version", "--json"}, fake::Answer::capture("version"))
@@ -188,7 +208,7 @@ TEST(BundleRoad, ComparingBundlesBetweenTwoOrgsShowsTheRecordUpdates) {
     }
     TempDir root;
     fake::FakeSf sf;
-    sf.write(compare_scenario());
+    sf.write(bundle_scenario(false));
     const auto session = run_session(root.path(), {{"steps", compare_steps()}}, fake_sf_environment(sf));
     ASSERT_EQ(session.exit_code, 0) << session.out;
 
@@ -248,6 +268,111 @@ TEST(BundleRoad, ComparingBundlesBetweenTwoOrgsShowsTheRecordUpdates) {
         record_orgs.insert(*(org + 1));
     }
     EXPECT_EQ(record_orgs, (std::set<std::string>{std::string(kSourceUser), std::string(kTargetUser)}));
+    EXPECT_EQ(quillary_entries(root.path()), std::set<std::string>{"logs"});
+}
+
+// The id the fake gives the record at `index` of the composite create run by process `pid`.
+std::string created_id(std::int64_t pid, int index) { return fmt::format("a0N{:010}{:05}", pid, index); }
+
+// Deploys both bundle rows after the compare: the target check finds nothing to fix, and the record
+// transfer creates what the target lacks and updates the one price that differs, layer by layer, each
+// later request referring to the ids the earlier ones created. Nothing metadata is deployed.
+TEST(BundleRoad, DeployingTheBundlesTransfersTheirRecordsThroughCompositeRequests) {
+    if (!client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    fake::FakeSf sf;
+    sf.write(bundle_scenario(true));
+    bj::array steps = compare_steps();
+    steps.push_back(bj::object{{"request", "workflow/deploy"},
+                               {"params", {{"selected", "$deployable"}, {"flsMode", "NONE"}}},
+                               {"until", bj::array{"results"}}});
+    const auto session = run_session(root.path(), {{"steps", steps}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out;
+
+    // The REST calls: the composite requests in layer order, with the bodies the target needs.
+    std::vector<fake::RecordedCall> rest;
+    for (const auto& call : sf.calls()) {
+        EXPECT_NE(call.args.front(), "project") << call.args.front();
+        if (call.args.front() == "api") rest.push_back(call);
+    }
+    ASSERT_EQ(rest.size(), 6u) << session.out;
+    const auto id = [&rest](std::size_t call, int index) { return created_id(rest.at(call).pid, index); };
+    struct Expected {
+        std::string method;
+        std::string body;
+    };
+    const std::vector<Expected> expected = {
+        {"POST",
+         R"({"allOrNone":false,"records":[{"attributes":{"type":"ProductClassification"},"Code":"ACC",)"
+         R"("Name":"Accessories","ParentProductClassificationId":"0ZCt1"}]})"},
+        {"POST",
+         R"({"allOrNone":false,"records":[{"attributes":{"type":"ProductComponentGroup"},"Name":"Extras",)"
+         R"("Sequence":"2","ParentProductId":"01tt0005","ParentGroupId":"0y5t1"}]})"},
+        {"POST",
+         R"({"allOrNone":false,"records":[{"attributes":{"type":"ProductRelatedComponent"},)"
+         R"("IsComponentRequired":"false","Quantity":"3","ParentProductId":"01tt0003",)"
+         R"("ChildProductClassificationId":")" + id(0, 0) + R"("},)"
+         R"({"attributes":{"type":"ProductRelatedComponent"},"IsComponentRequired":"false","Quantity":"2.5",)"
+         R"("ParentProductId":"01tt0005","ChildProductId":"01tt0009","ProductComponentGroupId":")" + id(1, 0) +
+             R"(","ProductRelationshipTypeId":"0yRt2","ParentSellingModelId":"0jPt1","ChildSellingModelId":"0jPt1"}]})"},
+        {"POST",
+         R"({"allOrNone":false,"records":[{"attributes":{"type":"ProductSellingModelOption"},"IsDefault":"false",)"
+         R"("Product2Id":"01tt0009","ProductSellingModelId":"0jPt1"}]})"},
+        {"POST",
+         R"({"allOrNone":false,"records":[{"attributes":{"type":"PricebookEntry"},"IsActive":"false",)"
+         R"("UnitPrice":"249","Product2Id":"01tt0003","Pricebook2Id":"01st1"},)"
+         R"({"attributes":{"type":"PricebookEntry"},"CurrencyIsoCode":"EUR","IsActive":"true","UnitPrice":"1199",)"
+         R"("Product2Id":"01tt0005","Pricebook2Id":"01st1","ProductSellingModelId":"0jPt1"}]})"},
+        {"PATCH",
+         R"({"allOrNone":false,"records":[{"attributes":{"type":"PricebookEntry"},"id":"01ut1","UnitPrice":"1299.5"}]})"},
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto& args = rest[i].args;
+        ASSERT_EQ(args.size(), 11u);
+        EXPECT_EQ(std::vector<std::string>(args.begin(), args.begin() + 7),
+                  (std::vector<std::string>{"api", "request", "rest", "/services/data/v67.0/composite/sobjects",
+                                            "--method", expected[i].method, "--body"}));
+        EXPECT_EQ(std::vector<std::string>(args.begin() + 8, args.end()),
+                  (std::vector<std::string>{"--include", "--target-org", std::string(kTargetUser)}));
+        ASSERT_TRUE(rest[i].body_file_content.has_value() && rest[i].body_file_content->has_value());
+        EXPECT_EQ(**rest[i].body_file_content, expected[i].body);
+        // The body's folder is gone once the call is over.
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(args[7].substr(1)).parent_path())) << args[7];
+    }
+
+    // The results screen: both rows transferred, each with what it changed.
+    const auto results = session.last_state("results");
+    ASSERT_TRUE(results.has_value()) << session.out;
+    const auto& rows = results->at("summary").at("fieldResults").as_array();
+    ASSERT_EQ(rows.size(), 2u) << bj::serialize(*results);
+    constexpr std::string_view kCommonTail =
+        " \u00b7 REST calls in this transfer: 6 \u00b7 keys not stamped: QuillaryExternalId__c is absent on "
+        "ProductClassification, Product2, ProductComponentGroup, ProductRelatedComponent, PricebookEntry \u00b7 "
+        "fields left out: Product2.Family, PricebookEntry.UseStandardPrice";
+    const std::vector<std::pair<std::string, std::string>> messages = {
+        {"Dock Bundle",
+         "ProductClassification: 1 created, 1 unchanged \u00b7 Product2: 2 unchanged \u00b7 ProductRelatedComponent: 1 "
+         "created, 1 unchanged \u00b7 ProductSellingModelOption: 1 created \u00b7 PricebookEntry: 1 created, 1 "
+         "unchanged" + std::string(kCommonTail)},
+        {"Laptop Kit",
+         "ProductClassification: 1 created, 1 unchanged \u00b7 Product2: 3 unchanged \u00b7 ProductComponentGroup: 1 "
+         "created, 1 unchanged \u00b7 ProductRelatedComponent: 1 created, 1 unchanged \u00b7 ProductSellingModelOption: "
+         "1 created, 1 unchanged \u00b7 PricebookEntry: 2 created, 1 updated, 1 unchanged" + std::string(kCommonTail) +
+             " \u00b7 child bundles transferred as plain products: Dock Bundle"},
+    };
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        SCOPED_TRACE(messages[i].first);
+        const bj::object& row = rows[i].as_object();
+        EXPECT_EQ(text_of(row, "metadataType"), "ProductBundle");
+        EXPECT_EQ(text_of(row, "name"), messages[i].first);
+        EXPECT_EQ(text_of(row, "operation"), "UPDATE");
+        EXPECT_EQ(text_of(row, "status"), "SUCCEEDED");
+        EXPECT_EQ(text_of(row, "message"), messages[i].second);
+    }
+    EXPECT_EQ(text_of(results->at("summary").as_object(), "deployMode"), "BEST_EFFORT");
     EXPECT_EQ(quillary_entries(root.path()), std::set<std::string>{"logs"});
 }
 
