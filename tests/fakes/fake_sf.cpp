@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -504,6 +505,42 @@ std::string manifest_retrieve(const json::object& answer, const Call& call) {
     return json::serialize(envelope) + "\n";
 }
 
+// The "--include" answer of a composite request that succeeds for every record of the --body file:
+// an update keeps its "id", a create gets "a0N", the pid in ten digits and its index in five (18
+// characters, unique per call), so a test can tell which later request references which record.
+std::string composite_outcomes(const Call& call) {
+    const auto body = call.after("--body");
+    if (!body || !body->starts_with("@")) fault("compositeOutcomes needs --body @FILE");
+    boost::system::error_code error;
+    const json::value parsed = json::parse(read_file(fs::path(body->substr(1))), error);
+    const auto* records = error || !parsed.is_object() ? nullptr : parsed.as_object().if_contains("records");
+    if (records == nullptr || !records->is_array()) fault("compositeOutcomes needs a body with \"records\"");
+    json::array outcomes;
+    std::size_t index = 0;
+    for (const auto& record : records->as_array()) {
+        // Updates name their record by "id" (any letter case works for the API).
+        const json::value* id = nullptr;
+        if (record.is_object()) {
+            for (const auto& [key, value] : record.as_object()) {
+                if (key == "id" || key == "Id") id = &value;
+            }
+        }
+        std::string given;
+        if (id != nullptr && id->is_string()) {
+            given = std::string(id->as_string());
+        } else {
+            char created[32];
+            std::snprintf(created, sizeof created, "a0N%010ld%05zu", static_cast<long>(::getpid()), index);
+            given = created;
+        }
+        outcomes.push_back(json::object{{"id", given}, {"success", true}, {"errors", json::array()}});
+        ++index;
+    }
+    const std::string text = json::serialize(outcomes);
+    return "HTTP/1.1 200\nserver: StandinOrg/1.0\ncontent-type: application/json;charset=UTF-8\ncontent-length: " +
+           std::to_string(text.size()) + "\nsforce-limit-info: api-usage=12/15000\n\n" + text + "\n";
+}
+
 int answer(const json::object& answer, const Call& call, bool honour_force_color) {
     if (flag(answer, "ignoreSigterm")) ::signal(SIGTERM, SIG_IGN);
     if (const auto* grandchild = answer.if_contains("grandchild")) {
@@ -511,8 +548,9 @@ int answer(const json::object& answer, const Call& call, bool honour_force_color
         start_grandchild(grandchild->as_object(), call);
     }
     write_files(answer, call);
-    std::string out = answer.contains("retrieveFrom") ? manifest_retrieve(answer, call)
-                                                      : text_or_file(answer, "stdout", call).value_or("");
+    std::string out = answer.contains("retrieveFrom")       ? manifest_retrieve(answer, call)
+                      : flag(answer, "compositeOutcomes") ? composite_outcomes(call)
+                                                          : text_or_file(answer, "stdout", call).value_or("");
     const std::string err = text_or_file(answer, "stderr", call).value_or("");
     if (honour_force_color && call.has("--json") && colour_forced()) out = colourise(out);
     write_streams(out, integer(answer, "stdoutRepeat", 1), err, integer(answer, "stderrRepeat", 1));

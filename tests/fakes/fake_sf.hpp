@@ -74,6 +74,9 @@ public:
     // from <orgs>/<alias>/<package.xml type>/<member>/ into force-app/main/default of the working
     // directory; a member without files becomes a "cannot be found" problem.
     Answer& retrieve_from(const std::filesystem::path& orgs) { return set("retrieveFrom", orgs.string()); }
+    // Answers a composite REST request (--body @FILE, --include form) with one success per record sent:
+    // an update keeps its id, a create gets "a0N", the pid in ten digits and its index in five.
+    Answer& composite_outcomes() { return set("compositeOutcomes", true); }
     // Leaves a process in its group that holds standard output open for `sleep_ms`; its pid goes to
     // `pid_file` when given.
     Answer& grandchild(std::int64_t sleep_ms, std::optional<std::filesystem::path> pid_file = {},

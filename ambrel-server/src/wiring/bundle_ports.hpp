@@ -28,11 +28,6 @@
 // not write the synthesized document for '{}'." when the folders or the file cannot be written; no
 // link is followed on the way or at the file's place.
 //
-// The record work behind six of the ports (synthesis, tagging models, both transfers, health check
-// and fix) is not part of this build yet: those ports prepare their channels and progress and then
-// answer the server's stand-in failure ("This build of the server is not connected to Salesforce or
-// git yet."), running no command.
-//
 // Thread-safety: the ports hold only shared references; any thread, also concurrently.
 
 #include <cstdint>
