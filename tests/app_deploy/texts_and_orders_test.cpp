@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/deploy_details.hpp"
+#include "app/deploy_passes.hpp"
 #include "app/model_expansion.hpp"
 #include "app/org_bindings.hpp"
 #include "deploy_fixture.hpp"
@@ -79,6 +80,52 @@ TEST(BuildDetails, SanitizesAndCutsToTheCharacterLimit) {
     app::build_details([](const std::string& text) { return "é" + text; }, summary);
     EXPECT_EQ(summary.details.size(), 65'536u + 1u);  // "é" is two bytes, one character
     EXPECT_TRUE(summary.details.starts_with("é"));
+}
+
+TEST(MessageSnapshots, EveryTakeEqualsAFreshSnapshotAndReplacesTheLastOne) {
+    using Results = std::vector<domain::ComponentDeploymentResult>;
+    auto result = [](MetadataType type, std::string name, std::string message) {
+        return domain::ComponentDeploymentResult{ComponentKey{type, std::move(name)}, std::move(message), ChangeKind::Update,
+                                                 ComponentDeploymentStatus::Succeeded};
+    };
+    const Results first = {result(MetadataType::CustomField, "Account.A__c", "ok"),
+                           result(MetadataType::ApexClass, "Twice", "one"),
+                           result(MetadataType::Layout, "Account-Layout", ""),
+                           result(MetadataType::ApexClass, "Twice", "two")};
+    struct Case {
+        std::string name;
+        Results results;
+    };
+    Results noted = first;
+    noted[0].message = "ok Note.";
+    noted[1].message = "changed";
+    Results appended = noted;
+    appended.push_back(result(MetadataType::CustomField, "Account.B__c", "failed before"));
+    appended.push_back(result(MetadataType::ApexClass, "Twice", "three"));
+    Results replaced = appended;
+    replaced[2] = result(MetadataType::Layout, "Other-Layout", "retried");
+    Results shorter(replaced.begin(), replaced.begin() + 2);
+    const Case cases[] = {
+        {"first take", first},
+        {"same results", first},
+        {"changed messages", noted},
+        {"appended results, a key again", appended},
+        {"a result replaced by another key", replaced},
+        {"fewer results", shorter},
+        {"no results", {}},
+        {"results again", first},
+    };
+    app::MessageSnapshots snapshots;
+    const app::MessageSnapshot* previous = nullptr;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const app::MessageSnapshot& taken = snapshots.take(c.results);
+        EXPECT_EQ(taken, app::message_snapshot(c.results));
+        if (previous != nullptr) {
+            EXPECT_EQ(*previous, taken);
+        }
+        previous = &taken;
+    }
 }
 
 TEST(OrgBinding, ExactAliasThenIdentityIgnoringCaseAndBlanks) {

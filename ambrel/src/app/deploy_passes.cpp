@@ -19,4 +19,29 @@ MessageSnapshot message_snapshot(const std::vector<domain::ComponentDeploymentRe
     return snapshot;
 }
 
+const MessageSnapshot& MessageSnapshots::take(const std::vector<domain::ComponentDeploymentResult>& results) {
+    if (entries_.empty() || results.size() < entries_.size()) {
+        rebuild(results);
+        return snapshot_;
+    }
+    // Assigning in result order keeps the later result's message for a key that appears twice.
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i]->first != results[i].key) {
+            rebuild(results);
+            return snapshot_;
+        }
+        if (entries_[i]->second != results[i].message) entries_[i]->second = results[i].message;
+    }
+    for (std::size_t i = entries_.size(); i < results.size(); ++i)
+        entries_.push_back(snapshot_.insert_or_assign(results[i].key, results[i].message).first);
+    return snapshot_;
+}
+
+void MessageSnapshots::rebuild(const std::vector<domain::ComponentDeploymentResult>& results) {
+    snapshot_.clear();
+    entries_.clear();
+    entries_.reserve(results.size());
+    for (const auto& result : results) entries_.push_back(snapshot_.insert_or_assign(result.key, result.message).first);
+}
+
 }  // namespace ambrel::app

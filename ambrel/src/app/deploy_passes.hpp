@@ -34,6 +34,24 @@ void apply_pass(const RowNotes& notes, const FailedResults& failed, deployment::
 
 MessageSnapshot message_snapshot(const std::vector<domain::ComponentDeploymentResult>& results);
 
+// The message snapshots of one deploy, taken one after the other from the same results: `take` gives
+// what `message_snapshot` would and replaces the snapshot it gave before, so a reference from an
+// earlier `take` then shows the new one. While the results keep the keys they had at the previous
+// `take` in the same places (notes and retries change messages and append results), only the changed
+// messages and the appended results are written; otherwise the snapshot is built again. Not
+// thread-safe.
+class MessageSnapshots {
+public:
+    const MessageSnapshot& take(const std::vector<domain::ComponentDeploymentResult>& results);
+
+private:
+    void rebuild(const std::vector<domain::ComponentDeploymentResult>& results);
+
+    MessageSnapshot snapshot_;
+    // The entry of each result at the previous take, in result order.
+    std::vector<MessageSnapshot::iterator> entries_;
+};
+
 // The permission set or the profile pass.
 struct ProfileFiltering {
     RowNotes notes;

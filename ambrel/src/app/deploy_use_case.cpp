@@ -93,6 +93,8 @@ std::expected<void, WorkflowFailure> validate_object_prerequisites(const Compari
                                        type == metadata_types::MetadataType::PlatformEvent;
         if (object_definition && row.change == ChangeKind::Add && row.deployable) created.emplace(row.key().name, row.key());
     }
+    // Without an object that the deploy creates, no field can miss one.
+    if (created.empty()) return {};
     std::set<std::string> missing;
     for (const auto& key : selected) {
         if (key.metadata_type != metadata_types::MetadataType::CustomField) continue;
@@ -289,7 +291,10 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
         std::move(summary.component_results.begin(), summary.component_results.end(), std::back_inserter(bundle_results));
         summary.component_results = std::move(bundle_results);
     }
-    const MessageSnapshot first_snapshot = message_snapshot(summary.component_results);
+    // One snapshot object serves the three moments below: each take replaces the one before, which
+    // no step uses any more by then.
+    MessageSnapshots snapshots;
+    const MessageSnapshot& first_snapshot = snapshots.take(summary.component_results);
     records.permission_sets.apply(summary);
     adaptation.retry_rejected_permission_sets(*this, session, rows, summary, deploy_mode, records.permission_sets.notes,
                                               first_snapshot, records.catalogs, token);
@@ -299,7 +304,7 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
     records.permission_set_groups.apply(summary);
     adaptation.retry_rejected_permission_set_groups(*this, session, rows, summary, deploy_mode,
                                                     records.permission_set_groups.target_names, token);
-    const MessageSnapshot second_snapshot = message_snapshot(summary.component_results);
+    const MessageSnapshot& second_snapshot = snapshots.take(summary.component_results);
     records.release_versions.apply(summary);
     records.context_definitions.apply(summary);
     adaptation.retry_rejected_context_definitions(
@@ -308,7 +313,7 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
         second_snapshot, records.release_versions.notes, token);
     records.version_status.apply(summary);
     records.definitions.apply(summary);
-    const MessageSnapshot third_snapshot = message_snapshot(summary.component_results);
+    const MessageSnapshot& third_snapshot = snapshots.take(summary.component_results);
     const std::size_t redeployed =
         adaptation.retry_unexpected_errors(*this, session, rows, summary, deploy_mode, third_snapshot, token);
     adaptation.retry_unexpected_errors_isolated(*this, session, rows, summary, deploy_mode, redeployed, token);

@@ -50,6 +50,20 @@ ComponentDeploymentResult failure_of(const ComponentDifference& row, std::string
     return ComponentDeploymentResult{row.key(), std::move(message), row.change, ComponentDeploymentStatus::Failed};
 }
 
+// Hash and equality through a pointer, for tables that look up values kept elsewhere.
+struct PointeeHash {
+    template <class T>
+    std::size_t operator()(const T* value) const noexcept {
+        return std::hash<T>{}(*value);
+    }
+};
+struct PointeeEqual {
+    template <class T>
+    bool operator()(const T* left, const T* right) const {
+        return *left == *right;
+    }
+};
+
 // The grant that gives nothing for a subject of this kind.
 domain::PermissionGrant empty_grant_for(const domain::PermissionSubject& subject) {
     using S = domain::PermissionSubject;
@@ -264,45 +278,53 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::run_bes
     summary.deploy_mode = domain::DeployMode::BestEffort;
     if (package->test_failures) summary.detail_notes.leading_notes.push_back(*package->test_failures);
 
-    // One pass over the permission rows: each row's subject by key (for the results) and the row of
-    // each subject (for the field definitions of the transfer). The selection refuses a subject that
-    // two rows share; the first such subject is kept for that refusal.
-    std::unordered_map<domain::ComponentKey, domain::PermissionSubject> subject_of_key;
-    std::unordered_map<domain::PermissionSubject, const ComponentDifference*> row_of_subject;
+    // One pass over the permission rows: each row's subject, the row of each key (for the results) and
+    // the first row of each subject (for the field definitions of the transfer). The tables point into
+    // the rows and into `row_subjects`, so no key or subject is copied for a lookup. The selection
+    // refuses a subject that two rows share; the first such subject is kept for that refusal.
+    std::vector<std::optional<domain::PermissionSubject>> row_subjects;
+    row_subjects.reserve(permission_rows.size());
+    for (const auto& row : permission_rows) row_subjects.push_back(row.permission_subject());
+    std::unordered_map<const domain::ComponentKey*, std::size_t, PointeeHash, PointeeEqual> row_of_key;
+    std::unordered_map<const domain::PermissionSubject*, std::size_t, PointeeHash, PointeeEqual> row_of_subject;
     std::optional<std::string> duplicate;
-    subject_of_key.reserve(permission_rows.size());
+    row_of_key.reserve(permission_rows.size());
     row_of_subject.reserve(permission_rows.size());
-    for (const auto& row : permission_rows) {
-        auto subject = row.permission_subject();
-        if (!subject) continue;
-        if (!row_of_subject.try_emplace(*subject, &row).second && !duplicate) {
-            const auto* field = std::get_if<domain::PermissionSubject::Field>(&subject->value);
+    for (std::size_t i = 0; i < permission_rows.size(); ++i) {
+        if (!row_subjects[i]) continue;
+        const domain::PermissionSubject& subject = *row_subjects[i];
+        if (!row_of_subject.try_emplace(&subject, i).second && !duplicate) {
+            const auto* field = std::get_if<domain::PermissionSubject::Field>(&subject.value);
             duplicate = field != nullptr ? format(kDuplicateSelectedField, field->object, field->field)
-                                         : format(kDuplicateSelectedSubject, subject->api_name());
+                                         : format(kDuplicateSelectedSubject, subject.api_name());
         }
-        subject_of_key.insert_or_assign(row.key(), std::move(*subject));
+        // A later row of the same key gives that key's subject.
+        row_of_key.insert_or_assign(&permission_rows[i].key(), i);
     }
-    std::vector<domain::PermissionSubject> transfer;
-    std::unordered_set<domain::PermissionSubject> taken;
+    std::vector<const domain::PermissionSubject*> transfer;
+    std::unordered_set<const domain::PermissionSubject*, PointeeHash, PointeeEqual> taken;
+    taken.reserve(subjects.size() + summary.component_results.size());
     for (const auto& subject : subjects)
-        if (taken.insert(subject).second) transfer.push_back(subject);
+        if (taken.insert(&subject).second) transfer.push_back(&subject);
     for (const auto& result : summary.component_results) {
         if (result.status != ComponentDeploymentStatus::Succeeded) continue;
-        auto found = subject_of_key.find(result.key);
-        if (found != subject_of_key.end() && taken.insert(found->second).second) transfer.push_back(found->second);
+        auto found = row_of_key.find(&result.key);
+        if (found == row_of_key.end()) continue;
+        const domain::PermissionSubject* subject = &*row_subjects[found->second];
+        if (taken.insert(subject).second) transfer.push_back(subject);
     }
     if (fls_mode == domain::FlsMode::None || transfer.empty()) return summary;
 
     if (duplicate) support::fail_precondition(std::move(*duplicate));
     domain::SelectedPermissions selection;
-    for (auto& subject : transfer) {
-        if (const auto* field = std::get_if<domain::PermissionSubject::Field>(&subject.value)) {
+    for (const domain::PermissionSubject* subject : transfer) {
+        if (const auto* field = std::get_if<domain::PermissionSubject::Field>(&subject->value)) {
             const auto row = row_of_subject.find(subject);
             support::require(row != row_of_subject.end(), kMissingDefinition);
             selection.fields.emplace(domain::FieldKey{field->object, field->field},
-                                     row->second->source.to_custom_field_definition());
+                                     permission_rows[row->second].source.to_custom_field_definition());
         } else {
-            selection.subjects.insert(std::move(subject));
+            selection.subjects.insert(*subject);
         }
     }
     auto synchronised = core().fls_synchronization(session.source(), session.target(), selection, fls_mode, containers, token);
