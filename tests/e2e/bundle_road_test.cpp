@@ -34,18 +34,6 @@ constexpr std::string_view kTargetAlias = "tgt";
 constexpr std::string_view kSourceUser = "src.admin@bundles.standin";
 constexpr std::string_view kTargetUser = "tgt.admin@bundles.standin";
 
-constexpr std::string_view kObjectListing =
-    "SELECT QualifiedApiName, Label, NamespacePrefix, IsCustomizable FROM EntityDefinition WHERE IsCustomizable = "
-    "true ORDER BY QualifiedApiName";
-constexpr std::string_view kKeyFieldListing =
-    "SELECT EntityDefinition.QualifiedApiName, QualifiedApiName, DataType FROM FieldDefinition WHERE "
-    "EntityDefinition.QualifiedApiName IN ('AttributeBasedAdjRule', 'AttributeBasedAdjustment', 'AttributeCategory', "
-    "'AttributeCategoryAttribute', 'AttributeDefinition', 'AttributePicklist', 'AttributePicklistValue', "
-    "'BundleBasedAdjustment', 'CostBook', 'CostBookEntry', 'LegalEntity', 'PriceAdjustmentSchedule', "
-    "'PriceAdjustmentTier', 'Pricebook2', 'PricebookEntry', 'Product2', 'ProductAttributeDefinition', "
-    "'ProductCatalog', 'ProductCategory', 'ProductCategoryProduct', 'ProductClassification', "
-    "'ProductClassificationAttr', 'ProductComponentGroup', 'ProductRelatedComponent', 'ProductSellingModel', "
-    "'RateCard', 'RateCardEntry', 'TaxPolicy', 'TaxTreatment', 'UsageResource') LIMIT 2000";
 constexpr std::string_view kBundleListing = "SELECT Id, Name FROM Product2 WHERE Type = 'Bundle' ORDER BY Name";
 constexpr std::string_view kOrganization = "SELECT OrganizationType, IsSandbox FROM Organization LIMIT 1";
 constexpr std::string_view kConstraintModels =
@@ -145,7 +133,7 @@ fake::Scenario bundle_scenario(bool transfer) {
                    std::string(kTargetUser)})
         .on_exact({"version", "--json"}, fake::Answer::capture("version"))
         .on_prefix({"org", "list"}, fake::Answer().out_file(kFixtures / "orglist.out"))
-        .on_prefix({"data", "query", "--query", std::string(kObjectListing)},
+        .on_prefix({"data", "query", "--query", std::string(kObjectListingQuery)},
                    fake::Answer().out_file(kFixtures / "entitydef.out"))
         .on_prefix({"data", "query", "--query", std::string(kOrganization)},
                    fake::Answer().out_file(kFixtures / "organization.out"))
@@ -160,10 +148,10 @@ fake::Scenario bundle_scenario(bool transfer) {
     answer_org(scenario, "source.json", kSourceUser);
     answer_org(scenario, "target.json", kTargetUser);
     // The external-key check of the record objects: neither org has external-id fields there.
-    scenario.on_prefix({"data", "query", "--query", std::string(kKeyFieldListing)},
+    scenario.on_prefix({"data", "query", "--query", std::string(kRevenueCloudFieldQuery)},
                        fake::Answer().out(query_answer({})));
     // A call without a rule is a failure that names itself.
-    scenario.otherwise(fake::Answer().err("fake sf: no rule for this call\n").exit_code(97));
+    scenario.otherwise(unanswered_call());
     return scenario;
 }
 

@@ -37,21 +37,7 @@ using Words = std::vector<std::string>;
 
 constexpr std::string_view kSourceUser = "dana.admin@dreamhouse.standin";
 constexpr std::string_view kTargetUser = "dana.admin@dreamhouse.standin.uat";
-constexpr std::string_view kNoRule = "fake sf: no rule for this call\n";
-constexpr std::int64_t kNoRuleExit = 97;
 
-constexpr std::string_view kObjectQuery =
-    "SELECT QualifiedApiName, Label, NamespacePrefix, IsCustomizable FROM EntityDefinition WHERE IsCustomizable = "
-    "true ORDER BY QualifiedApiName";
-constexpr std::string_view kRecordSchemaQuery =
-    "SELECT EntityDefinition.QualifiedApiName, QualifiedApiName, DataType FROM FieldDefinition WHERE "
-    "EntityDefinition.QualifiedApiName IN ('AttributeBasedAdjRule', 'AttributeBasedAdjustment', 'AttributeCategory', "
-    "'AttributeCategoryAttribute', 'AttributeDefinition', 'AttributePicklist', 'AttributePicklistValue', "
-    "'BundleBasedAdjustment', 'CostBook', 'CostBookEntry', 'LegalEntity', 'PriceAdjustmentSchedule', "
-    "'PriceAdjustmentTier', 'Pricebook2', 'PricebookEntry', 'Product2', 'ProductAttributeDefinition', "
-    "'ProductCatalog', 'ProductCategory', 'ProductCategoryProduct', 'ProductClassification', "
-    "'ProductClassificationAttr', 'ProductComponentGroup', 'ProductRelatedComponent', 'ProductSellingModel', "
-    "'RateCard', 'RateCardEntry', 'TaxPolicy', 'TaxTreatment', 'UsageResource') LIMIT 2000";
 constexpr std::string_view kEntityIdQuery =
     "SELECT DurableId, QualifiedApiName FROM EntityDefinition WHERE QualifiedApiName IN ('Property__c')";
 constexpr std::string_view kFieldIdQuery =
@@ -101,10 +87,10 @@ fake::Scenario selection_scenario() {
         .on_exact({"org", "list", "--skip-connection-status", "--json"}, fixture("orglist"));
     // The org listing asks by alias on the selection screen and by username inside a compare.
     for (const std::string& org : Words{"dh", "uat", std::string(kSourceUser), std::string(kTargetUser)}) {
-        scenario.on_exact(query(kObjectQuery, org), fixture("q_entitydef"))
-            .on_exact(query(kRecordSchemaQuery, org), fixture("q_empty"));
+        scenario.on_exact(query(kObjectListingQuery, org), fixture("q_entitydef"))
+            .on_exact(query(kRevenueCloudFieldQuery, org), fixture("q_empty"));
     }
-    scenario.otherwise(fake::Answer().err(std::string(kNoRule)).exit_code(kNoRuleExit));
+    scenario.otherwise(unanswered_call());
     return scenario;
 }
 

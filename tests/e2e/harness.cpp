@@ -126,6 +126,10 @@ SessionOutput run_session(const std::filesystem::path& root, boost::json::object
     return output;
 }
 
+fake_sf::Answer unanswered_call() {
+    return fake_sf::Answer().err("fake sf: no rule answers this call\n").exit_code(kUnansweredExitCode);
+}
+
 std::vector<std::pair<std::string, std::string>> fake_sf_environment(const fake_sf::FakeSf& sf) {
     auto environment = sf.environment();
     const char* path = std::getenv("PATH");

@@ -62,6 +62,26 @@ struct SessionOutput {
 SessionOutput run_session(const std::filesystem::path& root, boost::json::object script,
                           const std::vector<std::pair<std::string, std::string>>& environment = {});
 
+// The org's object listing, which every compare and preparation runs.
+inline constexpr std::string_view kObjectListingQuery =
+    "SELECT QualifiedApiName, Label, NamespacePrefix, IsCustomizable FROM EntityDefinition WHERE IsCustomizable = "
+    "true ORDER BY QualifiedApiName";
+// The external-key check's field listing of the Revenue Cloud objects, which choosing an org runs.
+inline constexpr std::string_view kRevenueCloudFieldQuery =
+    "SELECT EntityDefinition.QualifiedApiName, QualifiedApiName, DataType FROM FieldDefinition WHERE "
+    "EntityDefinition.QualifiedApiName IN ('AttributeBasedAdjRule', 'AttributeBasedAdjustment', 'AttributeCategory', "
+    "'AttributeCategoryAttribute', 'AttributeDefinition', 'AttributePicklist', 'AttributePicklistValue', "
+    "'BundleBasedAdjustment', 'CostBook', 'CostBookEntry', 'LegalEntity', 'PriceAdjustmentSchedule', "
+    "'PriceAdjustmentTier', 'Pricebook2', 'PricebookEntry', 'Product2', 'ProductAttributeDefinition', "
+    "'ProductCatalog', 'ProductCategory', 'ProductCategoryProduct', 'ProductClassification', "
+    "'ProductClassificationAttr', 'ProductComponentGroup', 'ProductRelatedComponent', 'ProductSellingModel', "
+    "'RateCard', 'RateCardEntry', 'TaxPolicy', 'TaxTreatment', 'UsageResource') LIMIT 2000";
+
+// The exit code of the fake `sf` for a call that no rule of a road answers, so a missed call shows.
+inline constexpr int kUnansweredExitCode = 97;
+// That answer, for Scenario::otherwise.
+fake_sf::Answer unanswered_call();
+
 // The environment that puts the fake `sf` first on PATH and points it at `sf`'s scenario and record,
 // for run_session.
 std::vector<std::pair<std::string, std::string>> fake_sf_environment(const fake_sf::FakeSf& sf);

@@ -26,23 +26,10 @@ namespace fake = ambrel::testing::fake_sf;
 using boost::json::array;
 using boost::json::object;
 
-// The fake's exit code for a call no rule answers; the session log shows it for every such call.
-constexpr int kUnansweredExitCode = 97;
 constexpr std::string_view kSourceAlias = "dhdev";
 constexpr std::string_view kTargetAlias = "dhuat";
 constexpr std::string_view kSourceUser = "dana.admin@dreamhouse-dev.standin";
 constexpr std::string_view kTargetUser = "dana.admin@dreamhouse-uat.standin";
-
-// The external-key check's field listing of the Revenue Cloud objects.
-constexpr std::string_view kRevenueCloudFieldQuery =
-    "SELECT EntityDefinition.QualifiedApiName, QualifiedApiName, DataType FROM FieldDefinition WHERE "
-    "EntityDefinition.QualifiedApiName IN ('AttributeBasedAdjRule', 'AttributeBasedAdjustment', 'AttributeCategory', "
-    "'AttributeCategoryAttribute', 'AttributeDefinition', 'AttributePicklist', 'AttributePicklistValue', "
-    "'BundleBasedAdjustment', 'CostBook', 'CostBookEntry', 'LegalEntity', 'PriceAdjustmentSchedule', "
-    "'PriceAdjustmentTier', 'Pricebook2', 'PricebookEntry', 'Product2', 'ProductAttributeDefinition', "
-    "'ProductCatalog', 'ProductCategory', 'ProductCategoryProduct', 'ProductClassification', "
-    "'ProductClassificationAttr', 'ProductComponentGroup', 'ProductRelatedComponent', 'ProductSellingModel', "
-    "'RateCard', 'RateCardEntry', 'TaxPolicy', 'TaxTreatment', 'UsageResource') LIMIT 2000";
 
 std::filesystem::path fixture_dir() { return tests_dir() / "fixtures" / "e2e" / "e1"; }
 
@@ -114,7 +101,7 @@ fake::Scenario org_scenario(const std::vector<std::pair<std::vector<std::string>
                    "'01I000EvsmfMgDi', '01p000FJoRC6D7n', '01p000J6jcOiY4k', '01p000wi50iT322', '00h000fEih3uisx')",
                    "--use-tooling-api", "--target-org", source_user, "--json"},
                   adapted("qt_mcd_none"))
-        .otherwise(fake::Answer().err("fake sf: no rule answers this call\n").exit_code(kUnansweredExitCode));
+        .otherwise(unanswered_call());
     return scenario;
 }
 

@@ -71,9 +71,6 @@ fake::Answer fixture_answer(std::string_view name) {
     return fake::Answer().out_file(folder / (std::string(name) + ".out")).err_file(folder / (std::string(name) + ".err"));
 }
 
-constexpr std::string_view kObjectListingQuery =
-    "SELECT QualifiedApiName, Label, NamespacePrefix, IsCustomizable FROM EntityDefinition WHERE IsCustomizable = true "
-    "ORDER BY QualifiedApiName";
 
 std::string read_file(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -213,7 +210,7 @@ TEST(OrgGitRoads, OrgToBranchDeploysOneCommitWithTheOrgsDocuments) {
     fake::FakeSf sf;
     sf.write(org_scenario()
                  .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
-                 .otherwise(fake::Answer().err("fake sf: no rule for this call\n").exit_code(97)));
+                 .otherwise(unanswered_call()));
 
     auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
     steps.push_back(step("workflow/deploy", {{"selected", "$deployable"}, {"flsMode", "NONE"}, {"deployMode", "ALL_OR_NOTHING"}},
@@ -337,7 +334,7 @@ TEST(OrgGitRoads, BranchToOrgDeploysTheBranchsFiles) {
     sf.write(org_scenario()
                  .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
                  .on_prefix({"project", "deploy", "start"}, fixture_answer("deploy_start_tests_two_classes"))
-                 .otherwise(fake::Answer().err("fake sf: no rule for this call\n").exit_code(97)));
+                 .otherwise(unanswered_call()));
 
     boost::json::array steps{
         step("workflow/loadOrgs", {}, {"selecting"}),
@@ -470,7 +467,7 @@ TEST_P(CancelledRetrieve, StopsTheCliAndRemovesTheWorkspace) {
     sf.write(org_scenario()
                  .on_prefix({"project", "retrieve", "start"},
                             slow_retrieve(grandchild_pid_file, GetParam().ignore_sigterm))
-                 .otherwise(fake::Answer().err("fake sf: no rule for this call\n").exit_code(97)));
+                 .otherwise(unanswered_call()));
 
     auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
     steps.back().as_object().erase("until");
