@@ -13,6 +13,13 @@
 
 namespace ambrel::testing {
 
+// The build's folders arrive as definitions of this file alone, so that no other test source depends
+// on where the checkout lies.
+std::filesystem::path tests_dir() { return AMBREL_TESTS_DIR; }
+std::filesystem::path corpus_dir() { return AMBREL_CORPUS_DIR; }
+std::filesystem::path fake_bin_dir() { return AMBREL_FAKE_BIN_DIR; }
+std::filesystem::path real_sf_dir() { return AMBREL_REAL_SF_DIR; }
+
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "ambrel-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

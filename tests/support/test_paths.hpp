@@ -14,9 +14,9 @@
 namespace ambrel::testing {
 
 // tests/ in the source tree (fixtures live below it).
-inline std::filesystem::path tests_dir() { return AMBREL_TESTS_DIR; }
+std::filesystem::path tests_dir();
 // The metadata corpus kept in the repository: public SFDX projects, one folder each.
-inline std::filesystem::path corpus_dir() { return AMBREL_CORPUS_DIR; }
+std::filesystem::path corpus_dir();
 // The bytes of one corpus file; a file that cannot be opened fails the test and reads as empty.
 inline std::string read_corpus(const std::filesystem::path& relative) {
     std::ifstream in(corpus_dir() / relative, std::ios::binary);
@@ -26,9 +26,9 @@ inline std::string read_corpus(const std::filesystem::path& relative) {
     return text.str();
 }
 // The folder holding the fake `sf` executable.
-inline std::filesystem::path fake_bin_dir() { return AMBREL_FAKE_BIN_DIR; }
+std::filesystem::path fake_bin_dir();
 // The pinned real Salesforce CLI install (node_modules/.bin/sf below it once installed).
-inline std::filesystem::path real_sf_dir() { return AMBREL_REAL_SF_DIR; }
+std::filesystem::path real_sf_dir();
 
 // True when the tests run under CI (the variable CI is set and not empty): there a missing tool or
 // missing data is an install fault to show, not a reason to skip.
