@@ -348,6 +348,12 @@ TEST(OrgGitRoads, ADeployOverAnIgnoredFileIsRefusedWithTheFileAndTheIndexUntouch
     repo.write(".git/info/exclude", ignored + "\n");
     repo.write(ignored, "local build output");
     const std::string before = repo.head();
+    // Neither the compare of the working tree nor the deploy's checks run the repository's fsmonitor.
+    const fs::path marker = root.path() / "fsmonitor-ran";
+    const fs::path monitor = root.path() / "monitor.sh";
+    std::ofstream(monitor) << "#!/bin/sh\ntouch '" << marker.string() << "'\n";
+    fs::permissions(monitor, fs::perms::owner_all);
+    repo.git({"config", "core.fsmonitor", monitor.string()});
     fake::FakeSf sf;
     sf.write(org_scenario()
                  .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
@@ -364,6 +370,7 @@ TEST(OrgGitRoads, ADeployOverAnIgnoredFileIsRefusedWithTheFileAndTheIndexUntouch
               std::string::npos)
         << session.out;
     EXPECT_FALSE(session.last_state("results").has_value()) << session.out;
+    EXPECT_FALSE(fs::exists(marker));
     EXPECT_EQ(read_file(repo.path() / ignored), "local build output");
     EXPECT_EQ(read_file(repo.path() / kClassesFolder / "PropertyController.cls"), kBranchClass);
     EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "");
