@@ -294,6 +294,91 @@ TEST(OrgGitRoads, OrgToBranchDeploysOneCommitWithTheOrgsDocuments) {
     EXPECT_EQ(retrieves, 1u) << describe_calls(sf);
 }
 
+// A target named in revision syntax ("main~0") would have git check out the commit detached and the
+// deploy commit on no branch: the selection refuses it, so no deploy can start; nothing is written.
+TEST(OrgGitRoads, ATargetInRevisionSyntaxIsRefusedWithNothingWrittenAndNoCommit) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    const std::string before = trimmed(repo.git({"rev-parse", std::string(kTargetBranchName)}));
+    const std::string refs_before = repo.git({"for-each-ref"});
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
+                 .otherwise(unanswered_call()));
+    const std::string revision = std::string(kTargetBranchName) + "~0";
+    boost::json::array steps{
+        step("workflow/loadOrgs", {}, {"selecting"}),
+        step("workflow/selectSource", {{"endpoint", org_endpoint()}}, {"selecting"}),
+        step("workflow/selectTarget", {{"endpoint", git_endpoint(repo.path(), revision, false)}}, {"selecting"}),
+        step("workflow/selectMetadataType", {{"metadataType", kApexClass}, {"currentSelection", boost::json::array{}}},
+             {"selecting"}),
+    };
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+
+    bool refused = false;
+    for (const auto& state : session.states()) {
+        if (text_of(state, "kind") == "selecting" &&
+            text_of(state, "errorMessage") == "The branch name is not a valid git branch name.") {
+            refused = true;
+        }
+        EXPECT_NE(text_of(state, "kind"), "results") << boost::json::serialize(state);
+    }
+    EXPECT_TRUE(refused) << session.out;
+    EXPECT_EQ(trimmed(repo.git({"rev-parse", std::string(kTargetBranchName)})), before);
+    EXPECT_EQ(repo.git({"for-each-ref"}), refs_before);
+    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all", "--ignored"}), "");
+    EXPECT_EQ(worktree_count(repo), 1u);
+    EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
+}
+
+// A destination that exists as a file git ignores (a local build output) is never overwritten: the deploy
+// to the checked-out branch is refused naming it, the file and the index stay as they were, no commit.
+TEST(OrgGitRoads, ADeployOverAnIgnoredFileIsRefusedWithTheFileAndTheIndexUntouched) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    repo.git({"checkout", "-q", std::string(kTargetBranchName)});
+    const std::string ignored = std::string(kClassesFolder) + "GeocodingService.cls";
+    repo.write(".git/info/exclude", ignored + "\n");
+    repo.write(ignored, "local build output");
+    const std::string before = repo.head();
+    // Neither the compare of the working tree nor the deploy's checks run the repository's fsmonitor.
+    const fs::path marker = root.path() / "fsmonitor-ran";
+    const fs::path monitor = root.path() / "monitor.sh";
+    std::ofstream(monitor) << "#!/bin/sh\ntouch '" << marker.string() << "'\n";
+    fs::permissions(monitor, fs::perms::owner_all);
+    repo.git({"config", "core.fsmonitor", monitor.string()});
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
+                 .otherwise(unanswered_call()));
+
+    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, true));
+    steps.push_back(step("workflow/deploy", {{"selected", "$deployable"}, {"flsMode", "NONE"}, {"deployMode", "ALL_OR_NOTHING"}},
+                         {"error", "results"}));
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+
+    EXPECT_NE(session.out.find(ignored + " is ignored by git in " + std::string(kRepoName) +
+                               "; this deploy would overwrite it."),
+              std::string::npos)
+        << session.out;
+    EXPECT_FALSE(session.last_state("results").has_value()) << session.out;
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_EQ(read_file(repo.path() / ignored), "local build output");
+    EXPECT_EQ(read_file(repo.path() / kClassesFolder / "PropertyController.cls"), kBranchClass);
+    EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "");
+    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
+    EXPECT_EQ(repo.head(), before);
+    EXPECT_EQ(worktree_count(repo), 1u);
+}
+
 constexpr std::string_view kSourceBranchName = "feature/brokers";
 constexpr std::string_view kBrokerClass = "BrokerService";
 constexpr std::string_view kTestClass = "TestPropertyController";
@@ -320,6 +405,48 @@ GitRepo make_source_repository(const fs::path& parent) {
     repo.commit_all("Brokers");
     repo.git({"checkout", "-q", std::string(kTargetBranchName)});
     return repo;
+}
+
+// The branch chosen is the branch read: chosen while it was checked out, then the user switched to
+// "main" in a terminal; the compare reads the chosen branch's commit, not the working tree of "main",
+// and runs no command the repository's configuration names.
+TEST(OrgGitRoads, ACompareAfterABranchSwitchReadsTheChosenBranch) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_source_repository(root.path());
+    ASSERT_EQ(repo.branch(), kTargetBranchName);
+    // A repository received from someone else names a command as its fsmonitor: comparing never runs it.
+    const fs::path marker = root.path() / "fsmonitor-ran";
+    const fs::path monitor = root.path() / "monitor.sh";
+    std::ofstream(monitor) << "#!/bin/sh\ntouch '" << marker.string() << "'\n";
+    fs::permissions(monitor, fs::perms::owner_all);
+    repo.git({"config", "core.fsmonitor", monitor.string()});
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
+                 .otherwise(unanswered_call()));
+    boost::json::array steps{
+        step("workflow/loadOrgs", {}, {"selecting"}),
+        step("workflow/selectSource", {{"endpoint", git_endpoint(repo.path(), kSourceBranchName, true)}}, {"selecting"}),
+        step("workflow/selectTarget", {{"endpoint", org_endpoint()}}, {"selecting"}),
+        step("workflow/selectMetadataType", {{"metadataType", kApexClass}, {"currentSelection", boost::json::array{}}},
+             {"selecting"}),
+        step("workflow/compare", {{"currentSelection", boost::json::array{kChangedClass, kBrokerClass}}}, {"reviewing"}),
+    };
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+    const auto reviewing = session.last_state("reviewing");
+    ASSERT_TRUE(reviewing.has_value()) << session.out;
+    std::map<std::string, std::string> changes;
+    for (const auto& row : rows_of(*reviewing, "differences")) {
+        changes[text_of(row, "metadataType") + ":" + text_of(row, "name")] = text_of(row, "change");
+    }
+    EXPECT_EQ(changes, (std::map<std::string, std::string>{{"ApexClass:BrokerService", "ADD"},
+                                                           {"ApexClass:PropertyController", "UPDATE"}}))
+        << boost::json::serialize(*reviewing);
+    EXPECT_FALSE(fs::exists(marker));
 }
 
 // Git to org: the org is retrieved for the compare; the deploy sends exactly the branch's files of the

@@ -242,6 +242,32 @@ TEST_F(GitLayoutTest, MaterialisesTheSelectedFilesOnce) {
     EXPECT_TRUE(layout::materialize(reader, *layout, {}, target.path()));
 }
 
+TEST_F(GitLayoutTest, ACancelDuringMaterialisingStopsBeforeTheNextFile) {
+    for (const std::optional<std::string>& ref : {std::optional<std::string>("HEAD"), std::optional<std::string>()}) {
+        SCOPED_TRACE(ref.value_or("working tree"));
+        testing::TempDir target;
+        // Cancelled as soon as the first file is on disk.
+        const testing::TestToken token([&target] {
+            std::error_code ignored;
+            return std::filesystem::exists(target.path() / "classes", ignored);
+        });
+        const GitGateway bound = logged_.gateway.with_token(token);
+        const GitContentReader reader(bound, repo_->path(), ref);
+        auto layout = SfdxLayout::read(reader);
+        ASSERT_TRUE(layout);
+        const layout::Selection selection{{MetadataType::ApexClass, {"Foo", "Zed"}},
+                                          {MetadataType::LightningComponentBundle, {"myComp"}}};
+        auto result = layout::materialize(reader, *layout, selection, target.path(), token);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().message(), "The git command was cancelled.");
+        std::size_t files = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(target.path())) {
+            if (entry.is_regular_file()) ++files;
+        }
+        EXPECT_EQ(files, 1u);
+    }
+}
+
 TEST_F(GitLayoutTest, MaterialisingNeverOverwritesNorFollowsALinkInTheTarget) {
     const GitContentReader reader(logged_.gateway, repo_->path(), std::string("HEAD"));
     auto layout = SfdxLayout::read(reader);

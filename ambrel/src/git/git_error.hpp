@@ -86,8 +86,8 @@ private:
 };
 
 // The short description of a file-system error's kind that ends every FileSystem message: "not
-// found", "permission denied", "already exists", "not a directory", "write zero", ...; "other error"
-// for a kind outside the table.
-std::string_view io_error_description(std::error_code error) noexcept;
+// found", "permission denied", "already exists", "not a directory", ...; for a kind outside the table
+// the system's own text of the error ("Input/output error").
+std::string io_error_description(std::error_code error);
 
 }  // namespace ambrel::git

@@ -276,7 +276,8 @@ std::vector<std::string> component_paths(const TypeDescriptor& descriptor, std::
 
 std::expected<void, GitError> layout::materialize(const GitContentReader& reader, const SfdxLayout& sfdx_layout,
                                                   const Selection& selection,
-                                                  const std::filesystem::path& target_directory) {
+                                                  const std::filesystem::path& target_directory,
+                                                  const domain::CancellationToken& token) {
     const std::vector<std::string> prefixes = sfdx_layout.prefixes();
     std::set<std::string, std::less<>> written;
     // The files of one component lie in one folder: the cursor walks the target's folders once per run.
@@ -306,6 +307,9 @@ std::expected<void, GitError> layout::materialize(const GitContentReader& reader
                             return std::unexpected(GitError::unsafe_path_at(relative));
                         }
                         if (written.contains(relative)) continue;
+                        if (token.is_cancelled()) {
+                            return std::unexpected(GitError::from_gateway({GitGatewayError::Kind::Cancelled}));
+                        }
                         auto text = reader.read_file(path);
                         if (!text) return std::unexpected(text.error());
                         const std::size_t slash = relative.rfind('/');

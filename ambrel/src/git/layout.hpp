@@ -29,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "domain/cancellation.hpp"
 #include "domain/salesforce_object.hpp"
 #include "git/container_documents.hpp"
 #include "git/git_error.hpp"
@@ -75,9 +76,10 @@ std::expected<std::vector<domain::SalesforceObject>, GitError> list_components(
 
 // Copies the files of the selected components into `target_directory` (each relative path written
 // once, the first package directory winning). The first failure ends the call; files written before
-// it stay.
+// it stay. A cancelled token ends the call before the next file ("The git command was cancelled.").
 std::expected<void, GitError> materialize(const GitContentReader& reader, const SfdxLayout& layout,
-                                          const Selection& selection, const std::filesystem::path& target_directory);
+                                          const Selection& selection, const std::filesystem::path& target_directory,
+                                          const domain::CancellationToken& token = domain::NeverCancelled{});
 
 }  // namespace layout
 
