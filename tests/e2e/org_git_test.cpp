@@ -3,6 +3,7 @@
 // `sf` (answers from captures of the real CLI, retrieves served from fixture orgs), the branch in a
 // real temporary repository checked with real git.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "e2e/harness.hpp"
+#include "support/credentials.hpp"
 #include "support/git_repo.hpp"
 #include "support/test_paths.hpp"
 
@@ -553,6 +555,52 @@ TEST(OrgGitRoads, BranchToOrgDeploysTheBranchsFiles) {
     EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
 }
 
+// A retrieve that fails with an auth URL and an access token in the CLI's answer: the error screen
+// shows the CLI's reason with both scrubbed, and neither reaches the client or the session log.
+TEST(OrgGitRoads, CredentialsInAFailingRetrieveNeverReachTheScreenOrTheLog) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    using ambrel::testing::kAccessTokenBody;
+    using ambrel::testing::kAuthUrlSecret;
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    fake::FakeSf sf;
+    const std::string failure(ambrel::testing::kCredentialFailure);
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"},
+                            fake::Answer()
+                                .out(R"({"status":1,"name":"RefreshTokenAuthError","message":")" + failure +
+                                     R"(","exitCode":1})")
+                                .err("Error (RefreshTokenAuthError): " + failure + "\n")
+                                .exit_code(1))
+                 .otherwise(unanswered_call()));
+
+    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
+    steps.back().as_object()["until"] = boost::json::array{"error"};
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+
+    const auto error = session.last_state("error");
+    ASSERT_TRUE(error.has_value()) << session.out;
+    std::string shown = text_of(*error, "message");
+    if (error->contains("details") && error->at("details").is_string()) shown += "\n" + text_of(*error, "details");
+    EXPECT_THAT(shown, ::testing::HasSubstr("RefreshTokenAuthError: " +
+                                            std::string(ambrel::testing::kScrubbedCredentialFailure)))
+        << boost::json::serialize(*error);
+
+    std::string logged;
+    for (const auto& entry : fs::directory_iterator(root.path() / "workspace" / "quillary" / "logs")) {
+        logged += read_file(entry.path());
+    }
+    EXPECT_THAT(logged, ::testing::HasSubstr(std::string(ambrel::testing::kScrubbedCredentialFailure)));
+    for (const std::string_view secret : {kAuthUrlSecret, kAccessTokenBody}) {
+        SCOPED_TRACE(secret);
+        EXPECT_THAT(session.out, ::testing::Not(::testing::HasSubstr(std::string(secret))));
+        EXPECT_THAT(logged, ::testing::Not(::testing::HasSubstr(std::string(secret))));
+    }
+}
+
 constexpr std::int64_t kSlowRetrieveMs = 120'000;
 constexpr std::string_view kRetrievingProgress = "Retrieving metadata";
 constexpr std::string_view kCancelledScreen = "Operation cancelled.";
@@ -644,6 +692,73 @@ TEST_P(CancelledRetrieve, StopsTheCliAndRemovesTheWorkspace) {
 
 INSTANTIATE_TEST_SUITE_P(OrgGitRoads, CancelledRetrieve,
                          ::testing::Values(CancelCase{"StoppingPolitely", false}, CancelCase{"IgnoringSigterm", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct SignalCase {
+    std::string_view name;
+    std::string_view signal;
+    // The CLI and the process it started ignore the polite stop.
+    bool ignore_sigterm = false;
+};
+
+class SignalledRetrieve : public ::testing::TestWithParam<SignalCase> {};
+
+// The front end kills the server during a slow retrieve (the default signal of a closing front end,
+// a closed terminal, an interrupt): the server stops as at the end of its input, so the CLI and the
+// process it started are stopped and the compare's workspace, with the org's metadata, is removed
+// before it exits, long before the retrieve would have ended.
+TEST_P(SignalledRetrieve, StopsTheCliAndRemovesTheWorkspaceBeforeExiting) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    const auto grandchild_pid_file = root.path() / "grandchild.pid";
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"},
+                            slow_retrieve(grandchild_pid_file, GetParam().ignore_sigterm))
+                 .otherwise(unanswered_call()));
+
+    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
+    steps.back().as_object().erase("until");
+    steps.push_back(boost::json::object{{"waitProgress", kRetrievingProgress}});
+    steps.push_back(boost::json::object{{"waitFile", grandchild_pid_file.string()}});
+    steps.push_back(boost::json::object{{"signal", GetParam().signal}});
+    const auto started = std::chrono::steady_clock::now();
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    const auto took = std::chrono::steady_clock::now() - started;
+
+    // The server ended by itself, as at the end of its input, and never showed the review.
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+    EXPECT_FALSE(session.last_state("reviewing").has_value()) << session.out;
+    EXPECT_LT(took, std::chrono::milliseconds(kSlowRetrieveMs / 2));
+
+    // The CLI run and the process it started are gone.
+    std::vector<fake::RecordedCall> retrieves;
+    for (const auto& call : sf.calls()) {
+        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "retrieve") retrieves.push_back(call);
+    }
+    ASSERT_EQ(retrieves.size(), 1u) << describe_calls(sf);
+    EXPECT_FALSE(process_alive(retrieves.front().pid)) << retrieves.front().pid;
+    const std::string grandchild = trimmed(read_file(grandchild_pid_file));
+    ASSERT_FALSE(grandchild.empty());
+    EXPECT_FALSE(process_alive(std::stoll(grandchild))) << grandchild;
+
+    // The compare's workspace is removed; only the logs remain, and the branch is untouched.
+    const fs::path workspace = fs::path(retrieves.front().cwd).parent_path();
+    EXPECT_EQ(workspace.parent_path(), root.path() / "workspace" / "quillary") << workspace;
+    EXPECT_FALSE(fs::exists(workspace)) << workspace;
+    EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
+    EXPECT_EQ(worktree_count(repo), 1u);
+    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(OrgGitRoads, SignalledRetrieve,
+                         ::testing::Values(SignalCase{"Terminated", "SIGTERM", false},
+                                           SignalCase{"TerminatedWhileTheCliIgnoresIt", "SIGTERM", true},
+                                           SignalCase{"HungUp", "SIGHUP", false},
+                                           SignalCase{"Interrupted", "SIGINT", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
