@@ -47,19 +47,22 @@ public:
         return std::move(*listed);
     }
 
-    PortResult<void> git_materialization(const DeployEndpoint& endpoint, const app::CompareSelection& selection,
-                                         const std::filesystem::path& destination, bool source_side,
-                                         const CancellationToken&) const override {
+    PortResult<app::ports::GitMaterialization> git_materialization(const DeployEndpoint& endpoint,
+                                                                   const app::CompareSelection& selection,
+                                                                   const std::filesystem::path& destination,
+                                                                   bool source_side,
+                                                                   const CancellationToken&) const override {
         const auto* side = endpoint.git();
         if (side == nullptr) return validation(kNotGitSideMessage);
         progress_->report(ProgressStage::RetrievingMetadata, std::nullopt, std::nullopt, endpoint.label());
         // A target branch that is not an SFDX project compares as empty; such a source is an error.
         auto layout = git_layout(*git_, side->repository, side->branch, !source_side);
         if (!layout) return std::unexpected(std::move(layout.error()));
-        if (!*layout) return {};
+        if (!*layout) return app::ports::GitMaterialization{};
         auto written = git::layout::materialize(*(*layout)->reader, (*layout)->layout, selection, destination);
         if (!written) return git_failure(std::move(written.error()));
-        return {};
+        return app::ports::GitMaterialization{std::move(written->warnings), std::move(written->skipped),
+                                              written->names_not_utf8};
     }
 
     PortResult<std::shared_ptr<metadata::workspace::MetadataWorkspace>> workspace_creation() const override {
@@ -201,8 +204,9 @@ std::unique_ptr<git::GitContentReader> git_reader(const git::GitGateway& gateway
     } else if (!branch.is_current || branch.remote) {
         ref = branch.name;
     }
-    // Without a ref the working tree on disk is read, uncommitted files included.
-    return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref));
+    // Without a ref the working tree on disk is read, uncommitted files included. Messages name the
+    // branch the user chose, whatever is read.
+    return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref), branch.name);
 }
 
 PortResult<std::optional<GitSide>> git_layout(const git::GitGateway& gateway, const std::filesystem::path& repository,
