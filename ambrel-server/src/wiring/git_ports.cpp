@@ -205,8 +205,9 @@ std::unique_ptr<git::GitContentReader> git_reader(const git::GitGateway& gateway
         ref = branch.name;
     }
     // Without a ref the working tree on disk is read, uncommitted files included. Messages name the
-    // branch the user chose, whatever is read.
-    return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref), branch.name);
+    // branch whose files are read: the chosen one, or the base of a branch still to be created.
+    std::string label = branch.create ? *ref : branch.name;
+    return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref), std::move(label));
 }
 
 PortResult<std::optional<GitSide>> git_layout(const git::GitGateway& gateway, const std::filesystem::path& repository,
