@@ -49,9 +49,11 @@ public:
         return std::move(*listed);
     }
 
-    PortResult<void> git_materialization(const DeployEndpoint& endpoint, const app::CompareSelection& selection,
-                                         const std::filesystem::path& destination, bool source_side,
-                                         const CancellationToken& token) const override {
+    PortResult<app::ports::GitMaterialization> git_materialization(const DeployEndpoint& endpoint,
+                                                                   const app::CompareSelection& selection,
+                                                                   const std::filesystem::path& destination,
+                                                                   bool source_side,
+                                                                   const CancellationToken& token) const override {
         const auto* side = endpoint.git();
         if (side == nullptr) return validation(kNotGitSideMessage);
         progress_->report(ProgressStage::RetrievingMetadata, std::nullopt, std::nullopt, endpoint.label());
@@ -59,10 +61,11 @@ public:
         // A target branch that is not an SFDX project compares as empty; such a source is an error.
         auto layout = git_layout(git, side->repository, side->branch, !source_side);
         if (!layout) return std::unexpected(std::move(layout.error()));
-        if (!*layout) return {};
+        if (!*layout) return app::ports::GitMaterialization{};
         auto written = git::layout::materialize(*(*layout)->reader, (*layout)->layout, selection, destination, token);
         if (!written) return git_failure(std::move(written.error()));
-        return {};
+        return app::ports::GitMaterialization{std::move(written->warnings), std::move(written->skipped),
+                                              written->names_not_utf8};
     }
 
     PortResult<std::shared_ptr<metadata::workspace::MetadataWorkspace>> workspace_creation() const override {
@@ -260,7 +263,10 @@ PortResult<std::unique_ptr<git::GitContentReader>> git_reader(const git::GitGate
             return git_failure(git::GitError::command_failed(std::string(git::kInvalidBranchSentence)));
         }
     }
-    return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref));
+    // Without a ref the working tree on disk is read, uncommitted files included. Messages name the
+    // branch whose files are read: the chosen one, or the base of a branch still to be created.
+    std::string label = branch.create ? branch.base.value_or(std::string(kHeadRef)) : branch.name;
+    return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref), std::move(label));
 }
 
 PortResult<std::optional<GitSide>> git_layout(const git::GitGateway& gateway, const std::filesystem::path& repository,

@@ -220,8 +220,11 @@ std::expected<GitObject, GitGatewayError> ObjectReader::read(std::string_view na
         failure_ = GitGatewayError{GitGatewayError::Kind::Cancelled};
         return std::unexpected(*failure_);
     }
-    // The batch protocol reads one name per line: a name with a line feed cannot be asked for.
-    if (name.find('\n') != std::string_view::npos || name.empty()) return GitObject{GitObject::Kind::Missing, {}};
+    // The batch protocol reads one name per line and drops a carriage return before its end: a name
+    // holding either cannot be asked for.
+    if (name.find_first_of("\r\n") != std::string_view::npos || name.empty()) {
+        return GitObject{GitObject::Kind::Missing, {}};
+    }
     const auto fail = [this](process::InteractiveError error) -> std::unexpected<GitGatewayError> {
         failure_ = GitGatewayError{error.kind == process::InteractiveError::Kind::TimedOut
                                        ? GitGatewayError::Kind::TimedOut

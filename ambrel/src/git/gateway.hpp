@@ -136,8 +136,8 @@ public:
     // Ends the child and writes its log line.
     ~ObjectReader();
 
-    // The object named by `name` (an object id or "<rev>:<path>"; a name holding a line feed is
-    // Missing without asking). TimedOut when git did not answer within the time-out; StartFailed
+    // The object named by `name` (an object id or "<rev>:<path>"; a name holding a line feed or a
+    // carriage return is Missing without asking). TimedOut when git did not answer within the time-out; StartFailed
     // when the child ended or its output could not be read.
     std::expected<GitObject, GitGatewayError> read(std::string_view name);
 

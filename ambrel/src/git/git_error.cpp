@@ -4,6 +4,7 @@
 
 #include "git/gateway.hpp"
 #include "git/sanitize.hpp"
+#include "metadata_types/name_rules.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::git {
@@ -26,6 +27,17 @@ GitError GitError::aliased_destination(std::string_view path) {
 GitError GitError::undeliverable_component(std::string_view component) {
     return {Kind::UnsafePath,
             fmt::format("{} {}", kUndeliverableSentence, sanitize::replace_control_characters(component))};
+}
+
+GitError GitError::not_utf8_text(std::string_view path, std::string_view branch) {
+    return {Kind::UnreadableDocument, fmt::format("{} in {} is not UTF-8 text.", sanitize::replace_control_characters(path),
+                                                  sanitize::replace_control_characters(branch))};
+}
+
+GitError GitError::document_too_large(std::string_view path, std::string_view branch) {
+    return {Kind::UnreadableDocument,
+            metadata_types::document_too_large_message(fmt::format("{} in {}", sanitize::replace_control_characters(path),
+                                                                   sanitize::replace_control_characters(branch)))};
 }
 
 GitError GitError::unparsable_manifest_paths(std::span<const std::string> refused) {
