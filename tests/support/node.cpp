@@ -18,7 +18,7 @@ std::optional<std::filesystem::path> pinned_node() {
 }  // namespace
 
 std::filesystem::path pinned_node_bin_dir() {
-    return tests_dir().parent_path() / "tools" / "node" / "node_modules" / ".bin";
+    return tests_dir().parent_path() / "tools" / "node" / "node_modules" / ".ambrel-bin";
 }
 
 std::optional<std::filesystem::path> node_executable() {

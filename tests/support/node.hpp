@@ -13,7 +13,7 @@
 
 namespace ambrel::testing {
 
-// The folder holding the pinned Node.js's `node` once it is installed (tools/node/node_modules/.bin).
+// The folder holding the pinned Node.js's `node` once it is installed (tools/node/node_modules/.ambrel-bin).
 std::filesystem::path pinned_node_bin_dir();
 
 // The pinned Node.js when it is installed, otherwise the `node` on this process's PATH, if any.
