@@ -70,8 +70,16 @@ std::string decode_text(std::string_view raw) {
 
 std::string local_name_of(const xml::Event& tag) { return text::decode_lossy(xml::local_part(tag.name)); }
 
-FieldReadError parse_failure(std::string_view full_name, std::string reason) {
-    return FieldReadError::invalid(std::filesystem::path(full_name), std::move(reason));
+// The kind of the documents a parser reads, named after its first root's type (none when that
+// root names no metadata type).
+std::string kind_of_roots(std::span<const std::string_view> roots) {
+    if (roots.empty()) return {};
+    const auto type = metadata_types::MetadataType::from_api_name(roots.front());
+    return type ? document_kind(*type) : std::string();
+}
+
+FieldReadError parse_failure(std::string_view full_name, std::string reason, std::span<const std::string_view> roots) {
+    return FieldReadError::invalid(std::filesystem::path(full_name), std::move(reason)).of_kind(kind_of_roots(roots));
 }
 
 bool counts_at(OpenElements open, const OpenElement& element, std::span<const std::string_view> path) noexcept {
@@ -99,7 +107,7 @@ std::expected<void, FieldReadError> parse(std::string_view full_name, std::strin
     std::optional<std::filesystem::path> error_path;
 
     const auto fail = [&](std::string reason) {
-        return std::unexpected(parse_failure(full_name, std::move(reason)));
+        return std::unexpected(parse_failure(full_name, std::move(reason), settings.root_names));
     };
     const auto judge_piece = [&](std::string_view decoded) {
         const std::string_view trimmed = text::trim(decoded);
@@ -128,7 +136,7 @@ std::expected<void, FieldReadError> parse(std::string_view full_name, std::strin
         switch (kind) {
             case xml::EventKind::Start: {
                 const OpenElement element{event->local_name(),
-                                          reader.resolve_element(*event).is(kMetadataNamespaceUri)};
+                                          in_metadata_namespace(reader.resolve_element(*event))};
                 if (open.empty()) {
                     if (!is_root(element, settings.root_names)) return fail(root_message(settings.root_names));
                     root_seen = true;
@@ -143,7 +151,7 @@ std::expected<void, FieldReadError> parse(std::string_view full_name, std::strin
             case xml::EventKind::Empty: {
                 if (open.empty()) {
                     const OpenElement element{event->local_name(),
-                                              reader.resolve_element(*event).is(kMetadataNamespaceUri)};
+                                              in_metadata_namespace(reader.resolve_element(*event))};
                     if (!is_root(element, settings.root_names)) return fail(root_message(settings.root_names));
                     root_seen = true;
                 }
@@ -189,7 +197,7 @@ std::expected<void, FieldReadError> parse(std::string_view full_name, std::strin
                 } else if (capture != kNoCapture) {
                     if (!error_path) error_path.emplace(full_name);
                     if (auto pushed = field_reader::push_reference(buffer, *event, *error_path); !pushed) {
-                        return std::unexpected(std::move(pushed.error()));
+                        return std::unexpected(std::move(pushed.error()).of_kind(kind_of_roots(settings.root_names)));
                     }
                 }
                 break;
