@@ -70,16 +70,8 @@ std::string decode_text(std::string_view raw) {
 
 std::string local_name_of(const xml::Event& tag) { return text::decode_lossy(xml::local_part(tag.name)); }
 
-// The kind of the documents a parser reads, named after its first root's type (none when that
-// root names no metadata type).
-std::string kind_of_roots(std::span<const std::string_view> roots) {
-    if (roots.empty()) return {};
-    const auto type = metadata_types::MetadataType::from_api_name(roots.front());
-    return type ? document_kind(*type) : std::string();
-}
-
-FieldReadError parse_failure(std::string_view full_name, std::string reason, std::span<const std::string_view> roots) {
-    return FieldReadError::invalid(std::filesystem::path(full_name), std::move(reason)).of_kind(kind_of_roots(roots));
+FieldReadError parse_failure(std::string_view full_name, std::string reason) {
+    return FieldReadError::invalid(std::filesystem::path(full_name), std::move(reason));
 }
 
 bool counts_at(OpenElements open, const OpenElement& element, std::span<const std::string_view> path) noexcept {
@@ -107,7 +99,7 @@ std::expected<void, FieldReadError> parse(std::string_view full_name, std::strin
     std::optional<std::filesystem::path> error_path;
 
     const auto fail = [&](std::string reason) {
-        return std::unexpected(parse_failure(full_name, std::move(reason), settings.root_names));
+        return std::unexpected(parse_failure(full_name, std::move(reason)));
     };
     const auto judge_piece = [&](std::string_view decoded) {
         const std::string_view trimmed = text::trim(decoded);
@@ -197,7 +189,7 @@ std::expected<void, FieldReadError> parse(std::string_view full_name, std::strin
                 } else if (capture != kNoCapture) {
                     if (!error_path) error_path.emplace(full_name);
                     if (auto pushed = field_reader::push_reference(buffer, *event, *error_path); !pushed) {
-                        return std::unexpected(std::move(pushed.error()).of_kind(kind_of_roots(settings.root_names)));
+                        return std::unexpected(std::move(pushed.error()));
                     }
                 }
                 break;
