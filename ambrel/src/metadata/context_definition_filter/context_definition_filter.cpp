@@ -68,7 +68,7 @@ std::expected<std::vector<Block>, std::string> index_blocks(std::string_view bod
         switch (event->kind) {
             case xml::EventKind::Start: {
                 OpenElement element{std::nullopt, text::decode_lossy(event->local_name()),
-                                    reader.resolve_element(*event).is(kMetadataNamespaceUri)};
+                                    in_metadata_namespace(reader.resolve_element(*event))};
                 if (element.in_namespace && (element.local_name == kNodeMapping || element.local_name == kHydrationDetail)) {
                     const std::size_t index = blocks.size();
                     blocks.emplace_back();

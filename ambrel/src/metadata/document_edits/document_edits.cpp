@@ -137,7 +137,7 @@ std::vector<Edit> merged_removals(std::span<const Bounds> inner, std::span<const
 }
 
 std::optional<std::string_view> metadata_local_tag(const xml::Reader& reader, const xml::Event& event) {
-    if (!reader.resolve_element(event).is(kMetadataNamespaceUri)) return std::nullopt;
+    if (!in_metadata_namespace(reader.resolve_element(event))) return std::nullopt;
     return event.local_name();
 }
 

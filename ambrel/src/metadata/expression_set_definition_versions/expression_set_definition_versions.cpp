@@ -46,7 +46,7 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
         const bool element_start = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
         if (element_start && !root_seen) {
             root_seen = true;
-            if (!reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+            if (!in_metadata_namespace(reader.resolve_element(*event))) {
                 return std::unexpected(fmt::format(fmt::runtime(kWrongRoot), kOutsideNamespace, kDefinitionRoot));
             }
             if (xml::after_last_colon(event->name) != kDefinitionRoot) {
@@ -62,7 +62,7 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
         }
         switch (event->kind) {
             case xml::EventKind::Start: {
-                const bool in_namespace = reader.resolve_element(*event).is(kMetadataNamespaceUri);
+                const bool in_namespace = in_metadata_namespace(reader.resolve_element(*event));
                 const std::string_view local = xml::after_last_colon(event->name);
                 if (depth == 1 && !open && in_namespace && local == kVersionsElement) {
                     open = VersionBlock{};

@@ -46,7 +46,7 @@ std::optional<std::string_view> name_field_of(std::string_view document) {
         if (!element || event->local_name() != kNameField) continue;
         const std::size_t depth_after = reader.depth();
         const std::size_t own_depth = event->kind == xml::EventKind::Start ? depth_after : depth_after + 1;
-        if (own_depth != 2 || !reader.resolve_element(*event).is(kMetadataNamespaceUri)) continue;
+        if (own_depth != 2 || !in_metadata_namespace(reader.resolve_element(*event))) continue;
         if (event->kind == xml::EventKind::Empty) return event->raw;
         start = event->begin;
         start_depth = depth_after - 1;

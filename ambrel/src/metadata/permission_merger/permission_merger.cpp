@@ -130,7 +130,7 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
         } else {
             item.name_storage = text::decode_lossy(local);
         }
-        item.in_namespace = reader.resolve_element(event).is(kMetadataNamespaceUri);
+        item.in_namespace = in_metadata_namespace(reader.resolve_element(event));
         if (item.in_namespace) item.section = permission_models::schema_for_element(local);
         return item;
     };
@@ -159,7 +159,7 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
         if (!root_started || root_closed) {
             if (!root_started && event.kind == xml::EventKind::Start) {
                 root_started = true;
-                root_in_namespace = reader.resolve_element(event).is(kMetadataNamespaceUri);
+                root_in_namespace = in_metadata_namespace(reader.resolve_element(event));
                 doc.root_name_ = local_name_vec(event.name);
                 const auto colon = event.name.rfind(':');
                 if (colon != std::string_view::npos) doc.root_prefix_ = std::string(event.name.substr(0, colon));
@@ -205,7 +205,7 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
                 const auto child = local_name(event.name);
                 const bool start = event.kind == xml::EventKind::Start;
                 if (!key_done && child == open->section->key_child &&
-                    reader.resolve_element(event).is(kMetadataNamespaceUri)) {
+                    in_metadata_namespace(reader.resolve_element(event))) {
                     key_done = true;
                     if (start) key_capture.emplace();
                 } else if (start && open->section->section == permission_models::kRecordTypeSection &&

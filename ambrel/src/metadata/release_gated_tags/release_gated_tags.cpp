@@ -61,7 +61,7 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
         const bool element_start = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
         if (element_start && !root_seen) {
             root_seen = true;
-            if (!reader.resolve_element(*event).is(kMetadataNamespaceUri) || xml::after_last_colon(event->name) != root) {
+            if (!in_metadata_namespace(reader.resolve_element(*event)) || xml::after_last_colon(event->name) != root) {
                 return wrong_root();
             }
             if (event->kind == xml::EventKind::Start) {
@@ -74,7 +74,7 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
         switch (event->kind) {
             case xml::EventKind::Start:
                 if (depth == 1 && xml::after_last_colon(event->name) == row->element &&
-                    reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+                    in_metadata_namespace(reader.resolve_element(*event))) {
                     open = RootElement{{}, base + event->begin, 0};
                 }
                 ++depth;
