@@ -571,7 +571,10 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::deploy_with_fls
         (branch.base && (branch.base->empty() || hyphenated(*branch.base)))) {
         return std::unexpected(GitError::command_failed(std::string(git::kHyphenRefusedSentence)));
     }
-    if (token.is_cancelled()) return std::unexpected(GitError::command_failed(std::string(kCancelledSentence)));
+    // From here on the branch is written: a cancel can no longer stop the deploy half-way.
+    if (!token.begin_target_change(domain::TargetChange::Unstoppable)) {
+        return std::unexpected(GitError::command_failed(std::string(kCancelledSentence)));
+    }
 
     auto head = gateway_.execute(repository, {"rev-parse", "--verify", "--quiet", "HEAD"});
     if (!head) return std::unexpected(GitError::from_gateway(head.error()));
