@@ -348,6 +348,34 @@ TEST(DeployUseCase, AFailingCloseAfterTheDeployKeepsTheSummary) {
               "The comparison's temporary files could not be removed: folder busy");
 }
 
+// A cancel that comes once the package went to the org ends the deploy on the package's results: the
+// summary comes back and no retry may send anything after it.
+TEST(DeployUseCase, ACancelAfterThePackageKeepsItsResultsAndStopsTheRetries) {
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled during the package" : "not cancelled");
+        DeployFixture fixture;
+        auto field = row(MetadataType::CustomField, "Account.Rating__c");
+        ambrel::testing::TestToken token;
+        fixture.ports.core->script.single_package_deployment.answer_with(
+            [&](const std::vector<ComponentDifference>& rows, auto&&...) {
+                if (cancel) token.cancel();
+                return app::ports::PortResult<deployment::single_package::SinglePackageSummary>(succeeded_package(rows));
+            });
+        std::vector<bool> retry_gates;
+        fixture.adaptation->on_retry = [&](deployment::DeploymentSummary& summary) {
+            retry_gates.push_back(summary.package_completed);
+        };
+        auto session = session_of({.rows = {field}});
+        auto result = fixture.service().deploy(*session, {field.key()}, FlsMode::None, std::nullopt,
+                                               DeployMode::BestEffort, std::nullopt, token);
+        ASSERT_TRUE(result) << result.error().detail_text();
+        ASSERT_EQ(result->component_results.size(), 1u);
+        EXPECT_EQ(result->component_results[0].status, ComponentDeploymentStatus::Succeeded);
+        ASSERT_FALSE(retry_gates.empty());
+        for (const bool gate : retry_gates) EXPECT_EQ(gate, !cancel);
+    }
+}
+
 TEST(DeployUseCase, ExpansionFailureAndCloseFailureKeepBothMessages) {
     DeployFixture fixture;
     auto model = row(MetadataType::ConstraintModel, "Pricing", ChangeKind::Add, MetadataDeployScope::Records, "<m/>");

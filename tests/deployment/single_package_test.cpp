@@ -154,6 +154,15 @@ TEST_F(SinglePackage, OutcomesTable) {
            "Component was not checked or deployed because the target's response included failures that could not "
            "be matched to a specific component. x; y"}},
          true},
+        {"failed job with one tied failure", DeployMode::ValidateOnly,
+         {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "x"}}, "x", false, "x; Apex test failures: T.m: boom"}},
+         {{ComponentDeploymentStatus::Failed, "x"},
+          {ComponentDeploymentStatus::Failed, "Not deployed: the deployment failed. x; Apex test failures: T.m: boom"}},
+         false},
+        {"failed job in best effort", DeployMode::BestEffort,
+         {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "x"}}, "x", false, ""}},
+         {{ComponentDeploymentStatus::Failed, "x"}, {ComponentDeploymentStatus::Failed, "Not deployed: the deployment failed."}},
+         false},
         {"whole rejection", DeployMode::BestEffort, {Result::Failed{"tests failed", {}}},
          {{ComponentDeploymentStatus::Failed, "tests failed"}, {ComponentDeploymentStatus::Failed, "tests failed"}},
          false},
@@ -283,6 +292,15 @@ TEST_F(SinglePackage, ContainersAreWrittenRequestedAndMapped) {
     EXPECT_EQ(summary->fls_results[0].status, domain::FlsResultStatus::Failed);
     EXPECT_EQ(summary->fls_results[0].message, "no such field");
     EXPECT_EQ(summary->component_results[0].status, ComponentDeploymentStatus::Succeeded);
+
+    // A job rejected as a whole updated no container, though the failure names only the row.
+    std::filesystem::remove_all(work.root() / "quillary");
+    gateway.result = {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "bad"}}, "bad", false, "bad"}};
+    summary = SinglePackageDeployer(gateway).run(run, never);
+    ASSERT_TRUE(summary) << summary.error();
+    ASSERT_EQ(summary->fls_results.size(), 1u);
+    EXPECT_EQ(summary->fls_results[0].status, domain::FlsResultStatus::Failed);
+    EXPECT_EQ(summary->fls_results[0].message, "Not deployed: the deployment failed. bad");
 
     std::filesystem::remove_all(work.root() / "quillary");
     run.containers = {container, container};

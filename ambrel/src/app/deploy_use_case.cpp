@@ -286,6 +286,9 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
     // After the package: the model rows folded back, the bundle rows first, then the pass records and
     // their retries in a fixed order.
     deployment::DeploymentSummary summary = expansion->collapse(std::move(*run));
+    // A cancel that came once the package had gone to the target ends the deploy on what the package
+    // did: no retry sends anything after it (activation and model transfer stop on the token).
+    if (token.is_cancelled()) summary.package_completed = false;
     if (!bundle_results.empty()) {
         bundle_results.reserve(bundle_results.size() + summary.component_results.size());
         std::move(summary.component_results.begin(), summary.component_results.end(), std::back_inserter(bundle_results));
