@@ -280,20 +280,23 @@ TEST(DeployUseCase, ProductBundleRowsClaimNamesAndReportTheTransfer) {
     const std::vector<Case> cases{
         {"answered",
          outcomes({{"Bike", "no", false}, {"Bike", "yes", true}}),
-         {{first.key(), "yes", ChangeKind::Add, ComponentDeploymentStatus::Succeeded},
+         {{first.key(), "clean(yes)", ChangeKind::Add, ComponentDeploymentStatus::Succeeded},
           {silent.key(), "The record transfer did not report this bundle.", ChangeKind::Update,
            ComponentDeploymentStatus::NotAttempted}},
          true},
         {"failed",
          std::unexpected(WorkflowFailure::operation("transfer broke")),
-         {{first.key(), "transfer broke", ChangeKind::Add, ComponentDeploymentStatus::Failed},
-          {silent.key(), "transfer broke", ChangeKind::Update, ComponentDeploymentStatus::Failed}},
+         {{first.key(), "clean(transfer broke)", ChangeKind::Add, ComponentDeploymentStatus::Failed},
+          {silent.key(), "clean(transfer broke)", ChangeKind::Update, ComponentDeploymentStatus::Failed}},
          true},
         {"cancelled", std::unexpected(WorkflowFailure::single(FailureKind::Cancelled, "stopped")), {}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DeployFixture fixture;
+        // The transfer's texts reach the rows only through the sanitiser.
+        fixture.ports.core->script.diagnostic_sanitizer.answer_with(
+            [](const std::string& text) { return "clean(" + text + ")"; });
         fixture.ports.bundle->script.product_bundle_transfer.answer(c.answer);
         auto session = session_of({.rows = {first, silent, field}});
         auto result = fixture.service().deploy(*session, {first.key(), silent.key(), field.key()}, FlsMode::None,

@@ -274,36 +274,6 @@ void TargetDocument::index_add(Position position) {
     ++entry.count;
 }
 
-void TargetDocument::index_remove(Position position) {
-    if (!position->key || position->section == nullptr) return;
-    const auto found = index_.find(IndexKey{position->section->section, *position->key});
-    if (found == index_.end()) return;
-    // Only a block that is the one with its key is ever removed, so the entry goes with it.
-    if (--found->second.count == 0) index_.erase(found);
-}
-
-void TargetDocument::remove(Position position) {
-    if (position->section != nullptr) {
-        auto& last = last_of_section_[position->section->section];
-        if (last && *last == position) {
-            last.reset();
-            for (auto walk = position; walk != items_.begin();) {
-                --walk;
-                if (walk->element && walk->section != nullptr && walk->section->section == position->section->section) {
-                    last = walk;
-                    break;
-                }
-            }
-        }
-    }
-    index_remove(position);
-    if (position != items_.begin()) {
-        const auto previous = std::prev(position);
-        if (!previous->element && previous->is_text && is_whitespace_text(previous->written)) items_.erase(previous);
-    }
-    items_.erase(position);
-}
-
 TargetDocument::Position TargetDocument::insertion_point(const PermissionSectionSchema& row, std::string_view element) {
     if (const auto& last = last_of_section_[row.section]) return std::next(*last);
     const auto order = permission_models::section_order(kind_);
@@ -392,11 +362,9 @@ std::optional<NotTransferred> TargetDocument::replace_selected_permission(const 
         }
     }
 
-    const bool removable = !std::holds_alternative<PermissionSubject::Tab>(subject.value) && !record_type;
-    if (permission_models::grants_nothing(grant) && (removable || !existing)) {
-        if (existing) remove(*existing);
-        return std::nullopt;
-    }
+    // A deploy leaves access that a document does not mention unchanged, so taking access away means
+    // writing the block with every flag off; a subject without a block has no access to take.
+    if (permission_models::grants_nothing(grant) && !existing) return std::nullopt;
 
     std::string written = element_text(element, subject, grant, kept);
     if (existing) {
