@@ -620,6 +620,42 @@ fake::Answer slow_retrieve(const fs::path& grandchild_pid_file, bool ignore_sigt
     return answer;
 }
 
+// Scripts the fake with a slow retrieve and returns the steps that bring a compare to the moment the
+// retrieve and the process it started are both running.
+boost::json::array steps_into_slow_retrieve(fake::FakeSf& sf, const GitRepo& repo, const fs::path& grandchild_pid_file,
+                                            bool ignore_sigterm) {
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, slow_retrieve(grandchild_pid_file, ignore_sigterm))
+                 .otherwise(unanswered_call()));
+    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
+    steps.back().as_object().erase("until");
+    steps.push_back(boost::json::object{{"waitProgress", kRetrievingProgress}});
+    steps.push_back(boost::json::object{{"waitFile", grandchild_pid_file.string()}});
+    return steps;
+}
+
+// The one retrieve and the process it started are gone, the compare's workspace (where the retrieve
+// ran) is removed, only the logs remain and the branch is untouched.
+void expect_retrieve_stopped_and_workspace_removed(const fake::FakeSf& sf, const fs::path& root, const GitRepo& repo,
+                                                   const fs::path& grandchild_pid_file) {
+    std::vector<fake::RecordedCall> retrieves;
+    for (const auto& call : sf.calls()) {
+        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "retrieve") retrieves.push_back(call);
+    }
+    ASSERT_EQ(retrieves.size(), 1u) << describe_calls(sf);
+    EXPECT_FALSE(process_alive(retrieves.front().pid)) << retrieves.front().pid;
+    const std::string grandchild = trimmed(read_file(grandchild_pid_file));
+    ASSERT_FALSE(grandchild.empty());
+    EXPECT_FALSE(process_alive(std::stoll(grandchild))) << grandchild;
+
+    const fs::path workspace = fs::path(retrieves.front().cwd).parent_path();
+    EXPECT_EQ(workspace.parent_path(), root / "workspace" / "quillary") << workspace;
+    EXPECT_FALSE(fs::exists(workspace)) << workspace;
+    EXPECT_EQ(leftovers(root), std::vector<std::string>{});
+    EXPECT_EQ(worktree_count(repo), 1u);
+    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
+}
+
 struct CancelCase {
     std::string_view name;
     // The CLI and the process it started ignore the polite stop.
@@ -639,15 +675,7 @@ TEST_P(CancelledRetrieve, StopsTheCliAndRemovesTheWorkspace) {
     const GitRepo repo = make_repository(root.path());
     const auto grandchild_pid_file = root.path() / "grandchild.pid";
     fake::FakeSf sf;
-    sf.write(org_scenario()
-                 .on_prefix({"project", "retrieve", "start"},
-                            slow_retrieve(grandchild_pid_file, GetParam().ignore_sigterm))
-                 .otherwise(unanswered_call()));
-
-    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
-    steps.back().as_object().erase("until");
-    steps.push_back(boost::json::object{{"waitProgress", kRetrievingProgress}});
-    steps.push_back(boost::json::object{{"waitFile", grandchild_pid_file.string()}});
+    auto steps = steps_into_slow_retrieve(sf, repo, grandchild_pid_file, GetParam().ignore_sigterm);
     steps.push_back(step("workflow/cancel", {}, {"error"}));
     const auto started = std::chrono::steady_clock::now();
     const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
@@ -669,25 +697,8 @@ TEST_P(CancelledRetrieve, StopsTheCliAndRemovesTheWorkspace) {
     // The session ended long before the retrieve would have: nothing waited for the CLI.
     EXPECT_LT(took, std::chrono::milliseconds(kSlowRetrieveMs / 2));
 
-    // The CLI run and the process it started are gone.
-    std::vector<fake::RecordedCall> retrieves;
-    for (const auto& call : sf.calls()) {
-        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "retrieve") retrieves.push_back(call);
-    }
-    ASSERT_EQ(retrieves.size(), 1u) << describe_calls(sf);
-    EXPECT_FALSE(process_alive(retrieves.front().pid)) << retrieves.front().pid;
-    const std::string grandchild = trimmed(read_file(grandchild_pid_file));
-    ASSERT_FALSE(grandchild.empty());
-    EXPECT_FALSE(process_alive(std::stoll(grandchild))) << grandchild;
-
-    // The compare's workspace, where the retrieve ran, is removed; only the logs remain, and the branch
-    // is untouched.
-    const fs::path workspace = fs::path(retrieves.front().cwd).parent_path();
-    EXPECT_EQ(workspace.parent_path(), root.path() / "workspace" / "quillary") << workspace;
-    EXPECT_FALSE(fs::exists(workspace)) << workspace;
-    EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
-    EXPECT_EQ(worktree_count(repo), 1u);
-    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
+    // The CLI run and the process it started are gone, and so is the workspace.
+    expect_retrieve_stopped_and_workspace_removed(sf, root.path(), repo, grandchild_pid_file);
 }
 
 INSTANTIATE_TEST_SUITE_P(OrgGitRoads, CancelledRetrieve,
@@ -715,15 +726,7 @@ TEST_P(SignalledRetrieve, StopsTheCliAndRemovesTheWorkspaceBeforeExiting) {
     const GitRepo repo = make_repository(root.path());
     const auto grandchild_pid_file = root.path() / "grandchild.pid";
     fake::FakeSf sf;
-    sf.write(org_scenario()
-                 .on_prefix({"project", "retrieve", "start"},
-                            slow_retrieve(grandchild_pid_file, GetParam().ignore_sigterm))
-                 .otherwise(unanswered_call()));
-
-    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
-    steps.back().as_object().erase("until");
-    steps.push_back(boost::json::object{{"waitProgress", kRetrievingProgress}});
-    steps.push_back(boost::json::object{{"waitFile", grandchild_pid_file.string()}});
+    auto steps = steps_into_slow_retrieve(sf, repo, grandchild_pid_file, GetParam().ignore_sigterm);
     steps.push_back(boost::json::object{{"signal", GetParam().signal}});
     const auto started = std::chrono::steady_clock::now();
     const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
@@ -734,24 +737,8 @@ TEST_P(SignalledRetrieve, StopsTheCliAndRemovesTheWorkspaceBeforeExiting) {
     EXPECT_FALSE(session.last_state("reviewing").has_value()) << session.out;
     EXPECT_LT(took, std::chrono::milliseconds(kSlowRetrieveMs / 2));
 
-    // The CLI run and the process it started are gone.
-    std::vector<fake::RecordedCall> retrieves;
-    for (const auto& call : sf.calls()) {
-        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "retrieve") retrieves.push_back(call);
-    }
-    ASSERT_EQ(retrieves.size(), 1u) << describe_calls(sf);
-    EXPECT_FALSE(process_alive(retrieves.front().pid)) << retrieves.front().pid;
-    const std::string grandchild = trimmed(read_file(grandchild_pid_file));
-    ASSERT_FALSE(grandchild.empty());
-    EXPECT_FALSE(process_alive(std::stoll(grandchild))) << grandchild;
-
-    // The compare's workspace is removed; only the logs remain, and the branch is untouched.
-    const fs::path workspace = fs::path(retrieves.front().cwd).parent_path();
-    EXPECT_EQ(workspace.parent_path(), root.path() / "workspace" / "quillary") << workspace;
-    EXPECT_FALSE(fs::exists(workspace)) << workspace;
-    EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
-    EXPECT_EQ(worktree_count(repo), 1u);
-    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
+    // The CLI run and the process it started are gone, and so is the workspace.
+    expect_retrieve_stopped_and_workspace_removed(sf, root.path(), repo, grandchild_pid_file);
 }
 
 INSTANTIATE_TEST_SUITE_P(OrgGitRoads, SignalledRetrieve,

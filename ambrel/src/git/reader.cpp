@@ -67,16 +67,20 @@ std::size_t GitContentReader::names_not_utf8() const {
     return not_utf8_.size();
 }
 
+std::expected<void, GitGatewayError> GitContentReader::objects_locked() const {
+    if (objects_) return {};
+    auto started = gateway_.start_object_reader(repository_);
+    if (!started) return std::unexpected(started.error());
+    objects_ = std::move(*started);
+    return {};
+}
+
 bool GitContentReader::name_is_utf8_locked(std::string_view decoded) const {
     if (!holds_replacement(decoded)) return true;
     // A name may hold U+FFFD itself: it is real when the ref holds a file under exactly that name. A
     // name that cannot travel on a request line is not asked for.
     if (decoded.find_first_of("\r\n") != std::string_view::npos) return false;
-    if (!objects_) {
-        auto started = gateway_.start_object_reader(repository_);
-        if (!started) return false;
-        objects_ = std::move(*started);
-    }
+    if (!objects_locked()) return false;
     auto object = objects_->read(*ref_ + ":" + std::string(decoded));
     if (!object) {
         objects_.reset();
@@ -231,11 +235,7 @@ std::expected<std::string, GitError> GitContentReader::read_file(std::string_vie
     if (found->second.size && *found->second.size > metadata_types::kMaxComponentDocumentBytes) {
         return std::unexpected(GitError::document_too_large(relative_path, branch_));
     }
-    if (!objects_) {
-        auto started = gateway_.start_object_reader(repository_);
-        if (!started) return std::unexpected(GitError::from_gateway(started.error()));
-        objects_ = std::move(*started);
-    }
+    if (auto started = objects_locked(); !started) return std::unexpected(GitError::from_gateway(started.error()));
     auto object = objects_->read(*found->second.id);
     if (!object) {
         const GitGatewayError error = object.error();

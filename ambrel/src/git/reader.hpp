@@ -78,6 +78,8 @@ private:
     std::expected<void, GitError> check_ref() const;
     std::expected<void, GitError> list_locked(const std::string& prefix) const;
     bool covered_locked(std::string_view prefix) const;
+    // Starts the object reader unless it runs already.
+    std::expected<void, GitGatewayError> objects_locked() const;
     // True when the decoded name is one git really holds, false when decoding replaced its bytes.
     bool name_is_utf8_locked(std::string_view decoded) const;
 

@@ -25,7 +25,7 @@ const re2::RE2& OBJECT_API_NAME() {
     return pattern;
 }
 
-bool is_object_api_name(std::string_view name) { return re2::RE2::FullMatch(name, OBJECT_API_NAME()); }
+bool is_object_api_name(std::string_view name) { return metadata_types::is_object_api_name(name); }
 
 bool has_members(const Selection& selection) {
     for (const auto& [type, names] : selection) {
