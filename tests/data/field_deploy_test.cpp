@@ -142,7 +142,7 @@ TEST(FieldDeploy, GatewayResultsBecomeCreationFailures) {
     using Result = gateway::MetadataDeployResult;
     const gateway::MetadataComponentKey key{"CustomField", "Product2.QuillaryExternalId__c"};
     const std::pair<Result, std::string> cases[] = {
-        {Result{Result::ComponentFailures{{{key, "Field is taken\n"}, {key, "second"}}, "overall", false}},
+        {Result{Result::ComponentFailures{{{key, "Field is taken\n"}, {key, "second"}}, "overall", false, std::nullopt}},
          "The external ID field could not be created in this org. Field is taken"},
         {Result{Result::ComponentFailures{{}, "overall message"}},
          "The external ID field could not be created in this org. overall message"},
