@@ -252,12 +252,16 @@ TEST(Deploy, ACancelAfterTheTargetChangedEndsOnTheResults) {
         road.h.use_cases->script.deploy.answer_with(
             [&](auto&&, auto&&, auto&&, auto&&, auto&&, auto&&,
                 const domain::CancellationToken& token) -> app::UseCaseResult<deployment::DeploymentSummary> {
-                if (c.change) EXPECT_TRUE(token.begin_target_change(*c.change));
+                if (c.change) {
+                    EXPECT_TRUE(token.begin_target_change(*c.change));
+                }
                 cancelled = road.h.controller->cancel_operation(std::nullopt);
                 if (c.git_target) restarted = road.h.controller->restart();
                 work_cancelled = token.is_cancelled();
                 // Work that saw the cancel before it sent anything changes nothing more.
-                if (c.change) EXPECT_EQ(token.begin_target_change(domain::TargetChange::Sent), !work_cancelled);
+                if (c.change) {
+                    EXPECT_EQ(token.begin_target_change(domain::TargetChange::Sent), !work_cancelled);
+                }
                 return summary_with_details("deployed");
             });
         ASSERT_TRUE(road.h.controller->deploy({kField}, FlsMode::None, DeployMode::BestEffort));
