@@ -349,10 +349,13 @@ TEST(BestEffortPackage, ACancelledTransferKeepsTheDeployedPackage) {
     for (const bool during : {true, false}) {
         SCOPED_TRACE(during ? "cancelled during the transfer" : "cancelled before the transfer began");
         DeployFixture fixture;
-        fixture.ports.core->script.single_package_deployment.answer(package);
-        fixture.ports.core->script.fls_synchronization.answer(std::unexpected(WorkflowFailure::cancelled()));
         ambrel::testing::TestToken token;
-        if (!during) token.cancel();
+        // Cancelled while the package ran, or during the transfer.
+        fixture.ports.core->script.single_package_deployment.answer_with([&](auto&&...) {
+            if (!during) token.cancel();
+            return app::ports::PortResult<deployment::single_package::SinglePackageSummary>(package);
+        });
+        fixture.ports.core->script.fls_synchronization.answer(std::unexpected(WorkflowFailure::cancelled()));
         auto result = fixture.service().run_deploy(*session, {rating, broken}, {rating, broken}, {}, FlsMode::Additive,
                                                    chosen, DeployMode::BestEffort, std::nullopt, token);
         ASSERT_TRUE(result) << result.error().detail_text();

@@ -103,7 +103,7 @@ TEST(DeployFailureMatching, SharedFilesTieByTheirName) {
     const Case cases[] = {
         {R"({"componentType":"CustomLabel","fullName":"Greeting","fileName":"labels/CustomLabels.labels"})",
          MetadataComponentKey{"CustomLabel", "Greeting"}},
-        {R"({"componentType":"CustomLabel","fullName":"Farewell","fileName":"force-app\main\default\labels\CustomLabels.labels-meta.xml"})",
+        {R"({"componentType":"CustomLabel","fullName":"Farewell","fileName":"force-app\\main\\default\\labels\\CustomLabels.labels-meta.xml"})",
          MetadataComponentKey{"CustomLabel", "Farewell"}},
         {R"({"fullName":"Greeting","fileName":"labels/CustomLabels.labels"})", MetadataComponentKey{"CustomLabel", "Greeting"}},
         {R"({"componentType":"CustomLabel","fileName":"labels/CustomLabels.labels"})", std::nullopt},
@@ -224,7 +224,7 @@ TEST(DeployClassification, AFailedJobIsAWholeRejection) {
     const std::string failures =
         R"("componentFailures":{"componentType":"ApexClass","fullName":"Broken","fileName":"classes/Broken.cls","problem":"Variable does not exist: x"})";
     const std::string tests =
-        R"("runTestResult":{"failures":[{"name":"FineTest","methodName":"run","message":"System.AssertException:\n Assertion Failed"}]})";
+        R"("runTestResult":{"failures":[{"name":"FineTest","methodName":"run","message":"System.AssertException:\nAssertion Failed"}]})";
     struct Case {
         std::string json;
         std::int32_t exit_code;
