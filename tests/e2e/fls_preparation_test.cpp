@@ -250,8 +250,9 @@ TEST(FlsPreparationRoads, DeployingFieldsCarriesTheirSecurityIntoTheChosenPermis
         EXPECT_TRUE(row->at("canSyncPermissions").as_bool());
         EXPECT_TRUE(row->at("blockReason").is_null());
     }
+    // The label is the one difference, so the whole document differs only through it.
     EXPECT_EQ(row_named(rows, "name", "Property__c.Date_Agreement__c")->at("summary").as_string(),
-              "Label: Date Agreement -> Agreement Date");
+              "Label: Date Agreement -> Agreement Date; Definition changed");
 
     // The container screen: the profile and the permission set both orgs list, both offered.
     const auto choosing = session.last_state("selectingFlsContainers");

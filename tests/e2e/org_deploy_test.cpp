@@ -213,7 +213,7 @@ void expect_review(const SessionOutput& session) {
     EXPECT_EQ(rows, expected) << boost::json::serialize(*reviewing);
     for (const auto& row : reviewing->at("differences").as_array()) {
         if (text_of(row.as_object(), "name") == "Property__c.Price__c") {
-            EXPECT_EQ(text_of(row.as_object(), "summary"), "Label: List Price -> Asking Price");
+            EXPECT_EQ(text_of(row.as_object(), "summary"), "Label: List Price -> Asking Price; Definition changed");
         }
     }
 }
