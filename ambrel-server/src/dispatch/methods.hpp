@@ -8,7 +8,8 @@
 // started none; a "workflow/deploy" without "deployMode" deploys BEST_EFFORT. The immediate commands
 // answer their outcome: {"written": true}, {"cleared": true}, {"edited": b}, the repository inspection,
 // or -32000 with the command's own sentence ("There is no active comparison session for this
-// request." when no review of that session is shown). Session files are not served here.
+// request." when no review of that session is shown). Session files are exported and imported here
+// too ("workflow/exportSession", "workflow/importSession").
 //
 // Thread-safety: the table is immutable; handlers run on the reader thread under the dispatcher's
 // lifecycle lock.

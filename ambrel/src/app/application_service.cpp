@@ -16,13 +16,6 @@ std::shared_ptr<const T> required(std::shared_ptr<const T> group, std::string_vi
     return group;
 }
 
-// The answer of a use case whose behaviour is not part of this build, after its cancellation check.
-template <class T>
-UseCaseResult<T> not_built(const domain::CancellationToken& token) {
-    if (auto live = throw_if_cancelled(token); !live) return std::unexpected(live.error());
-    return std::unexpected(WorkflowFailure::operation(kNotBuiltMessage));
-}
-
 }  // namespace
 
 QuillaryApplicationService QuillaryApplicationService::with_git_and_layouts(

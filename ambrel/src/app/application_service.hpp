@@ -12,9 +12,6 @@
 // immutable and holds no lock: its operations may run on several threads at once, and every port
 // must allow that.
 //
-// The deploy use case belongs to later work: after its cancellation check it answers with an
-// Operation failure "This operation is not available in this build." (kNotBuiltMessage).
-//
 // The compare roads: between two orgs (`compare_endpoints_with_settings`) and with a git branch on
 // a side (`compare_with_git`). Both refuse an empty selection, record-data types and blank member
 // names before any port call, widen the selection with its dependencies (the expansion loop), fill
@@ -58,7 +55,6 @@
 
 namespace ambrel::app {
 
-inline constexpr std::string_view kNotBuiltMessage = "This operation is not available in this build.";
 // A diagnostic shown by a use case is cut to this many characters.
 inline constexpr std::size_t kDiagnosticCharacterLimit = 65'536;
 

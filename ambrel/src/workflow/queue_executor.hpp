@@ -4,6 +4,10 @@
 // session runs four of them (UI, background, cleanup, external keys); the UI executor's worker is the
 // workflow controller's UI thread.
 //
+// It lives in the workflow, beside the `TaskExecutor` it implements, although the server creates the
+// instances: the workflow's own threaded tests run the controller on it, and nothing in it knows of
+// the server.
+//
 // Tasks run one at a time in the order they were queued. A task that throws is reported on standard
 // error as "ambrel-server: worker task panicked" and the worker goes on with the next one: no task
 // ends the worker or the process. After `shutdown_and_join` every task is handed back unrun; tasks
