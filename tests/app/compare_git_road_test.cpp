@@ -1,5 +1,6 @@
 // The compare with a git branch on a side, end to end through the recording fakes.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "app/object_scope.hpp"
@@ -54,10 +55,11 @@ TEST(CompareGitRoad, BranchAgainstBranchWritesBothSidesIntoANewWorkspace) {
     EXPECT_EQ(world.ports.core->script.org_alias_listing.count(), 0U);
 }
 
-// A component that either branch cannot give whole is left out of the compare on both sides (never
-// shown as added, changed or equal) with that side's warning; names that are not UTF-8 are counted
-// over both branches in one warning.
-TEST(CompareGitRoad, ComponentsABranchCannotGiveAreLeftOutWithTheirWarnings) {
+// A component that either branch cannot give whole is left out of both sides' compare (never shown as
+// added, changed or equal): it is a row that is not comparable, with that side's sentence, never
+// deployable; refused names are warnings; names that are not UTF-8 are counted over both branches in
+// one warning. Fields, selected by their object, cannot be one row: their sentence is a warning.
+TEST(CompareGitRoad, ComponentsABranchCannotGiveAreNotComparable) {
     CompareWorld world;
     world.source[MetadataType::ApexClass] = {component(MetadataType::ApexClass, "A"),
                                              component(MetadataType::ApexClass, "B"),
@@ -68,7 +70,11 @@ TEST(CompareGitRoad, ComponentsABranchCannotGiveAreLeftOutWithTheirWarnings) {
                 const domain::CancellationToken&) {
             app::ports::GitMaterialization written;
             const std::string name = side++ == 0 ? "B" : "C";
-            written.warnings = {name + ".cls in branch is not UTF-8 text."};
+            written.warnings = {"Bad Name (ApexClass) was skipped: its name is not a valid member name of its type."};
+            written.not_comparable = {{MetadataType::ApexClass, {{name, name + ".cls in branch is not UTF-8 text."}}}};
+            if (side == 1) {
+                written.not_comparable[MetadataType::CustomField] = {{"Gadget__c", "Gadget__c is not UTF-8 text."}};
+            }
             written.skipped = {{MetadataType::ApexClass, {name}}};
             written.names_not_utf8 = side == 1 ? 2 : 1;
             return app::ports::PortResult<app::ports::GitMaterialization>(std::move(written));
@@ -77,16 +83,21 @@ TEST(CompareGitRoad, ComponentsABranchCannotGiveAreLeftOutWithTheirWarnings) {
     auto session = compare(world, git_endpoint("/repo", "feature"), git_endpoint("/repo", "main"),
                            {{MetadataType::ApexClass, {"A", "B", "C"}}}, token);
     ASSERT_TRUE(session) << session.error().detail_text();
-    EXPECT_EQ((*session)->warnings(), (Strings{"Dependency discovery is unavailable for a git source.",
-                                               "B.cls in branch is not UTF-8 text.", "C.cls in branch is not UTF-8 text.",
-                                               "3 file(s) with names that are not UTF-8 were skipped."}));
+    EXPECT_EQ((*session)->warnings(),
+              (Strings{"Dependency discovery is unavailable for a git source.",
+                       "Bad Name (ApexClass) was skipped: its name is not a valid member name of its type.",
+                       "Gadget__c is not UTF-8 text.", "3 file(s) with names that are not UTF-8 were skipped."}));
     // The target is materialised without what the source could not give.
     const auto writes = world.ports.git->script.git_materialization.calls();
     ASSERT_EQ(writes.size(), 2U);
     EXPECT_EQ(std::get<1>(writes[1]), (CompareSelection{{MetadataType::ApexClass, {"A", "C"}}}));
     Strings rows;
-    for (const auto& row : (*session)->rows()) rows.push_back(row.key().name);
-    EXPECT_EQ(rows, Strings{"A"});
+    for (const auto& row : (*session)->rows()) {
+        rows.push_back(fmt::format("{} {} {} {}", row.key().name, domain::wire_id(row.change), row.deployable,
+                                   row.summary()));
+    }
+    EXPECT_EQ(rows, (Strings{"A ADD true Missing in target", "B NOT_COMPARABLE false B.cls in branch is not UTF-8 text.",
+                             "C NOT_COMPARABLE false C.cls in branch is not UTF-8 text."}));
 }
 
 TEST(CompareGitRoad, BranchAgainstOrgRetrievesOnlyObjectsTheTargetHas) {

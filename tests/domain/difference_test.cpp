@@ -42,6 +42,11 @@ TEST(Summary, OwnSummaryRules) {
     unchanged.required_by = "Service";
     EXPECT_EQ(unchanged.summary(), "No metadata changes (required by Service)");
 
+    ComponentDifference unreadable = row(MetadataType::ApexClass, "Util", ChangeKind::NotComparable, false);
+    EXPECT_EQ(unreadable.summary(), "Not comparable");
+    unreadable.block_reason = "classes/Util.cls in main is not UTF-8 text.";
+    EXPECT_EQ(unreadable.summary(), "classes/Util.cls in main is not UTF-8 text.");
+
     ComponentDifference updated = row(MetadataType::ApexClass, "Util");
     updated.body_changed = true;
     EXPECT_EQ(updated.summary(), "Body");
@@ -210,10 +215,11 @@ TEST(DeployedComponentCount, ElementRowsOfOneLayoutCountOnce) {
 }
 
 TEST(DomainWireIds, RoundTrip) {
-    for (ChangeKind change : {ChangeKind::Add, ChangeKind::Update, ChangeKind::NoChange}) {
+    for (ChangeKind change : {ChangeKind::Add, ChangeKind::Update, ChangeKind::NoChange, ChangeKind::NotComparable}) {
         EXPECT_EQ(change_kind_from_wire_id(wire_id(change)), change);
     }
     EXPECT_EQ(wire_id(ChangeKind::NoChange), "NO_CHANGE");
+    EXPECT_EQ(wire_id(ChangeKind::NotComparable), "NOT_COMPARABLE");
     for (MetadataDeployScope scope : {MetadataDeployScope::Full, MetadataDeployScope::TrackingOnly,
                                       MetadataDeployScope::PermissionsOnly, MetadataDeployScope::Records}) {
         EXPECT_EQ(metadata_deploy_scope_from_wire_id(wire_id(scope)), scope);

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include <boost/json.hpp>
+#include <fmt/format.h>
+
 #include "e2e/harness.hpp"
 #include "support/git_repo.hpp"
 #include "support/test_paths.hpp"
@@ -124,15 +127,24 @@ INSTANTIATE_TEST_SUITE_P(Checkouts, GitRoad, ::testing::Values(Case{"source"}, C
                                                            ? std::string("SourceCheckedOut")
                                                            : std::string("TargetCheckedOut"); });
 
-// A class the source branch holds in Latin-1 cannot be compared or deployed without changing its
-// bytes: the compare leaves it out with the reader's sentence, nothing of it is committed, and every
-// other row is deployed byte for byte. Read at a ref (the target checked out) and from the working
-// tree (the source checked out).
-TEST(GitRoadBytes, ALatinOneClassIsRefusedAndTheOtherRowsDeployExactly) {
+// What a branch cannot give as it stands never reaches the target and never stops the compare: a class
+// the source branch holds in Latin-1 is a row that is not comparable (with the reader's sentence, not
+// deployable, nothing of it committed); two files whose names are not UTF-8 are counted in one warning;
+// classes whose names the member-name rule refuses are each named (sanitised) in a warning. Every other
+// row is deployed byte for byte. Read at a ref (the target checked out) and from the working tree (the
+// source checked out).
+TEST(GitRoadBytes, UnusableFilesOfABranchAreShownOrWarnedAndTheOtherRowsDeployExactly) {
     if (!isolate_git_environment() || !client_installed()) {
         AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
     }
-    const std::string latin = "force-app/main/default/classes/LatinService.cls";
+    const std::string classes = "force-app/main/default/classes/";
+    const std::string latin = classes + "LatinService.cls";
+    const std::string class_meta =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ApexClass xmlns=\"http://soap.sforce.com/2006/04/"
+        "metadata\">\n    <apiVersion>65.0</apiVersion>\n    <status>Active</status>\n</ApexClass>\n";
+    // Names that are not UTF-8, and names of classes that the member-name rule refuses.
+    const std::vector<std::string> odd_files = {"Bad\xff" "One.cls", "Bad\xfe" "Two.cls", "Bad\"Quote.cls",
+                                                "Bad\"Quote.cls-meta.xml", "...cls", "Line\nFeed.cls"};
     for (const std::string_view checkout : {"target", "source"}) {
         SCOPED_TRACE(checkout);
         TempDir root;
@@ -143,25 +155,61 @@ TEST(GitRoadBytes, ALatinOneClassIsRefusedAndTheOtherRowsDeployExactly) {
         const std::string target(kTargetBranch);
         if (checkout == "target") run_git(repo, {"checkout", "-q", source});
         put_bytes(repo / latin, "public class LatinService { String s = 'caf\xe9'; }\n");
-        put_bytes(repo / (latin + "-meta.xml"),
-                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ApexClass xmlns=\"http://soap.sforce.com/2006/04/"
-                   "metadata\">\n    <apiVersion>65.0</apiVersion>\n    <status>Active</status>\n</ApexClass>\n");
+        put_bytes(repo / (latin + "-meta.xml"), class_meta);
+        for (const std::string& file : odd_files) put_bytes(repo / (classes + file), "public class Odd {}\n");
         run_git(repo, {"add", "-A"});
         run_git(repo, {"-c", "user.name=Ambrel Test", "-c", "user.email=test@ambrel.invalid", "commit", "-q", "-m",
-                       "Latin-1 class"});
+                       "Latin-1 class and odd names"});
         if (checkout == "target") run_git(repo, {"checkout", "-q", target});
         const std::string before = trimmed(run_git(repo, {"rev-parse", target}));
         const std::string source_rev = trimmed(run_git(repo, {"rev-parse", source}));
 
+        const auto report_path = root.path() / "report.json";
         const auto demo = run_demo(root.path(), repo,
                                    {"--select", "CustomField=Product__c,Warranty__c", "--select",
                                     "Layout=Product__c-Product Layout", "--select",
-                                    "ApexClass=WarrantyService,LatinService"});
+                                    "ApexClass=WarrantyService,LatinService", "--report", report_path.string()});
         ASSERT_EQ(demo.exit_code, 0) << demo.out;
-        EXPECT_NE(demo.out.find("warning: " + latin + " in " + source + " is not UTF-8 text."), std::string::npos)
-            << demo.out;
-        EXPECT_EQ(demo.out.find("LatinService ", demo.out.find("Differences between")), std::string::npos)
-            << demo.out;
+        const boost::json::object report = boost::json::parse(read_file(report_path)).as_object();
+
+        // The Latin-1 class: one row, not comparable, not deployable, with the reader's sentence.
+        const std::string sentence = latin + " in " + source + " is not UTF-8 text.";
+        std::size_t latin_rows = 0;
+        for (const auto& value : report.at("rows").as_array()) {
+            const auto& row = value.as_object();
+            if (row.at("name") != "LatinService") continue;
+            ++latin_rows;
+            EXPECT_EQ(row.at("metadataType"), "ApexClass");
+            EXPECT_EQ(row.at("change"), "NOT_COMPARABLE");
+            EXPECT_EQ(row.at("deployable"), false);
+            EXPECT_EQ(row.at("canDeploy"), false);
+            EXPECT_EQ(row.at("blockReason"), sentence.c_str());
+            EXPECT_EQ(row.at("summary"), sentence.c_str());
+        }
+        EXPECT_EQ(latin_rows, 1u) << demo.out;
+        for (const auto& value : report.at("results").as_array()) {
+            EXPECT_NE(value.as_object().at("name"), "LatinService") << demo.out;
+        }
+
+        // One warning counts both names that are not UTF-8; each refused name is named once.
+        const auto count = [&demo](std::string_view text) {
+            std::size_t found = 0;
+            for (std::size_t at = demo.out.find(text); at != std::string::npos; at = demo.out.find(text, at + 1)) {
+                ++found;
+            }
+            return found;
+        };
+        EXPECT_EQ(count("file(s) with names that are not UTF-8 were skipped."), 1u) << demo.out;
+        EXPECT_EQ(count("warning: 2 file(s) with names that are not UTF-8 were skipped.\n"), 1u) << demo.out;
+        for (const std::string_view name : {"Bad\"Quote", "..", "Line Feed"}) {
+            SCOPED_TRACE(name);
+            EXPECT_EQ(count(fmt::format("warning: {} (ApexClass) was skipped: its name is not a valid member name of "
+                                        "its type.\n",
+                                        name)),
+                      1u)
+                << demo.out;
+        }
+        EXPECT_EQ(count("is not UTF-8 text."), 1u) << demo.out;
 
         const std::string after = trimmed(run_git(repo, {"rev-parse", target}));
         const auto changed = lines(run_git(repo, {"diff", "--name-only", before, after}));

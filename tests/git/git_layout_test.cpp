@@ -161,7 +161,8 @@ TEST_F(GitLayoutTest, ListsEachTypeByItsRules) {
 }
 
 // A branch lists only names its type's member rule accepts, the rule an org selection passes: real
-// names of generic types with hyphens or quotes are listed, names that would fail a compare are not.
+// names of generic types with hyphens or quotes are listed, names that would fail a compare are not,
+// and those are given apart so a compare can name them.
 TEST_F(GitLayoutTest, ListingSkipsNamesTheMemberRuleRefuses) {
     const std::string a = "force-app/main/default/";
     repo_->write(a + "classes/Bad-Name.cls", "x");
@@ -181,6 +182,16 @@ TEST_F(GitLayoutTest, ListingSkipsNamesTheMemberRuleRefuses) {
         EXPECT_EQ(names(reader, MetadataType::LightningComponentBundle), (Texts{"myComp"}));
         EXPECT_EQ(names(reader, generic("Audience")),
                   (Texts{"Default_E-Bikes", "Partner's \"VIP\" <Tier>"}));
+        auto layout = SfdxLayout::read(reader);
+        ASSERT_TRUE(layout);
+        const auto refused = [&](MetadataType type) {
+            auto listed = layout::refused_member_names(reader, *layout, type, documents_);
+            EXPECT_TRUE(listed) << listed.error().message();
+            return listed ? *listed : Texts{};
+        };
+        EXPECT_EQ(refused(MetadataType::ApexClass), (Texts{"Bad-Name", "Line\nFeed", "Quote\"s"}));
+        EXPECT_EQ(refused(MetadataType::LightningComponentBundle), (Texts{"a<b>"}));
+        EXPECT_EQ(refused(generic("Audience")), (Texts{"..", "Two\nLines"}));
     }
 }
 
@@ -320,8 +331,9 @@ TEST_F(GitLayoutTest, MaterialisingNeverOverwritesNorFollowsALinkInTheTarget) {
 }
 
 // A component the branch cannot give whole (a file whose path is not safe, a document that is not
-// UTF-8, a name its type refuses) is skipped whole with its warning, never failing the others; what it
-// wrote before is taken out again.
+// UTF-8, a name its type refuses) is skipped whole, never failing the others: a refused name with its
+// warning, the others with the sentence saying why they cannot be compared; what it wrote before is
+// taken out again.
 TEST_F(GitLayoutTest, MaterialisingSkipsAComponentItCannotGiveWhole) {
     const std::string a = "force-app/main/default/";
     repo_->write(a + "lwc/myComp/bad\x01name.js", "x");
@@ -341,10 +353,15 @@ TEST_F(GitLayoutTest, MaterialisingSkipsAComponentItCannotGiveWhole) {
     auto report = layout::materialize(reader, *layout, selection, target.path());
     ASSERT_TRUE(report) << report.error().message();
     EXPECT_EQ(report->warnings,
-              (Texts{"Bad Name (ApexClass) was skipped: its name is not a valid member name of its type.",
-                     "force-app/main/default/classes/Latin.cls in release is not UTF-8 text.",
-                     "force-app/main/default/classes/Meta.cls-meta.xml in release is not UTF-8 text.",
-                     "The repository contains an unsafe metadata path. Offending path: lwc/myComp/bad name.js"}));
+              (Texts{"Bad Name (ApexClass) was skipped: its name is not a valid member name of its type."}));
+    using Reasons = std::map<MetadataType, std::map<std::string, std::string>>;
+    EXPECT_EQ(report->unreadable,
+              (Reasons{{MetadataType::ApexClass,
+                        {{"Latin", "force-app/main/default/classes/Latin.cls in release is not UTF-8 text."},
+                         {"Meta", "force-app/main/default/classes/Meta.cls-meta.xml in release is not UTF-8 text."}}},
+                       {MetadataType::LightningComponentBundle,
+                        {{"myComp",
+                          "The repository contains an unsafe metadata path. Offending path: lwc/myComp/bad name.js"}}}}));
     EXPECT_EQ(report->skipped, (layout::Selection{{MetadataType::ApexClass, {"Bad\nName", "Latin", "Meta"}},
                                                   {MetadataType::LightningComponentBundle, {"myComp"}}}));
     Texts written;

@@ -225,6 +225,32 @@ TEST_F(GitPortsTest, MaterialisingWritesTheSelectedFilesOfTheBranch) {
     EXPECT_EQ(testing::read_file(destination / "classes/A.cls"), "class A {}");
 }
 
+// What the branch cannot give comes back apart: a class that is not UTF-8 with its sentence, and each
+// name of a selected type that the listing refused as one warning (once, even when it is selected).
+TEST_F(GitPortsTest, MaterialisingGivesUnreadableComponentsApartAndNamesRefusedNames) {
+    auto repo = project();
+    repo->write(std::string(kClasses) + "Latin.cls", "class Latin { String s = 'caf\xe9'; }");
+    repo->write(std::string(kClasses) + "Latin.cls-meta.xml", "<ApexClass/>");
+    write_class(*repo, "Bad\"Quote");
+    write_class(*repo, "Line\nFeed");
+    repo->commit_all("unusable");
+    const std::filesystem::path destination = adapter_.dir.path() / "out";
+    auto written = ports_->git_materialization(git_endpoint(repo->path(), local(repo->branch(), true)),
+                                               {{MetadataType::ApexClass, {"A", "Latin", "Line\nFeed"}}}, destination,
+                                               false, never_);
+    ASSERT_TRUE(written) << written.error().detail_text();
+    EXPECT_EQ(written->warnings,
+              (Names{"Line Feed (ApexClass) was skipped: its name is not a valid member name of its type.",
+                     "Bad\"Quote (ApexClass) was skipped: its name is not a valid member name of its type."}));
+    EXPECT_EQ(written->not_comparable,
+              (std::map<MetadataType, std::map<std::string, std::string>>{
+                  {MetadataType::ApexClass,
+                   {{"Latin", "force-app/main/default/classes/Latin.cls in " + repo->branch() + " is not UTF-8 text."}}}}));
+    EXPECT_EQ(written->skipped, (app::CompareSelection{{MetadataType::ApexClass, {"Latin", "Line\nFeed"}}}));
+    EXPECT_EQ(testing::read_file(destination / "classes/A.cls"), "class A {}");
+    EXPECT_FALSE(std::filesystem::exists(destination / "classes/Latin.cls"));
+}
+
 TEST_F(GitPortsTest, AnOrgEndpointIsRefusedWithTheSideNamed) {
     const DeployEndpoint org = org_endpoint();
     const auto validation = [](std::string_view text) {

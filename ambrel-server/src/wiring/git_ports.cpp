@@ -1,5 +1,6 @@
 #include "wiring/git_ports.hpp"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -64,8 +65,20 @@ public:
         if (!*layout) return app::ports::GitMaterialization{};
         auto written = git::layout::materialize(*(*layout)->reader, (*layout)->layout, selection, destination, token);
         if (!written) return git_failure(std::move(written.error()));
+        // The branch's listing left out the names its rule refuses: each is named once.
+        const git::ContainerDocuments documents = git::metadata_container_documents();
+        for (const auto& [type, names] : selection) {
+            auto refused = git::layout::refused_member_names(*(*layout)->reader, (*layout)->layout, type, documents);
+            if (!refused) return git_failure(std::move(refused.error()));
+            for (const std::string& name : *refused) {
+                std::string warning = git::layout::refused_member_warning(type, name);
+                if (std::ranges::find(written->warnings, warning) == written->warnings.end()) {
+                    written->warnings.push_back(std::move(warning));
+                }
+            }
+        }
         return app::ports::GitMaterialization{std::move(written->warnings), std::move(written->skipped),
-                                              written->names_not_utf8};
+                                              std::move(written->unreadable), written->names_not_utf8};
     }
 
     PortResult<std::shared_ptr<metadata::workspace::MetadataWorkspace>> workspace_creation() const override {

@@ -27,6 +27,7 @@
 //   Operation  "Product bundles and constraint models are compared between two orgs only."
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string_view>
 
@@ -198,7 +199,8 @@ public:
                                 const std::string& api_version, const RecordSynthesis& synthesis,
                                 bool allow_best_effort_on_production, bool retry_unexpected_errors_alone,
                                 const domain::CancellationToken& token) const;
-    // The session of a compare with a git side. On failure the caller removes the workspace.
+    // The session of a compare with a git side; `not_comparable` are selected components a side could
+    // not give as they stand, with the sentence saying why. On failure the caller removes the workspace.
     SessionResult build_session_from_endpoints(const endpoint::DeployEndpoint& source,
                                                const endpoint::DeployEndpoint& target, const CompareSelection& working,
                                                const CompareSelection& requested, const RetrievedWorkspace& retrieved,
@@ -207,7 +209,8 @@ public:
                                                metadata_types::LayoutComparisonMode layout_mode,
                                                const std::string& api_version, bool allow_best_effort_on_production,
                                                bool retry_unexpected_errors_alone,
-                                               const domain::CancellationToken& token) const;
+                                               const domain::CancellationToken& token,
+                                               const std::map<domain::ComponentKey, std::string>& not_comparable = {}) const;
     // Scratch orgs and sandboxes are non-production without asking; otherwise the org description
     // decides; no org, or a description that fails, is Unconfirmed.
     TargetOrgClass target_org_class(const std::optional<endpoint::OrgAlias>& target,

@@ -1,6 +1,7 @@
 // The two compare roads of the application service: between two orgs, and with a git branch on a
 // side. See application_service.hpp for their failures and expansion_loop.hpp for the widening.
 
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -241,14 +242,25 @@ SessionResult QuillaryApplicationService::compare_with_git(const DeployEndpoint&
     if (source.is_git()) dependency::push_warning(warnings, std::string(kGitSourceDiscoveryWarning));
 
     // A component that a branch cannot give whole is left out of both sides (never shown as equal,
-    // added or changed): its warning says why.
+    // added or changed): a row that is not comparable says why, or, for a refused name or a selection
+    // name that stands for a whole object's fields, its warning.
     std::size_t names_not_utf8 = 0;
+    std::map<domain::ComponentKey, std::string> not_comparable;
     const auto materialize = [&](const DeployEndpoint& side, const std::filesystem::path& project,
                                  bool target_side) -> std::expected<void, WorkflowFailure> {
         if (token.is_cancelled()) return std::unexpected(WorkflowFailure::cancelled());
         auto written = git_->git_materialization(side, working, metadata_folder(project), target_side, token);
         if (!written) return std::unexpected(std::move(written.error()));
         for (std::string& warning : written->warnings) dependency::push_warning(warnings, std::move(warning));
+        for (auto& [type, reasons] : written->not_comparable) {
+            for (auto& [name, reason] : reasons) {
+                if (type == MetadataType::CustomField) {
+                    dependency::push_warning(warnings, std::move(reason));
+                } else {
+                    not_comparable.emplace(domain::ComponentKey{type, name}, std::move(reason));
+                }
+            }
+        }
         for (const auto& [type, names] : written->skipped) {
             const auto entry = working.find(type);
             if (entry == working.end()) continue;
@@ -279,7 +291,8 @@ SessionResult QuillaryApplicationService::compare_with_git(const DeployEndpoint&
         target_org ? DeployEndpoint{DeployEndpoint::Org{*target_org}} : target;
     auto session = build_session_from_endpoints(session_source, session_target, working, selection, retrieved,
                                                 std::move(graph), std::move(warnings), layout_mode, api_version,
-                                                allow_best_effort_on_production, retry_unexpected_errors_alone, token);
+                                                allow_best_effort_on_production, retry_unexpected_errors_alone, token,
+                                                not_comparable);
     if (!session) return fail(std::move(session.error()));
     return session;
 }

@@ -147,6 +147,22 @@ void block_expression_sets_of_models(Rows& rows) {
     }
 }
 
+// A component a side could not give follows the rows of its type (at the end when its type has none),
+// in key order: it compares as nothing else, and nothing of it can be deployed.
+void append_not_comparable_rows(Rows& rows, const std::map<ComponentKey, std::string>& not_comparable) {
+    for (const auto& [key, reason] : not_comparable) {
+        ComponentDifference row;
+        row.source.key = key;
+        row.change = ChangeKind::NotComparable;
+        row.deployable = false;
+        row.block_reason = reason;
+        const auto last = std::find_if(rows.rbegin(), rows.rend(), [&key](const ComponentDifference& each) {
+            return each.key().metadata_type == key.metadata_type;
+        });
+        rows.insert(last == rows.rend() ? rows.end() : last.base(), std::move(row));
+    }
+}
+
 // Each tagged model joins the pull-in map behind the first bundle (in key order) that it tags.
 void add_tagged_models(const Rows& rows, PullInMap& pull_in) {
     std::map<ComponentKey, ComponentKey> first_bundle;
@@ -278,11 +294,12 @@ SessionResult QuillaryApplicationService::build_session_from_endpoints(
     const CompareSelection& requested, const RetrievedWorkspace& retrieved,
     std::optional<dependency::DependencyGraph> discovered, dependency::WarningList warnings,
     metadata_types::LayoutComparisonMode layout_mode, const std::string& api_version,
-    bool allow_best_effort_on_production, bool retry_unexpected_errors_alone,
-    const domain::CancellationToken& token) const {
+    bool allow_best_effort_on_production, bool retry_unexpected_errors_alone, const domain::CancellationToken& token,
+    const std::map<ComponentKey, std::string>& not_comparable) const {
     auto compared = compare_selected_types(*core_, working, retrieved, layout_mode, warnings, token);
     if (!compared) return std::unexpected(std::move(compared.error()));
     Rows rows = std::move(*compared);
+    append_not_comparable_rows(rows, not_comparable);
     if (auto live = throw_if_cancelled(token); !live) return std::unexpected(live.error());
 
     DependencyAnalysis dependencies = analyse_dependencies(rows, discovered, retrieved.missing_objects, warnings);

@@ -58,12 +58,13 @@ std::string_view wire_id(ChangeKind change) noexcept {
         case ChangeKind::Add: return "ADD";
         case ChangeKind::Update: return "UPDATE";
         case ChangeKind::NoChange: return "NO_CHANGE";
+        case ChangeKind::NotComparable: return "NOT_COMPARABLE";
     }
     return "NO_CHANGE";
 }
 
 std::optional<ChangeKind> change_kind_from_wire_id(std::string_view text) noexcept {
-    for (ChangeKind change : {ChangeKind::Add, ChangeKind::Update, ChangeKind::NoChange}) {
+    for (ChangeKind change : {ChangeKind::Add, ChangeKind::Update, ChangeKind::NoChange, ChangeKind::NotComparable}) {
         if (wire_id(change) == text) return change;
     }
     return std::nullopt;
@@ -106,6 +107,7 @@ std::string ComponentDifference::own_summary() const {
     switch (change) {
         case ChangeKind::Add: return "Missing in target";
         case ChangeKind::NoChange: return "No metadata changes";
+        case ChangeKind::NotComparable: return "Not comparable";
         case ChangeKind::Update: break;
     }
     return update_summary(*this);

@@ -21,6 +21,9 @@ enum class ChangeKind : std::uint8_t {
     Add,       // "ADD": the component is missing in the target
     Update,    // "UPDATE": it differs
     NoChange,  // "NO_CHANGE"
+    // "NOT_COMPARABLE": a side could not be read as it stands (its block reason says why); never
+    // deployable.
+    NotComparable,
 };
 
 std::string_view wire_id(ChangeKind change) noexcept;

@@ -207,9 +207,14 @@ std::vector<std::string> SfdxLayout::prefixes() const {
     return out;
 }
 
-std::expected<std::vector<domain::SalesforceObject>, GitError> layout::list_components(
-    const GitContentReader& reader, const SfdxLayout& sfdx_layout, MetadataType type,
-    const ContainerDocuments& documents) {
+namespace {
+
+// The names of the type found below the layout's prefixes, before any rule on names is applied. A
+// container document that is no usable text fails the call, or gives no names when `skip_unreadable`.
+std::expected<std::set<std::string>, GitError> listed_names(const GitContentReader& reader,
+                                                            const SfdxLayout& sfdx_layout, MetadataType type,
+                                                            const ContainerDocuments& documents,
+                                                            bool skip_unreadable) {
     const TypeDescriptor& descriptor = type.descriptor();
     const auto* container = std::get_if<ContentFormat::ContainerDocument>(&descriptor.content_format.value);
     std::set<std::string> names;
@@ -232,6 +237,7 @@ std::expected<std::vector<domain::SalesforceObject>, GitError> layout::list_comp
             const auto& fixed = container->container.fixed_container;
             if (fixed && *stem != *fixed) continue;
             auto document = reader.read_file(path);
+            if (!document && skip_unreadable && document.error().kind() == GitError::Kind::UnreadableDocument) continue;
             if (!document) return std::unexpected(document.error());
             if (!documents.parse) continue;
             auto children = documents.parse(*document, relative, container->container_type);
@@ -242,13 +248,38 @@ std::expected<std::vector<domain::SalesforceObject>, GitError> layout::list_comp
             }
         }
     }
+    return names;
+}
+
+}  // namespace
+
+std::expected<std::vector<domain::SalesforceObject>, GitError> layout::list_components(
+    const GitContentReader& reader, const SfdxLayout& sfdx_layout, MetadataType type,
+    const ContainerDocuments& documents) {
+    auto names = listed_names(reader, sfdx_layout, type, documents, false);
+    if (!names) return std::unexpected(std::move(names.error()));
+    const TypeDescriptor& descriptor = type.descriptor();
     std::vector<domain::SalesforceObject> rows;
-    for (const std::string& name : names) {
+    for (const std::string& name : *names) {
         if (!metadata_types::is_valid_member_name(type, name)) continue;
         if (!type.object_listing_admits(name) || is_packaged(type, descriptor, name)) continue;
         rows.push_back({name, name, domain::ListingOrigin::Unpackaged});
     }
     return rows;
+}
+
+std::expected<std::vector<std::string>, GitError> layout::refused_member_names(const GitContentReader& reader,
+                                                                              const SfdxLayout& sfdx_layout,
+                                                                              MetadataType type,
+                                                                              const ContainerDocuments& documents) {
+    // A container that cannot be read is the compare's own row to show, never a failure here.
+    auto names = listed_names(reader, sfdx_layout, type, documents, true);
+    if (!names) return std::unexpected(std::move(names.error()));
+    std::vector<std::string> refused;
+    for (const std::string& name : *names) {
+        if (!metadata_types::is_valid_member_name(type, name)) refused.push_back(name);
+    }
+    return refused;
 }
 
 namespace {
@@ -393,16 +424,15 @@ std::expected<layout::MaterializeReport, GitError> layout::materialize(const Git
                 }
                 prepared = true;
             }
-            std::optional<std::string> refusal;
             if (!metadata_types::is_valid_member_name(type, name)) {
-                refusal = refused_member_warning(type, name);
-            } else {
-                auto copied = materializer.copy_component(descriptor, name);
-                if (!copied) return std::unexpected(copied.error());
-                if (*copied) refusal = (*copied)->message();
+                report.warnings.push_back(refused_member_warning(type, name));
+                report.skipped[type].insert(name);
+                continue;
             }
-            if (refusal) {
-                report.warnings.push_back(std::move(*refusal));
+            auto copied = materializer.copy_component(descriptor, name);
+            if (!copied) return std::unexpected(copied.error());
+            if (*copied) {
+                report.unreadable[type].emplace(name, (*copied)->message());
                 report.skipped[type].insert(name);
             }
         }

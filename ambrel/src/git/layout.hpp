@@ -76,13 +76,24 @@ std::expected<std::vector<domain::SalesforceObject>, GitError> list_components(
     const GitContentReader& reader, const SfdxLayout& layout, metadata_types::MetadataType type,
     const ContainerDocuments& documents);
 
+// The names of the type found below the layout's prefixes that the type's member rule refuses, in byte
+// order: the listing leaves them out, and a compare names each in a warning.
+std::expected<std::vector<std::string>, GitError> refused_member_names(const GitContentReader& reader,
+                                                                       const SfdxLayout& layout,
+                                                                       metadata_types::MetadataType type,
+                                                                       const ContainerDocuments& documents);
+
 // What a materialisation left out. A component that cannot be compared (a member name its type
 // refuses, a file whose path is not safe, a document that is not UTF-8 or too large) is skipped whole:
-// its files are removed again, it is named in `skipped` and its reason is one of `warnings`.
+// its files are removed again and it is named in `skipped`, with its reason in `warnings` (a refused
+// name) or `unreadable` (a file that cannot be given as it stands).
 struct MaterializeReport {
-    // One sentence per skipped component, in selection order.
+    // One sentence per selected name that its type refuses, in selection order.
     std::vector<std::string> warnings;
     Selection skipped;
+    // Per type, each skipped component whose files cannot be given as they stand, with the sentence
+    // saying why.
+    std::map<metadata_types::MetadataType, std::map<std::string, std::string>> unreadable;
     // The distinct names below the package directories that are not UTF-8 (never listed, never read).
     std::size_t names_not_utf8 = 0;
 

@@ -49,6 +49,7 @@ std::string_view operation_label(ChangeKind change) {
         case ChangeKind::Add: return "Add";
         case ChangeKind::Update: return "Update";
         case ChangeKind::NoChange: return "NoChange";
+        case ChangeKind::NotComparable: return "NotComparable";
     }
     return "NoChange";
 }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -38,12 +39,15 @@ struct FlsContainerFile {
     bool operator==(const FlsContainerFile&) const = default;
 };
 
-// What materialising a branch left out: a component that cannot be compared (a refused member name, an
-// unsafe path, a document that is not UTF-8 or too large) is skipped whole with one warning naming why;
-// names that are not UTF-8 are only counted.
+// What materialising a branch left out: a component that cannot be compared is skipped whole. A name
+// its type refuses (selected, or found in the branch's listing of a selected type) is one warning; a
+// component whose files cannot be given as they stand (an unsafe path, a document that is not UTF-8 or
+// too large) is in `not_comparable` with the sentence saying why; names that are not UTF-8 are only
+// counted.
 struct GitMaterialization {
     std::vector<std::string> warnings;
     CompareSelection skipped;
+    std::map<metadata_types::MetadataType, std::map<std::string, std::string>> not_comparable;
     std::size_t names_not_utf8 = 0;
     bool operator==(const GitMaterialization&) const = default;
 };
