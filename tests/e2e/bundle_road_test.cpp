@@ -182,7 +182,7 @@ std::set<std::string> quillary_entries(const std::filesystem::path& root) {
     return names;
 }
 
-std::string text_of(const bj::object& object, std::string_view key) {
+std::string text_or_none(const bj::object& object, std::string_view key) {
     const auto* value = object.if_contains(key);
     return value != nullptr && value->is_string() ? std::string(value->as_string()) : std::string("<none>");
 }
@@ -203,18 +203,18 @@ TEST(BundleRoad, ComparingBundlesBetweenTwoOrgsShowsTheRecordUpdates) {
     // The listing at the source offers both bundles.
     bool listed = false;
     for (const auto& state : session.states()) {
-        if (text_of(state, "kind") != "selecting" || text_of(state, "currentType") != "ProductBundle") continue;
+        if (text_or_none(state, "kind") != "selecting" || text_or_none(state, "currentType") != "ProductBundle") continue;
         const auto* components = state.if_contains("components");
         if (components == nullptr || !components->is_array()) continue;
         std::vector<std::string> names;
-        for (const auto& component : components->as_array()) names.push_back(text_of(component.as_object(), "apiName"));
+        for (const auto& component : components->as_array()) names.push_back(text_or_none(component.as_object(), "apiName"));
         listed = names == std::vector<std::string>{"Dock Bundle", "Laptop Kit"};
     }
     EXPECT_TRUE(listed) << session.out;
 
     const auto reviewing = session.last_state("reviewing");
     ASSERT_TRUE(reviewing.has_value()) << session.out;
-    EXPECT_EQ(text_of(*reviewing, "errorMessage"), "<none>") << bj::serialize(*reviewing);
+    EXPECT_EQ(text_or_none(*reviewing, "errorMessage"), "<none>") << bj::serialize(*reviewing);
     EXPECT_TRUE(reviewing->at("dependencyWarnings").as_array().empty()) << bj::serialize(*reviewing);
     const auto& rows = reviewing->at("differences").as_array();
     ASSERT_EQ(rows.size(), 2u) << bj::serialize(*reviewing);
@@ -229,14 +229,14 @@ TEST(BundleRoad, ComparingBundlesBetweenTwoOrgsShowsTheRecordUpdates) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i].name);
         const bj::object& row = rows[i].as_object();
-        EXPECT_EQ(text_of(row, "metadataType"), "ProductBundle");
-        EXPECT_EQ(text_of(row, "name"), expected[i].name);
-        EXPECT_EQ(text_of(row, "change"), "UPDATE");
-        EXPECT_EQ(text_of(row, "metadataDeploy"), "RECORDS");
-        EXPECT_EQ(text_of(row, "summary"), "Definition changed");
+        EXPECT_EQ(text_or_none(row, "metadataType"), "ProductBundle");
+        EXPECT_EQ(text_or_none(row, "name"), expected[i].name);
+        EXPECT_EQ(text_or_none(row, "change"), "UPDATE");
+        EXPECT_EQ(text_or_none(row, "metadataDeploy"), "RECORDS");
+        EXPECT_EQ(text_or_none(row, "summary"), "Definition changed");
         EXPECT_EQ(row.at("canDeploy"), bj::value(true));
         EXPECT_EQ(row.at("canDeployMetadata"), bj::value(false));
-        EXPECT_EQ(text_of(row, "blockReason"), "<none>");
+        EXPECT_EQ(text_or_none(row, "blockReason"), "<none>");
         EXPECT_EQ(row.at("dependencies"), bj::value(expected[i].dependencies));
     }
 
@@ -354,13 +354,13 @@ TEST(BundleRoad, DeployingTheBundlesTransfersTheirRecordsThroughCompositeRequest
     for (std::size_t i = 0; i < messages.size(); ++i) {
         SCOPED_TRACE(messages[i].first);
         const bj::object& row = rows[i].as_object();
-        EXPECT_EQ(text_of(row, "metadataType"), "ProductBundle");
-        EXPECT_EQ(text_of(row, "name"), messages[i].first);
-        EXPECT_EQ(text_of(row, "operation"), "UPDATE");
-        EXPECT_EQ(text_of(row, "status"), "SUCCEEDED");
-        EXPECT_EQ(text_of(row, "message"), messages[i].second);
+        EXPECT_EQ(text_or_none(row, "metadataType"), "ProductBundle");
+        EXPECT_EQ(text_or_none(row, "name"), messages[i].first);
+        EXPECT_EQ(text_or_none(row, "operation"), "UPDATE");
+        EXPECT_EQ(text_or_none(row, "status"), "SUCCEEDED");
+        EXPECT_EQ(text_or_none(row, "message"), messages[i].second);
     }
-    EXPECT_EQ(text_of(results->at("summary").as_object(), "deployMode"), "BEST_EFFORT");
+    EXPECT_EQ(text_or_none(results->at("summary").as_object(), "deployMode"), "BEST_EFFORT");
     EXPECT_EQ(quillary_entries(root.path()), std::set<std::string>{"logs"});
 }
 

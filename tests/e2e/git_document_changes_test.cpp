@@ -59,32 +59,6 @@ std::string field_document(std::string_view description, const std::vector<std::
     return out + "        </valueSetDefinition>\n    </valueSet>\n</CustomField>\n";
 }
 
-std::string read_file(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty()) result.push_back(line);
-    }
-    return result;
-}
-
-std::string text_of(const boost::json::object& object, std::string_view key) {
-    const auto* value = object.if_contains(key);
-    return value != nullptr && value->is_string() ? std::string(value->as_string()) : std::string();
-}
-
 TEST(GitDocumentChanges, DefinitionChangesAreComparedAndDeployedAndFormattingIsNot) {
     if (!isolate_git_environment() || !client_installed()) {
         AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");

@@ -35,20 +35,6 @@ const std::set<std::string> kDeployedFiles = {
 constexpr std::string_view kDeletedOnSource = "force-app/main/default/objects/Product__c/fields/Charger__c.field-meta.xml";
 constexpr std::size_t kDeployedComponents = 5;
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty()) result.push_back(line);
-    }
-    return result;
-}
-
-std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
 void put_bytes(const std::filesystem::path& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }

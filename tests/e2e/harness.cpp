@@ -150,4 +150,23 @@ RunOutput run_load_orgs(const std::filesystem::path& root, const std::string& pa
                 {"PATH", path}});
 }
 
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty()) result.push_back(line);
+    }
+    return result;
+}
+
+std::string text_of(const boost::json::object& object, std::string_view key) {
+    const auto* value = object.if_contains(key);
+    return value != nullptr && value->is_string() ? std::string(value->as_string()) : std::string();
+}
+
 }  // namespace ambrel::testing::e2e

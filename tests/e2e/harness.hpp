@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/json.hpp>
@@ -89,5 +90,12 @@ std::vector<std::pair<std::string, std::string>> fake_sf_environment(const fake_
 // Runs initialize and workflow/loadOrgs (tools/jsonrpc-client/load_orgs.js) with `root` as the
 // workspace root and `path` as the server's PATH; the output carries "state {json}".
 RunOutput run_load_orgs(const std::filesystem::path& root, const std::string& path);
+
+// `text` without its trailing line ends (what git prints after a commit id or a ref).
+std::string trimmed(std::string text);
+// The non-empty lines of `text`.
+std::vector<std::string> lines(const std::string& text);
+// The string at `key` of `object`, or an empty text when there is none.
+std::string text_of(const boost::json::object& object, std::string_view key);
 
 }  // namespace ambrel::testing::e2e

@@ -37,13 +37,6 @@ std::filesystem::path fixture_dir() { return tests_dir() / "fixtures" / "e2e" / 
 // The files a member of the source fixture org brings, below force-app/main/default.
 std::filesystem::path source_org_dir() { return fixture_dir() / "orgs" / std::string(kSourceUser); }
 
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 // An answer from a capture adapted to the fixture orgs: NAME.out, NAME.err and NAME.rc beside them.
 fake::Answer adapted(std::string_view name) {
     const auto base = fixture_dir() / std::string(name);
@@ -151,11 +144,6 @@ array keys(std::vector<std::pair<std::string_view, std::string_view>> entries) {
     array json;
     for (const auto& [type, name] : entries) json.emplace_back(object{{"metadataType", type}, {"name", name}});
     return json;
-}
-
-std::string text_of(const object& json, std::string_view key) {
-    const auto* value = json.if_contains(key);
-    return value != nullptr && value->is_string() ? std::string(value->as_string()) : std::string();
 }
 
 // Rows of a state by "{type} {name}", keeping the fields that matter to the reader of the screen.

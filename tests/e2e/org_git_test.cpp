@@ -73,28 +73,6 @@ fake::Answer fixture_answer(std::string_view name) {
     return fake::Answer().out_file(folder / (std::string(name) + ".out")).err_file(folder / (std::string(name) + ".err"));
 }
 
-
-std::string read_file(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty()) result.push_back(line);
-    }
-    return result;
-}
-
 std::size_t worktree_count(const GitRepo& repo) {
     std::size_t count = 0;
     for (const auto& line : lines(repo.git({"worktree", "list", "--porcelain"}))) {
@@ -192,11 +170,6 @@ std::vector<boost::json::object> rows_of(const boost::json::object& state, std::
     std::vector<boost::json::object> rows;
     for (const auto& row : state.at(member).as_array()) rows.push_back(row.as_object());
     return rows;
-}
-
-std::string text_of(const boost::json::object& object, std::string_view key) {
-    const auto* value = object.if_contains(key);
-    return value != nullptr && value->is_string() ? std::string(value->as_string()) : std::string();
 }
 
 // Org to git: the review shows the changed and the new class; the deploy writes them to the branch as
