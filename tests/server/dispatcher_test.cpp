@@ -150,7 +150,9 @@ TEST_F(DispatcherTest, GetStateAnswersTheStateObjectAndStatesAreNotified) {
     EXPECT_TRUE(state.starts_with(R"({"jsonrpc":"2.0","id":2,"result":{"state":{"kind":")")) << state;
     EXPECT_EQ(answer(request("3", "workflow/cancel", R"({"operationId":999})")),
               R"({"jsonrpc":"2.0","id":3,"result":{"cancelled":false}})");
-    (void)answer(request("4", "workflow/cancel"));
+    // With nothing running, a cancel without an id changes nothing either; starting an operation does.
+    EXPECT_EQ(answer(request("4", "workflow/cancel")), R"({"jsonrpc":"2.0","id":4,"result":{"cancelled":false}})");
+    (void)answer(request("5", "workflow/loadOrgs"));
     // The state is delivered on the UI executor's thread; wait for it (bounded, so a missing
     // notification fails instead of hanging).
     auto first = std::async(std::launch::async, [this] { return outgoing_->receive(); });

@@ -411,6 +411,12 @@ TEST(ApexTests, ListingConfirmationAndDeploy) {
     road.h.use_cases->script.deploy.answer(summary_with_details("ok"));
     ASSERT_TRUE(road.h.controller->confirm_tests({"MYTEST"}, std::nullopt));
     EXPECT_EQ(road.h.kind(), "deploying");
+    // Confirming again while the deploy runs starts nothing and leaves its screen.
+    road.h.seen->clear();
+    EXPECT_EQ(road.h.controller->confirm_tests({"MYTEST"}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.controller->confirm_fls_containers({}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.kind(), "deploying");
+    EXPECT_TRUE(road.h.seen->empty());
     road.h.settle();
     EXPECT_EQ(road.h.kind(), "results");
     const auto calls = road.h.use_cases->script.deploy.calls();
@@ -488,6 +494,10 @@ TEST(FlsContainers, MatchConfirmAndDeploy) {
     road.h.use_cases->script.deploy.answer(summary_with_details("ok"));
     const ContainerChoice chosen = {{domain::FlsContainerKind::Profile, "Admin"}};
     ASSERT_TRUE(road.h.controller->confirm_fls_containers(chosen, std::nullopt));
+    EXPECT_EQ(road.h.kind(), "deploying");
+    EXPECT_EQ(road.h.controller->confirm_fls_containers(chosen, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.controller->confirm_tests({}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.kind(), "deploying");
     road.h.settle();
     EXPECT_EQ(road.h.kind(), "results");
     const auto calls = road.h.use_cases->script.deploy.calls();

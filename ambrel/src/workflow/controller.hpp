@@ -437,8 +437,8 @@ public:
     std::shared_ptr<const WorkflowState> state() const;
     SharedStateSnapshot state_snapshot() const;
     std::string sanitize_diagnostic(const std::string& text) const;
-    // True when the cancellation took place; false when closed, when the id is not current, or when an
-    // id is given while no operation is active.
+    // True when the cancellation took place; false when closed, when the id is not current, or when no
+    // operation is active (then nothing changes).
     bool cancel_operation(std::optional<std::uint64_t> operation_id) const;
     // Closes the controller; returns after the workspaces have been removed, except on the UI thread,
     // where removal moves to the cleanup executor. A second call does nothing.
