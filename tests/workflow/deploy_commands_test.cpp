@@ -476,6 +476,11 @@ TEST(ApexTests, AStaleListingChangesNothingAndConfirmOffTheScreenIsAnError) {
     ASSERT_TRUE(road.h.start_keeping(OperationKind::MatchFls));
     road.h.settle();
     EXPECT_EQ(road.h.kind(), "reviewing");
+    // While that operation runs a confirmation changes nothing; once none runs, it is an error.
+    EXPECT_EQ(road.h.controller->confirm_tests({}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.kind(), "reviewing");
+    ASSERT_TRUE(road.h.controller->cancel_operation(std::nullopt));
+    road.h.settle();
     EXPECT_EQ(road.h.controller->confirm_tests({}, std::nullopt), std::nullopt);
     EXPECT_EQ(as_error(*road.h.state()).message, "No comparison session is available for deployment.");
 }
