@@ -211,10 +211,11 @@ public:
         const ambrel::endpoint::DeployEndpoint&, MetadataType, const CancellationToken&) const override {
         return not_here<std::vector<ambrel::cli::catalogs::SalesforceObject>>();
     }
-    ports::PortResult<void> git_materialization(const ambrel::endpoint::DeployEndpoint&, const app::CompareSelection&,
-                                                const std::filesystem::path&, bool,
-                                                const CancellationToken&) const override {
-        return not_here<void>();
+    ports::PortResult<ports::GitMaterialization> git_materialization(const ambrel::endpoint::DeployEndpoint&,
+                                                                     const app::CompareSelection&,
+                                                                     const std::filesystem::path&, bool,
+                                                                     const CancellationToken&) const override {
+        return not_here<ports::GitMaterialization>();
     }
     ports::PortResult<std::shared_ptr<ambrel::metadata::workspace::MetadataWorkspace>> workspace_creation()
         const override {

@@ -54,6 +54,41 @@ TEST(CompareGitRoad, BranchAgainstBranchWritesBothSidesIntoANewWorkspace) {
     EXPECT_EQ(world.ports.core->script.org_alias_listing.count(), 0U);
 }
 
+// A component that either branch cannot give whole is left out of the compare on both sides (never
+// shown as added, changed or equal) with that side's warning; names that are not UTF-8 are counted
+// over both branches in one warning.
+TEST(CompareGitRoad, ComponentsABranchCannotGiveAreLeftOutWithTheirWarnings) {
+    CompareWorld world;
+    world.source[MetadataType::ApexClass] = {component(MetadataType::ApexClass, "A"),
+                                             component(MetadataType::ApexClass, "B"),
+                                             component(MetadataType::ApexClass, "C")};
+    int side = 0;
+    world.ports.git->script.git_materialization.answer_with(
+        [&side](const endpoint::DeployEndpoint&, const app::CompareSelection&, const std::filesystem::path&, bool,
+                const domain::CancellationToken&) {
+            app::ports::GitMaterialization written;
+            const std::string name = side++ == 0 ? "B" : "C";
+            written.warnings = {name + ".cls in branch is not UTF-8 text."};
+            written.skipped = {{MetadataType::ApexClass, {name}}};
+            written.names_not_utf8 = side == 1 ? 2 : 1;
+            return app::ports::PortResult<app::ports::GitMaterialization>(std::move(written));
+        });
+    testing::TestToken token;
+    auto session = compare(world, git_endpoint("/repo", "feature"), git_endpoint("/repo", "main"),
+                           {{MetadataType::ApexClass, {"A", "B", "C"}}}, token);
+    ASSERT_TRUE(session) << session.error().detail_text();
+    EXPECT_EQ((*session)->warnings(), (Strings{"Dependency discovery is unavailable for a git source.",
+                                               "B.cls in branch is not UTF-8 text.", "C.cls in branch is not UTF-8 text.",
+                                               "3 file(s) with names that are not UTF-8 were skipped."}));
+    // The target is materialised without what the source could not give.
+    const auto writes = world.ports.git->script.git_materialization.calls();
+    ASSERT_EQ(writes.size(), 2U);
+    EXPECT_EQ(std::get<1>(writes[1]), (CompareSelection{{MetadataType::ApexClass, {"A", "C"}}}));
+    Strings rows;
+    for (const auto& row : (*session)->rows()) rows.push_back(row.key().name);
+    EXPECT_EQ(rows, Strings{"A"});
+}
+
 TEST(CompareGitRoad, BranchAgainstOrgRetrievesOnlyObjectsTheTargetHas) {
     CompareWorld world;
     world.source[MetadataType::CustomField] = {component(MetadataType::CustomField, "Gadget__c.Size__c")};

@@ -114,7 +114,7 @@ public:
             [this](const endpoint::DeployEndpoint&, const app::CompareSelection&, const std::filesystem::path&, bool side,
                    const domain::CancellationToken&) {
                 log(side ? "materialize target" : "materialize source");
-                return app::ports::PortResult<void>();
+                return app::ports::PortResult<app::ports::GitMaterialization>();
             });
         ports.git->script.workspace_creation.answer_with([this] {
             log("workspace_creation");

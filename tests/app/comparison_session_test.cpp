@@ -269,6 +269,15 @@ TEST(ComparisonSession, DocumentLimitsCountCharacters) {
     auto too_long = session->set_source_override(MetadataType::ApexClass, "Foo", accented + "e");
     ASSERT_FALSE(too_long.has_value());
     EXPECT_EQ(too_long.error().message(), "The edited document is longer than 1000000 characters.");
+
+    // A NUL anywhere is refused like an oversized body.
+    for (const MetadataType type : {MetadataType::Flow, MetadataType::ApexClass}) {
+        SCOPED_TRACE(std::string(type.wire_id()));
+        auto nul = session->set_source_override(type, type == MetadataType::Flow ? "Big" : "Foo",
+                                                std::string("<Flow>\0</Flow>", 14));
+        ASSERT_FALSE(nul.has_value());
+        EXPECT_TRUE(nul.error().get_if<SourceOverrideError::HoldsNul>() != nullptr);
+    }
 }
 
 TEST(ComparisonSession, AFailedWriteKeepsThePreviousEditAndItsEntry) {

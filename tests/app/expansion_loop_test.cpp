@@ -213,6 +213,74 @@ TEST(ExpansionLoop, ObjectChildrenBringTheirObjectUnlessTheTargetHasIt) {
     EXPECT_EQ(run.working.at(MetadataType::CustomField), (std::set<std::string>{"Gizmo__c"}));
 }
 
+// A discovery that answered "disabled" for a passing reason (a time-out) answered for none of the
+// keys it was asked about: the next pass asks about them again, with what it read for the first time,
+// and what they require is selected; keys a discovery answered for are never asked about twice.
+TEST(ExpansionLoop, KeysADisabledDiscoveryLeftUnansweredAreAskedAgainInTheNextPass) {
+    CompareWorld world;
+    const auto record_type = *metadata_types::metadata_type_by_wire_id("RecordType");
+    world.source[record_type] = {component(record_type, "Widget__c.Big")};
+    world.source[MetadataType::CustomObject] = {component(MetadataType::CustomObject, "Widget__c")};
+    world.source[MetadataType::ApexClass] = {component(MetadataType::ApexClass, "A"),
+                                             component(MetadataType::ApexClass, "C")};
+    const std::string disabled = "Dependency auto-selection is disabled: the dependency query timed out.";
+    auto& discovery = world.ports.core->script.dependency_discovery;
+    discovery.answer(app::ports::DependencyDiscovery(app::ports::DiscoveryDisabled{disabled}));
+    discovery.answer(app::ports::DependencyDiscovery(dependency::DependencyGraph{
+        .warnings = {}, .edges = {{key(MetadataType::ApexClass, "A"), {key(MetadataType::ApexClass, "C")}}},
+        .unresolved = {}}));
+    discovery.answer(app::ports::DependencyDiscovery(dependency::DependencyGraph{}));
+    testing::TestToken token;
+    const Expansion run = expand(world, {{record_type, {"Widget__c.Big"}}, {MetadataType::ApexClass, {"A"}}}, token);
+    ASSERT_TRUE(run.outcome) << run.outcome.error().detail_text();
+
+    // The first pass widens by the record type's object alone; the second, once discovery answers,
+    // by the class that A requires.
+    EXPECT_EQ(run.outcome->widenings, 2U);
+    EXPECT_EQ(run.working.at(MetadataType::ApexClass), (std::set<std::string>{"A", "C"}));
+    const auto calls = discovery.calls();
+    ASSERT_EQ(calls.size(), 3U);
+    const auto& first_keys = std::get<1>(calls[0]);
+    EXPECT_EQ(std::set<ComponentKey>(first_keys.begin(), first_keys.end()),
+              (std::set<ComponentKey>{key(MetadataType::ApexClass, "A"), key(record_type, "Widget__c.Big")}));
+    const auto& second_keys = std::get<1>(calls[1]);
+    EXPECT_EQ(std::set<ComponentKey>(second_keys.begin(), second_keys.end()),
+              (std::set<ComponentKey>{key(MetadataType::ApexClass, "A"), key(MetadataType::CustomObject, "Widget__c"),
+                                      key(record_type, "Widget__c.Big")}));
+    EXPECT_EQ(second_keys.size(), 3U);
+    EXPECT_EQ(std::get<1>(calls[2]), (std::vector<ComponentKey>{key(MetadataType::ApexClass, "C")}));
+    EXPECT_EQ(run.warnings, (Strings{disabled}));
+    ASSERT_TRUE(run.graph);
+    EXPECT_EQ(run.graph->edges.at(key(MetadataType::ApexClass, "A")),
+              (std::set<ComponentKey>{key(MetadataType::ApexClass, "C")}));
+}
+
+// A discovery that stays disabled is asked about the unanswered keys once per pass, and the loop still
+// ends when the document rules add nothing.
+TEST(ExpansionLoop, ADiscoveryThatStaysDisabledIsAskedOncePerPass) {
+    CompareWorld world;
+    const auto record_type = *metadata_types::metadata_type_by_wire_id("RecordType");
+    world.source[record_type] = {component(record_type, "Widget__c.Big")};
+    world.source[MetadataType::CustomObject] = {component(MetadataType::CustomObject, "Widget__c")};
+    const std::string disabled = "Dependency auto-selection is disabled: the org refused the Tooling API.";
+    world.ports.core->script.dependency_discovery.answer_with(
+        [&disabled](const std::string&, const std::vector<ComponentKey>&, const domain::CancellationToken&) {
+            return app::ports::PortResult<app::ports::DependencyDiscovery>(app::ports::DiscoveryDisabled{disabled});
+        });
+    testing::TestToken token;
+    const Expansion run = expand(world, {{record_type, {"Widget__c.Big"}}}, token);
+    ASSERT_TRUE(run.outcome) << run.outcome.error().detail_text();
+    EXPECT_EQ(run.outcome->widenings, 1U);
+    const auto calls = world.ports.core->script.dependency_discovery.calls();
+    ASSERT_EQ(calls.size(), 2U);
+    EXPECT_EQ(std::get<1>(calls[0]), (std::vector<ComponentKey>{key(record_type, "Widget__c.Big")}));
+    const auto& second_keys = std::get<1>(calls[1]);
+    EXPECT_EQ(std::set<ComponentKey>(second_keys.begin(), second_keys.end()),
+              (std::set<ComponentKey>{key(MetadataType::CustomObject, "Widget__c"), key(record_type, "Widget__c.Big")}));
+    EXPECT_EQ(run.warnings, (Strings{disabled}));
+    EXPECT_FALSE(run.graph);
+}
+
 TEST(ExpansionLoop, ExpressionSetTypesAreTheDefinitionThenTheVersion) {
     const auto types = app::expression_set_types();
     ASSERT_EQ(types.size(), 2U);

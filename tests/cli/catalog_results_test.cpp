@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/gateway.hpp"
+#include "support/credentials.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::cli::catalogs {
@@ -121,6 +122,15 @@ TEST(RequireSuccessfulCatalogCommand, DetailsNeverCarrySecretsAndAreCut) {
     const std::string whole = failure_of(result_of(R"({"status":1,"result":{"accessToken":"v4lue"}})", 1));
     EXPECT_THAT(whole, HasSubstr(R"("accessToken":"[REDACTED]")"));
     EXPECT_THAT(whole, Not(HasSubstr("v4lue")));
+
+    // An auth URL and an access token, in a JSON message and in plain text, lose their secrets.
+    EXPECT_THAT(failure_of(result_of(R"({"status":1,"name":"RefreshTokenAuthError","message":")" +
+                                         std::string(ambrel::testing::kCredentialFailure) + R"("})",
+                                     1)),
+                EndsWith(" CLI details: RefreshTokenAuthError: " +
+                         std::string(ambrel::testing::kScrubbedCredentialFailure)));
+    EXPECT_THAT(failure_of(result_of("", 1, std::string(ambrel::testing::kCredentialFailure))),
+                EndsWith(" CLI details: " + std::string(ambrel::testing::kScrubbedCredentialFailure)));
 
     const std::string long_detail(5000, 'x');
     const std::string cut = failure_of(result_of("", 1, "é" + long_detail));

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "cli/catalog_results.hpp"
 #include "logging/log_sink.hpp"
+#include "support/credentials.hpp"
 #include "support/doubles.hpp"
 #include "text/text.hpp"
 
@@ -374,6 +376,55 @@ TEST(SfCliGateway, NoSecretReachesTheLogOrTheTextsItHandsOut) {
         ASSERT_NE(details, nullptr);
         EXPECT_THAT(details->stdout_text, HasSubstr("[REDACTED]"));
         EXPECT_THAT(details->stdout_text + details->stderr_text, Not(HasSubstr("v4lue")));
+    }
+}
+
+// A failing answer that holds an auth URL and an access token, as JSON (status 1), as text without
+// JSON, and as malformed JSON: neither credential reaches a text the gateway hands out, its failure's
+// text or the session log, and the catalogue detail built from the answer carries neither.
+TEST(SfCliGateway, NoCredentialOfAFailingAnswerReachesItsTextsOrTheLog) {
+    using ambrel::testing::kAccessTokenBody;
+    using ambrel::testing::kAuthUrlSecret;
+    using ambrel::testing::kCredentialFailure;
+    using ambrel::testing::kScrubbedCredentialFailure;
+    const std::string failure(kCredentialFailure);
+    const std::string json_failure = R"({"status":1,"name":"RefreshTokenAuthError","message":")" + failure + R"("})";
+    struct Case {
+        std::string name;
+        std::string stdout_text;
+        std::string stderr_text;
+    };
+    const std::vector<Case> cases = {
+        {"a JSON failure", json_failure, "Error (RefreshTokenAuthError): " + failure + "\n"},
+        {"no JSON", "", failure},
+        {"malformed JSON", "Error: " + failure, failure},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h(logging::LogLevel::Detailed);
+        h.script(ScriptedRunner::output(c.stdout_text, 1, c.stderr_text));
+        auto result = h.gateway.execute_inner({"project", "retrieve", "start", "--target-org", "me@example.com"},
+                                              std::nullopt, 1s, h.never);
+        std::string handed_out;
+        if (result) {
+            handed_out = result->stdout_text + result->stderr_text;
+            EXPECT_THAT(result->stdout_text, HasSubstr(std::string(kScrubbedCredentialFailure)));
+            auto judged = catalogs::require_successful_catalog_command(*result, "retrieve command", "Retry.");
+            ASSERT_FALSE(judged);
+            handed_out += judged.error().message();
+            EXPECT_THAT(judged.error().message(), HasSubstr(std::string(kScrubbedCredentialFailure)));
+        } else if (const auto* no_json = result.error().get_if<CliError::NoJson>()) {
+            handed_out = no_json->stdout_text + no_json->stderr_text + result.error().message();
+            EXPECT_EQ(no_json->stderr_text, kScrubbedCredentialFailure);
+        } else {
+            const auto* malformed = result.error().get_if<CliError::MalformedJson>();
+            ASSERT_NE(malformed, nullptr);
+            handed_out = malformed->stdout_text + malformed->stderr_text + result.error().message();
+            EXPECT_EQ(malformed->stdout_text, "Error: " + std::string(kScrubbedCredentialFailure));
+        }
+        for (const std::string& line : h.writer->raw_lines()) handed_out += line;
+        EXPECT_THAT(handed_out, Not(HasSubstr(std::string(kAuthUrlSecret))));
+        EXPECT_THAT(handed_out, Not(HasSubstr(std::string(kAccessTokenBody))));
     }
 }
 

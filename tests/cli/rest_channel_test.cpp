@@ -9,6 +9,7 @@
 
 #include "cli/catalog_test_support.hpp"
 #include "cli/rest.hpp"
+#include "support/credentials.hpp"
 #include "support/programming_error.hpp"
 
 namespace ambrel::catalogs_test {
@@ -187,6 +188,15 @@ TEST_F(RestChannelTest, OutcomesOfOddAnswers) {
          fmt::format("Salesforce REST request failed with HTTP 400 on {} (). {}", path, kHint)},
         {fake::Answer().out("HTTP/1.1 200\n{\"message\":\"\"}\n").exit_code(1),
          fmt::format("Salesforce REST request failed on {} (). {}", path, kHint)},
+        // Credentials in a refusal's body or in the CLI's own error are scrubbed from the reason.
+        {fake::Answer().out(fmt::format("HTTP/1.1 401\n[{{\"errorCode\":\"INVALID_SESSION_ID\",\"message\":\"{}\"}}]\n",
+                                        ambrel::testing::kCredentialFailure))
+             .exit_code(1),
+         fmt::format("Salesforce REST request failed with HTTP 401 on {} (INVALID_SESSION_ID: {}). {}", path,
+                     ambrel::testing::kScrubbedCredentialFailure, kHint)},
+        {fake::Answer().err(fmt::format("Error (RefreshTokenAuthError): {}\n", ambrel::testing::kCredentialFailure)).exit_code(1),
+         fmt::format("Salesforce REST request failed on {} (Error (RefreshTokenAuthError): {}). {}", path,
+                     ambrel::testing::kScrubbedCredentialFailure, kHint)},
     };
     for (const Case& c : cases) {
         scenario(fake::Scenario().on_prefix({"api", "request", "rest"}, c.answer));

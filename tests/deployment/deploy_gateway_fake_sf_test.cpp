@@ -6,11 +6,14 @@
 
 #include <filesystem>
 
+#include <fmt/format.h>
+
 #include "cli/gateway.hpp"
 #include "cli/resolver.hpp"
 #include "deployment/deploy_gateway/gateway.hpp"
 #include "fakes/fake_sf.hpp"
 #include "process/process_runner.hpp"
+#include "support/credentials.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::deployment::deploy_gateway {
@@ -229,6 +232,51 @@ TEST(DeployGatewayOverFakeSf, AnUnknownOrgIsTheClisOwnError) {
 TEST(DeployGatewayOverFakeSf, OutputThatIsNoJsonNamesTheDetail) {
     Harness h(Scenario().otherwise(Answer().out("oops\n").err("broken\tpipe\n").exit_code(1)));
     EXPECT_EQ(h.deploy(), (Result{Result::Error{"Salesforce CLI returned malformed or missing JSON. broken pipe"}}));
+}
+
+// A failing start, report or quick deploy whose answer holds an auth URL and an access token: the
+// error names the CLI's reason with both scrubbed.
+TEST(DeployGatewayOverFakeSf, CredentialsInAFailingAnswerNeverReachTheError) {
+    using ambrel::testing::kAccessTokenBody;
+    using ambrel::testing::kAuthUrlSecret;
+    const Answer refused = Answer()
+                               .out(fmt::format(R"({{"status":1,"name":"RefreshTokenAuthError","message":"{}","exitCode":1}})",
+                                                ambrel::testing::kCredentialFailure))
+                               .err(std::string(ambrel::testing::kCredentialFailure))
+                               .exit_code(1);
+    // A start and a report name the error; a quick deploy gives the CLI's message alone.
+    const std::string scrubbed(ambrel::testing::kScrubbedCredentialFailure);
+    struct Case {
+        const char* road;
+        Scenario scenario;
+    };
+    const std::vector<Case> cases = {
+        {"deploy start", Scenario().on_prefix({"project", "deploy", "start"}, refused)},
+        {"deploy report", Scenario()
+                              .on_prefix({"project", "deploy", "start"}, Answer::capture("deploy_start_async"))
+                              .on_prefix({"project", "deploy", "report"}, refused)},
+        {"quick deploy", Scenario().on_prefix({"project", "deploy", "quick"}, refused)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.road);
+        Harness h(c.scenario);
+        std::string message;
+        std::string expected = "RefreshTokenAuthError: " + scrubbed;
+        if (std::string_view(c.road) == "quick deploy") {
+            expected = scrubbed;
+            auto answer = h.gateway->quick_deploy(h.project(), kOrg, "0Af000PspBlSzT5CSK", h.never);
+            ASSERT_FALSE(answer);
+            message = answer.error();
+        } else {
+            const auto result = h.deploy();
+            const auto* error = std::get_if<Result::Error>(&result.value);
+            ASSERT_NE(error, nullptr);
+            message = error->message;
+        }
+        EXPECT_THAT(message, ::testing::HasSubstr(expected));
+        EXPECT_THAT(message, ::testing::Not(::testing::HasSubstr(std::string(kAuthUrlSecret))));
+        EXPECT_THAT(message, ::testing::Not(::testing::HasSubstr(std::string(kAccessTokenBody))));
+    }
 }
 
 TEST(DeployGatewayOverFakeSf, QuickDeploySkipsTheManifestRowAndRunsItsLine) {

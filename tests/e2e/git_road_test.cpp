@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -43,6 +44,10 @@ std::vector<std::string> lines(const std::string& text) {
 std::string trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     return text;
+}
+
+void put_bytes(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::string blob(const std::filesystem::path& repo, const std::string& rev, const std::string& file) {
@@ -118,6 +123,57 @@ INSTANTIATE_TEST_SUITE_P(Checkouts, GitRoad, ::testing::Values(Case{"source"}, C
                          [](const auto& info) { return std::string(info.param.checkout) == "source"
                                                            ? std::string("SourceCheckedOut")
                                                            : std::string("TargetCheckedOut"); });
+
+// A class the source branch holds in Latin-1 cannot be compared or deployed without changing its
+// bytes: the compare leaves it out with the reader's sentence, nothing of it is committed, and every
+// other row is deployed byte for byte. Read at a ref (the target checked out) and from the working
+// tree (the source checked out).
+TEST(GitRoadBytes, ALatinOneClassIsRefusedAndTheOtherRowsDeployExactly) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    const std::string latin = "force-app/main/default/classes/LatinService.cls";
+    for (const std::string_view checkout : {"target", "source"}) {
+        SCOPED_TRACE(checkout);
+        TempDir root;
+        const auto repo = root.path() / "ebikes";
+        const auto made = make_demo_repo(repo, checkout);
+        ASSERT_EQ(made.exit_code, 0) << made.out;
+        const std::string source(kSourceBranch);
+        const std::string target(kTargetBranch);
+        if (checkout == "target") run_git(repo, {"checkout", "-q", source});
+        put_bytes(repo / latin, "public class LatinService { String s = 'caf\xe9'; }\n");
+        put_bytes(repo / (latin + "-meta.xml"),
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ApexClass xmlns=\"http://soap.sforce.com/2006/04/"
+                   "metadata\">\n    <apiVersion>65.0</apiVersion>\n    <status>Active</status>\n</ApexClass>\n");
+        run_git(repo, {"add", "-A"});
+        run_git(repo, {"-c", "user.name=Ambrel Test", "-c", "user.email=test@ambrel.invalid", "commit", "-q", "-m",
+                       "Latin-1 class"});
+        if (checkout == "target") run_git(repo, {"checkout", "-q", target});
+        const std::string before = trimmed(run_git(repo, {"rev-parse", target}));
+        const std::string source_rev = trimmed(run_git(repo, {"rev-parse", source}));
+
+        const auto demo = run_demo(root.path(), repo,
+                                   {"--select", "CustomField=Product__c,Warranty__c", "--select",
+                                    "Layout=Product__c-Product Layout", "--select",
+                                    "ApexClass=WarrantyService,LatinService"});
+        ASSERT_EQ(demo.exit_code, 0) << demo.out;
+        EXPECT_NE(demo.out.find("warning: " + latin + " in " + source + " is not UTF-8 text."), std::string::npos)
+            << demo.out;
+        EXPECT_EQ(demo.out.find("LatinService ", demo.out.find("Differences between")), std::string::npos)
+            << demo.out;
+
+        const std::string after = trimmed(run_git(repo, {"rev-parse", target}));
+        const auto changed = lines(run_git(repo, {"diff", "--name-only", before, after}));
+        EXPECT_EQ(std::set<std::string>(changed.begin(), changed.end()), kDeployedFiles);
+        for (const auto& file : kDeployedFiles) {
+            SCOPED_TRACE(file);
+            EXPECT_EQ(blob(repo, after, file), blob(repo, source_rev, file));
+        }
+        EXPECT_NE(try_git(repo, {"cat-file", "-e", after + ":" + latin}).exit_code, 0);
+        EXPECT_NE(try_git(repo, {"cat-file", "-e", after + ":" + latin + "-meta.xml"}).exit_code, 0);
+    }
+}
 
 }  // namespace
 }  // namespace ambrel::testing::e2e

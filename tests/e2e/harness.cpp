@@ -9,6 +9,7 @@
 
 #include "domain/cancellation.hpp"
 #include "process/process_runner.hpp"
+#include "support/node.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::testing::e2e {
@@ -31,7 +32,7 @@ RunOutput run(const std::vector<std::string>& argv, const std::vector<process::E
 std::filesystem::path client_modules() { return source_dir() / "tools" / "jsonrpc-client" / "node_modules"; }
 
 bool client_installed() {
-    return find_on_path("node").has_value() && std::filesystem::exists(client_modules() / "vscode-jsonrpc");
+    return node_executable().has_value() && std::filesystem::exists(client_modules() / "vscode-jsonrpc");
 }
 
 RunOutput make_demo_repo(const std::filesystem::path& repo, std::string_view checkout) {
@@ -42,7 +43,7 @@ RunOutput run_demo(const std::filesystem::path& root, const std::filesystem::pat
                    const std::vector<std::string>& extra) {
     std::filesystem::create_directories(root / "home");
     std::filesystem::create_directories(root / "data");
-    std::vector<std::string> argv{find_on_path("node")->string(),
+    std::vector<std::string> argv{node_executable()->string(),
                                   (source_dir() / "tools" / "jsonrpc-client" / "demo.js").string(),
                                   "--server", AMBREL_SERVER_EXE,
                                   "--root", root.string(),
@@ -111,7 +112,7 @@ SessionOutput run_session(const std::filesystem::path& root, boost::json::object
                                                 {"XDG_DATA_HOME", (root / "data").string()},
                                                 {"NODE_PATH", client_modules().string()}};
     for (const auto& [name, value] : environment) pairs.emplace_back(name, value);
-    const auto ran = run({find_on_path("node")->string(),
+    const auto ran = run({node_executable()->string(),
                           (source_dir() / "tools" / "jsonrpc-client" / "session.js").string(), "--server",
                           AMBREL_SERVER_EXE, "--script", script_file.string()},
                          pairs);
@@ -140,7 +141,7 @@ std::vector<std::pair<std::string, std::string>> fake_sf_environment(const fake_
 RunOutput run_load_orgs(const std::filesystem::path& root, const std::string& path) {
     std::filesystem::create_directories(root / "home");
     std::filesystem::create_directories(root / "data");
-    return run({find_on_path("node")->string(),
+    return run({node_executable()->string(),
                 (source_dir() / "tools" / "jsonrpc-client" / "load_orgs.js").string(), AMBREL_SERVER_EXE,
                 root.string()},
                {{"HOME", (root / "home").string()},

@@ -3,6 +3,7 @@
 // `sf` (answers from captures of the real CLI, retrieves served from fixture orgs), the branch in a
 // real temporary repository checked with real git.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "e2e/harness.hpp"
+#include "support/credentials.hpp"
 #include "support/git_repo.hpp"
 #include "support/test_paths.hpp"
 
@@ -294,6 +296,91 @@ TEST(OrgGitRoads, OrgToBranchDeploysOneCommitWithTheOrgsDocuments) {
     EXPECT_EQ(retrieves, 1u) << describe_calls(sf);
 }
 
+// A target named in revision syntax ("main~0") would have git check out the commit detached and the
+// deploy commit on no branch: the selection refuses it, so no deploy can start; nothing is written.
+TEST(OrgGitRoads, ATargetInRevisionSyntaxIsRefusedWithNothingWrittenAndNoCommit) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    const std::string before = trimmed(repo.git({"rev-parse", std::string(kTargetBranchName)}));
+    const std::string refs_before = repo.git({"for-each-ref"});
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
+                 .otherwise(unanswered_call()));
+    const std::string revision = std::string(kTargetBranchName) + "~0";
+    boost::json::array steps{
+        step("workflow/loadOrgs", {}, {"selecting"}),
+        step("workflow/selectSource", {{"endpoint", org_endpoint()}}, {"selecting"}),
+        step("workflow/selectTarget", {{"endpoint", git_endpoint(repo.path(), revision, false)}}, {"selecting"}),
+        step("workflow/selectMetadataType", {{"metadataType", kApexClass}, {"currentSelection", boost::json::array{}}},
+             {"selecting"}),
+    };
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+
+    bool refused = false;
+    for (const auto& state : session.states()) {
+        if (text_of(state, "kind") == "selecting" &&
+            text_of(state, "errorMessage") == "The branch name is not a valid git branch name.") {
+            refused = true;
+        }
+        EXPECT_NE(text_of(state, "kind"), "results") << boost::json::serialize(state);
+    }
+    EXPECT_TRUE(refused) << session.out;
+    EXPECT_EQ(trimmed(repo.git({"rev-parse", std::string(kTargetBranchName)})), before);
+    EXPECT_EQ(repo.git({"for-each-ref"}), refs_before);
+    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all", "--ignored"}), "");
+    EXPECT_EQ(worktree_count(repo), 1u);
+    EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
+}
+
+// A destination that exists as a file git ignores (a local build output) is never overwritten: the deploy
+// to the checked-out branch is refused naming it, the file and the index stay as they were, no commit.
+TEST(OrgGitRoads, ADeployOverAnIgnoredFileIsRefusedWithTheFileAndTheIndexUntouched) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    repo.git({"checkout", "-q", std::string(kTargetBranchName)});
+    const std::string ignored = std::string(kClassesFolder) + "GeocodingService.cls";
+    repo.write(".git/info/exclude", ignored + "\n");
+    repo.write(ignored, "local build output");
+    const std::string before = repo.head();
+    // Neither the compare of the working tree nor the deploy's checks run the repository's fsmonitor.
+    const fs::path marker = root.path() / "fsmonitor-ran";
+    const fs::path monitor = root.path() / "monitor.sh";
+    std::ofstream(monitor) << "#!/bin/sh\ntouch '" << marker.string() << "'\n";
+    fs::permissions(monitor, fs::perms::owner_all);
+    repo.git({"config", "core.fsmonitor", monitor.string()});
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
+                 .otherwise(unanswered_call()));
+
+    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, true));
+    steps.push_back(step("workflow/deploy", {{"selected", "$deployable"}, {"flsMode", "NONE"}, {"deployMode", "ALL_OR_NOTHING"}},
+                         {"error", "results"}));
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+
+    EXPECT_NE(session.out.find(ignored + " is ignored by git in " + std::string(kRepoName) +
+                               "; this deploy would overwrite it."),
+              std::string::npos)
+        << session.out;
+    EXPECT_FALSE(session.last_state("results").has_value()) << session.out;
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_EQ(read_file(repo.path() / ignored), "local build output");
+    EXPECT_EQ(read_file(repo.path() / kClassesFolder / "PropertyController.cls"), kBranchClass);
+    EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "");
+    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
+    EXPECT_EQ(repo.head(), before);
+    EXPECT_EQ(worktree_count(repo), 1u);
+}
+
 constexpr std::string_view kSourceBranchName = "feature/brokers";
 constexpr std::string_view kBrokerClass = "BrokerService";
 constexpr std::string_view kTestClass = "TestPropertyController";
@@ -320,6 +407,48 @@ GitRepo make_source_repository(const fs::path& parent) {
     repo.commit_all("Brokers");
     repo.git({"checkout", "-q", std::string(kTargetBranchName)});
     return repo;
+}
+
+// The branch chosen is the branch read: chosen while it was checked out, then the user switched to
+// "main" in a terminal; the compare reads the chosen branch's commit, not the working tree of "main",
+// and runs no command the repository's configuration names.
+TEST(OrgGitRoads, ACompareAfterABranchSwitchReadsTheChosenBranch) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_source_repository(root.path());
+    ASSERT_EQ(repo.branch(), kTargetBranchName);
+    // A repository received from someone else names a command as its fsmonitor: comparing never runs it.
+    const fs::path marker = root.path() / "fsmonitor-ran";
+    const fs::path monitor = root.path() / "monitor.sh";
+    std::ofstream(monitor) << "#!/bin/sh\ntouch '" << marker.string() << "'\n";
+    fs::permissions(monitor, fs::perms::owner_all);
+    repo.git({"config", "core.fsmonitor", monitor.string()});
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
+                 .otherwise(unanswered_call()));
+    boost::json::array steps{
+        step("workflow/loadOrgs", {}, {"selecting"}),
+        step("workflow/selectSource", {{"endpoint", git_endpoint(repo.path(), kSourceBranchName, true)}}, {"selecting"}),
+        step("workflow/selectTarget", {{"endpoint", org_endpoint()}}, {"selecting"}),
+        step("workflow/selectMetadataType", {{"metadataType", kApexClass}, {"currentSelection", boost::json::array{}}},
+             {"selecting"}),
+        step("workflow/compare", {{"currentSelection", boost::json::array{kChangedClass, kBrokerClass}}}, {"reviewing"}),
+    };
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+    const auto reviewing = session.last_state("reviewing");
+    ASSERT_TRUE(reviewing.has_value()) << session.out;
+    std::map<std::string, std::string> changes;
+    for (const auto& row : rows_of(*reviewing, "differences")) {
+        changes[text_of(row, "metadataType") + ":" + text_of(row, "name")] = text_of(row, "change");
+    }
+    EXPECT_EQ(changes, (std::map<std::string, std::string>{{"ApexClass:BrokerService", "ADD"},
+                                                           {"ApexClass:PropertyController", "UPDATE"}}))
+        << boost::json::serialize(*reviewing);
+    EXPECT_FALSE(fs::exists(marker));
 }
 
 // Git to org: the org is retrieved for the compare; the deploy sends exactly the branch's files of the
@@ -426,6 +555,52 @@ TEST(OrgGitRoads, BranchToOrgDeploysTheBranchsFiles) {
     EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
 }
 
+// A retrieve that fails with an auth URL and an access token in the CLI's answer: the error screen
+// shows the CLI's reason with both scrubbed, and neither reaches the client or the session log.
+TEST(OrgGitRoads, CredentialsInAFailingRetrieveNeverReachTheScreenOrTheLog) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    using ambrel::testing::kAccessTokenBody;
+    using ambrel::testing::kAuthUrlSecret;
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    fake::FakeSf sf;
+    const std::string failure(ambrel::testing::kCredentialFailure);
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"},
+                            fake::Answer()
+                                .out(R"({"status":1,"name":"RefreshTokenAuthError","message":")" + failure +
+                                     R"(","exitCode":1})")
+                                .err("Error (RefreshTokenAuthError): " + failure + "\n")
+                                .exit_code(1))
+                 .otherwise(unanswered_call()));
+
+    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
+    steps.back().as_object()["until"] = boost::json::array{"error"};
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+
+    const auto error = session.last_state("error");
+    ASSERT_TRUE(error.has_value()) << session.out;
+    std::string shown = text_of(*error, "message");
+    if (error->contains("details") && error->at("details").is_string()) shown += "\n" + text_of(*error, "details");
+    EXPECT_THAT(shown, ::testing::HasSubstr("RefreshTokenAuthError: " +
+                                            std::string(ambrel::testing::kScrubbedCredentialFailure)))
+        << boost::json::serialize(*error);
+
+    std::string logged;
+    for (const auto& entry : fs::directory_iterator(root.path() / "workspace" / "quillary" / "logs")) {
+        logged += read_file(entry.path());
+    }
+    EXPECT_THAT(logged, ::testing::HasSubstr(std::string(ambrel::testing::kScrubbedCredentialFailure)));
+    for (const std::string_view secret : {kAuthUrlSecret, kAccessTokenBody}) {
+        SCOPED_TRACE(secret);
+        EXPECT_THAT(session.out, ::testing::Not(::testing::HasSubstr(std::string(secret))));
+        EXPECT_THAT(logged, ::testing::Not(::testing::HasSubstr(std::string(secret))));
+    }
+}
+
 constexpr std::int64_t kSlowRetrieveMs = 120'000;
 constexpr std::string_view kRetrievingProgress = "Retrieving metadata";
 constexpr std::string_view kCancelledScreen = "Operation cancelled.";
@@ -443,6 +618,42 @@ fake::Answer slow_retrieve(const fs::path& grandchild_pid_file, bool ignore_sigt
     answer.retrieve_from(fixture_orgs()).grandchild(kSlowRetrieveMs, grandchild_pid_file, ignore_sigterm).sleep_ms(kSlowRetrieveMs);
     if (ignore_sigterm) answer.ignore_sigterm();
     return answer;
+}
+
+// Scripts the fake with a slow retrieve and returns the steps that bring a compare to the moment the
+// retrieve and the process it started are both running.
+boost::json::array steps_into_slow_retrieve(fake::FakeSf& sf, const GitRepo& repo, const fs::path& grandchild_pid_file,
+                                            bool ignore_sigterm) {
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, slow_retrieve(grandchild_pid_file, ignore_sigterm))
+                 .otherwise(unanswered_call()));
+    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
+    steps.back().as_object().erase("until");
+    steps.push_back(boost::json::object{{"waitProgress", kRetrievingProgress}});
+    steps.push_back(boost::json::object{{"waitFile", grandchild_pid_file.string()}});
+    return steps;
+}
+
+// The one retrieve and the process it started are gone, the compare's workspace (where the retrieve
+// ran) is removed, only the logs remain and the branch is untouched.
+void expect_retrieve_stopped_and_workspace_removed(const fake::FakeSf& sf, const fs::path& root, const GitRepo& repo,
+                                                   const fs::path& grandchild_pid_file) {
+    std::vector<fake::RecordedCall> retrieves;
+    for (const auto& call : sf.calls()) {
+        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "retrieve") retrieves.push_back(call);
+    }
+    ASSERT_EQ(retrieves.size(), 1u) << describe_calls(sf);
+    EXPECT_FALSE(process_alive(retrieves.front().pid)) << retrieves.front().pid;
+    const std::string grandchild = trimmed(read_file(grandchild_pid_file));
+    ASSERT_FALSE(grandchild.empty());
+    EXPECT_FALSE(process_alive(std::stoll(grandchild))) << grandchild;
+
+    const fs::path workspace = fs::path(retrieves.front().cwd).parent_path();
+    EXPECT_EQ(workspace.parent_path(), root / "workspace" / "quillary") << workspace;
+    EXPECT_FALSE(fs::exists(workspace)) << workspace;
+    EXPECT_EQ(leftovers(root), std::vector<std::string>{});
+    EXPECT_EQ(worktree_count(repo), 1u);
+    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
 }
 
 struct CancelCase {
@@ -464,15 +675,7 @@ TEST_P(CancelledRetrieve, StopsTheCliAndRemovesTheWorkspace) {
     const GitRepo repo = make_repository(root.path());
     const auto grandchild_pid_file = root.path() / "grandchild.pid";
     fake::FakeSf sf;
-    sf.write(org_scenario()
-                 .on_prefix({"project", "retrieve", "start"},
-                            slow_retrieve(grandchild_pid_file, GetParam().ignore_sigterm))
-                 .otherwise(unanswered_call()));
-
-    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
-    steps.back().as_object().erase("until");
-    steps.push_back(boost::json::object{{"waitProgress", kRetrievingProgress}});
-    steps.push_back(boost::json::object{{"waitFile", grandchild_pid_file.string()}});
+    auto steps = steps_into_slow_retrieve(sf, repo, grandchild_pid_file, GetParam().ignore_sigterm);
     steps.push_back(step("workflow/cancel", {}, {"error"}));
     const auto started = std::chrono::steady_clock::now();
     const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
@@ -494,29 +697,55 @@ TEST_P(CancelledRetrieve, StopsTheCliAndRemovesTheWorkspace) {
     // The session ended long before the retrieve would have: nothing waited for the CLI.
     EXPECT_LT(took, std::chrono::milliseconds(kSlowRetrieveMs / 2));
 
-    // The CLI run and the process it started are gone.
-    std::vector<fake::RecordedCall> retrieves;
-    for (const auto& call : sf.calls()) {
-        if (call.args.size() >= 2 && call.args[0] == "project" && call.args[1] == "retrieve") retrieves.push_back(call);
-    }
-    ASSERT_EQ(retrieves.size(), 1u) << describe_calls(sf);
-    EXPECT_FALSE(process_alive(retrieves.front().pid)) << retrieves.front().pid;
-    const std::string grandchild = trimmed(read_file(grandchild_pid_file));
-    ASSERT_FALSE(grandchild.empty());
-    EXPECT_FALSE(process_alive(std::stoll(grandchild))) << grandchild;
-
-    // The compare's workspace, where the retrieve ran, is removed; only the logs remain, and the branch
-    // is untouched.
-    const fs::path workspace = fs::path(retrieves.front().cwd).parent_path();
-    EXPECT_EQ(workspace.parent_path(), root.path() / "workspace" / "quillary") << workspace;
-    EXPECT_FALSE(fs::exists(workspace)) << workspace;
-    EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
-    EXPECT_EQ(worktree_count(repo), 1u);
-    EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
+    // The CLI run and the process it started are gone, and so is the workspace.
+    expect_retrieve_stopped_and_workspace_removed(sf, root.path(), repo, grandchild_pid_file);
 }
 
 INSTANTIATE_TEST_SUITE_P(OrgGitRoads, CancelledRetrieve,
                          ::testing::Values(CancelCase{"StoppingPolitely", false}, CancelCase{"IgnoringSigterm", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct SignalCase {
+    std::string_view name;
+    std::string_view signal;
+    // The CLI and the process it started ignore the polite stop.
+    bool ignore_sigterm = false;
+};
+
+class SignalledRetrieve : public ::testing::TestWithParam<SignalCase> {};
+
+// The front end kills the server during a slow retrieve (the default signal of a closing front end,
+// a closed terminal, an interrupt): the server stops as at the end of its input, so the CLI and the
+// process it started are stopped and the compare's workspace, with the org's metadata, is removed
+// before it exits, long before the retrieve would have ended.
+TEST_P(SignalledRetrieve, StopsTheCliAndRemovesTheWorkspaceBeforeExiting) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    const auto grandchild_pid_file = root.path() / "grandchild.pid";
+    fake::FakeSf sf;
+    auto steps = steps_into_slow_retrieve(sf, repo, grandchild_pid_file, GetParam().ignore_sigterm);
+    steps.push_back(boost::json::object{{"signal", GetParam().signal}});
+    const auto started = std::chrono::steady_clock::now();
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    const auto took = std::chrono::steady_clock::now() - started;
+
+    // The server ended by itself, as at the end of its input, and never showed the review.
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+    EXPECT_FALSE(session.last_state("reviewing").has_value()) << session.out;
+    EXPECT_LT(took, std::chrono::milliseconds(kSlowRetrieveMs / 2));
+
+    // The CLI run and the process it started are gone, and so is the workspace.
+    expect_retrieve_stopped_and_workspace_removed(sf, root.path(), repo, grandchild_pid_file);
+}
+
+INSTANTIATE_TEST_SUITE_P(OrgGitRoads, SignalledRetrieve,
+                         ::testing::Values(SignalCase{"Terminated", "SIGTERM", false},
+                                           SignalCase{"TerminatedWhileTheCliIgnoresIt", "SIGTERM", true},
+                                           SignalCase{"HungUp", "SIGHUP", false},
+                                           SignalCase{"Interrupted", "SIGINT", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

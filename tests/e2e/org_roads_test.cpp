@@ -6,6 +6,7 @@
 
 #include "e2e/harness.hpp"
 #include "json/json.hpp"
+#include "support/node.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::testing::e2e {
@@ -26,7 +27,7 @@ TEST(OrgRoads, LoadingOrgsWithoutTheCliShowsThePrerequisiteScreen) {
     // A PATH that holds node and nothing else, so no `sf` can be found.
     const auto bin = root.path() / "bin";
     std::filesystem::create_directories(bin);
-    std::filesystem::create_symlink(*find_on_path("node"), bin / "node");
+    std::filesystem::create_symlink(*node_executable(), bin / "node");
 
     const auto run = run_load_orgs(root.path() / "workspace", bin.string());
     ASSERT_EQ(run.exit_code, 0) << run.out;

@@ -217,9 +217,10 @@ TEST_F(GitDeployTest, ABranchSwitchedSinceInspectionGoesThroughAWorktree) {
 TEST_F(GitDeployTest, ANewBranchFromABase) {
     auto repo = project();
     const std::string first = repo->head();
+    repo->git({"branch", "release/1"});
     repo->write("later.txt", "x");
     repo->commit_all("later");
-    auto summary = deploy(*repo, branch("topic/new", false, true, first), {apex_class("Foo", "foo")});
+    auto summary = deploy(*repo, branch("topic/new", false, true, "release/1"), {apex_class("Foo", "foo")});
     ASSERT_TRUE(summary) << summary.error().message();
     EXPECT_EQ(text::trim(repo->git({"rev-parse", "topic/new~1"})), first);
     expect_no_worktree_left(*repo);
@@ -265,25 +266,201 @@ TEST_F(GitDeployTest, AFailingWorktreeCommandIsCleanedUp) {
         if (failure == test::Failure::TimedOut) {
             EXPECT_EQ(summary.error().message(), "The git command timed out.");
             EXPECT_EQ(failing.count("git worktree remove"), 1u);
+            EXPECT_EQ(failing.count("git worktree prune"), 1u);
             EXPECT_EQ(failing.count("git branch"), 1u);
         }
         expect_no_worktree_left(*repo);
     }
 }
 
-TEST_F(GitDeployTest, NamesThatGitWouldReadAsOptionsAreRefused) {
+TEST_F(GitDeployTest, OptionsRevisionSyntaxAndMissingBranchesNeverReachTheWorktree) {
     auto repo = project();
-    const endpoint::GitBranchRef refs[] = {
-        branch("x", false, true, "--force"), branch("-x", false, false), branch("x", false, true, ""),
-        branch("origin/", false, false, std::nullopt, "origin")};
-    for (const auto& ref : refs) {
+    const std::string main_branch = repo->branch();
+    const std::string before = repo->head();
+    repo->git({"branch", "feature"});
+    constexpr std::string_view kBranch = "The branch name is not a valid git branch name.";
+    constexpr std::string_view kBase = "The base branch name is not a valid git branch name.";
+    constexpr std::string_view kNew = "The new branch name is not a valid git branch name.";
+    const struct Case {
+        endpoint::GitBranchRef ref;
+        std::string message;
+    } cases[] = {
+        {branch(main_branch + "~0"), std::string(kBranch)},
+        {branch(main_branch + "^0", true), std::string(kBranch)},
+        {branch(main_branch + "@{0}"), std::string(kBranch)},
+        {branch("feature~0"), std::string(kBranch)},
+        {branch("origin/" + main_branch + "~0", false, false, std::nullopt, "origin"), std::string(kBranch)},
+        {branch("-x"), std::string(kBranch)},
+        {branch("origin/", false, false, std::nullopt, "origin"), std::string(kBranch)},
+        {branch("HEAD"), std::string(kBranch)},
+        {branch("@{-1}"), std::string(kBranch)},
+        {branch("x", false, true, "--output=x"), std::string(kBase)},
+        {branch("x", false, true, ""), std::string(kBase)},
+        {branch("x", false, true, main_branch + "~1"), std::string(kBase)},
+        {branch("x", false, true, before), "The branch " + before + " does not exist in the repository."},
+        {branch("bad..name", false, true), std::string(kNew)},
+        {branch("-b", false, true), std::string(kNew)},
+        {branch("missing"), "The branch missing does not exist in the repository."},
+        {branch("origin/missing", false, false, std::nullopt, "origin"),
+         "The branch origin/missing does not exist in the repository."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ref.name + " / " + c.ref.base.value_or("-"));
+        auto summary = deploy(*repo, c.ref, {apex_class("Foo", "f")});
+        ASSERT_FALSE(summary);
+        EXPECT_EQ(summary.error().message(), c.message);
+        EXPECT_EQ(repo->head(), before);
+        EXPECT_EQ(repo->git({"status", "--porcelain"}), "");
+    }
+    EXPECT_EQ(logged_.count("git worktree add"), 0u);
+    EXPECT_EQ(logged_.count("git commit"), 0u);
+    EXPECT_EQ(text::trim(repo->git({"rev-parse", "feature"})), before);
+    expect_no_worktree_left(*repo);
+}
+
+TEST_F(GitDeployTest, TheRepositoryNotTheRequestDecidesWhetherTheWorkingTreeIsWritten) {
+    auto repo = project();
+    const std::string main_branch = repo->branch();
+    // Picked while another branch was checked out: the flag says "not current", the repository says current.
+    auto summary = deploy(*repo, branch(main_branch, false), {apex_class("Foo", "foo")});
+    ASSERT_TRUE(summary) << summary.error().message();
+    EXPECT_EQ(repo->head(), summary->commit);
+    EXPECT_EQ(testing::read_file(repo->path() / "force-app/main/default/classes/Foo.cls"), "foo");
+    EXPECT_EQ(logged_.count("git worktree add"), 0u);
+    expect_no_worktree_left(*repo);
+}
+
+TEST_F(GitDeployTest, ABranchCheckedOutInAnotherWorktreeIsNamedWithItsFolder) {
+    auto repo = project();
+    const std::filesystem::path other = dir_.path() / "other";
+    repo->git({"worktree", "add", "-q", "-b", "feature", other.string()});
+    const std::string before = repo->head();
+    auto summary = deploy(*repo, branch("feature"), {apex_class("Foo", "foo")});
+    ASSERT_FALSE(summary);
+    EXPECT_EQ(summary.error().message(),
+              "feature is checked out in " + std::filesystem::canonical(other).string() +
+                  "; switch that folder to another branch, or deploy to the repository at that folder.");
+    EXPECT_EQ(text::trim(repo->git({"rev-parse", "feature"})), before);
+    EXPECT_EQ(logged_.count("git worktree add"), 0u);
+}
+
+TEST_F(GitDeployTest, ACommitThatNoBranchHoldsIsAFailureThatSaysWhereTheCommitIs) {
+    auto repo = project();
+    repo->git({"branch", "feature"});
+    const std::string before = repo->head();
+    // A hook that detaches HEAD at the new commit and moves the branch back leaves the commit on no
+    // branch, as a checkout of a revision ("feature~0") would.
+    const auto hook = repo->path() / ".git/hooks/post-commit";
+    std::filesystem::create_directories(hook.parent_path());
+    std::ofstream(hook) << "#!/bin/sh\ngit update-ref --no-deref HEAD HEAD\ngit update-ref refs/heads/feature HEAD~1\n";
+    std::filesystem::permissions(hook, std::filesystem::perms::owner_all);
+    auto summary = deploy(*repo, branch("feature"), {apex_class("Foo", "foo")});
+    ASSERT_FALSE(summary);
+    const std::string& message = summary.error().message();
+    EXPECT_TRUE(message.starts_with("The commit ")) << message;
+    EXPECT_NE(message.find(", but the branch feature does not point at it; the commit is on no branch (keep it with "
+                           "'git branch <name> "),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(text::trim(repo->git({"rev-parse", "feature"})), before);
+    expect_no_worktree_left(*repo);
+}
+
+TEST_F(GitDeployTest, IgnoredDestinationsAreRefusedBeforeAnythingIsWritten) {
+    auto repo = project();
+    const struct Case {
+        std::string pattern;
+        std::string file;
+        ComponentDifference row;
+    } cases[] = {
+        {"force-app/main/default/classes/Foo.cls", "force-app/main/default/classes/Foo.cls", apex_class("Foo", "deploy")},
+        {"*.cls", "force-app/main/default/classes/Foo.cls", apex_class("Foo", "deploy")},
+        {"force-app/main/default/lwc/fresh/", "force-app/main/default/lwc/fresh/fresh.js",
+         bundle("fresh", {{"fresh.js", "deploy"}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        repo->write(".git/info/exclude", c.pattern + "\n");
+        repo->write(c.file, "local build output");
+        const std::string before = repo->head();
+        auto summary = deploy(*repo, branch(repo->branch(), true), {apex_class("Old", "deploy"), c.row});
+        ASSERT_FALSE(summary);
+        EXPECT_EQ(summary.error().message(), c.file + " is ignored by git in repo; this deploy would overwrite it.");
+        EXPECT_EQ(testing::read_file(repo->path() / c.file), "local build output");
+        EXPECT_EQ(testing::read_file(repo->path() / "force-app/main/default/classes/Old.cls"), "old");
+        EXPECT_EQ(repo->git({"status", "--porcelain"}), "");
+        EXPECT_EQ(repo->git({"diff", "--cached", "--name-only"}), "");
+        EXPECT_EQ(repo->head(), before);
+        std::filesystem::remove(repo->path() / c.file);
+    }
+}
+
+TEST_F(GitDeployTest, AFailureAfterTheFirstWriteLeavesTheWorkingTreeAndTheIndexAsTheyWere) {
+    auto repo = project();
+    const std::string before = repo->head();
+    const std::vector<ComponentDifference> rows{apex_class("Old", "deployed"), apex_class("Foo", "deployed"),
+                                                bundle("fresh", {{"fresh.js", "js"}}),
+                                                bundle("comp", {{"comp.js", "new js"}})};
+    const auto expect_as_found = [&] {
+        EXPECT_EQ(testing::read_file(repo->path() / "force-app/main/default/classes/Old.cls"), "old");
+        EXPECT_EQ(testing::read_file(repo->path() / "force-app/main/default/lwc/comp/comp.js"), "js");
+        EXPECT_EQ(testing::read_file(repo->path() / "force-app/main/default/lwc/comp/old.css"), "css");
+        EXPECT_FALSE(std::filesystem::exists(repo->path() / "force-app/main/default/classes/Foo.cls"));
+        EXPECT_FALSE(std::filesystem::exists(repo->path() / "force-app/main/default/lwc/fresh"));
+        EXPECT_EQ(repo->git({"status", "--porcelain", "--ignored"}), "");
+        EXPECT_EQ(repo->head(), before);
+    };
+    for (const std::string command : {"add", "commit"}) {
+        SCOPED_TRACE(command);
+        test::LoggedGateway failing(std::make_unique<test::FailingRunner>(
+            std::vector<test::FailingRunner::Rule>{{command, test::Failure::Exit128}}));
+        const GitDeployOrchestrator deployer(failing.gateway, base_, documents_);
+        auto summary = deployer.deploy_with_fls(repo->path(), branch(repo->branch(), true), rows, {}, "dev", never_);
+        ASSERT_FALSE(summary);
+        EXPECT_EQ(summary.error().message(), "fatal: chosen failure");
+        expect_as_found();
+    }
+    // git itself refuses to stage a new file that a pattern ignores: the written files go again.
+    repo->write(".git/info/exclude", "Foo.cls\n");
+    auto refused = deploy(*repo, branch(repo->branch(), true), rows);
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().message().find("ignored"), std::string::npos) << refused.error().message();
+    expect_as_found();
+}
+
+TEST_F(GitDeployTest, ARepositoryWithoutAuthorIdentityIsRefusedBeforeAnythingIsWritten) {
+    auto repo = project();
+    const std::string before = repo->head();
+    repo->git({"config", "--unset", "user.name"});
+    repo->git({"config", "--unset", "user.email"});
+    repo->git({"config", "user.useConfigOnly", "true"});
+    for (const auto& ref : {branch(repo->branch(), true), branch("fresh", false, true)}) {
         SCOPED_TRACE(ref.name);
         auto summary = deploy(*repo, ref, {apex_class("Foo", "f")});
         ASSERT_FALSE(summary);
-        EXPECT_EQ(summary.error().message(),
-                  "A branch name must not be empty, and a branch or revision name must not start with a hyphen.");
+        EXPECT_EQ(summary.error().message(), "git has no author identity for repo: set user.name and user.email.");
+        EXPECT_EQ(repo->git({"status", "--porcelain"}), "");
+        EXPECT_EQ(repo->head(), before);
     }
     EXPECT_EQ(logged_.count("git worktree add"), 0u);
+    expect_no_worktree_left(*repo);
+}
+
+TEST_F(GitDeployTest, AFailingPostCheckoutHookLeavesNoBranchNoWorktreeAndNoStaleEntry) {
+    auto repo = project();
+    const auto hook = repo->path() / ".git/hooks/post-checkout";
+    std::filesystem::create_directories(hook.parent_path());
+    std::ofstream(hook) << "#!/bin/sh\nexit 1\n";
+    std::filesystem::permissions(hook, std::filesystem::perms::owner_all);
+    auto summary = deploy(*repo, branch("hooked", false, true), {apex_class("Foo", "f")});
+    ASSERT_FALSE(summary);
+    EXPECT_NE(testing::try_git(repo->path(), {"rev-parse", "--verify", "--quiet", "refs/heads/hooked"}).exit_code, 0);
+    expect_no_worktree_left(*repo);
+    // The retry is not blocked by anything the failed attempt left.
+    std::filesystem::remove(hook);
+    auto retried = deploy(*repo, branch("hooked", false, true), {apex_class("Foo", "f")});
+    ASSERT_TRUE(retried) << retried.error().message();
+    EXPECT_EQ(text::trim(repo->git({"rev-parse", "hooked"})), retried->commit);
 }
 
 TEST_F(GitDeployTest, BareRepositoriesAndCancellationAreRefused) {

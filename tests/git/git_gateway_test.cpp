@@ -1,6 +1,10 @@
 #include "git/gateway.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
 
 #include "git/git_error.hpp"
 #include "git/repo_path.hpp"
@@ -22,14 +26,15 @@ struct Scripted {
     json::Object last_line() const { return logged.writer->lines().back(); }
 };
 
-TEST(GitGateway, PutsTheFourLeadingWordsBeforeTheArgumentsAndRunsWithoutCancellationOrDirectory) {
+TEST(GitGateway, PutsTheLeadingWordsBeforeTheArgumentsAndRunsWithoutDirectory) {
     Scripted s;
     s.answer(ScriptedRunner::output("ok\n"));
     auto output = s.logged.gateway.execute("/repos/work", {"rev-parse", "--show-toplevel"});
     ASSERT_TRUE(output);
     EXPECT_EQ(output->stdout_text, "ok\n");
     EXPECT_EQ(s.call(0).arguments,
-              (std::vector<std::string>{"git", "-C", "/repos/work", "--literal-pathspecs", "rev-parse", "--show-toplevel"}));
+              (std::vector<std::string>{"git", "-C", "/repos/work", "--literal-pathspecs", "-c", "core.fsmonitor=false",
+                                        "rev-parse", "--show-toplevel"}));
     EXPECT_FALSE(s.call(0).working_directory);
     EXPECT_EQ(s.call(0).timeout, kGitCommandTimeout);
     EXPECT_TRUE(s.call(0).environment.empty());
@@ -42,7 +47,8 @@ TEST(GitGateway, EmptyArgumentsLogTheProgramAlone) {
     Scripted s;
     s.answer(ScriptedRunner::output(""));
     ASSERT_TRUE(s.logged.gateway.execute("/r", {}));
-    EXPECT_EQ(s.call(0).arguments, (std::vector<std::string>{"git", "-C", "/r", "--literal-pathspecs"}));
+    EXPECT_EQ(s.call(0).arguments,
+              (std::vector<std::string>{"git", "-C", "/r", "--literal-pathspecs", "-c", "core.fsmonitor=false"}));
     EXPECT_EQ(s.last_line().at("command").as_string(), "git");
 }
 
@@ -209,7 +215,9 @@ TEST(GitError, MessagesOfTheConstructors) {
         {GitError::file_system("Could not write the metadata file", std::make_error_code(std::errc::permission_denied)),
          GitError::Kind::FileSystem, "Could not write the metadata file: permission denied"},
         {GitError::file_system("Could not write the metadata file", std::make_error_code(std::errc::io_error)),
-         GitError::Kind::FileSystem, "Could not write the metadata file: write zero"},
+         GitError::Kind::FileSystem, "Could not write the metadata file: Input/output error"},
+        {GitError::file_system("Could not read the metadata file", std::make_error_code(std::errc::bad_file_descriptor)),
+         GitError::Kind::FileSystem, "Could not read the metadata file: Bad file descriptor"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -245,6 +253,79 @@ TEST(RepoPathInput, ResolvesTypedPaths) {
         SCOPED_TRACE(c.typed);
         EXPECT_EQ(repo_path::resolve_repo_path_input(c.typed, c.home), c.expected);
     }
+}
+
+// An executable shell script.
+void write_script(const std::filesystem::path& path, std::string_view body) {
+    std::ofstream(path) << fmt::format("#!/bin/sh\n{}\n", body);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+TEST(GitGateway, ARepositorysFsmonitorCommandNeverRuns) {
+    AMBREL_REQUIRE_GIT();
+    testing::TempDir dir;
+    const testing::GitRepo repo(dir.path(), "received");
+    repo.write("a.txt", "a");
+    repo.commit_all("one");
+    const auto marker = dir.path() / "fsmonitor-ran";
+    const auto monitor = dir.path() / "monitor.sh";
+    write_script(monitor, fmt::format("touch '{}'", marker.string()));
+    repo.git({"config", "core.fsmonitor", monitor.string()});
+    repo.write("a.txt", "changed");
+    test::LoggedGateway logged;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"status", "--porcelain=v1", "-z", "--untracked-files=all", "--ignored=matching"},
+             {"ls-files", "--cached", "--others", "--exclude-standard", "-z"},
+             {"add", "--", "a.txt"},
+             {"commit", "--no-gpg-sign", "-m", "two", "--", "a.txt"}}) {
+        SCOPED_TRACE(args.front());
+        auto output = logged.gateway.execute(repo.path(), args);
+        ASSERT_TRUE(output);
+        EXPECT_EQ(output->exit_code, 0) << output->stderr_text;
+        EXPECT_FALSE(std::filesystem::exists(marker));
+    }
+    // The user's own git does run it: the marker shows that the check above can see a run.
+    repo.git({"status"});
+    EXPECT_TRUE(std::filesystem::exists(marker));
+}
+
+TEST(GitGateway, ACancelStopsARunningGitAndTheObjectReader) {
+    AMBREL_REQUIRE_GIT();
+    testing::TempDir dir;
+    const auto program = dir.path() / "slow-git";
+    write_script(program, "sleep 30");
+    const GitGateway slow(std::make_unique<process::DefaultProcessRunner>(), program.string());
+    testing::TestToken token;
+    std::thread canceller([&token] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        token.cancel();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    auto output = slow.with_token(token).execute(dir.path(), {"status"});
+    canceller.join();
+    ASSERT_FALSE(output);
+    EXPECT_EQ(output.error().kind, GitGatewayError::Kind::Cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+
+    const testing::GitRepo repo(dir.path(), "repo");
+    repo.write("a.txt", "a");
+    repo.commit_all("one");
+    test::LoggedGateway logged;
+    testing::TestToken reading;
+    const GitGateway bound = logged.gateway.with_token(reading);
+    auto reader = bound.start_object_reader(repo.path());
+    ASSERT_TRUE(reader);
+    auto first = (*reader)->read("HEAD:a.txt");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->bytes, "a");
+    reading.cancel();
+    auto second = (*reader)->read("HEAD:a.txt");
+    ASSERT_FALSE(second);
+    EXPECT_EQ(second.error().kind, GitGatewayError::Kind::Cancelled);
+    // The gateway itself is not bound: its commands still run.
+    auto unbound = logged.gateway.execute(repo.path(), {"rev-parse", "HEAD"});
+    ASSERT_TRUE(unbound);
+    EXPECT_EQ(unbound->exit_code, 0);
 }
 
 TEST(RepoPathInput, HomeDirectoryFallsBackToUserProfile) {

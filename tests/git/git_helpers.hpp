@@ -24,7 +24,7 @@ namespace ambrel::git::test {
 enum class Failure { Exit128, SilentExit1, Xcrun, TimedOut, StartFailed };
 
 // Runs everything through the real runner, except commands whose git sub-command (the word after
-// "--literal-pathspecs") is the chosen one: those get the chosen failure without running.
+// "--literal-pathspecs" and the "-c" settings) is the chosen one: those get the chosen failure without running.
 class FailingRunner final : public process::ProcessRunner {
 public:
     struct Rule {
@@ -81,10 +81,13 @@ private:
     std::optional<Failure> chosen(const std::vector<std::string>& arguments) const {
         std::lock_guard lock(mutex_);
         calls_.push_back(arguments);
-        const auto flag = std::find(arguments.begin(), arguments.end(), "--literal-pathspecs");
-        const std::string command = flag != arguments.end() && flag + 1 != arguments.end() ? *(flag + 1)
-                                    : arguments.size() > 1                                 ? arguments[1]
-                                                                                           : std::string();
+        auto word = std::find(arguments.begin(), arguments.end(), "--literal-pathspecs");
+        if (word != arguments.end()) ++word;
+        // Configuration given on the command line ("-c key=value") comes before the sub-command.
+        while (word != arguments.end() && *word == "-c" && word + 1 != arguments.end()) word += 2;
+        const std::string command = word != arguments.end() ? *word
+                                    : arguments.size() > 1  ? arguments[1]
+                                                            : std::string();
         for (const Rule& rule : rules_) {
             if (rule.command != command) continue;
             const int seen = ++seen_[command];

@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "git/branch_name.hpp"
 #include "git_helpers.hpp"
 #include "support/git_repo.hpp"
 #include "support/test_paths.hpp"
@@ -147,6 +148,68 @@ TEST_F(GitInspectorTest, BranchNameValidity) {
     EXPECT_EQ(logged_.count("git check-ref-format"), 0u);
     EXPECT_EQ(inspector_.is_valid_branch_name(repo.path(), "feature/ok"), true);
     EXPECT_EQ(inspector_.is_valid_branch_name(repo.path(), "bad..name"), false);
+}
+
+TEST_F(GitInspectorTest, TheBranchNameRuleAgreesWithGitAndRefusesRevisionSyntax) {
+    GitRepo repo(dir_.path(), "repo");
+    const struct Case {
+        std::string name;
+        bool valid;
+    } cases[] = {
+        {"main", true}, {"feature/ok", true}, {"release-1.2", true}, {"caf\xC3\xA9", true}, {"a@b", true},
+        {"main~0", false}, {"main^0", false}, {"main@{0}", false}, {"@{-1}", false}, {"@", false},
+        {"HEAD", false}, {"-x", false}, {"--output=x", false}, {"a..b", false}, {"a:b", false},
+        {"a?b", false}, {"a*b", false}, {"a[b", false}, {"a\\b", false}, {"a b", false},
+        {"a\tb", false}, {"a\x7F" "b", false}, {".hidden", false}, {"a/.b", false}, {"a.lock", false},
+        {"a/b.lock/c", false}, {"a/", false}, {"/a", false}, {"a//b", false}, {"a.", false}, {"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(branch_name::is_branch_name(c.name), c.valid);
+        // git's own answer: it must accept the name and print it unchanged.
+        // "@" passes git's check but names HEAD wherever git reads a revision: the rule refuses it too.
+        if (!c.name.empty() && !c.name.starts_with('-') && c.name != "@") {
+            const auto run = testing::try_git(repo.path(), {"check-ref-format", "--branch", c.name});
+            const bool git_accepts = run.exit_code == 0 && run.out == c.name + "\n";
+            EXPECT_EQ(git_accepts, c.valid);
+        }
+        auto verified = inspector_.verify_branch(repo.path(), c.name, BranchRole::New);
+        EXPECT_EQ(verified.has_value(), c.valid);
+        if (!c.valid) {
+            EXPECT_EQ(verified.error().message(), kInvalidNewBranchSentence);
+        }
+    }
+}
+
+TEST_F(GitInspectorTest, AnExistingBranchMustBeARefOfItsSide) {
+    GitRepo repo(dir_.path(), "repo");
+    repo.write("a.txt", "a");
+    repo.commit_all("one");
+    repo.git({"branch", "feature"});
+    repo.git({"tag", "v1"});
+    repo.git({"update-ref", "refs/remotes/origin/main", "HEAD"});
+    const struct Case {
+        std::string name;
+        BranchRole role;
+        std::string answer;
+    } cases[] = {
+        {"feature", BranchRole::Local, "refs/heads/feature"},
+        {"feature", BranchRole::Base, "refs/heads/feature"},
+        {"origin/main", BranchRole::Base, "refs/remotes/origin/main"},
+        {"origin/main", BranchRole::Remote, "refs/remotes/origin/main"},
+        {"origin/main", BranchRole::Local, "The branch origin/main does not exist in the repository."},
+        {"feature", BranchRole::Remote, "The branch feature does not exist in the repository."},
+        {"v1", BranchRole::Local, "The branch v1 does not exist in the repository."},
+        {"v1", BranchRole::Base, "The branch v1 does not exist in the repository."},
+        {"feature~0", BranchRole::Local, "The branch name is not a valid git branch name."},
+        {"--output=x", BranchRole::Base, "The base branch name is not a valid git branch name."},
+        {"feature", BranchRole::New, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto verified = inspector_.verify_branch(repo.path(), c.name, c.role);
+        EXPECT_EQ(verified ? *verified : verified.error().message(), c.answer);
+    }
 }
 
 TEST_F(GitInspectorTest, InitialisationOnlyOutsideRepositories) {

@@ -160,6 +160,30 @@ TEST_F(GitLayoutTest, ListsEachTypeByItsRules) {
     }
 }
 
+// A branch lists only names its type's member rule accepts, the rule an org selection passes: real
+// names of generic types with hyphens or quotes are listed, names that would fail a compare are not.
+TEST_F(GitLayoutTest, ListingSkipsNamesTheMemberRuleRefuses) {
+    const std::string a = "force-app/main/default/";
+    repo_->write(a + "classes/Bad-Name.cls", "x");
+    repo_->write(a + "classes/Line\nFeed.cls", "x");
+    repo_->write(a + "classes/Quote\"s.cls", "x");
+    repo_->write(a + "lwc/a<b>/a.js", "x");
+    repo_->write(a + "audience/Default_E-Bikes.audience-meta.xml", "x");
+    repo_->write(a + "audience/Partner's \"VIP\" <Tier>.audience-meta.xml", "x");
+    repo_->write(a + "audience/...audience-meta.xml", "x");
+    repo_->write(a + "audience/Two\nLines.audience-meta.xml", "x");
+    repo_->commit_all("odd names");
+    for (const bool from_ref : {false, true}) {
+        SCOPED_TRACE(from_ref ? "ref" : "working tree");
+        const GitContentReader reader(logged_.gateway, repo_->path(),
+                                      from_ref ? std::optional<std::string>("HEAD") : std::nullopt);
+        EXPECT_EQ(names(reader, MetadataType::ApexClass), (Texts{"Foo", "Zed"}));
+        EXPECT_EQ(names(reader, MetadataType::LightningComponentBundle), (Texts{"myComp"}));
+        EXPECT_EQ(names(reader, generic("Audience")),
+                  (Texts{"Default_E-Bikes", "Partner's \"VIP\" <Tier>"}));
+    }
+}
+
 TEST_F(GitLayoutTest, CustomFieldListsEveryObjectFolderWithAFile) {
     const GitContentReader reader(logged_.gateway, repo_->path(), std::string("HEAD"));
     const Texts listed = names(reader, MetadataType::CustomField);
@@ -181,9 +205,10 @@ TEST_F(GitLayoutTest, OneCatFileChildAndOneListingPerPrefixForAWholeListingAndMa
         testing::TempDir target;
         ASSERT_TRUE(layout::materialize(reader, *layout, selection, target.path()));
     }
-    EXPECT_EQ(logged_.count("git ls-tree"), 2u);
+    // sfdx-project.json is listed on its own (reads go by listed id), then each package directory once.
+    EXPECT_EQ(logged_.count("git ls-tree"), 3u);
     EXPECT_EQ(logged_.count("git cat-file"), 1u);
-    EXPECT_EQ(logged_.commands().size(), 3u);
+    EXPECT_EQ(logged_.commands().size(), 4u);
 }
 
 TEST_F(GitLayoutTest, ReadRefusesMissingAndUnsafeProjects) {
@@ -242,6 +267,32 @@ TEST_F(GitLayoutTest, MaterialisesTheSelectedFilesOnce) {
     EXPECT_TRUE(layout::materialize(reader, *layout, {}, target.path()));
 }
 
+TEST_F(GitLayoutTest, ACancelDuringMaterialisingStopsBeforeTheNextFile) {
+    for (const std::optional<std::string>& ref : {std::optional<std::string>("HEAD"), std::optional<std::string>()}) {
+        SCOPED_TRACE(ref.value_or("working tree"));
+        testing::TempDir target;
+        // Cancelled as soon as the first file is on disk.
+        const testing::TestToken token([&target] {
+            std::error_code ignored;
+            return std::filesystem::exists(target.path() / "classes", ignored);
+        });
+        const GitGateway bound = logged_.gateway.with_token(token);
+        const GitContentReader reader(bound, repo_->path(), ref);
+        auto layout = SfdxLayout::read(reader);
+        ASSERT_TRUE(layout);
+        const layout::Selection selection{{MetadataType::ApexClass, {"Foo", "Zed"}},
+                                          {MetadataType::LightningComponentBundle, {"myComp"}}};
+        auto result = layout::materialize(reader, *layout, selection, target.path(), token);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().message(), "The git command was cancelled.");
+        std::size_t files = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(target.path())) {
+            if (entry.is_regular_file()) ++files;
+        }
+        EXPECT_EQ(files, 1u);
+    }
+}
+
 TEST_F(GitLayoutTest, MaterialisingNeverOverwritesNorFollowsALinkInTheTarget) {
     const GitContentReader reader(logged_.gateway, repo_->path(), std::string("HEAD"));
     auto layout = SfdxLayout::read(reader);
@@ -268,19 +319,73 @@ TEST_F(GitLayoutTest, MaterialisingNeverOverwritesNorFollowsALinkInTheTarget) {
     }
 }
 
-TEST_F(GitLayoutTest, MaterialisingRefusesAListedNameWithAControlCharacterBeforeWriting) {
-    repo_->write("force-app/main/default/lwc/myComp/bad\x01name.js", "x");
-    repo_->commit_all("control");
-    const GitContentReader reader(logged_.gateway, repo_->path(), std::string("HEAD"));
+// A component the branch cannot give whole (a file whose path is not safe, a document that is not
+// UTF-8, a name its type refuses) is skipped whole with its warning, never failing the others; what it
+// wrote before is taken out again.
+TEST_F(GitLayoutTest, MaterialisingSkipsAComponentItCannotGiveWhole) {
+    const std::string a = "force-app/main/default/";
+    repo_->write(a + "lwc/myComp/bad\x01name.js", "x");
+    repo_->write(a + "classes/Latin.cls", "public class Latin { String s = 'caf\xe9'; }");
+    repo_->write(a + "classes/Latin.cls-meta.xml", "<meta/>");
+    repo_->write(a + "classes/Meta.cls", "class Meta {}");
+    repo_->write(a + "classes/Meta.cls-meta.xml", "<ApexClass>\xff</ApexClass>");
+    repo_->commit_all("unusable");
+    const GitContentReader reader(logged_.gateway, repo_->path(), std::string("HEAD"), std::string("release"));
     auto layout = SfdxLayout::read(reader);
     ASSERT_TRUE(layout);
     testing::TempDir target;
-    auto result = layout::materialize(reader, *layout, {{MetadataType::LightningComponentBundle, {"myComp"}}},
-                                      target.path());
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().message(),
-              "The repository contains an unsafe metadata path. Offending path: lwc/myComp/bad name.js");
-    EXPECT_FALSE(std::filesystem::exists(target.path() / "lwc/myComp/bad\x01name.js"));
+    const layout::Selection selection{
+        {MetadataType::ApexClass, {"Foo", "Latin", "Meta", "Bad\nName"}},
+        {MetadataType::LightningComponentBundle, {"myComp"}},
+    };
+    auto report = layout::materialize(reader, *layout, selection, target.path());
+    ASSERT_TRUE(report) << report.error().message();
+    EXPECT_EQ(report->warnings,
+              (Texts{"Bad Name (ApexClass) was skipped: its name is not a valid member name of its type.",
+                     "force-app/main/default/classes/Latin.cls in release is not UTF-8 text.",
+                     "force-app/main/default/classes/Meta.cls-meta.xml in release is not UTF-8 text.",
+                     "The repository contains an unsafe metadata path. Offending path: lwc/myComp/bad name.js"}));
+    EXPECT_EQ(report->skipped, (layout::Selection{{MetadataType::ApexClass, {"Bad\nName", "Latin", "Meta"}},
+                                                  {MetadataType::LightningComponentBundle, {"myComp"}}}));
+    Texts written;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(target.path())) {
+        if (entry.is_regular_file()) written.push_back(entry.path().lexically_relative(target.path()).string());
+    }
+    std::ranges::sort(written);
+    EXPECT_EQ(written, (Texts{"classes/Foo.cls", "classes/Foo.cls-meta.xml"}));
+}
+
+// The metadata folder of a new workspace project may not exist yet: it is made with its parents.
+TEST_F(GitLayoutTest, MaterialisingCreatesAMissingTargetFolder) {
+    const GitContentReader reader(logged_.gateway, repo_->path(), std::string("HEAD"));
+    auto layout = SfdxLayout::read(reader);
+    ASSERT_TRUE(layout);
+    testing::TempDir parent;
+    const std::filesystem::path target = parent.path() / "project" / "force-app" / "main" / "default";
+    ASSERT_TRUE(layout::materialize(reader, *layout, {}, target));
+    EXPECT_FALSE(std::filesystem::exists(parent.path() / "project"));
+    auto report = layout::materialize(reader, *layout, {{MetadataType::ApexClass, {"Foo"}}}, target);
+    ASSERT_TRUE(report) << report.error().message();
+    EXPECT_EQ(testing::read_file(target / "classes/Foo.cls"), "foo one");
+}
+
+// A name that is not UTF-8 is skipped at listing on every road and counted for the compare.
+TEST_F(GitLayoutTest, NamesThatAreNotUtf8AreCountedAndNeverCopied) {
+    repo_->write("force-app/main/default/classes/Bad\xff" "File.cls", "class Bad {}");
+    repo_->commit_all("odd name");
+    for (const bool from_ref : {false, true}) {
+        SCOPED_TRACE(from_ref ? "ref" : "working tree");
+        const GitContentReader reader(logged_.gateway, repo_->path(),
+                                      from_ref ? std::optional<std::string>("HEAD") : std::nullopt);
+        auto layout = SfdxLayout::read(reader);
+        ASSERT_TRUE(layout);
+        EXPECT_EQ(names(reader, MetadataType::ApexClass), (Texts{"Foo", "Zed"}));
+        testing::TempDir target;
+        auto report = layout::materialize(reader, *layout, {{MetadataType::ApexClass, {"Foo"}}}, target.path());
+        ASSERT_TRUE(report) << report.error().message();
+        EXPECT_EQ(report->names_not_utf8, 1u);
+        EXPECT_TRUE(report->warnings.empty());
+    }
 }
 
 TEST_F(GitLayoutTest, PermissionContainers) {

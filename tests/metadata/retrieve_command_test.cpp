@@ -14,6 +14,7 @@
 
 #include "fakes/fake_sf.hpp"
 #include "metadata/manifest/package_manifest_writer.hpp"
+#include "support/credentials.hpp"
 #include "support/doubles.hpp"
 #include "support/test_paths.hpp"
 
@@ -131,6 +132,21 @@ TEST(RetrieveOne, OutcomeTable) {
         {"a secret and a line break in a problem",
          Answer().out(with_problems({"denied accessToken=00Dxx!secret\\nnext line"})), true,
          no_output + "; Salesforce reported: denied accessToken=\"[REDACTED]\" next line"},
+        // An auth URL and an access token in a failure never reach its message.
+        {"a CLI error that carries credentials",
+         Answer()
+             .out(fmt::format(R"({{"status": 1, "name": "RefreshTokenAuthError", "message": "{}"}})",
+                              ambrel::testing::kCredentialFailure))
+             .exit_code(1),
+         false,
+         failed_prefix + "(exit code 1, CLI status Some(1), timed out: false): RefreshTokenAuthError: " +
+             std::string(ambrel::testing::kScrubbedCredentialFailure)},
+        {"a failed retrieve whose message carries credentials",
+         Answer().out(envelope(fmt::format(R"({{"status": "Failed", "success": false, "errorMessage": "{}"}})",
+                                           ambrel::testing::kCredentialFailure))),
+         false,
+         failed_prefix + "(exit code 0, CLI status Some(0), timed out: false): " +
+             std::string(ambrel::testing::kScrubbedCredentialFailure)},
         {"a retrieve that failed in the org (shape of retrieve_source)",
          Answer().out(envelope(R"({"done": true, "id": "09S", "status": "Failed", "success": false,
                                    "errorMessage": "INVALID_CROSS_REFERENCE_KEY: no such org\nretry",

@@ -77,8 +77,24 @@ TEST(RetrieveSelection, ValidationTable) {
         {generic("RecordType"), "Account.Partner", true},
         {generic("RecordType"), ".Account", false},
         {generic("RecordType"), "Account.", false},
-        {generic("RecordType"), "Account..Partner", false},
-        {generic("CustomTab"), "standard-1x", false},
+        {generic("RecordType"), "Account..Partner", true},
+        {generic("RecordType"), "Account.a/b", false},
+        {generic("RecordType"), "Acc-ount.Partner", false},
+        {generic("CustomTab"), "standard-1x", true},
+        // Real member names of generic types: hyphens, spaces, apostrophes and points pass; only what
+        // could make a path or break a manifest line is refused.
+        {generic("Audience"), "Default_E-Bikes", true},
+        {generic("Audience"), "Partner's Audience", true},
+        {generic("Audience"), "Sales Q1.Final", true},
+        {generic("Audience"), ".hidden", true},
+        {generic("Audience"), "", false},
+        {generic("Audience"), ".", false},
+        {generic("Audience"), "..", false},
+        {generic("Audience"), "a/b", false},
+        {generic("Audience"), "a\\b", false},
+        {generic("Audience"), "Line\nBreak", false},
+        {generic("Audience"), "Carriage\rReturn", false},
+        {generic("Audience"), std::string("Nul\0Char", 8), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.type.wire_id()) + " " + c.name);

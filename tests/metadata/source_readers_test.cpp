@@ -7,6 +7,7 @@
 #include "metadata/apex_reader.hpp"
 #include "metadata/bundle_reader.hpp"
 #include "metadata/flow_reader.hpp"
+#include "metadata_types/name_rules.hpp"
 #include "support/source_tree.hpp"
 
 namespace ambrel::metadata {
@@ -105,6 +106,15 @@ TEST(ApexBodyReader, Failures) {
         EXPECT_EQ(read.error().invalid_form()->path, body);
         EXPECT_TRUE(read.error().message().starts_with("Invalid custom field metadata in " + body.string() +
                                                        ": metadata is not valid UTF-8: "));
+    }
+    {
+        // A document above the limit is refused with the file's name before it is read whole.
+        SourceTree tree;
+        const auto body = tree.file("classes/Huge.cls", std::string(metadata_types::kMaxComponentDocumentBytes + 1, 'a'));
+        tree.file("classes/Huge.cls-meta.xml", kClassSidecar);
+        const auto read = ApexBodyReader::read(MetadataType::ApexClass, tree.root());
+        ASSERT_FALSE(read.has_value());
+        EXPECT_EQ(read.error().message(), body.string() + " is larger than 10 MB, the limit for one component document.");
     }
     SourceTree tree;
     tree.fifo("classes/F.cls");

@@ -2,11 +2,11 @@
 
 // The pinned real Salesforce CLI with a private HOME (the CLI keeps its state and auth files there, so
 // no org or setting of this machine is seen) and its folder first on PATH, so that the resolver finds
-// it as it would find a user's installation. Tests are skipped where it is not installed.
+// it as it would find a user's installation; the Node.js it starts is the one the scripts use (see
+// support/node.hpp). Tests are skipped where it is not installed.
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -16,6 +16,7 @@
 #include "process/process_runner.hpp"
 #include "cli/resolver.hpp"
 #include "domain/cancellation.hpp"
+#include "support/node.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::testing {
@@ -28,9 +29,8 @@ protected:
         if (!std::filesystem::exists(real_sf_bin() / "sf")) {
             AMBREL_SKIP_UNLESS_CI("the real Salesforce CLI is not installed (run scripts/install-real-sf)");
         }
-        const char* path = std::getenv("PATH");
         home_.emplace("HOME", home_dir_.path().string());
-        path_.emplace("PATH", real_sf_bin().string() + (path != nullptr ? std::string(":") + path : std::string()));
+        path_.emplace("PATH", real_sf_bin().string() + ":" + path_with_node());
         gateway_.emplace(cli::SfCliExecutableResolver::for_this_process().resolve(),
                          std::make_unique<cli::DefaultProcessRunner>());
     }

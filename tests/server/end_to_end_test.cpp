@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/node.hpp"
 #include "support/test_paths.hpp"
 
 extern char** environ;
@@ -20,11 +21,10 @@ extern char** environ;
 namespace ambrel::server {
 namespace {
 
-using ambrel::testing::find_on_path;
 using ambrel::testing::TempDir;
 
 TEST(EndToEnd, AnIndependentJsonRpcClientDrivesTheServer) {
-    const auto node = find_on_path("node");
+    const auto node = ambrel::testing::node_executable();
     const auto modules = ambrel::testing::real_sf_dir().parent_path() / "jsonrpc-client" / "node_modules";
     if (!node || !std::filesystem::exists(modules / "vscode-jsonrpc")) {
         AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fmt/format.h>
-
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <utility>
+
+#include <fmt/format.h>
 
 #include "dispatch/dispatcher.hpp"
 #include "json/json.hpp"
@@ -205,6 +207,29 @@ TEST(ServerExecutable, AWorkspaceRootThatCannotHoldTheSessionLogIsRefused) {
                                      (file / "quillary" / "logs").string()));
     // Nothing of the refused root was kept: a good root initialises the same server.
     EXPECT_TRUE(bodies[1].starts_with(R"({"jsonrpc":"2.0","id":2,"result":{"serverVersion":"0.1.4")")) << bodies[1];
+}
+
+// SIGTERM, SIGHUP and SIGINT end a server whose input stays open as the end of the input does: the
+// answers already given stand, the reason is the one diagnostic line, and the exit is clean; before
+// "initialize" and within a session alike.
+TEST(ServerExecutable, AStopSignalEndsTheRunAsTheEndOfTheInputDoes) {
+    TempDir root;
+    const std::vector<std::pair<int, std::string>> signals = {{SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGINT, "SIGINT"}};
+    for (const auto& [signal_number, name] : signals) {
+        for (const bool initialized : {false, true}) {
+            SCOPED_TRACE(name + (initialized ? " in a session" : " before initialize"));
+            ServerInput input{initialized ? initialize_frame(root) : request_frame("1", "workflow/getState")};
+            input.signal = signal_number;
+            const auto run = run_server(input);
+            expect_clean_exit(run);
+            const auto bodies = frame_bodies(run.out);
+            ASSERT_EQ(bodies.size(), 1u) << run.out;
+            EXPECT_TRUE(bodies[0].starts_with(initialized ? R"({"jsonrpc":"2.0","id":1,"result":{"serverVersion":)"
+                                                          : R"({"jsonrpc":"2.0","id":1,"error":)"))
+                << bodies[0];
+            EXPECT_EQ(run.err, std::string(kPrefix) + "stopping on signal " + name + "\n");
+        }
+    }
 }
 
 TEST(ServerExecutable, ASessionRunsAndShutsDownInOrder) {

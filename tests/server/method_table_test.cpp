@@ -334,6 +334,8 @@ TEST(SourceOverrideRefusal, KeepsTheSentenceAndTellsRequestFaultsApart) {
          "Only a metadata document that belongs entirely to this row can be edited."},
         {Error::NotDeployable{}, protocol::kInvalidParams, "This row is not deployable, so its document cannot be edited."},
         {Error::TooLong{2000000}, protocol::kInvalidParams, "The edited document is longer than 2000000 characters."},
+        {Error::HoldsNul{}, protocol::kInvalidParams,
+         "The edited document holds a NUL character (U+0000), which no metadata document may hold."},
         {Error::UnsafePath{}, protocol::kInvalidParams, "The component name does not render a safe file path."},
         {Error::NoContent{"Flow.f"}, protocol::kServerError, "The edited component Flow.f carries no content to replace."},
         {Error::SessionClosed{}, protocol::kServerError,

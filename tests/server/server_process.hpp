@@ -40,6 +40,10 @@ struct ServerInput {
     char endless = 0;
     // Close the server's standard output right away, as a client that went away.
     bool close_output = false;
+    // After `bytes`, keep the input open and send this signal to the server once it has written
+    // `signal_after_bytes` bytes of output (0: no signal).
+    int signal = 0;
+    std::size_t signal_after_bytes = 1;
 };
 
 inline ServerRun run_server(const ServerInput& input, std::chrono::seconds bound = std::chrono::seconds(120)) {
@@ -88,7 +92,8 @@ inline ServerRun run_server(const ServerInput& input, std::chrono::seconds bound
             while (put_all(chunk)) {
             }
         }
-        ::close(fd);
+        // With a signal to send, the input stays open until the server has exited.
+        if (input.signal == 0) ::close(fd);
     });
 
     ServerRun run;
@@ -97,11 +102,16 @@ inline ServerRun run_server(const ServerInput& input, std::chrono::seconds bound
     std::string* sinks[2] = {&run.out, &run.err};
     int open_streams = (out[0] >= 0 ? 1 : 0) + 1;
     char buffer[65536];
+    bool signalled = false;
     while (open_streams > 0) {
         if (std::chrono::steady_clock::now() > deadline) {
             run.hung = true;
             ::kill(pid, SIGKILL);
             break;
+        }
+        if (input.signal != 0 && !signalled && run.out.size() >= input.signal_after_bytes) {
+            ::kill(pid, input.signal);
+            signalled = true;
         }
         if (::poll(fds, 2, 200) < 0) continue;
         for (int i = 0; i < 2; ++i) {
@@ -123,6 +133,7 @@ inline ServerRun run_server(const ServerInput& input, std::chrono::seconds bound
     while (::waitpid(pid, &status, 0) < 0) {
     }
     feeder.join();
+    if (input.signal != 0) ::close(in[1]);
     // The helper exits as the server did (128 plus the signal number for a server ended by a signal).
     if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
     if (std::FILE* report = std::fopen(report_path, "r")) {

@@ -82,8 +82,10 @@ public:
         const endpoint::DeployEndpoint&, metadata_types::MetadataType, const CancellationToken&) const override {
         return stand_in();
     }
-    PortResult<void> git_materialization(const endpoint::DeployEndpoint&, const app::CompareSelection&,
-                                         const std::filesystem::path&, bool, const CancellationToken&) const override {
+    PortResult<app::ports::GitMaterialization> git_materialization(const endpoint::DeployEndpoint&,
+                                                                   const app::CompareSelection&,
+                                                                   const std::filesystem::path&, bool,
+                                                                   const CancellationToken&) const override {
         return stand_in();
     }
     PortResult<std::shared_ptr<metadata::workspace::MetadataWorkspace>> workspace_creation() const override {

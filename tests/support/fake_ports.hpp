@@ -160,8 +160,9 @@ public:
         Recorded<fake_ports_detail::p::PortResult<fake_ports_detail::Objects>(
             fake_ports_detail::Endpoint, metadata_types::MetadataType, fake_ports_detail::Token)>
             git_component_listing{"git_component_listing"};
-        Recorded<fake_ports_detail::p::PortResult<void>(fake_ports_detail::Endpoint, const app::CompareSelection&,
-                                                        fake_ports_detail::Path, bool, fake_ports_detail::Token)>
+        Recorded<fake_ports_detail::p::PortResult<app::ports::GitMaterialization>(
+            fake_ports_detail::Endpoint, const app::CompareSelection&, fake_ports_detail::Path, bool,
+            fake_ports_detail::Token)>
             git_materialization{"git_materialization"};
         Recorded<fake_ports_detail::p::PortResult<std::shared_ptr<metadata::workspace::MetadataWorkspace>>()>
             workspace_creation{"workspace_creation"};
@@ -198,7 +199,7 @@ public:
         const domain::CancellationToken& token) const override {
         return script.git_component_listing(endpoint, type, token);
     }
-    app::ports::PortResult<void> git_materialization(const endpoint::DeployEndpoint& endpoint,
+    app::ports::PortResult<app::ports::GitMaterialization> git_materialization(const endpoint::DeployEndpoint& endpoint,
                                                      const app::CompareSelection& selection,
                                                      const std::filesystem::path& destination, bool source_side,
                                                      const domain::CancellationToken& token) const override {

@@ -14,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/credentials.hpp"
 #include "support/programming_error.hpp"
 #include "wiring/fake_sf_context.hpp"
 #include "workflow/queue_executor.hpp"
@@ -239,6 +240,11 @@ TEST_F(CatalogueContextTest, ComparisonAndSanitizerNeverRunOrReport) {
         std::string(R"({"accessToken":")") + std::string(kSecret) + R"("})");
     EXPECT_THAT(sanitized, HasSubstr("[REDACTED]"));
     EXPECT_THAT(sanitized, Not(HasSubstr(kSecret)));
+    // Every failure the workflow shows or logs passes through this port: an auth URL and an access
+    // token in it are scrubbed.
+    EXPECT_EQ(wiring::make_diagnostic_sanitizer(context_)(
+                  "Salesforce CLI project retrieve failed: " + std::string(ambrel::testing::kCredentialFailure)),
+              "Salesforce CLI project retrieve failed: " + std::string(ambrel::testing::kScrubbedCredentialFailure));
     domain::MetadataComponent component;
     component.key = domain::ComponentKey{MetadataType::ApexClass, "A"};
     component.document = "<ApexClass/>";

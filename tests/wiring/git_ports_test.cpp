@@ -93,6 +93,21 @@ TEST_F(GitPortsTest, TheCheckedOutBranchIsReadFromTheWorkingTreeAndOtherBranches
     EXPECT_FALSE(events[0].current);
 }
 
+TEST_F(GitPortsTest, TheRepositoryNotTheRequestSaysWhichBranchIsReadFromTheWorkingTree) {
+    auto repo = project();
+    const std::string first = repo->branch();
+    // The user switched branches in a terminal after choosing: the flags are stale.
+    repo->git({"checkout", "-q", "other"});
+    write_class(*repo, "Switched");  // not committed, on "other"
+    EXPECT_EQ(listed(git_endpoint(repo->path(), local(first, true))), (Names{"A"}));
+    EXPECT_EQ(listed(git_endpoint(repo->path(), local("other", false))), (Names{"A", "Switched"}));
+    // Names that are not branch names are refused before anything is read.
+    auto refused = ports_->git_component_listing(git_endpoint(repo->path(), local("other~0")), MetadataType::ApexClass,
+                                                 never_);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().first_message(), "The branch name is not a valid git branch name.");
+}
+
 TEST_F(GitPortsTest, ARemoteTrackingBranchIsReadAtItsListedName) {
     auto repo = project();
     GitRepo origin(adapter_.dir.path(), "origin.git", true);
@@ -137,7 +152,18 @@ TEST_F(GitPortsTest, TheTargetCheckKeepsAcceptanceRefusalAndFailureApart) {
     };
     const std::vector<Case> cases{
         {"org endpoint", org_endpoint(), std::nullopt},
-        {"existing branch, no name check", git_endpoint(repo->path(), local("weird..existing")), std::nullopt},
+        {"existing branch", git_endpoint(repo->path(), local("other")), std::nullopt},
+        {"revision syntax", git_endpoint(repo->path(), local(repo->branch() + "~0")),
+         "The branch name is not a valid git branch name."},
+        {"not a branch name at all", git_endpoint(repo->path(), local("weird..existing")),
+         "The branch name is not a valid git branch name."},
+        {"missing branch", git_endpoint(repo->path(), local("nosuch")),
+         "The branch nosuch does not exist in the repository."},
+        {"missing remote branch", git_endpoint(repo->path(), GitBranchRef{"origin/main", "origin", {}, false, false}),
+         "The branch origin/main does not exist in the repository."},
+        {"option as base", git_endpoint(repo->path(), GitBranchRef{"feature/y", {}, "--output=x", false, true}),
+         "The base branch name is not a valid git branch name."},
+        {"existing base", git_endpoint(repo->path(), GitBranchRef{"feature/y", {}, "other", false, true}), std::nullopt},
         {"valid new branch", git_endpoint(repo->path(), GitBranchRef{"feature/x", {}, {}, false, true}), std::nullopt},
         {"invalid new branch", git_endpoint(repo->path(), GitBranchRef{"bad..name", {}, {}, false, true}),
          "The new branch name is not a valid git branch name."},

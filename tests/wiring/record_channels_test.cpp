@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "data/bundles/model_transfer/model_transfer.hpp"
-
+#include "support/credentials.hpp"
 #include "wiring/fake_cli_session.hpp"
 
 namespace ambrel::server::wiring {
@@ -220,6 +220,9 @@ TEST_F(RecordChannelsTest, UnexpectedCompositeBodies) {
     const std::vector<Case> cases = {
         {R"({"message":"refused accessToken=00Dxx!secret"})",
          R"(The record request was answered with an unexpected body (refused accessToken="[REDACTED]").)"},
+        {fmt::format(R"({{"message":"{}"}})", ambrel::testing::kCredentialFailure),
+         fmt::format("The record request was answered with an unexpected body ({}).",
+                     ambrel::testing::kScrubbedCredentialFailure)},
         {R"([{"success":true,"errors":[]}])",
          "The record request was answered with an unexpected body: the response carries 1 outcomes for 2 records."},
         {R"("plain")",

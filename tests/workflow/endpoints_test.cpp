@@ -122,6 +122,19 @@ TEST(SourceChoice, AGitSourceIsNotValidatedAndNotRemembered) {
     EXPECT_EQ(m.memory->written(), (std::vector<RememberedEndpoints>{{std::nullopt, "uat"}}));
 }
 
+TEST(SourceChoice, ABranchNameGitWouldReadAsARevisionOrAnOptionIsRefusedWithoutAListing) {
+    for (const std::string name : {"main~0", "main^0", "main@{0}", "-x", "a..b", "HEAD"}) {
+        SCOPED_TRACE(name);
+        MemoryHarness m;
+        show_selecting(m.h, [](State& state) { state.target = org("uat"); });
+        EXPECT_FALSE(m.h.controller->select_source_endpoint(git_endpoint("/repos/app", name)));
+        m.h.settle();
+        EXPECT_EQ(as_selecting(*m.h.state()).error_message, "The branch name is not a valid git branch name.");
+        EXPECT_FALSE(with_state(m.h, [](State& s) { return s.source.has_value(); }));
+        EXPECT_EQ(m.h.use_cases->script.list_source_objects.count(), 0U);
+    }
+}
+
 // ---- Target ----
 
 TEST(TargetChoice, OutcomesOnTheSelectionScreen) {
@@ -159,6 +172,35 @@ TEST(TargetChoice, OutcomesOnTheSelectionScreen) {
         EXPECT_EQ(screen.error_message, c.message);
         EXPECT_EQ(m.memory->written().size(), c.remembered ? 1U : 0U);
         EXPECT_EQ(m.h.use_cases->script.validate_git_target.count(), c.check ? 1U : 0U);
+    }
+}
+
+TEST(TargetChoice, BranchNamesGitWouldReadAsRevisionsOrOptionsAreRefusedBeforeTheGitCheck) {
+    const auto with_branch = [](std::string name, bool create, std::optional<std::string> base) {
+        auto endpoint = git_endpoint("/repos/app", std::move(name));
+        auto& branch = std::get<endpoint::DeployEndpoint::Git>(endpoint.value).branch;
+        branch.create = create;
+        branch.base = std::move(base);
+        return endpoint;
+    };
+    const struct Case {
+        endpoint::DeployEndpoint chosen;
+        std::string message;
+    } cases[] = {
+        {with_branch("main~0", false, std::nullopt), "The branch name is not a valid git branch name."},
+        {with_branch("new", true, "--output=x"), "The base branch name is not a valid git branch name."},
+        {with_branch("new", true, "main~1"), "The base branch name is not a valid git branch name."},
+        {with_branch("bad..name", true, std::nullopt), "The new branch name is not a valid git branch name."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        MemoryHarness m;
+        show_selecting(m.h, [](State& state) { state.target = org("old"); });
+        m.h.controller->select_target_endpoint(c.chosen);
+        m.h.settle();
+        EXPECT_EQ(as_selecting(*m.h.state()).error_message, c.message);
+        EXPECT_EQ(as_selecting(*m.h.state()).target, org("old"));
+        EXPECT_EQ(m.h.use_cases->script.validate_git_target.count(), 0U);
     }
 }
 

@@ -19,6 +19,9 @@
 //       neither null nor false counts.
 //   { "waitProgress": TEXT }     waits for a progress notification whose message contains TEXT.
 //   { "waitFile": PATH }         waits until PATH exists (for example a file a fake tool writes).
+//   { "signal": NAME }           sends the signal (for example "SIGTERM") to the server and ends the
+//                                steps: no "shutdown" follows and the input stays open, so only the
+//                                signal can stop the server.
 // In "params", these strings are replaced before sending:
 //   "$sessionId"    the sessionId of the last published state;
 //   "$deployable"   every row of the last published state's differences that can be deployed, as
@@ -30,10 +33,11 @@
 //   {"event":"refused","step":N,"method":M,"code":C,"message":T}   a request answered with an error
 //   {"event":"state","state":S}                           every workflow/stateChanged, in order
 //   {"event":"progress","params":P}                       every workflow/progress, in order
+//   {"event":"signal","signal":NAME}                      a signal sent to the server
 //   {"event":"failed","message":T}                        why the session stopped early
 //   {"event":"exit","code":C,"signal":S}                  how the server ended
 // Exit status 0 when every step did what it asked and the server exited with status 0 after
-// "shutdown", else 1.
+// "shutdown" (or after the signal), else 1.
 
 'use strict';
 const { spawn } = require('child_process');
@@ -121,6 +125,7 @@ async function main() {
   }
 
   let ok = true;
+  let signalled = false;
   try {
     const init = { protocolVersion: kProtocolVersion, capabilities: { progress: true, log: 'standard' },
       ...(script.initialize ?? {}) };
@@ -135,6 +140,12 @@ async function main() {
       if (step.waitFile !== undefined) {
         await waitFor(`file ${step.waitFile}`, () => fs.existsSync(step.waitFile), kFilePollMs);
         continue;
+      }
+      if (step.signal !== undefined) {
+        emit({ event: 'signal', signal: step.signal });
+        child.kill(step.signal);
+        signalled = true;
+        break;
       }
       const from = states.length;
       const params = substitute(step.params, states[states.length - 1]);
@@ -168,12 +179,13 @@ async function main() {
         return false;
       });
     }
-    await connection.sendRequest('shutdown');
+    if (!signalled) await connection.sendRequest('shutdown');
   } catch (error) {
     ok = false;
     emit({ event: 'failed', message: error instanceof StepFailure ? error.message : String(error?.stack ?? error) });
   }
-  child.stdin.end();
+  // After a signal the input stays open, so that the signal alone has to end the server.
+  if (!signalled) child.stdin.end();
   // A server stuck after a failed step must not hold the test: it gets a while to end, then is killed.
   const killer = setTimeout(() => child.kill('SIGKILL'), kExitGraceMs);
   const { code, signal } = await exited;

@@ -265,7 +265,8 @@ protocol::RpcError source_override_refusal(const app::SourceOverrideError& error
     using Error = app::SourceOverrideError;
     const bool request_fault = error.get_if<Error::NotOwnDocument>() != nullptr ||
                                error.get_if<Error::NotDeployable>() != nullptr ||
-                               error.get_if<Error::TooLong>() != nullptr || error.get_if<Error::UnsafePath>() != nullptr;
+                               error.get_if<Error::TooLong>() != nullptr || error.get_if<Error::HoldsNul>() != nullptr ||
+                               error.get_if<Error::UnsafePath>() != nullptr;
     return request_fault ? protocol::invalid_params(error.message()) : protocol::server_error(error.message());
 }
 

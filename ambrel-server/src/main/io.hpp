@@ -44,12 +44,19 @@ public:
     std::expected<std::string_view, IoError> fill();
     // Marks `count` buffered bytes as taken (at most the size of the last fill).
     void consume(std::size_t count) noexcept;
+    // From the moment `stop_fd` is readable, the input counts as ended: a fill that finds the buffer
+    // empty answers the end instead of waiting for more input (a stop signal's wake descriptor).
+    void stop_when_readable(int stop_fd) noexcept { stop_fd_ = stop_fd; }
 
 private:
+    // Waits until the input or the stop descriptor is readable; true when the stop is.
+    std::expected<bool, IoError> stop_requested();
+
     std::string buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     int fd_;
+    int stop_fd_ = -1;
 };
 
 // Where the writer thread sends frames.

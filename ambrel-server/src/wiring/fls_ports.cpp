@@ -158,9 +158,10 @@ PortFunction<&app::ports::CorePorts::fls_synchronization> build_sync_fls(const W
         if (!source_username) return std::unexpected(std::move(source_username.error()));
         // Making the licence channel does no work, so it can be handed over at construction.
         const CliContainerLicenses licenses(*target_username, std::nullopt, *sf);
+        const git::GitGateway bound_git = git->with_token(token);
         auto synchronizer = apply_git_source_documents(
             FlsSynchronizer(*source_username, *target_username, catalog, retrieve_service, deployer, &licenses), source,
-            *git);
+            bound_git);
         if (!synchronizer) return std::unexpected(std::move(synchronizer.error()));
         auto rows = synchronizer->sync(permissions, mode, containers, token);
         if (!rows) return std::unexpected(fls_to_failure(std::move(rows.error().error), std::move(rows.error().workspace)));
@@ -174,10 +175,12 @@ PortFunction<&app::ports::CorePorts::container_matching> build_container_matchin
                const CancellationToken& token) -> PortResult<std::vector<domain::FlsContainerChoice>> {
         progress->report(progress::ProgressStage::MatchingFlsContainers);
         const SfFlsContainerCatalog catalog(*sf, kContainerCatalogTimeout);
-        auto source_side = side_containers_with_layout(catalog, *git, source, false, token);
+        // The sides' readers borrow the gateway: it lives as long as they do.
+        const git::GitGateway bound_git = git->with_token(token);
+        auto source_side = side_containers_with_layout(catalog, bound_git, source, false, token);
         if (!source_side) return std::unexpected(std::move(source_side.error()));
         // A target branch that is not an SFDX project simply has no containers yet.
-        auto target_side = side_containers_with_layout(catalog, *git, target, true, token);
+        auto target_side = side_containers_with_layout(catalog, bound_git, target, true, token);
         if (!target_side) return std::unexpected(std::move(target_side.error()));
         std::vector<domain::FlsContainer> target_containers = std::move(target_side->first);
         target_side->second.reset();

@@ -5,6 +5,7 @@
 
 #include "deployment/git_deploy/git_deploy.hpp"
 #include "git/container_documents.hpp"
+#include "git/branch_name.hpp"
 #include "git/fls.hpp"
 #include "git/inspector.hpp"
 #include "metadata/workspace/workspace.hpp"
@@ -35,11 +36,12 @@ public:
         : sf_(std::move(sf)), git_(std::move(git)), root_(std::move(workspace_root)), progress_(std::move(progress)) {}
 
     PortResult<std::vector<cli::catalogs::SalesforceObject>> git_component_listing(
-        const DeployEndpoint& endpoint, metadata_types::MetadataType type, const CancellationToken&) const override {
+        const DeployEndpoint& endpoint, metadata_types::MetadataType type, const CancellationToken& token) const override {
         const auto* side = endpoint.git();
         if (side == nullptr) return validation(kNotGitSourceMessage);
         progress_->report(ProgressStage::ListingObjects, std::nullopt, std::nullopt, endpoint.label());
-        auto layout = git_layout(*git_, side->repository, side->branch, false);
+        const git::GitGateway git = git_->with_token(token);
+        auto layout = git_layout(git, side->repository, side->branch, false);
         if (!layout) return std::unexpected(std::move(layout.error()));
         auto listed =
             git::layout::list_components(*(*layout)->reader, (*layout)->layout, type, git::metadata_container_documents());
@@ -47,19 +49,23 @@ public:
         return std::move(*listed);
     }
 
-    PortResult<void> git_materialization(const DeployEndpoint& endpoint, const app::CompareSelection& selection,
-                                         const std::filesystem::path& destination, bool source_side,
-                                         const CancellationToken&) const override {
+    PortResult<app::ports::GitMaterialization> git_materialization(const DeployEndpoint& endpoint,
+                                                                   const app::CompareSelection& selection,
+                                                                   const std::filesystem::path& destination,
+                                                                   bool source_side,
+                                                                   const CancellationToken& token) const override {
         const auto* side = endpoint.git();
         if (side == nullptr) return validation(kNotGitSideMessage);
         progress_->report(ProgressStage::RetrievingMetadata, std::nullopt, std::nullopt, endpoint.label());
+        const git::GitGateway git = git_->with_token(token);
         // A target branch that is not an SFDX project compares as empty; such a source is an error.
-        auto layout = git_layout(*git_, side->repository, side->branch, !source_side);
+        auto layout = git_layout(git, side->repository, side->branch, !source_side);
         if (!layout) return std::unexpected(std::move(layout.error()));
-        if (!*layout) return {};
-        auto written = git::layout::materialize(*(*layout)->reader, (*layout)->layout, selection, destination);
+        if (!*layout) return app::ports::GitMaterialization{};
+        auto written = git::layout::materialize(*(*layout)->reader, (*layout)->layout, selection, destination, token);
         if (!written) return git_failure(std::move(written.error()));
-        return {};
+        return app::ports::GitMaterialization{std::move(written->warnings), std::move(written->skipped),
+                                              written->names_not_utf8};
     }
 
     PortResult<std::shared_ptr<metadata::workspace::MetadataWorkspace>> workspace_creation() const override {
@@ -77,14 +83,15 @@ public:
         const auto* side = target.git();
         if (side == nullptr) return validation(kNotGitTargetMessage);
         progress_->report(ProgressStage::DeployingPackage, std::nullopt, std::nullopt, target.label());
-        auto root = repository_root(*git_, side->repository);
+        const git::GitGateway git = git_->with_token(token);
+        auto root = repository_root(git, side->repository);
         if (!root) return std::unexpected(std::move(root.error()));
         const std::filesystem::path base = root_ / kPortTempFolder;
         std::error_code error;
         std::filesystem::create_directories(base, error);
         if (error) return std::unexpected(WorkflowFailure::operation(error.message()));
         const git::ContainerDocuments documents = git::metadata_container_documents();
-        const deployment::git_deploy::GitDeployOrchestrator orchestrator(*git_, base, documents);
+        const deployment::git_deploy::GitDeployOrchestrator orchestrator(git, base, documents);
         auto summary = orchestrator.deploy_with_fls(*root, side->branch, rows, container_documents, source_label, token);
         if (!summary) return git_failure(std::move(summary.error()));
         return std::move(*summary);
@@ -110,10 +117,11 @@ public:
     }
 
     PortResult<std::vector<app::ports::FlsContainerFile>> git_container_listing(
-        const DeployEndpoint& endpoint, const CancellationToken&) const override {
+        const DeployEndpoint& endpoint, const CancellationToken& token) const override {
         const auto* side = endpoint.git();
         if (side == nullptr) return validation(kNotGitSideMessage);
-        auto layout = git_layout(*git_, side->repository, side->branch, true);
+        const git::GitGateway git = git_->with_token(token);
+        auto layout = git_layout(git, side->repository, side->branch, true);
         if (!layout) return std::unexpected(std::move(layout.error()));
         if (!*layout) return std::vector<app::ports::FlsContainerFile>{};
         auto listed = git::fls::list_containers(*(*layout)->reader, (*layout)->layout);
@@ -126,10 +134,11 @@ public:
 
     PortResult<app::ports::ContainerDocuments> git_container_reading(
         const DeployEndpoint& endpoint, const std::vector<app::ports::ContainerKey>& containers,
-        const CancellationToken&) const override {
+        const CancellationToken& token) const override {
         const auto* side = endpoint.git();
         if (side == nullptr) return validation(kNotGitSideMessage);
-        auto layout = git_layout(*git_, side->repository, side->branch, true);
+        const git::GitGateway git = git_->with_token(token);
+        auto layout = git_layout(git, side->repository, side->branch, true);
         if (!layout) return std::unexpected(std::move(layout.error()));
         if (!*layout) return app::ports::ContainerDocuments{};
         auto documents = git::fls::read_documents(*(*layout)->reader, (*layout)->layout, containers);
@@ -147,7 +156,7 @@ public:
     PortResult<app::ports::ContainerDocuments> container_document_reading(
         const DeployEndpoint& endpoint, const std::vector<domain::FlsContainer>& containers,
         const std::set<domain::PermissionSubject>& subjects, const CancellationToken& token) const override {
-        return read_container_documents(*sf_, *git_, root_, endpoint, containers, subjects, token);
+        return read_container_documents(*sf_, git_->with_token(token), root_, endpoint, containers, subjects, token);
     }
 
     PortResult<app::ports::GitTargetCheck> git_target_validation(const DeployEndpoint& endpoint) const override {
@@ -162,10 +171,30 @@ public:
         if (*bare) return app::ports::GitTargetCheck::refused(std::string(kBareTargetRefusal));
         auto root = repository_root(*git_, side->repository);
         if (!root) return std::unexpected(std::move(root.error()));
-        if (side->branch.create) {
-            auto valid = inspector.is_valid_branch_name(*root, side->branch.local_name());
-            if (!valid) return git_failure(std::move(valid.error()));
-            if (!*valid) return app::ports::GitTargetCheck::refused(std::string(kInvalidNewBranchRefusal));
+        const endpoint::GitBranchRef& branch = side->branch;
+        // Every name the deploy would hand to git is checked now, the way the deploy checks it again.
+        std::vector<std::pair<std::string_view, git::BranchRole>> names;
+        if (branch.create) {
+            names.emplace_back(branch.local_name(), git::BranchRole::New);
+            if (branch.base) names.emplace_back(*branch.base, git::BranchRole::Base);
+        } else if (branch.remote) {
+            names.emplace_back(branch.name, git::BranchRole::Remote);
+        } else {
+            // A repository without a commit has no branch yet: its first commit makes the named one.
+            auto head = git_->execute(*root, {"rev-parse", "--verify", "--quiet", "HEAD"});
+            if (!head) return git_failure(git::GitError::from_gateway(head.error()));
+            names.emplace_back(branch.name, head->exit_code == 0 ? git::BranchRole::Local : git::BranchRole::New);
+        }
+        for (const auto& [name, role] : names) {
+            auto verified = inspector.verify_branch(*root, name, role);
+            if (verified) continue;
+            if (verified.error().kind() != git::GitError::Kind::CommandFailed) return git_failure(std::move(verified.error()));
+            std::string refusal = verified.error().message();
+            // The first commit names the branch it makes: an invalid name there reads as any other branch's.
+            if (role == git::BranchRole::New && !branch.create && refusal == git::kInvalidNewBranchSentence) {
+                refusal = std::string(git::kInvalidBranchSentence);
+            }
+            return app::ports::GitTargetCheck::refused(std::move(refusal));
         }
         return app::ports::GitTargetCheck::valid();
     }
@@ -193,16 +222,51 @@ PortResult<std::filesystem::path> repository_root(const git::GitGateway& gateway
     return std::move(*root);
 }
 
-std::unique_ptr<git::GitContentReader> git_reader(const git::GitGateway& gateway, const std::filesystem::path& root,
-                                                  const endpoint::GitBranchRef& branch) {
+PortResult<std::unique_ptr<git::GitContentReader>> git_reader(const git::GitGateway& gateway,
+                                                              const std::filesystem::path& root,
+                                                              const endpoint::GitBranchRef& branch) {
+    const git::GitRepoInspector inspector(gateway);
+    const auto verified = [&](std::string_view name, git::BranchRole role) -> PortResult<std::string> {
+        auto ref = inspector.verify_branch(root, name, role);
+        if (!ref) return git_failure(std::move(ref.error()));
+        return std::move(*ref);
+    };
     std::optional<std::string> ref;
     if (branch.create) {
-        ref = branch.base.value_or(std::string(kHeadRef));
-    } else if (!branch.is_current || branch.remote) {
-        ref = branch.name;
+        if (auto fresh = verified(branch.local_name(), git::BranchRole::New); !fresh) return std::unexpected(fresh.error());
+        ref = std::string(kHeadRef);
+        if (branch.base) {
+            auto base = verified(*branch.base, git::BranchRole::Base);
+            if (!base) return std::unexpected(std::move(base.error()));
+            ref = std::move(*base);
+        }
+    } else if (branch.remote) {
+        auto remote = verified(branch.name, git::BranchRole::Remote);
+        if (!remote) return std::unexpected(std::move(remote.error()));
+        ref = std::move(*remote);
+    } else {
+        // The repository, not the request, says whether the branch is the one checked out now: only
+        // then is the working tree read, uncommitted files included.
+        auto bare = inspector.is_bare(root);
+        if (!bare) return git_failure(std::move(bare.error()));
+        std::optional<std::string> current;
+        if (!*bare) {
+            auto checked_out = inspector.current_branch(root);
+            if (!checked_out) return git_failure(std::move(checked_out.error()));
+            current = std::move(*checked_out);
+        }
+        if (!current || *current != branch.name) {
+            auto local = verified(branch.name, git::BranchRole::Local);
+            if (!local) return std::unexpected(std::move(local.error()));
+            ref = std::move(*local);
+        } else if (!git::branch_name::is_branch_name(branch.name)) {
+            return git_failure(git::GitError::command_failed(std::string(git::kInvalidBranchSentence)));
+        }
     }
-    // Without a ref the working tree on disk is read, uncommitted files included.
-    return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref));
+    // Without a ref the working tree on disk is read, uncommitted files included. Messages name the
+    // branch whose files are read: the chosen one, or the base of a branch still to be created.
+    std::string label = branch.create ? branch.base.value_or(std::string(kHeadRef)) : branch.name;
+    return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref), std::move(label));
 }
 
 PortResult<std::optional<GitSide>> git_layout(const git::GitGateway& gateway, const std::filesystem::path& repository,
@@ -210,8 +274,9 @@ PortResult<std::optional<GitSide>> git_layout(const git::GitGateway& gateway, co
     auto root = repository_root(gateway, repository);
     if (!root) return std::unexpected(std::move(root.error()));
     auto reader = git_reader(gateway, *root, branch);
-    auto layout = git::SfdxLayout::read(*reader);
-    if (layout) return GitSide{std::move(reader), std::move(*layout)};
+    if (!reader) return std::unexpected(std::move(reader.error()));
+    auto layout = git::SfdxLayout::read(**reader);
+    if (layout) return GitSide{std::move(*reader), std::move(*layout)};
     if (tolerate_missing_project && layout.error().kind() == git::GitError::Kind::NotAnSfdxProject) {
         return std::optional<GitSide>();
     }

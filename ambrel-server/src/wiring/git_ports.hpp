@@ -5,9 +5,10 @@
 // creation, container listings and documents of a branch, and the check of a git target. Also the two
 // functions that turn a git endpoint into something readable, which the document-reading and
 // permission ports use too:
-//   `git_reader`  reads the working tree for the checked-out local branch (uncommitted files count), the
-//                 base (or "HEAD") of a branch still to be created, and otherwise the branch as listed
-//                 (a remote-tracking branch with its remote prefix);
+//   `git_reader`  checks every name of the branch, then reads the working tree when the repository
+//                 has that local branch checked out now (uncommitted files count; the request's
+//                 `isCurrent` is not trusted), the base's ref (or "HEAD") of a branch still to be
+//                 created, and otherwise the branch's ref ("refs/heads/..." or "refs/remotes/...");
 //   `git_layout`  applies the root rule (the path as given for a bare repository, else the top of its
 //                 working tree, so a sub-folder works), makes the reader and reads sfdx-project.json;
 //                 with the tolerance flag a branch that is not an SFDX project yields no layout.
@@ -22,11 +23,13 @@
 //              creation error's text; the I/O error's text when the worktree base folder cannot be
 //              made
 // `git_target_validation` accepts an org endpoint without running git and answers a bare repository
-// ("A bare repository cannot be a deployment target.") or an invalid new branch name ("The new branch
-// name is not a valid git branch name.") as a refusal, not a failure. No failure carries an org alias.
+// ("A bare repository cannot be a deployment target.") or a branch, base or new branch name that is
+// not a valid git branch name or names no existing branch (git/branch_name.hpp) as a refusal, not a
+// failure. No failure carries an org alias.
 //
 // The ports keep nothing between calls and may run on several threads at once; each call makes its
-// inspector, reader and layout and drops them before it returns. Only the commit consults the token.
+// inspector, reader and layout and drops them before it returns. Every git command of a call that has
+// a token runs with it, so a cancel stops the git process.
 
 #include <filesystem>
 #include <memory>
@@ -65,9 +68,11 @@ struct GitSide {
 app::ports::PortResult<std::filesystem::path> repository_root(const git::GitGateway& gateway,
                                                               const std::filesystem::path& repository);
 
-// The reader of the branch below the root. Never fails. Borrows the gateway.
-std::unique_ptr<git::GitContentReader> git_reader(const git::GitGateway& gateway, const std::filesystem::path& root,
-                                                  const endpoint::GitBranchRef& branch);
+// The reader of the branch below the root, once every name of the branch passed the branch check
+// (GitRepoInspector::verify_branch). Borrows the gateway.
+app::ports::PortResult<std::unique_ptr<git::GitContentReader>> git_reader(const git::GitGateway& gateway,
+                                                                          const std::filesystem::path& root,
+                                                                          const endpoint::GitBranchRef& branch);
 
 // The side's reader and layout; none only when `tolerate_missing_project` is set and the branch is
 // not an SFDX project.

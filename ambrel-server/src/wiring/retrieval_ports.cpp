@@ -65,7 +65,8 @@ PortResult<DocumentMap> read_target_documents(const WiringContext& context, cons
                                               const std::set<std::string>& names, const std::string& api_version,
                                               MetadataType type, const CancellationToken& token) {
     if (const auto* side = target.git()) {
-        auto layout = git_layout(*context.git, side->repository, side->branch, true);
+        const git::GitGateway git = context.git->with_token(token);
+        auto layout = git_layout(git, side->repository, side->branch, true);
         if (!layout) return std::unexpected(std::move(layout.error()));
         if (!*layout) return DocumentMap{};
         return read_branch_documents(*(*layout)->reader, (*layout)->layout, names, type);

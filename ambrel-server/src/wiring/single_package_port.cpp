@@ -82,10 +82,11 @@ PortResult<FlsPreparation> prepare_permissions(const PreparationInputs& in) {
     }
     // Making the licence channel does no work, so it can be handed over at construction.
     const CliContainerLicenses licenses(in.target_alias, std::nullopt, *in.context.sf);
+    const git::GitGateway bound_git = in.context.git->with_token(in.token);
     auto synchronizer =
         apply_git_source_documents(FlsSynchronizer(std::move(source_username), in.target_alias, catalog,
                                                    retrieve_service, deployer, &licenses),
-                                   in.source, *in.context.git);
+                                   in.source, bound_git);
     if (!synchronizer) return std::unexpected(std::move(synchronizer.error()));
     auto prepared = synchronizer->prepare(in.permissions, in.fls_mode, in.containers, in.token);
     if (!prepared) {

@@ -72,6 +72,8 @@ inline constexpr std::string_view kSameOrgMessage = "Source and target must be d
 inline constexpr std::string_view kRecordsBetweenOrgsOnlyMessage =
     "Product bundles and constraint models are compared between two orgs only.";
 inline constexpr std::string_view kGitSourceDiscoveryWarning = "Dependency discovery is unavailable for a git source.";
+// The one warning of a git compare that counts the names of both branches that are not UTF-8.
+inline constexpr std::string_view kNamesNotUtf8Warning = "{} file(s) with names that are not UTF-8 were skipped.";
 inline constexpr std::string_view kSourceSide = "source";
 inline constexpr std::string_view kTargetSide = "target";
 

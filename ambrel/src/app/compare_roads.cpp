@@ -240,10 +240,23 @@ SessionResult QuillaryApplicationService::compare_with_git(const DeployEndpoint&
 
     if (source.is_git()) dependency::push_warning(warnings, std::string(kGitSourceDiscoveryWarning));
 
+    // A component that a branch cannot give whole is left out of both sides (never shown as equal,
+    // added or changed): its warning says why.
+    std::size_t names_not_utf8 = 0;
     const auto materialize = [&](const DeployEndpoint& side, const std::filesystem::path& project,
                                  bool target_side) -> std::expected<void, WorkflowFailure> {
         if (token.is_cancelled()) return std::unexpected(WorkflowFailure::cancelled());
-        return git_->git_materialization(side, working, metadata_folder(project), target_side, token);
+        auto written = git_->git_materialization(side, working, metadata_folder(project), target_side, token);
+        if (!written) return std::unexpected(std::move(written.error()));
+        for (std::string& warning : written->warnings) dependency::push_warning(warnings, std::move(warning));
+        for (const auto& [type, names] : written->skipped) {
+            const auto entry = working.find(type);
+            if (entry == working.end()) continue;
+            for (const std::string& name : names) entry->second.erase(name);
+            if (entry->second.empty()) working.erase(entry);
+        }
+        names_not_utf8 += written->names_not_utf8;
+        return {};
     };
     if (source.is_git()) {
         if (auto written = materialize(source, workspace->source_project(), false); !written) {
@@ -254,6 +267,10 @@ SessionResult QuillaryApplicationService::compare_with_git(const DeployEndpoint&
         if (auto written = materialize(target, workspace->target_project(), true); !written) {
             return fail(std::move(written.error()));
         }
+    }
+
+    if (names_not_utf8 > 0) {
+        dependency::push_warning(warnings, fmt::format(fmt::runtime(kNamesNotUtf8Warning), names_not_utf8));
     }
 
     const DeployEndpoint session_source =

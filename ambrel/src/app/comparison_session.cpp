@@ -307,6 +307,10 @@ std::expected<bool, SourceOverrideError> ComparisonSession::set_source_override(
         if (text::has_more_chars_than(*body, limit)) {
             return std::unexpected(SourceOverrideError(SourceOverrideError::TooLong{limit}));
         }
+        // A NUL cuts the document short for every tool that reads it after us.
+        if (body->find('\0') != std::string::npos) {
+            return std::unexpected(SourceOverrideError(SourceOverrideError::HoldsNul{}));
+        }
         if (current == nullptr || *current != *body) new_text = &*body;
     }
 

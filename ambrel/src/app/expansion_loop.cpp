@@ -137,6 +137,8 @@ std::expected<ExpansionOutcome, WorkflowFailure> run_dependency_expansion(
     const std::map<MetadataType, DocumentList> lists = document_list_types();
     std::optional<RetrieveContinuation> continuation;
     std::set<ComponentKey> previous_read;
+    // Keys a discovery call has answered for with a graph; a disabled discovery answers for none.
+    std::set<ComponentKey> discovered;
     bool first_pass = true;
     std::size_t widenings = 0;
 
@@ -156,10 +158,11 @@ std::expected<ExpansionOutcome, WorkflowFailure> run_dependency_expansion(
         };
         const std::filesystem::path source_folder = pass.workspace->source_project() / kProjectMetadataFolder;
 
-        // Read every selected type; only what no earlier pass read goes on to the rules.
+        // Read every selected type; only what no earlier pass read goes on to the rules, and only
+        // what no discovery has answered for goes to discovery.
         Documents documents;
         std::set<ComponentKey> read_keys;
-        std::vector<ComponentKey> new_keys;
+        std::vector<ComponentKey> undiscovered;
         for (const auto& [type, names] : working) {
             const metadata_types::TypeDescriptor& descriptor = type.descriptor();
             auto components = core.component_reading(type, source_folder);
@@ -167,8 +170,8 @@ std::expected<ExpansionOutcome, WorkflowFailure> run_dependency_expansion(
             const auto list = lists.find(type);
             for (MetadataComponent& component : read_selected(std::move(*components), descriptor, names)) {
                 read_keys.insert(component.key);
+                if (!discovered.contains(component.key)) undiscovered.push_back(component.key);
                 if (previous_read.contains(component.key)) continue;
-                new_keys.push_back(component.key);
                 if (list != lists.end()) documents[list->second].push_back(std::move(component));
             }
         }
@@ -180,10 +183,14 @@ std::expected<ExpansionOutcome, WorkflowFailure> run_dependency_expansion(
         previous_read = std::move(read_keys);
 
         std::optional<ports::DependencyDiscovery> discovery;
-        if (!new_keys.empty()) {
-            auto discovered = core.dependency_discovery(settings.discovery_org, new_keys, token);
-            if (!discovered) return fail(std::move(discovered.error()));
-            discovery = std::move(*discovered);
+        if (!undiscovered.empty()) {
+            auto answered = core.dependency_discovery(settings.discovery_org, undiscovered, token);
+            if (!answered) return fail(std::move(answered.error()));
+            discovery = std::move(*answered);
+            // A disabled discovery (a time-out, a failed query) may answer in a later pass.
+            if (std::holds_alternative<dependency::DependencyGraph>(*discovery)) {
+                discovered.insert(undiscovered.begin(), undiscovered.end());
+            }
         }
 
         Additions additions;

@@ -9,9 +9,12 @@
 //
 // Every pass reads all selected types again (so that a later retrieve that lost an earlier download
 // is noticed: Operation "Incremental retrieve lost previously downloaded metadata; re-run the
-// comparison."), but only the components that no earlier pass read go to the document rules and to
-// dependency discovery: what earlier passes read has already been followed, and its additions are
-// in the working selection. A pass runs one retrieve, whatever the number of types or members.
+// comparison."), but only the components that no earlier pass read go to the document rules: what
+// earlier passes read has already been followed, and its additions are in the working selection.
+// Dependency discovery is asked about every read component it has not yet answered for with a graph:
+// a discovery that reported itself disabled (a time-out, a failed query) answered for none, so its
+// keys are asked again in the next pass, and a key it answered for is never asked twice. A pass runs
+// one retrieve, whatever the number of types or members.
 //
 // Failures: the ports' failures unchanged, the incremental-retrieve failure, and Cancelled
 // ("Salesforce field workflow was cancelled") at the start of a pass and after a widening. Once the

@@ -18,6 +18,9 @@ std::string SourceOverrideError::message() const {
         std::string operator()(const TooLong& error) const {
             return fmt::format("The edited document is longer than {} characters.", error.limit);
         }
+        std::string operator()(const HoldsNul&) const {
+            return "The edited document holds a NUL character (U+0000), which no metadata document may hold.";
+        }
         std::string operator()(const UnsafePath&) const { return "The component name does not render a safe file path."; }
         std::string operator()(const NoContent& error) const {
             return fmt::format("The edited component {} carries no content to replace.", error.name);

@@ -6,6 +6,7 @@
 //   NotOwnDocument  "Only a metadata document that belongs entirely to this row can be edited."
 //   NotDeployable   "This row is not deployable, so its document cannot be edited."
 //   TooLong         "The edited document is longer than {} characters." (the limit, no grouping)
+//   HoldsNul        "The edited document holds a NUL character (U+0000), which no metadata document may hold."
 //   UnsafePath      "The component name does not render a safe file path."
 //   NoContent       "The edited component {} carries no content to replace." (the name)
 //   SessionClosed   "The comparison session has been closed; the workspace has been removed."
@@ -33,6 +34,9 @@ public:
         std::size_t limit = 0;
         bool operator==(const TooLong&) const = default;
     };
+    struct HoldsNul {
+        bool operator==(const HoldsNul&) const = default;
+    };
     struct UnsafePath {
         bool operator==(const UnsafePath&) const = default;
     };
@@ -48,7 +52,8 @@ public:
         bool operator==(const Io&) const = default;
     };
     using Variant =
-        std::variant<NotInComparison, NotOwnDocument, NotDeployable, TooLong, UnsafePath, NoContent, SessionClosed, Io>;
+        std::variant<NotInComparison, NotOwnDocument, NotDeployable, TooLong, HoldsNul, UnsafePath, NoContent,
+                     SessionClosed, Io>;
 
     SourceOverrideError(Variant value) : value_(std::move(value)) {}
 

@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include "cli/redaction.hpp"
-#include "git/sanitize.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::cli::catalogs {
@@ -75,7 +74,7 @@ std::optional<std::string> failure_detail(const CliJsonResult& result) {
 }
 
 std::string clean_detail(std::string_view detail) {
-    const std::string scrubbed = gateway::redact_secret_assignments(git::sanitize::scrub_credential_urls(detail));
+    const std::string scrubbed = gateway::redact_secret_assignments(gateway::redact_credentials(detail));
     return std::string(text::first_chars(scrubbed, kMaxDetailChars));
 }
 

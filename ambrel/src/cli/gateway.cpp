@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "cli/rest_paths.hpp"
-#include "git/sanitize.hpp"
 #include "logging/log_sink.hpp"
 #include "support/programming_error.hpp"
 #include "text/text.hpp"
@@ -142,8 +141,8 @@ std::expected<SfCliGateway::Finished, CliError> SfCliGateway::run_logged(
     if (!gateway::is_rest_request(arguments) && log_->level() == logging::LogLevel::Detailed) {
         logged_arguments.reserve(argv.size() - 1);
         for (auto it = std::next(argv.begin()); it != argv.end(); ++it) {
-            // Beyond secret keys, a URL argument may carry a user and password before its host.
-            logged_arguments.push_back(git::sanitize::scrub_credential_urls(gateway::sanitize(*it)));
+            // An argument may hold a secret assignment, a URL with a user and password, or a token.
+            logged_arguments.push_back(gateway::sanitize(*it));
         }
     }
 

@@ -91,7 +91,8 @@ public:
         const std::vector<EnvironmentPair>& environment = {}) const;
 
     // The text with secrets replaced by "[REDACTED]" (JSON: by key, written back compactly; other
-    // text: by assignment up to the end of the line). Apply to any text taken from the CLI before it
+    // text: by assignment up to the end of the line), URLs without their user information and access
+    // tokens replaced, also inside JSON strings. Apply to any text taken from the CLI before it
     // reaches a message or a log.
     static std::string sanitize(std::string_view text) { return gateway::sanitize(text); }
 

@@ -5,6 +5,7 @@
 
 #include <re2/re2.h>
 
+#include "git/sanitize.hpp"
 #include "support/programming_error.hpp"
 #include "text/text.hpp"
 
@@ -28,6 +29,17 @@ std::string secret_assignment_source() {
 const RE2& secret_assignment() {
     static const RE2 pattern(secret_assignment_source());
     support::require(pattern.ok(), "secret assignment pattern compiles");
+    return pattern;
+}
+
+// Every access token begins with the key prefix of an organization id.
+constexpr std::string_view kAccessTokenPrefix = "00D";
+
+// An access token (session id): an org id of 15 or 18 letters and digits, "!", and the token's body,
+// which ends before a final full stop (the end of a sentence).
+const RE2& access_token() {
+    static const RE2 pattern(R"(\b00D[0-9A-Za-z]{12}(?:[0-9A-Za-z]{3})?![0-9A-Za-z._]*[0-9A-Za-z_])");
+    support::require(pattern.ok(), "access token pattern compiles");
     return pattern;
 }
 
@@ -56,8 +68,21 @@ void redact_json(json::Value& root) {
                     pending.push_back(&member.value());
                 }
             }
+        } else if (auto* string = value->if_string()) {
+            const std::string_view original(string->data(), string->size());
+            std::string redacted = redact_credentials(original);
+            if (redacted != original) *value = json::String(redacted);
         }
     }
+}
+
+std::string redact_credentials(std::string_view text) {
+    std::string out = git::sanitize::scrub_credential_urls(text);
+    // The cheap test spares the expression engine on texts that cannot hold a token.
+    if (out.find(kAccessTokenPrefix) != std::string::npos) {
+        RE2::GlobalReplace(&out, access_token(), std::string(kRedacted));
+    }
+    return out;
 }
 
 std::string redact_secret_assignments(std::string_view text) {
@@ -72,7 +97,7 @@ std::string sanitize(std::string_view text) {
         redact_json(*parsed);
         return json::write_compact(*parsed);
     }
-    return redact_secret_assignments(text);
+    return redact_secret_assignments(redact_credentials(text));
 }
 
 }  // namespace ambrel::cli::gateway

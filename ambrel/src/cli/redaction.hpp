@@ -22,8 +22,14 @@ inline constexpr std::string_view kRedacted = "[REDACTED]";
 bool is_secret_key(std::string_view name) noexcept;
 
 // Replaces, at any depth, the value of every member named by a secret key with the string
-// "[REDACTED]" (whatever the value was, an object or array too).
+// "[REDACTED]" (whatever the value was, an object or array too), and redacts the credentials inside
+// every other string value (`redact_credentials`).
 void redact_json(json::Value& value);
+
+// In free text: the credentials a CLI may print outside an assignment. Every URL loses its user
+// information (an auth URL "force://PlatformCLI::{secret}@host" becomes "force://host"), and every
+// access token (an org id, "!" and the token's body, "00D…!…") becomes "[REDACTED]".
+std::string redact_credentials(std::string_view text);
 
 // In free text: every assignment of a secret key with ":" or "=" (optionally quoted, white space
 // around the separator allowed, even across line breaks) keeps the key and separator and loses the
@@ -31,7 +37,7 @@ void redact_json(json::Value& value);
 std::string redact_secret_assignments(std::string_view text);
 
 // A text that is one JSON document is redacted as JSON and written back compactly; any other text
-// has its secret assignments redacted. An empty text stays empty.
+// has its credentials and secret assignments redacted. An empty text stays empty.
 std::string sanitize(std::string_view text);
 
 }  // namespace ambrel::cli::gateway

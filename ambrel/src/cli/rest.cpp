@@ -10,7 +10,6 @@
 #include <fmt/ranges.h>
 
 #include "cli/catalog_results.hpp"
-#include "git/sanitize.hpp"
 #include "logging/log_sink.hpp"
 #include "platform_fs/files.hpp"
 #include "support/programming_error.hpp"
@@ -213,7 +212,6 @@ std::string cli_error_text(std::string_view stderr_text) {
         }
         start = end + 1;
     }
-    cleaned = git::sanitize::scrub_credential_urls(cleaned);
     cleaned = SfCliGateway::sanitize(cleaned);
     cleaned = text::collapse_white_space(text::replace_control_characters(cleaned));
     return std::string(text::first_chars(cleaned, catalogs::kMaxDetailChars));

@@ -29,8 +29,9 @@ bool is_safe(std::string_view path) { return metadata_types::is_safe_relative_pa
 // project cannot stall the request; `follow_links` is false for files inside the projects, whose
 // links must not lead the viewer out of them.
 std::optional<std::string> read_text_file(const fs::path& path, bool follow_links) {
+    // A file above the document limit is never read whole, so it is never sent.
     auto bytes = platform_fs::files::read_regular_file(
-        path, std::nullopt,
+        path, metadata_types::kMaxComponentDocumentBytes,
         follow_links ? platform_fs::files::LinkPolicy::Followed : platform_fs::files::LinkPolicy::NotFollowed);
     if (!bytes || !text::is_valid_utf8(*bytes)) return std::nullopt;
     return std::move(*bytes);

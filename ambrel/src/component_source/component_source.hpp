@@ -58,7 +58,8 @@ std::expected<ComponentSource, ComponentSourceError> resolve_component_source(
     const std::optional<std::filesystem::path>& source_override);
 
 // The whole file below the project's source folder as UTF-8 text; none when it is missing, is not
-// a regular file (a symbolic link is not followed), cannot be read or is not valid UTF-8.
+// a regular file (a symbolic link is not followed), cannot be read, is larger than the component
+// document limit (it is then never read whole) or is not valid UTF-8.
 std::optional<std::string> read_component(const std::filesystem::path& project_root, std::string_view relative_path);
 
 // Every file of a bundle folder below the project's source folder, in byte order of their relative

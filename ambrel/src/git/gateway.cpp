@@ -17,6 +17,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kRepositoryFlag = "-C";
 constexpr std::string_view kLiteralPathspecs = "--literal-pathspecs";
+constexpr std::string_view kConfigFlag = "-c";
+// A repository's fsmonitor is a command it names; git would run it on every status, add and commit.
+constexpr std::string_view kNoFsmonitor = "core.fsmonitor=false";
 constexpr std::string_view kVersionCommand = "version";
 constexpr std::string_view kCatFileCommand = "cat-file";
 constexpr std::string_view kBatchFlag = "--batch";
@@ -26,11 +29,13 @@ constexpr std::chrono::milliseconds kObjectReaderGrace{500};
 std::vector<std::string> full_arguments(const std::string& program, const std::filesystem::path& repository,
                                         const std::vector<std::string>& args) {
     std::vector<std::string> argv;
-    argv.reserve(args.size() + 4);
+    argv.reserve(args.size() + 6);
     argv.push_back(program);
     argv.emplace_back(kRepositoryFlag);
     argv.push_back(text::decode_lossy(repository.native()));
     argv.emplace_back(kLiteralPathspecs);
+    argv.emplace_back(kConfigFlag);
+    argv.emplace_back(kNoFsmonitor);
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
 }
@@ -88,6 +93,23 @@ GitGateway GitGateway::with_log(std::shared_ptr<logging::LogSink> log) && {
     return std::move(*this);
 }
 
+GitGateway GitGateway::with_token(const domain::CancellationToken& token) const {
+    GitGateway bound(*this);
+    bound.token_ = &token;
+    return bound;
+}
+
+GitGateway GitGateway::without_token() const {
+    GitGateway unbound(*this);
+    unbound.token_ = nullptr;
+    return unbound;
+}
+
+const domain::CancellationToken& GitGateway::token() const noexcept {
+    static const domain::NeverCancelled never;
+    return token_ == nullptr ? never : *token_;
+}
+
 void GitGateway::log_run(const std::vector<std::string>& args, const std::filesystem::path* repository,
                          std::chrono::nanoseconds duration, std::optional<std::int32_t> exit_code,
                          std::uint64_t stdout_bytes, std::uint64_t stderr_bytes, bool timed_out,
@@ -114,9 +136,8 @@ void GitGateway::log_run(const std::vector<std::string>& args, const std::filesy
 std::expected<GitCommandOutput, GitGatewayError> GitGateway::execute(const std::filesystem::path& repository,
                                                                      const std::vector<std::string>& args) const {
     const std::vector<std::string> argv = full_arguments(program_, repository, args);
-    const domain::NeverCancelled never;
     const Clock::time_point start = Clock::now();
-    auto result = runner_->run(argv, std::nullopt, timeout_, never);
+    auto result = runner_->run(argv, std::nullopt, timeout_, token());
     const auto elapsed = Clock::now() - start;
     if (!result) {
         const GitGatewayError error = gateway::map_runner_error(result.error());
@@ -194,8 +215,16 @@ ObjectReader::~ObjectReader() {
 
 std::expected<GitObject, GitGatewayError> ObjectReader::read(std::string_view name) {
     if (failure_) return std::unexpected(*failure_);
-    // The batch protocol reads one name per line: a name with a line feed cannot be asked for.
-    if (name.find('\n') != std::string_view::npos || name.empty()) return GitObject{GitObject::Kind::Missing, {}};
+    // A cancelled operation reads no further object: the child is stopped when the reader goes away.
+    if (gateway_.token().is_cancelled()) {
+        failure_ = GitGatewayError{GitGatewayError::Kind::Cancelled};
+        return std::unexpected(*failure_);
+    }
+    // The batch protocol reads one name per line and drops a carriage return before its end: a name
+    // holding either cannot be asked for.
+    if (name.find_first_of("\r\n") != std::string_view::npos || name.empty()) {
+        return GitObject{GitObject::Kind::Missing, {}};
+    }
     const auto fail = [this](process::InteractiveError error) -> std::unexpected<GitGatewayError> {
         failure_ = GitGatewayError{error.kind == process::InteractiveError::Kind::TimedOut
                                        ? GitGatewayError::Kind::TimedOut

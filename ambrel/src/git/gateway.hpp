@@ -1,8 +1,10 @@
 #pragma once
 
 // The only place that starts `git`. Every repository command runs as "git -C <repository>
-// --literal-pathspecs <args...>" with no working directory, no environment of its own, a fixed
-// time-out (60 seconds; the "git version" probe 5 seconds) and a token that never cancels. A command
+// --literal-pathspecs -c core.fsmonitor=false <args...>" with no working directory, no environment of
+// its own, a fixed time-out (60 seconds; the "git version" probe 5 seconds) and the token the gateway
+// is bound to (`with_token`; none by default). The repository's own fsmonitor command never runs:
+// comparing a repository received from someone else must not execute what it names. A command
 // that runs to its end comes back as a `GitCommandOutput` whatever its exit code: the caller decides
 // what a non-zero code means. Only a process failure is an error of the gateway:
 //   StartFailed "Could not start the git process."  (git missing, not startable, output unreadable)
@@ -11,11 +13,12 @@
 // Each run is one "cli" line of the session log; at level "detailed" the line carries the caller's
 // arguments with credentials and the repository path scrubbed.
 //
-// The gateway also starts the long-lived `git -C <repository> --literal-pathspecs cat-file --batch`
-// child of a content reader (`start_object_reader`), whose answers have the same 60-second bound and
-// whose end is logged as one "cli" line "git cat-file".
+// The gateway also starts the long-lived `git ... cat-file --batch` child of a content reader
+// (`start_object_reader`), whose answers have the same 60-second bound, which refuses a request once
+// the token is cancelled and whose end is logged as one "cli" line "git cat-file".
 //
-// Immutable after construction; several threads may run commands through one gateway at once.
+// Immutable after construction; several threads may run commands through one gateway at once. A
+// gateway bound to a token borrows it: it must not outlive the token.
 
 #include <chrono>
 #include <cstdint>
@@ -27,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "domain/cancellation.hpp"
 #include "logging/log_sink.hpp"
 #include "process/process_runner.hpp"
 
@@ -77,6 +81,13 @@ public:
     // Replaces the log sink.
     GitGateway with_log(std::shared_ptr<logging::LogSink> log) &&;
 
+    // A gateway over the same runner and log whose commands stop (their process group with them) once
+    // the token is cancelled. Borrows the token.
+    GitGateway with_token(const domain::CancellationToken& token) const;
+    // A gateway over the same runner and log bound to no token: for the clean-up after a cancelled
+    // operation, which must run to its end.
+    GitGateway without_token() const;
+
     std::expected<GitCommandOutput, GitGatewayError> execute(const std::filesystem::path& repository,
                                                              const std::vector<std::string>& args) const;
 
@@ -96,11 +107,15 @@ private:
                  std::chrono::nanoseconds duration, std::optional<std::int32_t> exit_code, std::uint64_t stdout_bytes,
                  std::uint64_t stderr_bytes, bool timed_out, std::optional<std::string> error) const;
 
-    std::unique_ptr<process::ProcessRunner> runner_;
+    const domain::CancellationToken& token() const noexcept;
+
+    std::shared_ptr<const process::ProcessRunner> runner_;
     std::string program_;
     std::chrono::milliseconds timeout_;
     std::chrono::milliseconds probe_timeout_;
     std::shared_ptr<logging::LogSink> log_;
+    // Null: commands run to their end or their time-out.
+    const domain::CancellationToken* token_ = nullptr;
 };
 
 // One answer of the object reader.
@@ -121,8 +136,8 @@ public:
     // Ends the child and writes its log line.
     ~ObjectReader();
 
-    // The object named by `name` (an object id or "<rev>:<path>"; a name holding a line feed is
-    // Missing without asking). TimedOut when git did not answer within the time-out; StartFailed
+    // The object named by `name` (an object id or "<rev>:<path>"; a name holding a line feed or a
+    // carriage return is Missing without asking). TimedOut when git did not answer within the time-out; StartFailed
     // when the child ended or its output could not be read.
     std::expected<GitObject, GitGatewayError> read(std::string_view name);
 

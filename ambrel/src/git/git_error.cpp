@@ -4,6 +4,7 @@
 
 #include "git/gateway.hpp"
 #include "git/sanitize.hpp"
+#include "metadata_types/name_rules.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::git {
@@ -26,6 +27,17 @@ GitError GitError::aliased_destination(std::string_view path) {
 GitError GitError::undeliverable_component(std::string_view component) {
     return {Kind::UnsafePath,
             fmt::format("{} {}", kUndeliverableSentence, sanitize::replace_control_characters(component))};
+}
+
+GitError GitError::not_utf8_text(std::string_view path, std::string_view branch) {
+    return {Kind::UnreadableDocument, fmt::format("{} in {} is not UTF-8 text.", sanitize::replace_control_characters(path),
+                                                  sanitize::replace_control_characters(branch))};
+}
+
+GitError GitError::document_too_large(std::string_view path, std::string_view branch) {
+    return {Kind::UnreadableDocument,
+            metadata_types::document_too_large_message(fmt::format("{} in {}", sanitize::replace_control_characters(path),
+                                                                   sanitize::replace_control_characters(branch)))};
 }
 
 GitError GitError::unparsable_manifest_paths(std::span<const std::string> refused) {
@@ -58,8 +70,8 @@ GitError GitError::from_gateway(const GitGatewayError& error) {
     return {Kind::CommandFailed, std::string(error.message())};
 }
 
-std::string_view io_error_description(std::error_code error) noexcept {
-    // One fixed table, so messages never carry the C library's wording or a path.
+std::string io_error_description(std::error_code error) {
+    // Short words for the common kinds; any other error reads as the system words it (never a path).
     if (error == std::errc::no_such_file_or_directory) return "not found";
     if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted) {
         return "permission denied";
@@ -76,12 +88,12 @@ std::string_view io_error_description(std::error_code error) noexcept {
     if (error == std::errc::file_too_large) return "file too large";
     if (error == std::errc::interrupted) return "interrupted";
     if (error == std::errc::resource_unavailable_try_again) return "would block";
-    if (error == std::errc::io_error) return "write zero";
     if (error == std::errc::too_many_files_open || error == std::errc::too_many_files_open_in_system) {
         return "too many open files";
     }
     if (error == std::errc::cross_device_link) return "crosses devices";
-    return "other error";
+    std::string system = error.message();
+    return system.empty() ? std::string("other error") : system;
 }
 
 }  // namespace ambrel::git

@@ -14,6 +14,8 @@
 //                    directories: {}"), "The source repository lists package directories, but none of
 //                    them is a safe relative path: {}", "The source repository is not an SFDX project
 //                    (missing sfdx-project.json)."
+//   UnreadableDocument "{path} in {branch} is not UTF-8 text.", "{path} in {branch} is larger than 10 MB,
+//                    the limit for one component document."
 //   FileNotFound, CommandFailed, FileSystem, CannotInitialize: sentences of their callers.
 // Paths inside messages have their control characters replaced by spaces. Plain data; any thread.
 
@@ -60,6 +62,8 @@ public:
         FileSystem,
         CannotInitialize,
         GitUnusable,
+        // A file of the branch that is no usable text document: not UTF-8, or above the size limit.
+        UnreadableDocument,
     };
 
     GitError(Kind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
@@ -75,6 +79,8 @@ public:
     static GitError not_an_sfdx_project_unsafe_paths(std::span<const std::string> refused);
     // "{step}: {description}" with the fixed description of the error's kind.
     static GitError file_system(std::string_view step, std::error_code error);
+    static GitError not_utf8_text(std::string_view path, std::string_view branch);
+    static GitError document_too_large(std::string_view path, std::string_view branch);
     static GitError command_failed(std::string message) { return {Kind::CommandFailed, std::move(message)}; }
     static GitError from_gateway(const GitGatewayError& error);
 
@@ -86,8 +92,8 @@ private:
 };
 
 // The short description of a file-system error's kind that ends every FileSystem message: "not
-// found", "permission denied", "already exists", "not a directory", "write zero", ...; "other error"
-// for a kind outside the table.
-std::string_view io_error_description(std::error_code error) noexcept;
+// found", "permission denied", "already exists", "not a directory", ...; for a kind outside the table
+// the system's own text of the error ("Input/output error").
+std::string io_error_description(std::error_code error);
 
 }  // namespace ambrel::git

@@ -8,7 +8,9 @@
 
 #include <fmt/format.h>
 
+#include "git/branch_name.hpp"
 #include "git/reader.hpp"
+#include "git/sanitize.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::git {
@@ -140,10 +142,36 @@ std::expected<std::vector<GitBranchInfo>, GitError> GitRepoInspector::branches(
 
 std::expected<bool, GitError> GitRepoInspector::is_valid_branch_name(const std::filesystem::path& path,
                                                                      std::string_view name) const {
-    if (text::is_blank(name)) return false;
+    // The rule first: a name git would read as an option or as a revision never reaches it.
+    if (!branch_name::is_branch_name(name)) return false;
     auto output = gateway_.execute(path, {"check-ref-format", "--branch", std::string(name)});
     if (!output) return std::unexpected(GitError::from_gateway(output.error()));
-    return output->exit_code == 0;
+    // git expands "@{-1}" and the like to another branch's name: only the name itself is a branch name.
+    return output->exit_code == 0 && text::trim(output->stdout_text) == name;
+}
+
+std::expected<std::string, GitError> GitRepoInspector::verify_branch(const std::filesystem::path& path,
+                                                                     std::string_view name, BranchRole role) const {
+    auto valid = is_valid_branch_name(path, name);
+    if (!valid) return std::unexpected(valid.error());
+    if (!*valid) {
+        const std::string_view sentence = role == BranchRole::New    ? kInvalidNewBranchSentence
+                                          : role == BranchRole::Base ? kInvalidBaseSentence
+                                                                     : kInvalidBranchSentence;
+        return std::unexpected(GitError::command_failed(std::string(sentence)));
+    }
+    if (role == BranchRole::New) return std::string();
+    std::vector<std::string_view> prefixes;
+    if (role != BranchRole::Remote) prefixes.push_back(kLocalRefPrefix);
+    if (role != BranchRole::Local) prefixes.push_back(kRemoteRefPrefix);
+    for (const std::string_view prefix : prefixes) {
+        std::string ref = fmt::format("{}{}", prefix, name);
+        auto output = gateway_.execute(path, {"show-ref", "--verify", "--quiet", ref});
+        if (!output) return std::unexpected(GitError::from_gateway(output.error()));
+        if (output->exit_code == 0) return ref;
+    }
+    return std::unexpected(GitError::command_failed(
+        fmt::format(fmt::runtime(kMissingBranchSentence), sanitize::replace_control_characters(name))));
 }
 
 std::expected<GitRepoInspection, GitError> GitRepoInspector::inspect(const std::filesystem::path& path) const {

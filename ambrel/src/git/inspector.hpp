@@ -17,6 +17,7 @@
 //
 // Holds no state of its own; any thread. Borrows the gateway, which must outlive it.
 
+#include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <optional>
@@ -37,6 +38,14 @@ inline constexpr std::string_view kCannotInitializeSentence = "This location can
 inline constexpr std::string_view kInitNotCreatedSentence =
     "git reported success but did not create a repository at this location.";
 
+// What a branch name stands for, so the inspector knows where an existing one must lie.
+enum class BranchRole : std::uint8_t {
+    Local,   // an existing branch below refs/heads/
+    Remote,  // an existing remote-tracking branch below refs/remotes/
+    Base,    // an existing branch below refs/heads/, else below refs/remotes/
+    New,     // a branch still to be created: only the name is checked
+};
+
 class GitRepoInspector {
 public:
     explicit GitRepoInspector(const GitGateway& gateway) : gateway_(gateway) {}
@@ -48,6 +57,13 @@ public:
     std::expected<std::vector<GitBranchInfo>, GitError> branches(const std::filesystem::path& path,
                                                                  const std::optional<std::string>& current) const;
     std::expected<bool, GitError> is_valid_branch_name(const std::filesystem::path& path, std::string_view name) const;
+    // The full ref of the branch ("refs/heads/{name}" or "refs/remotes/{name}"; empty for a new one)
+    // once the name passes the branch-name rule and git's own "check-ref-format --branch" (which must
+    // print the name unchanged) and, for an existing branch, "show-ref --verify" finds the ref.
+    // CommandFailed with kInvalidBranchSentence / kInvalidBaseSentence / kInvalidNewBranchSentence or
+    // kMissingBranchSentence.
+    std::expected<std::string, GitError> verify_branch(const std::filesystem::path& path, std::string_view name,
+                                                       BranchRole role) const;
     std::expected<GitRepoInspection, GitError> inspect(const std::filesystem::path& path) const;
     bool can_initialize(const std::filesystem::path& path) const;
     std::expected<void, GitError> initialize_repository(const std::filesystem::path& path) const;

@@ -9,6 +9,7 @@
 #include "metadata/namespace_policy.hpp"
 #include "metadata_types/name_rules.hpp"
 #include "metadata_types/type_descriptor.hpp"
+#include "git/sanitize.hpp"
 #include "platform_fs/below.hpp"
 #include "text/text.hpp"
 
@@ -243,6 +244,7 @@ std::expected<std::vector<domain::SalesforceObject>, GitError> layout::list_comp
     }
     std::vector<domain::SalesforceObject> rows;
     for (const std::string& name : names) {
+        if (!metadata_types::is_valid_member_name(type, name)) continue;
         if (!type.object_listing_admits(name) || is_packaged(type, descriptor, name)) continue;
         rows.push_back({name, name, domain::ListingOrigin::Unpackaged});
     }
@@ -274,61 +276,139 @@ std::vector<std::string> component_paths(const TypeDescriptor& descriptor, std::
 
 }  // namespace
 
-std::expected<void, GitError> layout::materialize(const GitContentReader& reader, const SfdxLayout& sfdx_layout,
-                                                  const Selection& selection,
-                                                  const std::filesystem::path& target_directory) {
-    const std::vector<std::string> prefixes = sfdx_layout.prefixes();
-    std::set<std::string, std::less<>> written;
-    // The files of one component lie in one folder: the cursor walks the target's folders once per run.
-    platform_fs::below::FolderCursor target(target_directory);
-    bool prepared = false;
-    for (const auto& [type, names] : selection) {
-        const TypeDescriptor& descriptor = type.descriptor();
-        for (const std::string& name : names) {
-            for (const std::string& component_path : component_paths(descriptor, name)) {
-                for (const std::string& prefix : prefixes) {
-                    if (!prepared) {
-                        // One listing per package directory serves every component below it.
-                        for (const std::string& each : prefixes) {
-                            if (auto listed = reader.ensure_listed(each); !listed) {
-                                return std::unexpected(listed.error());
-                            }
-                        }
-                        prepared = true;
-                    }
-                    const std::string full = fmt::format("{}/{}", prefix, component_path);
-                    auto files = reader.list_files(full);
-                    if (!files) return std::unexpected(files.error());
-                    for (const std::string& path : *files) {
-                        if (path != full && !(path.starts_with(full) && path[full.size()] == '/')) continue;
-                        const std::string relative = path.substr(prefix.size() + 1);
-                        if (!metadata_types::is_safe_relative_path_for(relative, false)) {
-                            return std::unexpected(GitError::unsafe_path_at(relative));
-                        }
-                        if (written.contains(relative)) continue;
-                        auto text = reader.read_file(path);
-                        if (!text) return std::unexpected(text.error());
-                        const std::size_t slash = relative.rfind('/');
-                        const std::string_view parent =
-                            slash == std::string::npos ? std::string_view() : std::string_view(relative).substr(0, slash);
-                        const std::string_view file_name =
-                            slash == std::string::npos ? std::string_view(relative)
-                                                       : std::string_view(relative).substr(slash + 1);
-                        auto directory = target.folder(parent, true);
-                        if (!directory) {
-                            return std::unexpected(write_failure(relative, kCreateDirectoryStep, directory.error()));
-                        }
-                        const std::error_code error = platform_fs::below::write_file_at(
-                            *directory, file_name, *text, platform_fs::below::WriteMode::Exclusive);
-                        if (error == std::errc::file_exists) return std::unexpected(GitError::unsafe_path_at(relative));
-                        if (error) return std::unexpected(write_failure(relative, kWriteFileStep, error));
-                        written.insert(relative);
+std::string layout::refused_member_warning(MetadataType type, std::string_view name) {
+    return fmt::format("{} ({}) was skipped: its name is not a valid member name of its type.",
+                       sanitize::replace_control_characters(name), type.wire_id());
+}
+
+namespace {
+
+// Copies the files of one selection at a time into the target; remembers which file came from which
+// component, so a component that cannot be compared is taken out again whole.
+class Materializer {
+public:
+    Materializer(const GitContentReader& reader, std::vector<std::string> prefixes,
+                 const std::filesystem::path& target_directory, const domain::CancellationToken& token)
+        : reader_(reader),
+          prefixes_(std::move(prefixes)),
+          target_directory_(target_directory),
+          token_(token),
+          target_(target_directory) {}
+
+    // Copies one component. A failure of the component's own (its path or document) is the value of
+    // the inner expected; another failure ends the call.
+    std::expected<std::optional<GitError>, GitError> copy_component(const TypeDescriptor& descriptor,
+                                                                    std::string_view name) {
+        std::vector<std::string> own;
+        for (const std::string& component_path : component_paths(descriptor, name)) {
+            for (const std::string& prefix : prefixes_) {
+                const std::string full = fmt::format("{}/{}", prefix, component_path);
+                auto files = reader_.list_files(full);
+                if (!files) return std::unexpected(files.error());
+                for (const std::string& path : *files) {
+                    if (path != full && !(path.starts_with(full) && path[full.size()] == '/')) continue;
+                    const std::string relative = path.substr(prefix.size() + 1);
+                    auto outcome = copy_file(path, relative, own);
+                    if (!outcome) return std::unexpected(outcome.error());
+                    if (*outcome) {
+                        take_out(own);
+                        return outcome;
                     }
                 }
             }
         }
+        return std::optional<GitError>();
     }
-    return {};
+
+private:
+    std::expected<std::optional<GitError>, GitError> copy_file(const std::string& path, const std::string& relative,
+                                                               std::vector<std::string>& own) {
+        if (!metadata_types::is_safe_relative_path_for(relative, false)) return GitError::unsafe_path_at(relative);
+        if (written_.contains(relative)) return std::optional<GitError>();
+        if (token_.is_cancelled()) return std::unexpected(GitError::from_gateway({GitGatewayError::Kind::Cancelled}));
+        auto text = reader_.read_file(path);
+        if (!text) {
+            if (text.error().kind() == GitError::Kind::UnreadableDocument) return std::move(text.error());
+            return std::unexpected(text.error());
+        }
+        if (!target_ready_) {
+            // The metadata folder of a new project may not exist yet.
+            std::error_code error;
+            std::filesystem::create_directories(target_directory_, error);
+            if (error) return std::unexpected(GitError::file_system(kCreateDirectoryStep, error));
+            target_ready_ = true;
+        }
+        const std::size_t slash = relative.rfind('/');
+        const std::string_view parent =
+            slash == std::string::npos ? std::string_view() : std::string_view(relative).substr(0, slash);
+        const std::string_view file_name =
+            slash == std::string::npos ? std::string_view(relative) : std::string_view(relative).substr(slash + 1);
+        auto directory = target_.folder(parent, true);
+        if (!directory) return std::unexpected(write_failure(relative, kCreateDirectoryStep, directory.error()));
+        const std::error_code error =
+            platform_fs::below::write_file_at(*directory, file_name, *text, platform_fs::below::WriteMode::Exclusive);
+        if (error == std::errc::file_exists) return std::unexpected(GitError::unsafe_path_at(relative));
+        if (error) return std::unexpected(write_failure(relative, kWriteFileStep, error));
+        written_.insert(relative);
+        own.push_back(relative);
+        return std::optional<GitError>();
+    }
+
+    // Removes what one component wrote; a removal that fails leaves a file no row reads.
+    void take_out(const std::vector<std::string>& own) {
+        for (const std::string& relative : own) {
+            (void)platform_fs::below::remove_file(target_directory_, relative);
+            written_.erase(relative);
+        }
+    }
+
+    const GitContentReader& reader_;
+    std::vector<std::string> prefixes_;
+    const std::filesystem::path& target_directory_;
+    const domain::CancellationToken& token_;
+    // The files of one component lie in one folder: the cursor walks the target's folders once per run.
+    platform_fs::below::FolderCursor target_;
+    bool target_ready_ = false;
+    std::set<std::string, std::less<>> written_;
+};
+
+}  // namespace
+
+std::expected<layout::MaterializeReport, GitError> layout::materialize(const GitContentReader& reader,
+                                                                       const SfdxLayout& sfdx_layout,
+                                                                       const Selection& selection,
+                                                                       const std::filesystem::path& target_directory,
+                                                                       const domain::CancellationToken& token) {
+    const std::vector<std::string> prefixes = sfdx_layout.prefixes();
+    MaterializeReport report;
+    Materializer materializer(reader, prefixes, target_directory, token);
+    bool prepared = false;
+    for (const auto& [type, names] : selection) {
+        const TypeDescriptor& descriptor = type.descriptor();
+        for (const std::string& name : names) {
+            if (!prepared && !prefixes.empty()) {
+                // One listing per package directory serves every component below it.
+                for (const std::string& each : prefixes) {
+                    if (auto listed = reader.ensure_listed(each); !listed) return std::unexpected(listed.error());
+                }
+                prepared = true;
+            }
+            std::optional<std::string> refusal;
+            if (!metadata_types::is_valid_member_name(type, name)) {
+                refusal = refused_member_warning(type, name);
+            } else {
+                auto copied = materializer.copy_component(descriptor, name);
+                if (!copied) return std::unexpected(copied.error());
+                if (*copied) refusal = (*copied)->message();
+            }
+            if (refusal) {
+                report.warnings.push_back(std::move(*refusal));
+                report.skipped[type].insert(name);
+            }
+        }
+    }
+    report.names_not_utf8 = reader.names_not_utf8();
+    return report;
 }
 
 }  // namespace ambrel::git

@@ -10,8 +10,8 @@
 //   NotAnSfdxProject "The source repository is not an SFDX project (missing sfdx-project.json)." or
 //                    "The source repository lists package directories, but none of them is a safe
 //                    relative path: {refused}"
-//   UnsafePath       "The repository contains an unsafe metadata path. Offending path: {path}" (a listed
-//                    path that is not a safe relative path, or a file already present in the target)
+//   UnsafePath       "The repository contains an unsafe metadata path. Offending path: {path}" (a file
+//                    already present in the target, or a link on the way below it)
 //   FileSystem       "Could not create the metadata directory: {}", "Could not write the metadata file:
 //                    {}" (the description of the error's kind)
 //   and the reader's failures unchanged.
@@ -23,12 +23,14 @@
 #include <expected>
 #include <filesystem>
 #include <map>
+#include <cstddef>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "domain/cancellation.hpp"
 #include "domain/salesforce_object.hpp"
 #include "git/container_documents.hpp"
 #include "git/git_error.hpp"
@@ -68,16 +70,36 @@ namespace layout {
 
 using Selection = std::map<metadata_types::MetadataType, std::set<std::string>>;
 
-// The members of the type found below the layout's prefixes, in byte order, packaged ones left out.
+// The members of the type found below the layout's prefixes, in byte order; packaged ones and names
+// the type's member rule refuses (the rule an org selection passes) are left out.
 std::expected<std::vector<domain::SalesforceObject>, GitError> list_components(
     const GitContentReader& reader, const SfdxLayout& layout, metadata_types::MetadataType type,
     const ContainerDocuments& documents);
 
-// Copies the files of the selected components into `target_directory` (each relative path written
-// once, the first package directory winning). The first failure ends the call; files written before
-// it stay.
-std::expected<void, GitError> materialize(const GitContentReader& reader, const SfdxLayout& layout,
-                                          const Selection& selection, const std::filesystem::path& target_directory);
+// What a materialisation left out. A component that cannot be compared (a member name its type
+// refuses, a file whose path is not safe, a document that is not UTF-8 or too large) is skipped whole:
+// its files are removed again, it is named in `skipped` and its reason is one of `warnings`.
+struct MaterializeReport {
+    // One sentence per skipped component, in selection order.
+    std::vector<std::string> warnings;
+    Selection skipped;
+    // The distinct names below the package directories that are not UTF-8 (never listed, never read).
+    std::size_t names_not_utf8 = 0;
+
+    friend bool operator==(const MaterializeReport&, const MaterializeReport&) = default;
+};
+
+// "{name} ({type}) was skipped: its name is not a valid member name of its type."
+std::string refused_member_warning(metadata_types::MetadataType type, std::string_view name);
+
+// Copies the files of the selected components into `target_directory` (created with its missing
+// parents when the first file is written; each relative path written once, the first package
+// directory winning). The first failure that is not a component's own ends the call; files written
+// before it stay. A cancelled token ends the call before the next file ("The git command was cancelled.").
+std::expected<MaterializeReport, GitError> materialize(const GitContentReader& reader, const SfdxLayout& layout,
+                                                       const Selection& selection,
+                                                       const std::filesystem::path& target_directory,
+                                                       const domain::CancellationToken& token = domain::NeverCancelled{});
 
 }  // namespace layout
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "metadata_types/name_rules.hpp"
 #include "platform_fs/files.hpp"
 #include "text/text.hpp"
 
@@ -84,7 +85,12 @@ std::expected<std::string, FieldReadError> read_text(const fs::path& path, std::
     // The entry was a regular file when its folder was listed; opening it without following a link
     // and without blocking, and checking it again, keeps an entry swapped meanwhile for a link or a
     // FIFO from leading the read astray.
-    auto bytes = platform_fs::files::read_regular_file(path);
+    // A document above the limit is refused before it is read whole.
+    auto bytes = platform_fs::files::read_regular_file(path, metadata_types::kMaxComponentDocumentBytes);
+    if (!bytes && bytes.error() == std::errc::file_too_large) {
+        return std::unexpected(FieldReadError::io(
+            metadata_types::document_too_large_message(text::decode_lossy(path.native())), bytes.error()));
+    }
     if (!bytes) return std::unexpected(FieldReadError::io(std::string(cannot_read), bytes.error()));
     if (auto valid = text::validate_utf8(*bytes); !valid) {
         return std::unexpected(FieldReadError::invalid(path, "metadata is not valid UTF-8: " + valid.error().message()));

@@ -1,6 +1,7 @@
 #include "metadata_types/name_rules.hpp"
 
 #include "cli/schema_catalog.hpp"
+#include "metadata_types/type_descriptor.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::metadata_types {
@@ -32,6 +33,7 @@ bool has_no_separator_or_control(std::string_view name) noexcept {
 bool has_white_space_at_an_end(std::string_view name) noexcept { return text::trim(name).size() != name.size(); }
 
 constexpr std::string_view kFieldKind = "field:";
+constexpr std::string_view kProfileApiName = "Profile";
 constexpr std::string_view kRelatedListKind = "relatedList:";
 
 }  // namespace
@@ -87,6 +89,33 @@ bool is_valid_container_child_full_name(std::string_view name, bool has_fixed_co
     if (has_fixed_container) return is_safe_object_name(name);
     const auto parts = split_once_dot(name);
     return parts.has_value() && is_safe_object_name(parts->first) && is_valid_container_child_name(parts->second);
+}
+
+std::string document_too_large_message(std::string_view where) {
+    return std::string(where) + " is larger than 10 MB, the limit for one component document.";
+}
+
+bool is_object_api_name(std::string_view name) noexcept { return is_ascii_identifier(name); }
+
+bool is_valid_generic_member_name(std::string_view name) noexcept {
+    return !name.empty() && name != "." && name != ".." && has_no_separator_or_control(name);
+}
+
+bool is_valid_member_name(MetadataType type, std::string_view name) {
+    if (type == MetadataType::Layout) return is_valid_layout_full_name(name);
+    if (!type.is_generic()) return is_object_api_name(name);
+    const TypeDescriptor& descriptor = type.descriptor();
+    if (descriptor.api_name == kProfileApiName) return is_valid_profile_full_name(name);
+    if (const auto* container = std::get_if<ContentFormat::ContainerDocument>(&descriptor.content_format.value)) {
+        return is_valid_container_child_full_name(name, container->container.fixed_container.has_value());
+    }
+    const PathTemplate* path_template = descriptor.content_format.decomposed_template();
+    if (path_template != nullptr && std::holds_alternative<PathTemplate::ObjectChild>(path_template->value)) {
+        // The object names a folder: it keeps the object API name rule.
+        const auto parts = split_once_dot(name);
+        return parts.has_value() && is_object_api_name(parts->first) && is_valid_generic_member_name(parts->second);
+    }
+    return is_valid_generic_member_name(name);
 }
 
 std::optional<LayoutElementName> parse_layout_element_name(std::string_view name) {

@@ -4,6 +4,7 @@
 // and the small name parsers built on them. Every file name derived from org or repository data
 // passes is_safe_relative_path before it is used. All are pure functions.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -15,6 +16,12 @@
 #include "metadata_types/metadata_type.hpp"
 
 namespace ambrel::metadata_types {
+
+// The largest component document the system reads (10 MB, well above what the platform accepts for
+// any text component); a larger file is refused before it is read whole, on every road.
+inline constexpr std::size_t kMaxComponentDocumentBytes = 10U * 1024U * 1024U;
+// "{where} is larger than 10 MB, the limit for one component document." (`where` names the file).
+std::string document_too_large_message(std::string_view where);
 
 // The parts before and after the first "."; none without a ".". Either part may be empty.
 std::optional<std::pair<std::string_view, std::string_view>> split_once_dot(std::string_view text) noexcept;
@@ -43,6 +50,19 @@ bool is_valid_container_child_name(std::string_view name) noexcept;
 // With a fixed container: the whole name is a safe object name. Otherwise "object.child" with a
 // safe object name and a non-empty child without control characters, "/" or backslash.
 bool is_valid_container_child_full_name(std::string_view name, bool has_fixed_container) noexcept;
+// An ASCII letter followed by ASCII letters, digits and "_" only: the form of object API names and of
+// the names of the fixed types.
+bool is_object_api_name(std::string_view name) noexcept;
+// The member of a generic type: refused only when it could become a path or break a manifest line
+// (empty, a control character, "/" or backslash, or the whole name "." or ".."); hyphens, spaces,
+// apostrophes and the like are real member names, and the manifest writer escapes them.
+bool is_valid_generic_member_name(std::string_view name) noexcept;
+// The one member-name rule of a type, whichever side the name comes from (an org's selection or a
+// repository's listing): Layout the layout rule; Profile the profile rule; container children the
+// container-child rule; object children an object API name, ".", then a generic member name; other
+// generic types the generic member rule; every other fixed type an object API name. DataRecord:
+// programming error.
+bool is_valid_member_name(MetadataType type, std::string_view name);
 
 // The kind of a page-layout element row; fields sort before related lists.
 enum class LayoutElementKind : std::uint8_t {

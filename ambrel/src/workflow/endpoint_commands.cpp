@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "git/branch_name.hpp"
 #include "text/text.hpp"
 #include "workflow/controller.hpp"
 
@@ -21,6 +22,24 @@ std::optional<endpoint::DeployEndpoint> org_endpoint_for(const std::vector<endpo
     endpoint::OrgAlias wanted;
     wanted.alias = *alias;
     return resolve_endpoint(orgs, endpoint::DeployEndpoint{endpoint::DeployEndpoint::Org{std::move(wanted)}});
+}
+
+// The sentence refusing a git side whose branch, base or new branch name is not a git branch name;
+// none for an org side or sound names. Such a name never reaches git, not even to be checked.
+std::optional<std::string> branch_name_refusal(const endpoint::DeployEndpoint& endpoint) {
+    const auto* side = endpoint.git();
+    if (side == nullptr) return std::nullopt;
+    const endpoint::GitBranchRef& branch = side->branch;
+    using git::branch_name::is_branch_name;
+    if (branch.create) {
+        if (!is_branch_name(branch.local_name())) return std::string(git::kInvalidNewBranchSentence);
+        if (branch.base && !is_branch_name(*branch.base)) return std::string(git::kInvalidBaseSentence);
+        return std::nullopt;
+    }
+    if (!is_branch_name(branch.name) || !is_branch_name(branch.local_name())) {
+        return std::string(git::kInvalidBranchSentence);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -50,6 +69,10 @@ std::optional<std::uint64_t> WorkflowController::select_target_endpoint(endpoint
 
 std::optional<std::uint64_t> Inner::select_source_endpoint_with(endpoint::DeployEndpoint endpoint, bool restore_mode,
                                                                 std::uint64_t expected_id) {
+    if (auto refusal = branch_name_refusal(endpoint)) {
+        selection_error(std::move(*refusal));
+        return std::nullopt;
+    }
     std::optional<endpoint::DeployEndpoint> resolved;
     {
         auto guard = lock();
@@ -101,8 +124,8 @@ void Inner::select_target_endpoint_with(endpoint::DeployEndpoint endpoint, bool 
         auto guard = lock();
         if (state_.closed || !accepts(state_)) return;
     }
-    std::optional<std::string> message;
-    if (endpoint.is_git()) {
+    std::optional<std::string> message = branch_name_refusal(endpoint);
+    if (endpoint.is_git() && !message) {
         app::UseCaseResult<app::ports::GitTargetCheck> check = [&]() -> decltype(check) {
             try {
                 return parts_.use_cases->validate_git_target(endpoint);

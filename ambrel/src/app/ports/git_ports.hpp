@@ -7,6 +7,7 @@
 // Every operation may be called any number of times and from several threads at once. Failures are
 // WorkflowFailure values; `repo_init_check` cannot fail. Tokens are borrowed for one call.
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -37,6 +38,16 @@ struct FlsContainerFile {
     bool operator==(const FlsContainerFile&) const = default;
 };
 
+// What materialising a branch left out: a component that cannot be compared (a refused member name, an
+// unsafe path, a document that is not UTF-8 or too large) is skipped whole with one warning naming why;
+// names that are not UTF-8 are only counted.
+struct GitMaterialization {
+    std::vector<std::string> warnings;
+    CompareSelection skipped;
+    std::size_t names_not_utf8 = 0;
+    bool operator==(const GitMaterialization&) const = default;
+};
+
 // The verdict on a git target: valid, or refused with the text shown to the user. (A check that could
 // not be made is a WorkflowFailure instead.)
 struct GitTargetCheck {
@@ -57,7 +68,7 @@ public:
         const domain::CancellationToken& token) const = 0;
     // Writes the branch's selected components below the destination; `source_side` tells which side
     // of the compare the folder belongs to.
-    virtual PortResult<void> git_materialization(const endpoint::DeployEndpoint& endpoint,
+    virtual PortResult<GitMaterialization> git_materialization(const endpoint::DeployEndpoint& endpoint,
                                                  const CompareSelection& selection,
                                                  const std::filesystem::path& destination, bool source_side,
                                                  const domain::CancellationToken& token) const = 0;

@@ -10,6 +10,8 @@
 
 #include <fmt/format.h>
 
+#include "endpoint/deploy_endpoint.hpp"
+#include "git/branch_name.hpp"
 #include "git/inspector.hpp"
 #include "git/layout.hpp"
 #include "git/sanitize.hpp"
@@ -34,7 +36,6 @@ constexpr std::string_view kDefaultProjectFile =
     "{{\n  \"packageDirectories\": [\n    {{ \"path\": \"{}\", \"default\": true }}\n  ],\n"
     "  \"sourceApiVersion\": \"{}\"\n}}\n";
 constexpr std::string_view kBareSentence = "A bare repository cannot be a deployment target.";
-constexpr std::string_view kInvalidNewBranchSentence = "The new branch name is not a valid git branch name.";
 constexpr std::string_view kCancelledSentence = "The deployment was cancelled.";
 constexpr std::string_view kNothingToCommitSentence = "The deployment produced no files to commit.";
 constexpr std::string_view kSourceUnparsableSentence = "The source document of a container component could not be parsed.";
@@ -414,9 +415,15 @@ private:
     Plan plan_;
 };
 
-// The paths of "status --porcelain=v1 -z" entries (both names of a rename or copy).
-std::set<std::string> changed_paths(std::string_view output) {
-    std::set<std::string> paths;
+// The entries of "status --porcelain=v1 -z --ignored=matching": the changed paths (both names of a
+// rename or copy) and the ignored ones (an ignored folder ends with "/").
+struct StatusPaths {
+    std::set<std::string> changed;
+    std::vector<std::string> ignored;
+};
+
+StatusPaths status_paths(std::string_view output) {
+    StatusPaths paths;
     std::vector<std::string_view> pieces;
     while (!output.empty()) {
         const std::size_t end = output.find('\0');
@@ -426,11 +433,112 @@ std::set<std::string> changed_paths(std::string_view output) {
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         const std::string_view entry = pieces[i];
         if (entry.size() < 4) continue;
-        paths.emplace(entry.substr(3));
-        if ((entry[0] == 'R' || entry[0] == 'C') && i + 1 < pieces.size()) paths.emplace(pieces[++i]);
+        if (entry.starts_with("!! ")) {
+            paths.ignored.emplace_back(entry.substr(3));
+            continue;
+        }
+        paths.changed.emplace(entry.substr(3));
+        if ((entry[0] == 'R' || entry[0] == 'C') && i + 1 < pieces.size()) paths.changed.emplace(pieces[++i]);
     }
     return paths;
 }
+
+// The first staged path that git ignores: listed itself, or below a listed ignored folder.
+std::optional<std::string> first_ignored(const std::set<std::string>& staged, const std::vector<std::string>& ignored) {
+    for (const std::string& path : staged) {
+        for (const std::string& entry : ignored) {
+            if (path == entry || (entry.ends_with('/') && path.starts_with(entry))) return path;
+        }
+    }
+    return std::nullopt;
+}
+
+// Runs git with the fixed leading arguments and the paths, as many commands as the argument budget
+// needs, so that no command line passes the system's limit.
+std::expected<void, GitError> run_in_batches(const git::GitGateway& gateway, const std::filesystem::path& repository,
+                                             const std::filesystem::path& target,
+                                             const std::vector<std::string>& leading,
+                                             const std::vector<std::string>& paths, std::size_t budget) {
+    for (std::size_t begin = 0; begin < paths.size();) {
+        std::vector<std::string> args = leading;
+        std::size_t bytes = 0;
+        std::size_t end = begin;
+        while (end < paths.size() && (end == begin || bytes + paths[end].size() + 1 <= budget)) {
+            bytes += paths[end].size() + 1;
+            args.push_back(paths[end++]);
+        }
+        auto output = gateway.execute(target, args);
+        if (!output) return std::unexpected(GitError::from_gateway(output.error()));
+        if (output->exit_code != 0) return std::unexpected(command_failed(*output, repository, target));
+        begin = end;
+    }
+    return {};
+}
+
+// What the user's working tree held at each path a deploy changes there, taken just before the change,
+// so that a deploy failing before its commit leaves the files and the index as it found them.
+class WorkingTreeSnapshot {
+public:
+    WorkingTreeSnapshot(const git::GitGateway& gateway, const std::filesystem::path& target, std::size_t budget)
+        : gateway_(gateway), target_(target), budget_(budget) {}
+
+    // Records the file (its content, or that it is missing, and the folders on its way that are missing).
+    void record(std::string_view relative) {
+        Entry entry{std::string(relative), std::nullopt, {}};
+        if (auto content = platform_fs::below::read_file(target_, relative)) entry.content = std::move(*content);
+        if (!entry.content) {
+            std::size_t slash = relative.find('/');
+            bool missing = false;
+            while (slash != std::string_view::npos) {
+                const std::string folder(relative.substr(0, slash));
+                if (!missing) {
+                    auto kind = platform_fs::below::entry_kind(target_, folder);
+                    missing = kind && *kind == EntryKind::Missing;
+                }
+                if (missing) entry.created_folders.push_back(folder);
+                slash = relative.find('/', slash + 1);
+            }
+        }
+        entries_.push_back(std::move(entry));
+    }
+
+    // Puts every recorded file back, removes the folders the deploy made, and gives the paths' index
+    // entries back their committed state (the dirty check made sure they had it). Best effort: a
+    // failed step does not stop the others.
+    void restore(const std::vector<std::string>& staged) const {
+        for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry) {
+            if (entry->content) {
+                (void)platform_fs::below::write_file(target_, entry->path, *entry->content,
+                                                     platform_fs::below::WriteMode::Replace);
+            } else {
+                (void)platform_fs::below::remove_file(target_, entry->path);
+            }
+            for (auto folder = entry->created_folders.rbegin(); folder != entry->created_folders.rend(); ++folder) {
+                std::error_code ignored;
+                std::filesystem::remove(target_ / *folder, ignored);
+            }
+        }
+        auto head = gateway_.execute(target_, {"rev-parse", "--verify", "--quiet", "HEAD"});
+        if (!head) return;
+        const std::vector<std::string> leading =
+            head->exit_code == 0 ? std::vector<std::string>{"reset", "--quiet", "--"}
+                                 : std::vector<std::string>{"rm", "--cached", "--quiet", "--ignore-unmatch", "--"};
+        (void)run_in_batches(gateway_, target_, target_, leading, staged, budget_);
+    }
+
+private:
+    struct Entry {
+        std::string path;
+        std::optional<std::string> content;
+        // Outermost first.
+        std::vector<std::string> created_folders;
+    };
+
+    const git::GitGateway& gateway_;
+    const std::filesystem::path& target_;
+    std::size_t budget_;
+    std::vector<Entry> entries_;
+};
 
 }  // namespace
 
@@ -467,13 +575,19 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::write_and_commi
             const std::size_t cut = path.find("/main/default/");
             pathspecs.insert(cut == std::string::npos ? path : path.substr(0, cut + std::string_view("/main/default").size()));
         }
-        std::vector<std::string> args{"status", "--porcelain=v1", "-z", "--untracked-files=all", "--"};
+        std::vector<std::string> args{"status", "--porcelain=v1", "-z", "--untracked-files=all", "--ignored=matching", "--"};
         args.insert(args.end(), pathspecs.begin(), pathspecs.end());
         auto status = gateway_.execute(target, args);
         if (!status) return std::unexpected(GitError::from_gateway(status.error()));
         if (status->exit_code != 0) return std::unexpected(command_failed(*status, repository, target));
+        const StatusPaths paths = status_paths(status->stdout_text);
+        if (auto ignored = first_ignored(plan->staged, paths.ignored)) {
+            return std::unexpected(GitError::command_failed(
+                fmt::format(fmt::runtime(kIgnoredDestinationSentence), git::sanitize::replace_control_characters(*ignored),
+                            endpoint::repo_directory_name(repository))));
+        }
         std::vector<std::string> dirty;
-        for (const std::string& path : changed_paths(status->stdout_text)) {
+        for (const std::string& path : paths.changed) {
             if (plan->staged.contains(path)) dirty.push_back(path);
         }
         if (!dirty.empty()) {
@@ -482,36 +596,36 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::write_and_commi
         }
     }
 
+    const std::vector<std::string> staged(plan->staged.begin(), plan->staged.end());
+    // In the user's own working tree every change is recorded first, so a failure before the commit can
+    // be undone; a temporary worktree is removed whole instead. The undo runs even after a cancel.
+    const git::GitGateway cleanup_gateway = gateway_.without_token();
+    std::optional<WorkingTreeSnapshot> snapshot;
+    if (guard_uncommitted) snapshot.emplace(cleanup_gateway, target, argument_budget_);
+    const auto undone = [&](GitError error) -> std::unexpected<GitError> {
+        if (snapshot) snapshot->restore(staged);
+        return std::unexpected(std::move(error));
+    };
     for (Action& action : plan->actions) {
         if (auto* write = std::get_if<WriteFile>(&action)) {
+            if (snapshot) snapshot->record(write->path);
             if (auto written = write_regular_file(*file_system_, target, write->path, write->content, folder_cache);
                 !written) {
-                return std::unexpected(written.error());
+                return undone(written.error());
             }
         } else {
             const auto& removal = std::get<RemoveFile>(action);
+            if (snapshot) snapshot->record(removal.path);
             if (std::error_code error = platform_fs::below::remove_file(target, removal.path)) {
-                return std::unexpected(GitError::file_system(kRemoveStaleStep, error));
+                return undone(GitError::file_system(kRemoveStaleStep, error));
             }
         }
     }
 
-    const std::vector<std::string> staged(plan->staged.begin(), plan->staged.end());
     std::size_t total_bytes = 0;
     for (const std::string& path : staged) total_bytes += path.size() + 1;
-    // Staging goes in batches so that no command line passes the system's argument limit.
-    for (std::size_t begin = 0; begin < staged.size();) {
-        std::vector<std::string> args{"add", "--"};
-        std::size_t bytes = 0;
-        std::size_t end = begin;
-        while (end < staged.size() && (end == begin || bytes + staged[end].size() + 1 <= argument_budget_)) {
-            bytes += staged[end].size() + 1;
-            args.push_back(staged[end++]);
-        }
-        auto added = gateway_.execute(target, args);
-        if (!added) return std::unexpected(GitError::from_gateway(added.error()));
-        if (added->exit_code != 0) return std::unexpected(command_failed(*added, repository, target));
-        begin = end;
+    if (auto added = run_in_batches(gateway_, repository, target, {"add", "--"}, staged, argument_budget_); !added) {
+        return undone(added.error());
     }
 
     const auto written = std::ranges::count_if(plan->results, [](const domain::ComponentDeploymentResult& result) {
@@ -525,7 +639,7 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::write_and_commi
         commit_args.insert(commit_args.end(), staged.begin(), staged.end());
     } else {
         auto created = platform_fs::files::PrivateTempDir::create("quillary-pathspec-");
-        if (!created) return std::unexpected(GitError::file_system(kPathspecFileStep, created.error()));
+        if (!created) return undone(GitError::file_system(kPathspecFileStep, created.error()));
         pathspec_dir = std::move(*created);
         std::string content;
         for (const std::string& path : staged) {
@@ -534,21 +648,44 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::write_and_commi
         }
         const std::filesystem::path file = pathspec_dir->path() / kPathspecFileName;
         if (std::error_code error = platform_fs::files::write_new_private_file(file, content)) {
-            return std::unexpected(GitError::file_system(kPathspecFileStep, error));
+            return undone(GitError::file_system(kPathspecFileStep, error));
         }
         commit_args.push_back(fmt::format("--pathspec-from-file={}", text::decode_lossy(file.native())));
         commit_args.emplace_back("--pathspec-file-nul");
     }
     auto committed = gateway_.execute(target, commit_args);
     if (pathspec_dir) (void)pathspec_dir->remove();
-    if (!committed) return std::unexpected(GitError::from_gateway(committed.error()));
-    if (committed->exit_code != 0) return std::unexpected(command_failed(*committed, repository, target));
+    if (!committed) return undone(GitError::from_gateway(committed.error()));
+    if (committed->exit_code != 0) return undone(command_failed(*committed, repository, target));
 
     auto head = gateway_.execute(target, {"rev-parse", "HEAD"});
     if (!head) return std::unexpected(GitError::from_gateway(head.error()));
     if (head->exit_code != 0) return std::unexpected(command_failed(*head, repository, target));
     return GitDeploySummary{std::string(text::trim(head->stdout_text)), std::move(plan->results)};
 }
+
+namespace {
+
+// The folder of the worktree (other than `own`) that has the local branch checked out, from "worktree
+// list --porcelain -z".
+std::optional<std::string> checked_out_elsewhere(std::string_view listing, std::string_view branch_ref,
+                                                 const std::filesystem::path& own) {
+    std::string worktree;
+    while (!listing.empty()) {
+        const std::size_t end = listing.find('\0');
+        const std::string_view line = listing.substr(0, end);
+        listing = end == std::string_view::npos ? std::string_view() : listing.substr(end + 1);
+        if (line.starts_with("worktree ")) {
+            worktree = std::string(line.substr(9));
+        } else if (line.starts_with("branch ") && line.substr(7) == branch_ref) {
+            std::error_code error;
+            if (!std::filesystem::equivalent(worktree, own, error)) return worktree;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::deploy_with_fls(
     const std::filesystem::path& repository, const endpoint::GitBranchRef& branch,
@@ -560,45 +697,100 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::deploy_with_fls
     if (!bare) return std::unexpected(bare.error());
     if (*bare) return std::unexpected(GitError::command_failed(std::string(kBareSentence)));
     const std::string local_name(branch.local_name());
-    if (branch.create) {
-        auto valid = inspector.is_valid_branch_name(repository, local_name);
-        if (!valid) return std::unexpected(valid.error());
-        if (!*valid) return std::unexpected(GitError::command_failed(std::string(kInvalidNewBranchSentence)));
+    // Every name reaches git as an argument: the rule refuses options and revision syntax before git runs.
+    const auto refused = [](std::string_view sentence) { return std::unexpected(GitError::command_failed(std::string(sentence))); };
+    if (!git::branch_name::is_branch_name(local_name)) {
+        return refused(branch.create ? git::kInvalidNewBranchSentence : git::kInvalidBranchSentence);
     }
-    // Every name below reaches git as an argument: one that starts with "-" would be read as an option.
-    const auto hyphenated = [](std::string_view name) { return name.starts_with('-'); };
-    if (local_name.empty() || hyphenated(local_name) || hyphenated(branch.name) ||
-        (branch.base && (branch.base->empty() || hyphenated(*branch.base)))) {
-        return std::unexpected(GitError::command_failed(std::string(git::kHyphenRefusedSentence)));
+    if (!branch.create && !git::branch_name::is_branch_name(branch.name)) return refused(git::kInvalidBranchSentence);
+    if (branch.create && branch.base && !git::branch_name::is_branch_name(*branch.base)) {
+        return refused(git::kInvalidBaseSentence);
+    }
+    if (branch.create) {
+        if (auto valid = inspector.verify_branch(repository, local_name, git::BranchRole::New); !valid) {
+            return std::unexpected(valid.error());
+        }
     }
     if (token.is_cancelled()) return std::unexpected(GitError::command_failed(std::string(kCancelledSentence)));
+
+    auto identity = gateway_.execute(repository, {"var", "GIT_AUTHOR_IDENT"});
+    if (!identity) return std::unexpected(GitError::from_gateway(identity.error()));
+    if (identity->exit_code != 0) {
+        return std::unexpected(GitError::command_failed(
+            fmt::format(fmt::runtime(kNoAuthorIdentitySentence), endpoint::repo_directory_name(repository))));
+    }
 
     auto head = gateway_.execute(repository, {"rev-parse", "--verify", "--quiet", "HEAD"});
     if (!head) return std::unexpected(GitError::from_gateway(head.error()));
     const std::filesystem::path scrub[] = {repository};
+    const std::string branch_ref = fmt::format("refs/heads/{}", local_name);
+    // The commit must have landed on the branch: a commit that no branch holds is not a deploy.
+    const auto on_branch = [&](std::expected<GitDeploySummary, GitError> summary) -> std::expected<GitDeploySummary, GitError> {
+        if (!summary) return summary;
+        auto tip = gateway_.without_token().execute(repository, {"rev-parse", "--verify", "--quiet", branch_ref});
+        if (!tip) return std::unexpected(GitError::from_gateway(tip.error()));
+        if (tip->exit_code != 0 || text::trim(tip->stdout_text) != summary->commit) {
+            return std::unexpected(GitError::command_failed(fmt::format(fmt::runtime(kCommitNotOnBranchSentence),
+                                                                        summary->commit,
+                                                                        git::sanitize::replace_control_characters(local_name),
+                                                                        summary->commit)));
+        }
+        return summary;
+    };
 
     if (head->exit_code != 0) {
         // A refused or failed first commit must leave HEAD where it pointed before.
         auto previous = gateway_.execute(repository, {"symbolic-ref", "--quiet", "HEAD"});
         if (!previous) return std::unexpected(GitError::from_gateway(previous.error()));
         const std::string previous_ref(previous->exit_code == 0 ? text::trim(previous->stdout_text) : std::string_view());
-        const std::string wanted_ref = fmt::format("refs/heads/{}", local_name);
-        auto pointed = gateway_.execute(repository, {"symbolic-ref", "HEAD", wanted_ref});
+        auto pointed = gateway_.execute(repository, {"symbolic-ref", "HEAD", branch_ref});
         if (!pointed) return std::unexpected(GitError::from_gateway(pointed.error()));
         if (pointed->exit_code != 0) return std::unexpected(GitError::command_failed(pointed->diagnostic_for(scrub)));
-        auto summary = write_and_commit(repository, repository, rows, fls_documents, source_label, true);
-        if (!summary && previous_ref.starts_with("refs/heads/") && previous_ref != wanted_ref) {
-            (void)gateway_.execute(repository, {"symbolic-ref", "HEAD", previous_ref});
+        auto summary = on_branch(write_and_commit(repository, repository, rows, fls_documents, source_label, true));
+        if (!summary && previous_ref.starts_with("refs/heads/") && previous_ref != branch_ref) {
+            (void)gateway_.without_token().execute(repository, {"symbolic-ref", "HEAD", previous_ref});
         }
         return summary;
     }
 
-    if (branch.is_current && !branch.create && !branch.remote) {
-        // The flag dates from when the branch was picked: only the branch checked out now is written in place.
+    // Where the commit starts and whether a local branch is made for it.
+    std::string start_point;
+    bool local_exists = false;
+    if (branch.create) {
+        auto exists = local_branch_exists(repository, local_name);
+        if (!exists) return std::unexpected(exists.error());
+        local_exists = *exists;
+        start_point = "HEAD";
+        if (branch.base) {
+            auto base = inspector.verify_branch(repository, *branch.base, git::BranchRole::Base);
+            if (!base) return std::unexpected(base.error());
+            start_point = std::move(*base);
+        }
+    } else {
+        auto found = inspector.verify_branch(repository, branch.name,
+                                             branch.remote ? git::BranchRole::Remote : git::BranchRole::Local);
+        if (!found) return std::unexpected(found.error());
+        start_point = std::move(*found);
+        auto exists = local_branch_exists(repository, local_name);
+        if (!exists) return std::unexpected(exists.error());
+        local_exists = *exists;
+    }
+
+    if (!branch.create && local_exists) {
+        // The repository says which branch is checked out now; the request's flag may be stale.
         auto current = inspector.current_branch(repository);
         if (!current) return std::unexpected(current.error());
         if (*current == local_name) {
-            return write_and_commit(repository, repository, rows, fls_documents, source_label, true);
+            return on_branch(write_and_commit(repository, repository, rows, fls_documents, source_label, true));
+        }
+        auto worktrees = gateway_.execute(repository, {"worktree", "list", "--porcelain", "-z"});
+        if (!worktrees) return std::unexpected(GitError::from_gateway(worktrees.error()));
+        if (worktrees->exit_code == 0) {
+            if (auto elsewhere = checked_out_elsewhere(worktrees->stdout_text, branch_ref, repository)) {
+                return std::unexpected(GitError::command_failed(
+                    fmt::format(fmt::runtime(kCheckedOutElsewhereSentence), git::sanitize::replace_control_characters(local_name),
+                                git::sanitize::replace_control_characters(*elsewhere))));
+            }
         }
     }
 
@@ -610,43 +802,37 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::deploy_with_fls
     std::filesystem::create_directories(directory.parent_path(), created_error);
     if (created_error) return std::unexpected(GitError::file_system(kCreateWorktreeStep, created_error));
 
-    std::optional<std::string> created_branch;
-    if (branch.create) {
-        auto exists = local_branch_exists(repository, local_name);
-        if (!exists) return std::unexpected(exists.error());
-        if (!*exists) created_branch = local_name;
-    }
     const std::string directory_text = text::decode_lossy(directory.native());
     std::vector<std::string> args;
-    if (branch.create) {
-        args = {"worktree", "add", "-b", local_name, directory_text, branch.base.value_or("HEAD")};
+    std::optional<std::string> created_branch;
+    if (local_exists && !branch.create) {
+        args = {"worktree", "add", directory_text, local_name};
     } else {
-        auto exists = local_branch_exists(repository, local_name);
-        if (!exists) return std::unexpected(exists.error());
-        if (*exists) {
-            args = {"worktree", "add", directory_text, local_name};
-        } else {
-            args = {"worktree", "add", "-b", local_name, directory_text, branch.name};
-        }
+        // A new branch, or the local branch of a remote-tracking one: both are this deploy's own.
+        args = {"worktree", "add", "-b", local_name, directory_text, start_point};
+        if (!local_exists) created_branch = local_name;
     }
+    // Runs even after a cancel: nothing of the deploy may stay behind.
+    const git::GitGateway cleanup = gateway_.without_token();
     const auto clean_up = [&](bool failed) {
-        (void)gateway_.execute(repository, {"worktree", "remove", "--force", directory_text});
+        (void)cleanup.execute(repository, {"worktree", "remove", "--force", directory_text});
         std::error_code removal;
         std::filesystem::remove_all(directory, removal);
-        if (failed && created_branch) (void)gateway_.execute(repository, {"branch", "-D", *created_branch});
+        (void)cleanup.execute(repository, {"worktree", "prune"});
+        if (failed && created_branch) (void)cleanup.execute(repository, {"branch", "-D", *created_branch});
     };
     auto added = gateway_.execute(repository, args);
     if (!added) {
-        // A time-out may leave a half-made worktree and the new branch behind.
         clean_up(true);
         return std::unexpected(GitError::from_gateway(added.error()));
     }
     if (added->exit_code != 0) {
-        std::filesystem::remove_all(directory, ignored);
+        // A failing hook after the checkout leaves the worktree and the new branch behind.
+        clean_up(true);
         const std::filesystem::path paths[] = {repository, directory};
         return std::unexpected(GitError::command_failed(added->diagnostic_for(paths)));
     }
-    auto outcome = write_and_commit(repository, directory, rows, fls_documents, source_label, false);
+    auto outcome = on_branch(write_and_commit(repository, directory, rows, fls_documents, source_label, false));
     clean_up(!outcome.has_value());
     return outcome;
 }

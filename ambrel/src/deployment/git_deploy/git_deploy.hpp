@@ -13,14 +13,25 @@
 // kOutsideMainDefaultSentence; one listing of the target tree per deploy answers that question. The
 // commit message counts the rows written.
 //
+// Every branch name is checked before git sees it: a valid branch name (never an option or revision
+// syntax), an existing branch found as a ref below refs/heads/ (refs/remotes/ for a remote side).
+// Whether the repository's own working tree is written is decided from the repository (the branch
+// checked out now), never from the request; a branch checked out in another worktree is refused by
+// name. After the commit the branch must point at the new commit, else the deploy fails and says
+// where the commit is. A repository without an author identity is refused before anything is written.
+//
 // Every destination is computed before anything is written. In the repository's own working tree a
-// deploy refuses to touch a file with uncommitted changes. Every write walks the folders below the
-// write target without following a link and never overwrites a file of another spelling.
+// deploy refuses to touch a file with uncommitted changes or a file git ignores, and a failure before
+// the commit puts back the files it changed and their index entries. Every write walks the folders
+// below the write target without following a link and never overwrites a file of another spelling.
+// On any failure after the worktree command started, the worktree is removed, pruned, and a branch
+// the deploy created is deleted. The commit is made as the user's own "git commit" would make it,
+// hooks included; the repository's fsmonitor never runs (see the gateway).
 //
 // Failures (GitError), besides those of the inspector, the gateway and the file system:
-//   CommandFailed "A bare repository cannot be a deployment target.", "The new branch name is not a
-//                 valid git branch name.", "The deployment was cancelled.", "A branch name must not be
-//                 empty, and a branch or revision name must not start with a hyphen.", "The checked-out
+//   CommandFailed "A bare repository cannot be a deployment target.", the branch-name sentences of
+//                 git/branch_name.hpp, "The deployment was cancelled.", kIgnoredDestinationSentence,
+//                 kNoAuthorIdentitySentence, kCheckedOutElsewhereSentence, kCommitNotOnBranchSentence, "The checked-out
 //                 branch has uncommitted changes in files this deploy would change; commit or stash them
 //                 and deploy again. Changed files: {}", "The deployment produced no files to commit.",
 //                 "The source document of a container component could not be parsed.", "The source
@@ -78,6 +89,19 @@ inline constexpr std::string_view kOutsideMainDefaultSentence =
 inline constexpr std::string_view kDirtyDestinationsSentence =
     "The checked-out branch has uncommitted changes in files this deploy would change; commit or stash them and "
     "deploy again. Changed files: {}";
+// The destination, then the repository's folder name.
+inline constexpr std::string_view kIgnoredDestinationSentence =
+    "{} is ignored by git in {}; this deploy would overwrite it.";
+// The repository's folder name.
+inline constexpr std::string_view kNoAuthorIdentitySentence =
+    "git has no author identity for {}: set user.name and user.email.";
+// The branch, then the folder of the worktree that has it checked out.
+inline constexpr std::string_view kCheckedOutElsewhereSentence =
+    "{} is checked out in {}; switch that folder to another branch, or deploy to the repository at that folder.";
+// The commit id, the branch, the commit id again.
+inline constexpr std::string_view kCommitNotOnBranchSentence =
+    "The commit {} was made, but the branch {} does not point at it; the commit is on no branch (keep it with "
+    "'git branch <name> {}').";
 
 using FlsDocuments = std::map<git::FlsContainerId, std::string>;
 

@@ -14,35 +14,8 @@ namespace {
 
 using metadata_types::MetadataType;
 
-constexpr std::string_view kProfileApiName = "Profile";
-
 MetadataRetrieveError invalid_name(std::string_view name) {
     return MetadataRetrieveError::invalid_input(fmt::format("Invalid Salesforce object API name: {}", name));
-}
-
-// Every "."-separated piece non-empty and an object API name.
-bool dotted_object_names(std::string_view name) {
-    while (true) {
-        const std::size_t point = name.find('.');
-        if (!is_object_api_name(name.substr(0, point))) return false;
-        if (point == std::string_view::npos) return true;
-        name.remove_prefix(point + 1);
-    }
-}
-
-bool member_name_is_valid(MetadataType type, std::string_view name) {
-    if (type == MetadataType::Layout) return metadata_types::is_valid_layout_full_name(name);
-    if (type.is_generic()) {
-        const auto& descriptor = type.descriptor();
-        if (descriptor.api_name == kProfileApiName) return metadata_types::is_valid_profile_full_name(name);
-        if (const auto* container =
-                std::get_if<metadata_types::ContentFormat::ContainerDocument>(&descriptor.content_format.value)) {
-            return metadata_types::is_valid_container_child_full_name(name,
-                                                                      container->container.fixed_container.has_value());
-        }
-        return dotted_object_names(name);
-    }
-    return is_object_api_name(name);
 }
 
 }  // namespace
@@ -52,7 +25,7 @@ const re2::RE2& OBJECT_API_NAME() {
     return pattern;
 }
 
-bool is_object_api_name(std::string_view name) { return re2::RE2::FullMatch(name, OBJECT_API_NAME()); }
+bool is_object_api_name(std::string_view name) { return metadata_types::is_object_api_name(name); }
 
 bool has_members(const Selection& selection) {
     for (const auto& [type, names] : selection) {
@@ -85,7 +58,7 @@ std::expected<void, MetadataRetrieveError> validate_inputs(std::string_view sour
     }
     for (const auto& [type, names] : selection) {
         for (const std::string& name : names) {
-            if (!member_name_is_valid(type, name)) return std::unexpected(invalid_name(name));
+            if (!metadata_types::is_valid_member_name(type, name)) return std::unexpected(invalid_name(name));
         }
     }
     for (const std::string& name : present) {
