@@ -75,6 +75,12 @@ TEST(IncludedResponse, ARawBodyIsFoundByItsLengthEvenWhenItsLinesLookLikeHeaders
         // The length of a JSON body as sent is shorter than the CLI's pretty print: the headers stay.
         {"a pretty JSON body", "HTTP/1.1 200\ncontent-length: 8\nx: y\n{\n  \"a\": 1\n}\n", "{\n  \"a\": 1\n}",
          {{"content-length", "8"}, {"x", "y"}}},
+        // A JSON body printed shorter than it was sent (its escapes written out) keeps the headers.
+        {"a JSON body printed shorter", "HTTP/1.1 200\ncontent-length: 20\nx: y\n{\n  \"a\": \"\xc3\xa9\"\n}\n",
+         "{\n  \"a\": \"\xc3\xa9\"\n}", {{"content-length", "20"}, {"x", "y"}}},
+        // A compressed body's length is of the bytes as sent, not as printed.
+        {"a compressed body", "HTTP/1.1 200\ncontent-encoding: gzip\ncontent-length: 10\nx: y\nmodel\n", "model",
+         {{"content-encoding", "gzip"}, {"content-length", "10"}, {"x", "y"}}},
         // Without a usable length the header lines are read as headers.
         {"no length", "HTTP/1.1 200\nx: y\nmodel\n", "model", {{"x", "y"}}},
         {"a length beyond the output", "HTTP/1.1 200\ncontent-length: 900\nx: y\nmodel\n", "model",

@@ -169,10 +169,21 @@ std::expected<IncludedResponse, IncludedResponseFault> parse_included_response(s
         lines.push_back({position, header->first, header->second});
         position = line_end == std::string_view::npos ? stdout_text.size() : line_end + 1;
     }
-    // The first "content-length" is the server's; a later one may be a line of the body.
+    // The first "content-length" is the server's; a later one may be a line of the body. It counts the
+    // printed bytes only for a body the CLI printed raw: not for one sent compressed (the count is of
+    // the compressed bytes), nor for a JSON body, which the CLI prints in a form of its own and which
+    // never begins with a line like a header.
     const auto length_line =
         std::find_if(lines.begin(), lines.end(), [](const HeaderLine& line) { return line.name == "content-length"; });
-    if (length_line != lines.end() && stdout_text.ends_with('\n')) {
+    const bool compressed = std::ranges::any_of(lines, [](const HeaderLine& line) {
+        return line.name == "content-encoding" && line.value != "identity";
+    });
+    const auto printed_json = [&] {
+        std::string_view rest = stdout_text.substr(position);
+        if (rest.ends_with('\n')) rest.remove_suffix(1);
+        return !rest.empty() && json::parse(rest).has_value();
+    };
+    if (length_line != lines.end() && !compressed && stdout_text.ends_with('\n') && !printed_json()) {
         std::size_t length = 0;
         const std::string_view digits = length_line->value;
         const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);

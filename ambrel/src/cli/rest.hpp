@@ -121,8 +121,8 @@ enum class IncludedResponseFault {
 // empty is null, JSON when it parses as one document, else the raw text as a JSON string. The CLI
 // prints no blank line between headers and body, so a raw body whose first lines look like headers
 // is found by its "content-length": when the last that many bytes before the final line feed begin a
-// line among those read as headers, the body begins there (a JSON body is printed longer than it was
-// sent, so it is never cut this way).
+// line among those read as headers, the body begins there (never for a body sent compressed, nor when
+// what follows the header lines is JSON, which the CLI prints in a form of its own).
 std::expected<IncludedResponse, IncludedResponseFault> parse_included_response(std::string_view stdout_text);
 
 // The CLI's own error text from standard error, fit for a message: its warning lines and any notice
