@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <future>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -207,16 +208,37 @@ TEST(DispatcherFailures, AFailedStartJoinsWhatItStartedAndMayBeRetried) {
     EXPECT_TRUE(json::write_compact(*second).starts_with(R"({"jsonrpc":"2.0","id":2,"result":)"));
 }
 
+// A failure while a request is handled answers -32603 and the server goes on serving; running out of
+// memory says so.
 TEST(DispatcherFailures, AThrowingFactoryIsAnInternalError) {
-    TempDir root;
-    Dispatcher dispatcher(server::OutgoingChannel::create(),
-                          [](const std::filesystem::path&, std::shared_ptr<progress::ProgressSink>,
-                             std::shared_ptr<logging::LogSink>) -> ServiceParts { throw std::runtime_error("token=secret"); });
-    auto response = dispatcher.process_frame(initialize_request("1", root.path().string()));
-    ASSERT_TRUE(response);
-    EXPECT_EQ(json::write_compact(*response),
-              R"({"jsonrpc":"2.0","id":1,"error":{"code":-32603,"message":"The server encountered an internal error."}})");
-    EXPECT_FALSE(dispatcher.is_shut_down());
+    struct Case {
+        std::string name;
+        void (*fail)();
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"an exception", [] { throw std::runtime_error("token=secret"); }, "The server encountered an internal error."},
+        {"no memory", [] { throw std::bad_alloc(); }, "The server ran out of memory handling the request."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        Dispatcher dispatcher(server::OutgoingChannel::create(),
+                              [fail = c.fail](const std::filesystem::path&, std::shared_ptr<progress::ProgressSink>,
+                                              std::shared_ptr<logging::LogSink>) -> ServiceParts {
+                                  fail();
+                                  return {};
+                              });
+        auto response = dispatcher.process_frame(initialize_request("1", root.path().string()));
+        ASSERT_TRUE(response);
+        EXPECT_EQ(json::write_compact(*response),
+                  R"({"jsonrpc":"2.0","id":1,"error":{"code":-32603,"message":")" + c.message + R"("}})");
+        EXPECT_FALSE(dispatcher.is_shut_down());
+        auto next = dispatcher.process_frame(R"({"jsonrpc":"2.0","id":2,"method":"workflow/getState"})");
+        ASSERT_TRUE(next);
+        EXPECT_EQ(json::write_compact(*next),
+                  R"({"jsonrpc":"2.0","id":2,"error":{"code":-32000,"message":"The server has not been initialized."}})");
+    }
 }
 
 }  // namespace
