@@ -41,6 +41,37 @@ void stop_session_parts(const std::optional<workflow::WorkflowController>& contr
     }
 }
 
+// A failure's text as the session's controller cleans it, or the generic sentence when cleaning fails.
+std::string sanitized_failure_text(const Session& session, const std::string& text) {
+    try {
+        return session.controller.sanitize_diagnostic(text);
+    } catch (...) {
+        return std::string(protocol::kInternalErrorMessage);
+    }
+}
+
+// Runs a request's handling so that nothing escapes it: running out of memory says so, and any other
+// failure answers -32603 with its text as `clean` gives it.
+template <class Handle, class Clean>
+RpcResult guarded(Handle&& handle, Clean&& clean) {
+    try {
+        return handle();
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(RpcError{protocol::kInternalError, std::string(protocol::kOutOfMemoryMessage), {}});
+    } catch (const std::exception& failure) {
+        return std::unexpected(RpcError{protocol::kInternalError, clean(failure.what()), {}});
+    } catch (...) {
+        return std::unexpected(RpcError{protocol::kInternalError, clean(std::string(protocol::kInternalErrorMessage)), {}});
+    }
+}
+
+// The answer to a request with that id; none for a notification.
+std::optional<json::Value> response_to(std::optional<json::Value> id, RpcResult outcome) {
+    if (!id) return std::nullopt;
+    if (outcome) return protocol::success_response(std::move(*id), std::move(*outcome));
+    return protocol::error_response(std::move(*id), outcome.error());
+}
+
 }  // namespace
 
 void NotificationProgressReporter::report(progress::ProgressEvent event) {
@@ -138,21 +169,9 @@ std::optional<json::Value> Dispatcher::answer_frame(std::string_view body, json:
     const json::Value& params = params_value == nullptr ? kNoParams : *params_value;
     if (*method == kInspectGitRepoMethod && answer_off_reader_thread(*method, id, params)) return std::nullopt;
 
-    RpcResult outcome = [&]() -> RpcResult {
-        try {
-            return handle(*method, params);
-        } catch (const std::bad_alloc&) {
-            return std::unexpected(RpcError{protocol::kInternalError, std::string(protocol::kOutOfMemoryMessage), {}});
-        } catch (const std::exception& failure) {
-            return std::unexpected(RpcError{protocol::kInternalError, internal_error_text(failure.what()), {}});
-        } catch (...) {
-            return std::unexpected(
-                RpcError{protocol::kInternalError, internal_error_text(std::string(protocol::kInternalErrorMessage)), {}});
-        }
-    }();
-    if (!id) return std::nullopt;
-    if (outcome) return protocol::success_response(std::move(*id), std::move(*outcome));
-    return protocol::error_response(std::move(*id), outcome.error());
+    RpcResult outcome = guarded([&] { return handle(*method, params); },
+                                [this](std::string text) { return internal_error_text(std::move(text)); });
+    return response_to(std::move(id), std::move(outcome));
 }
 
 bool Dispatcher::answer_off_reader_thread(std::string_view method, const std::optional<json::Value>& id,
@@ -165,26 +184,11 @@ bool Dispatcher::answer_off_reader_thread(std::string_view method, const std::op
         session = ready->session;
     }
     auto task = [session, outgoing = outgoing_, method = std::string(method), id, params = json::Value(params)]() {
-        RpcResult outcome = [&]() -> RpcResult {
-            try {
-                return route_ready(*session, method, params);
-            } catch (const std::bad_alloc&) {
-                return std::unexpected(RpcError{protocol::kInternalError, std::string(protocol::kOutOfMemoryMessage), {}});
-            } catch (const std::exception& failure) {
-                std::string text = std::string(protocol::kInternalErrorMessage);
-                try {
-                    text = session->controller.sanitize_diagnostic(failure.what());
-                } catch (...) {
-                }
-                return std::unexpected(RpcError{protocol::kInternalError, std::move(text), {}});
-            } catch (...) {
-                return std::unexpected(
-                    RpcError{protocol::kInternalError, std::string(protocol::kInternalErrorMessage), {}});
-            }
-        }();
-        if (!id) return;
-        (void)outgoing->send(outcome ? protocol::success_response(*id, std::move(*outcome))
-                                     : protocol::error_response(*id, outcome.error()));
+        // The session's own cleaning, not the dispatcher's: shutdown holds the lifecycle lock while it
+        // waits for this task.
+        RpcResult outcome = guarded([&] { return route_ready(*session, method, params); },
+                                    [&](const std::string& text) { return sanitized_failure_text(*session, text); });
+        if (auto response = response_to(id, std::move(outcome))) (void)outgoing->send(std::move(*response));
     };
     // An executor that has shut down hands the task back: the session is ending, so answer at once.
     if (auto refused = session->git_requests->execute(std::move(task))) (*refused)();
@@ -193,13 +197,7 @@ bool Dispatcher::answer_off_reader_thread(std::string_view method, const std::op
 
 std::string Dispatcher::internal_error_text(std::string text) {
     std::lock_guard guard(mutex_);
-    if (const auto* ready = std::get_if<Ready>(&lifecycle_)) {
-        try {
-            return ready->session->controller.sanitize_diagnostic(text);
-        } catch (...) {
-            return std::string(protocol::kInternalErrorMessage);
-        }
-    }
+    if (const auto* ready = std::get_if<Ready>(&lifecycle_)) return sanitized_failure_text(*ready->session, text);
     return std::string(protocol::kInternalErrorMessage);
 }
 
