@@ -280,20 +280,23 @@ TEST(DeployUseCase, ProductBundleRowsClaimNamesAndReportTheTransfer) {
     const std::vector<Case> cases{
         {"answered",
          outcomes({{"Bike", "no", false}, {"Bike", "yes", true}}),
-         {{first.key(), "yes", ChangeKind::Add, ComponentDeploymentStatus::Succeeded},
+         {{first.key(), "clean(yes)", ChangeKind::Add, ComponentDeploymentStatus::Succeeded},
           {silent.key(), "The record transfer did not report this bundle.", ChangeKind::Update,
            ComponentDeploymentStatus::NotAttempted}},
          true},
         {"failed",
          std::unexpected(WorkflowFailure::operation("transfer broke")),
-         {{first.key(), "transfer broke", ChangeKind::Add, ComponentDeploymentStatus::Failed},
-          {silent.key(), "transfer broke", ChangeKind::Update, ComponentDeploymentStatus::Failed}},
+         {{first.key(), "clean(transfer broke)", ChangeKind::Add, ComponentDeploymentStatus::Failed},
+          {silent.key(), "clean(transfer broke)", ChangeKind::Update, ComponentDeploymentStatus::Failed}},
          true},
         {"cancelled", std::unexpected(WorkflowFailure::single(FailureKind::Cancelled, "stopped")), {}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DeployFixture fixture;
+        // The transfer's texts reach the rows only through the sanitiser.
+        fixture.ports.core->script.diagnostic_sanitizer.answer_with(
+            [](const std::string& text) { return "clean(" + text + ")"; });
         fixture.ports.bundle->script.product_bundle_transfer.answer(c.answer);
         auto session = session_of({.rows = {first, silent, field}});
         auto result = fixture.service().deploy(*session, {first.key(), silent.key(), field.key()}, FlsMode::None,
@@ -346,6 +349,34 @@ TEST(DeployUseCase, AFailingCloseAfterTheDeployKeepsTheSummary) {
     EXPECT_EQ(result->details,
               "Custom Field Account.Rating__c [SUCCEEDED]: deployed\n"
               "The comparison's temporary files could not be removed: folder busy");
+}
+
+// A cancel that comes once the package went to the org ends the deploy on the package's results: the
+// summary comes back and no retry may send anything after it.
+TEST(DeployUseCase, ACancelAfterThePackageKeepsItsResultsAndStopsTheRetries) {
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled during the package" : "not cancelled");
+        DeployFixture fixture;
+        auto field = row(MetadataType::CustomField, "Account.Rating__c");
+        ambrel::testing::TestToken token;
+        fixture.ports.core->script.single_package_deployment.answer_with(
+            [&](const std::vector<ComponentDifference>& rows, auto&&...) {
+                if (cancel) token.cancel();
+                return app::ports::PortResult<deployment::single_package::SinglePackageSummary>(succeeded_package(rows));
+            });
+        std::vector<bool> retry_gates;
+        fixture.adaptation->on_retry = [&](deployment::DeploymentSummary& summary) {
+            retry_gates.push_back(summary.package_completed);
+        };
+        auto session = session_of({.rows = {field}});
+        auto result = fixture.service().deploy(*session, {field.key()}, FlsMode::None, std::nullopt,
+                                               DeployMode::BestEffort, std::nullopt, token);
+        ASSERT_TRUE(result) << result.error().detail_text();
+        ASSERT_EQ(result->component_results.size(), 1u);
+        EXPECT_EQ(result->component_results[0].status, ComponentDeploymentStatus::Succeeded);
+        ASSERT_FALSE(retry_gates.empty());
+        for (const bool gate : retry_gates) EXPECT_EQ(gate, !cancel);
+    }
 }
 
 TEST(DeployUseCase, ExpansionFailureAndCloseFailureKeepBothMessages) {

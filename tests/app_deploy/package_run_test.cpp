@@ -264,7 +264,7 @@ domain::FlsResult fls(std::string container, domain::FlsContainerKind kind, std:
                              domain::PermissionGrant{domain::PermissionGrant::TabVisibility{}}};
 }
 
-TEST(RunDeploy, SinglePackageKeepsItsPermissionResultsSortedAndNoTestNote) {
+TEST(RunDeploy, SinglePackageKeepsItsPermissionResultsSortedAndItsTestNote) {
     DeployFixture fixture;
     auto field = row(MetadataType::CustomField, "Account.Rating__c");
     deployment::single_package::SinglePackageSummary package = succeeded_package({field});
@@ -280,7 +280,8 @@ TEST(RunDeploy, SinglePackageKeepsItsPermissionResultsSortedAndNoTestNote) {
     ASSERT_EQ(result->fls_results.size(), 2u);
     EXPECT_EQ(result->fls_results[0].container, "Sales");
     EXPECT_EQ(result->fls_results[0].message.size(), 65'536u);
-    EXPECT_TRUE(result->detail_notes.leading_notes.empty());
+    // The tests' failures say why a validation was refused: they reach the details as on the Best Effort road.
+    EXPECT_EQ(result->detail_notes.leading_notes, std::vector<std::string>{"Tests failed."});
     EXPECT_EQ(result->quick_deploy, package.quick_deploy);
     EXPECT_EQ(result->deploy_mode, DeployMode::ValidateOnly);
     const auto calls = fixture.ports.core->script.single_package_deployment.calls();
@@ -329,13 +330,58 @@ TEST(BestEffortPackage, TransfersTheSubjectsWhoseRowsDeployed) {
               (std::vector<std::string>{"Tests failed.", "Permission transfer failed: inventory broke\nsecond reason"}));
     EXPECT_TRUE(result->package_completed);
 
-    DeployFixture cancelled;
-    cancelled.ports.core->script.single_package_deployment.answer(succeeded_package({rating}));
-    cancelled.ports.core->script.fls_synchronization.answer(std::unexpected(WorkflowFailure::cancelled()));
-    auto stopped = cancelled.service().run_deploy(*session, {rating}, {rating}, {}, FlsMode::Additive, std::nullopt,
-                                                  DeployMode::BestEffort, std::nullopt, cancelled.never);
-    ASSERT_FALSE(stopped);
-    EXPECT_EQ(stopped.error(), WorkflowFailure::cancelled());
+}
+
+// A cancel during the permission transfer keeps what the package did to the org: its rows, the test
+// note, the transfer's rows marked cancelled and a note that says so.
+TEST(BestEffortPackage, ACancelledTransferKeepsTheDeployedPackage) {
+    auto rating = row(MetadataType::CustomField, "Account.Rating__c");
+    auto broken = row(MetadataType::CustomField, "Account.Broken__c");
+    auto package = succeeded_package({rating, broken});
+    package.component_results[1].status = ComponentDeploymentStatus::Failed;
+    package.component_results[1].message = "bad field";
+    package.test_failures = "Apex test failures: T.m: boom";
+    auto session = session_of({.rows = {}});
+    const app::ports::ContainerSelection chosen =
+        std::set<app::ports::ContainerKey>{{domain::FlsContainerKind::PermissionSet, "Sales"}};
+    const std::string kNote = "Cancelled during the field-level security transfer; the package itself was deployed.";
+
+    for (const bool during : {true, false}) {
+        SCOPED_TRACE(during ? "cancelled during the transfer" : "cancelled before the transfer began");
+        DeployFixture fixture;
+        ambrel::testing::TestToken token;
+        // Cancelled while the package ran, or during the transfer.
+        fixture.ports.core->script.single_package_deployment.answer_with([&](auto&&...) {
+            if (!during) token.cancel();
+            return app::ports::PortResult<deployment::single_package::SinglePackageSummary>(package);
+        });
+        fixture.ports.core->script.fls_synchronization.answer(std::unexpected(WorkflowFailure::cancelled()));
+        auto result = fixture.service().run_deploy(*session, {rating, broken}, {rating, broken}, {}, FlsMode::Additive,
+                                                   chosen, DeployMode::BestEffort, std::nullopt, token);
+        ASSERT_TRUE(result) << result.error().detail_text();
+        EXPECT_EQ(fixture.ports.core->script.fls_synchronization.count(), during ? 1u : 0u);
+        ASSERT_EQ(result->component_results.size(), 2u);
+        EXPECT_EQ(result->component_results[0].status, ComponentDeploymentStatus::Succeeded);
+        EXPECT_EQ(result->component_results[1].message, "bad field");
+        ASSERT_EQ(result->fls_results.size(), 1u);
+        EXPECT_EQ(result->fls_results[0].container, "Sales");
+        EXPECT_EQ(result->fls_results[0].status, domain::FlsResultStatus::NotAttempted);
+        EXPECT_EQ(result->fls_results[0].message,
+                  "Permission transfer was cancelled before this permission was confirmed.");
+        EXPECT_EQ(result->detail_notes.leading_notes,
+                  (std::vector<std::string>{"Apex test failures: T.m: boom", kNote}));
+    }
+
+    // A package that ended without a verdict of the target was not deployed: no such note.
+    DeployFixture rejected;
+    auto refused = package;
+    refused.package_completed = false;
+    rejected.ports.core->script.single_package_deployment.answer(refused);
+    rejected.ports.core->script.fls_synchronization.answer(std::unexpected(WorkflowFailure::cancelled()));
+    auto result = rejected.service().run_deploy(*session, {rating, broken}, {rating, broken}, {}, FlsMode::Additive,
+                                                chosen, DeployMode::BestEffort, std::nullopt, rejected.never);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->detail_notes.leading_notes, std::vector<std::string>{"Apex test failures: T.m: boom"});
 }
 
 TEST(BestEffortPackage, SharedSubjectsAndFieldsWithoutARowAreProgrammingErrors) {

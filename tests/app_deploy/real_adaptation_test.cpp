@@ -225,7 +225,7 @@ TEST_F(RealAdaptation, TheSevenPassesRunInOrderAndTheirNotesReachTheResults) {
                                      "object_field_listing tgt@example.com",
                                      "user_permission_listing src@example.com",
                                      "user_permission_listing tgt@example.com",
-                                     "metadata_listing ApexClass tgt@example.com",
+                                     "metadata_listing ApexClass tgt",
                                      "expression_set_version_listing tgt@example.com Def",
                                      "org_alias_listing",
                                      "org_alias_listing",

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "comparison/document_equality.hpp"
 #include "comparison/engine.hpp"
 #include "metadata_types/metadata_type.hpp"
 
@@ -202,10 +203,79 @@ TEST(ComparisonEngine, DocumentsCountOnlyForTypesThatCompareThem) {
     EXPECT_TRUE(tabs[0].definition_changed);
     EXPECT_EQ(tabs[0].own_summary(), "Definition changed");
 
-    const auto objects = compare(MetadataType::CustomObject, {component(MetadataType::CustomObject, "O__c", "<a/>")},
-                                 {component(MetadataType::CustomObject, "O__c", "<b/>")});
-    EXPECT_EQ(objects[0].change, ChangeKind::NoChange);
-    EXPECT_FALSE(objects[0].definition_changed);
+    const auto classes = compare(MetadataType::ApexClass, {component(MetadataType::ApexClass, "C", "<a/>")},
+                                 {component(MetadataType::ApexClass, "C", "<b/>")});
+    EXPECT_EQ(classes[0].change, ChangeKind::NoChange);
+    EXPECT_FALSE(classes[0].definition_changed);
+}
+
+std::string object_document(std::string_view root, std::string_view inner) {
+    return std::string(R"(<?xml version="1.0" encoding="UTF-8"?>)") + "\n<" + std::string(root) +
+           R"( xmlns="http://soap.sforce.com/2006/04/metadata">)" + std::string(inner) + "</" + std::string(root) +
+           ">\n";
+}
+
+TEST(ComparisonEngine, ObjectsAndFieldsCompareTheirDocumentsBesideTheirAttributes) {
+    struct Case {
+        MetadataType type;
+        std::string name;
+        std::string root;
+    };
+    const Case cases[] = {
+        {MetadataType::CustomField, "Case.Status__c", "CustomField"},
+        {MetadataType::CustomObject, "Invoice__c", "CustomObject"},
+        {MetadataType::CustomMetadataType, "Rate__mdt", "CustomObject"},
+        {MetadataType::PlatformEvent, "Order_Placed__e", "CustomObject"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type.wire_id());
+        // What the listed attributes never see: a picklist value added, a help text corrected.
+        const std::string before = object_document(c.root, "<inlineHelpText>Old</inlineHelpText>");
+        const std::string after = object_document(c.root, "<inlineHelpText>New</inlineHelpText>");
+        const auto rows = compare(c.type, {component(c.type, c.name, after)}, {component(c.type, c.name, before)});
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].change, ChangeKind::Update);
+        EXPECT_TRUE(rows[0].definition_changed);
+        EXPECT_TRUE(rows[0].deployable);
+        EXPECT_EQ(rows[0].own_summary(), "Definition changed");
+
+        // The same document indented otherwise is no change.
+        const std::string reindented = object_document(c.root, "\n        <inlineHelpText>Old</inlineHelpText>\n");
+        const auto same = compare(c.type, {component(c.type, c.name, reindented)}, {component(c.type, c.name, before)});
+        EXPECT_EQ(same[0].change, ChangeKind::NoChange);
+        EXPECT_FALSE(same[0].definition_changed);
+    }
+
+    // An attribute difference and the document's together.
+    MetadataComponent source = component(MetadataType::CustomField, "Case.Status__c",
+                                         object_document("CustomField", "<label>B</label>"));
+    MetadataComponent target = component(MetadataType::CustomField, "Case.Status__c",
+                                         object_document("CustomField", "<label>A</label>"));
+    source.attributes = {AttributeValue::text(std::nullopt), AttributeValue::text(std::nullopt),
+                         AttributeValue::text(std::nullopt), AttributeValue::text(std::nullopt),
+                         AttributeValue::number(std::nullopt), AttributeValue::number(std::nullopt),
+                         AttributeValue::number(std::nullopt), AttributeValue::text("B")};
+    target.attributes = source.attributes;
+    target.attributes[7] = AttributeValue::text("A");
+    const auto both = compare(MetadataType::CustomField, {source}, {target});
+    EXPECT_EQ(both[0].change, ChangeKind::Update);
+    EXPECT_TRUE(both[0].definition_changed);
+    ASSERT_EQ(both[0].attribute_differences.size(), 1u);
+    EXPECT_EQ(both[0].attribute_differences[0].label, "Label");
+}
+
+TEST(ComparisonEngine, StandardAndPackagedFieldsKeepTheTrackingComparisonAlone) {
+    for (const std::string name : {"Account.Industry", "Account.ns__Score__c"}) {
+        SCOPED_TRACE(name);
+        std::string source = field_document(false, false);
+        std::string target = source;
+        source.insert(source.find("</CustomField>"), "<description>Changed</description>");
+        const auto rows = compare(MetadataType::CustomField, {component(MetadataType::CustomField, name, source)},
+                                  {component(MetadataType::CustomField, name, target)});
+        EXPECT_EQ(rows[0].deploy_scope, MetadataDeployScope::TrackingOnly);
+        EXPECT_EQ(rows[0].change, ChangeKind::NoChange);
+        EXPECT_FALSE(rows[0].definition_changed);
+    }
 }
 
 TEST(ComparisonEngine, RowsFollowNamesByteWiseKeepingInputOrderOfEqualNames) {
@@ -283,6 +353,55 @@ TEST(ComparisonEngine, DocumentsEqualIgnoringCrlf) {
         EXPECT_EQ(documents_equal_ignoring_crlf(c.a, c.b), c.equal) << testing::PrintToString(c.a) << " vs "
                                                                     << testing::PrintToString(c.b);
         EXPECT_EQ(documents_equal_ignoring_crlf(c.b, c.a), c.equal);
+    }
+}
+
+TEST(ComparisonEngine, DocumentsEqualReadsEventsNotFormatting) {
+    struct Case {
+        std::string_view what;
+        std::string_view a;
+        std::string_view b;
+        bool equal;
+    };
+    const Case cases[] = {
+        {"byte-equal", "<a>x</a>", "<a>x</a>", true},
+        {"indentation", "<a>\n    <b>x</b>\n    <c/>\n</a>\n", "<a><b>x</b><c/></a>", true},
+        {"tabs and line ends", "<a>\r\n\t<b>x</b>\r\n</a>", "<a>\n  <b>x</b>\n</a>", true},
+        {"declaration spelling", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a/>",
+         "<?xml version='1.0'  encoding='utf-8' ?><a/>", true},
+        {"declaration absent", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a/>", "<a/>", true},
+        {"leading byte-order mark", "\xEF\xBB\xBF<a/>", "<a/>", true},
+        {"empty-element tag", "<a><b/></a>", "<a><b></b></a>", true},
+        {"space inside tags", "<a  x=\"1\"\n   y='2' ><b /></a >", "<a x=\"1\" y=\"2\"><b/></a>", true},
+        {"attribute references", "<a x=\"&amp;&#65;\"/>", "<a x=\"&#38;A\"/>", true},
+        {"text references", "<a>it&apos;s &lt;b&gt;</a>", "<a>it's &lt;b></a>", true},
+        {"line ends inside text", "<a>x\r\ny\rz</a>", "<a>x\ny\nz</a>", true},
+        {"white space alone in an element", "<a><l> </l></a>", "<a><l></l></a>", true},
+        {"attribute order", "<a x=\"1\" y=\"2\"/>", "<a y=\"2\" x=\"1\"/>", false},
+        {"attribute value", "<a x=\"1\"/>", "<a x=\"2\"/>", false},
+        {"attribute name", "<a x=\"1\"/>", "<a z=\"1\"/>", false},
+        {"attribute added", "<a x=\"1\"/>", "<a x=\"1\" y=\"1\"/>", false},
+        {"element name", "<a><b/></a>", "<a><c/></a>", false},
+        {"prefix", "<p:a xmlns:p=\"u\"/>", "<a xmlns=\"u\"/>", false},
+        {"text", "<a><b>x</b></a>", "<a><b>y</b></a>", false},
+        {"white space around text", "<a> x</a>", "<a>x</a>", false},
+        {"a character reference to a carriage return", "<a>x&#13;y</a>", "<a>x\ny</a>", false},
+        {"CDATA against text", "<a><![CDATA[x]]></a>", "<a>x</a>", false},
+        {"CDATA content", "<a><![CDATA[x]]></a>", "<a><![CDATA[y]]></a>", false},
+        {"comment", "<a><!-- x --></a>", "<a><!-- y --></a>", false},
+        {"comment added", "<a><!-- x --></a>", "<a></a>", false},
+        {"processing instruction", "<a><?p x?></a>", "<a><?p y?></a>", false},
+        {"element added", "<a><b/></a>", "<a><b/><b/></a>", false},
+        {"not well formed, equal but for line ends", "<a>\r\n<b>", "<a>\n<b>", true},
+        {"not well formed, indented", "<a>\n  <b>", "<a><b>", false},
+        {"second root, indented", "<a/>\n<b/>", "<a/><b/>", false},
+        {"text after the root, indented", "<a/>\nx", "<a/>x", false},
+        {"syntax error, indented", "<a>\n  <b></c></a>", "<a><b></c></a>", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(documents_equal(c.a, c.b), c.equal);
+        EXPECT_EQ(documents_equal(c.b, c.a), c.equal);
     }
 }
 

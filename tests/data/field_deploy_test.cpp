@@ -142,9 +142,9 @@ TEST(FieldDeploy, GatewayResultsBecomeCreationFailures) {
     using Result = gateway::MetadataDeployResult;
     const gateway::MetadataComponentKey key{"CustomField", "Product2.QuillaryExternalId__c"};
     const std::pair<Result, std::string> cases[] = {
-        {Result{Result::ComponentFailures{{{key, "Field is taken\n"}, {key, "second"}}, "overall", false}},
+        {Result{Result::ComponentFailures{{{key, "Field is taken\n"}, {key, "second"}}, "overall", false, std::nullopt}},
          "The external ID field could not be created in this org. Field is taken"},
-        {Result{Result::ComponentFailures{{}, "overall message"}},
+        {Result{Result::ComponentFailures{{}, "overall message", false, std::nullopt}},
          "The external ID field could not be created in this org. overall message"},
         {Result{Result::Failed{"  \t ", {}}}, "The external ID field could not be created in this org."},
         {Result{Result::Failed{"failed", {{key, "coverage"}}}},

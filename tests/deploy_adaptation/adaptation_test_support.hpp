@@ -10,6 +10,7 @@
 
 #include "app/application_service.hpp"
 #include "app/comparison_session.hpp"
+#include "app/deploy_passes.hpp"
 #include "domain/difference.hpp"
 #include "endpoint/deploy_endpoint.hpp"
 #include "metadata_types/metadata_type.hpp"
@@ -91,6 +92,8 @@ inline std::shared_ptr<app::ComparisonSession> session(SessionOptions options = 
 struct Harness {
     testing::RecordingPorts ports;
     app::QuillaryApplicationService service = make();
+    // What the retries record for the unexpected-error retries.
+    app::RetriedRows retried;
 
     app::QuillaryApplicationService make() {
         ports.core->script.diagnostic_sanitizer.answer_with([](const std::string& text) { return text; });

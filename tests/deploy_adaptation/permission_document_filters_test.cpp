@@ -169,6 +169,13 @@ TEST(UserPermissionFilter, RemovesNamedBlocksAndWritesTheNote) {
     ASSERT_TRUE(nothing.has_value());
     EXPECT_EQ(nothing->document, doc);
     EXPECT_EQ(nothing->message(), std::nullopt);
+    // Two blocks alone on one line take the line with them, as one removal of both would.
+    const std::string shared = document("PermissionSet",
+                                        "    <userPermissions><name>A</name></userPermissions><userPermissions><name>B"
+                                        "</name></userPermissions>\n    <userPermissions><name>C</name></userPermissions>\n");
+    auto both = upf::filter_user_permissions(shared, {"A", "B"});
+    ASSERT_TRUE(both.has_value());
+    EXPECT_EQ(both->document, document("PermissionSet", "    <userPermissions><name>C</name></userPermissions>\n"));
 }
 
 TEST(UserPermissionFilter, RefusesBlocksWithoutExactlyOneName) {

@@ -60,8 +60,11 @@ TEST(ProfileAdaptation, RemovesAClassTheTargetDoesNotListAndNotesIt) {
     const auto listings = h.ports.core->script.metadata_listing.calls();
     ASSERT_EQ(listings.size(), 1u);
     EXPECT_EQ(std::get<0>(listings[0]), "ApexClass");
-    EXPECT_EQ(std::get<1>(listings[0]), "tgt@example.com");
-    EXPECT_EQ(h.ports.schema->script.object_field_listing.count(), 1u);
+    // The target's listings are asked by its endpoint's alias, not by its username.
+    EXPECT_EQ(std::get<1>(listings[0]), "tgt");
+    const auto schema_calls = h.ports.schema->script.object_field_listing.calls();
+    ASSERT_EQ(schema_calls.size(), 1u);
+    EXPECT_EQ(std::get<0>(schema_calls[0]), "tgt");
 }
 
 TEST(ProfileAdaptation, AClassThePackageBringsStays) {

@@ -41,7 +41,7 @@ TEST(PermissionRetry, SendsThePermissionSetAgainWithoutTheNamedUserPermission) {
     app::UserPermissionCatalogs catalogs;
     domain::NeverCancelled token;
     app::retry_rejected_permission_sets(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {},
-                                        messages_of(summary), catalogs, token);
+                                        messages_of(summary), catalogs, h.retried, token);
     const auto calls = h.ports.core->script.single_package_deployment.calls();
     ASSERT_EQ(calls.size(), 1u);
     const auto& sent = std::get<0>(calls[0]);
@@ -68,7 +68,7 @@ TEST(PermissionRetry, ProfileItemsNameTheSectionAndReferencesTheirType) {
     domain::NeverCancelled token;
     const Messages pre_notes = {{key("Profile", "Admin"), "Kept 1 of 2 component references."}};
     app::retry_rejected_profiles(h.service, *s, rows, summary, domain::DeployMode::BestEffort, pre_notes,
-                                 messages_of(summary), catalogs, token);
+                                 messages_of(summary), catalogs, h.retried, token);
     EXPECT_EQ(summary.component_results[0].message,
               "Kept 1 of 2 component references. Retry of this Profile without the reference(s) the target named: left "
               "out after the target named them: ApexClass Foo, userPermissions ViewSetup.");
@@ -95,10 +95,10 @@ TEST(PermissionRetry, PassesStopAtTheirLimitAndOnlyForSomethingNew) {
         domain::NeverCancelled token;
         if (profiles) {
             app::retry_rejected_profiles(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {}, messages_of(summary),
-                                         catalogs, token);
+                                         catalogs, h.retried, token);
         } else {
             app::retry_rejected_permission_sets(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {},
-                                                messages_of(summary), catalogs, token);
+                                                messages_of(summary), catalogs, h.retried, token);
         }
         EXPECT_EQ(h.ports.core->script.single_package_deployment.count(), profiles ? 5u : 3u);
         EXPECT_EQ(summary.component_results[0].status, Status::Failed);
@@ -137,7 +137,7 @@ TEST(PermissionRetry, NothingIsSentWhenTheDocumentLacksTheNamedEntriesOrTheGateI
         const auto before = summary;
         app::UserPermissionCatalogs catalogs;
         domain::NeverCancelled token;
-        app::retry_rejected_permission_sets(h.service, *s, rows, summary, c.mode, {}, messages_of(summary), catalogs, token);
+        app::retry_rejected_permission_sets(h.service, *s, rows, summary, c.mode, {}, messages_of(summary), catalogs, h.retried, token);
         EXPECT_EQ(h.ports.core->script.single_package_deployment.count(), 0u);
         EXPECT_EQ(summary, before);
     }
@@ -155,7 +155,7 @@ TEST(PermissionRetry, DependentPermissionsUseTheCatalogueFetchedOnceAndAFailedFe
     app::UserPermissionCatalogs catalogs;
     domain::NeverCancelled token;
     app::retry_rejected_permission_sets(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {},
-                                        messages_of(summary), catalogs, token);
+                                        messages_of(summary), catalogs, h.retried, token);
     EXPECT_EQ(h.ports.schema->script.user_permission_listing.count(), 1u);
     EXPECT_EQ(h.ports.core->script.single_package_deployment.count(), 0u);
 
@@ -165,7 +165,7 @@ TEST(PermissionRetry, DependentPermissionsUseTheCatalogueFetchedOnceAndAFailedFe
     h.ports.core->script.single_package_deployment.answer(package(
         {result(key("PermissionSet", "A"), Status::Succeeded, ""), result(key("PermissionSet", "B"), Status::Succeeded, "")}));
     app::retry_rejected_permission_sets(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {},
-                                        messages_of(summary), catalogs, token);
+                                        messages_of(summary), catalogs, h.retried, token);
     EXPECT_EQ(h.ports.schema->script.user_permission_listing.count(), 2u);
     ASSERT_EQ(h.ports.core->script.single_package_deployment.count(), 1u);
     EXPECT_EQ(std::get<0>(h.ports.core->script.single_package_deployment.calls()[0]).size(), 2u);
@@ -181,7 +181,7 @@ TEST(PermissionRetry, TheFailedResultThatChoseTheRowIsTheOneReplaced) {
     app::UserPermissionCatalogs catalogs;
     domain::NeverCancelled token;
     app::retry_rejected_permission_sets(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {},
-                                        {{key("PermissionSet", "PS"), "Unknown user permission: ViewSetup"}}, catalogs, token);
+                                        {{key("PermissionSet", "PS"), "Unknown user permission: ViewSetup"}}, catalogs, h.retried, token);
     EXPECT_EQ(summary.component_results[0].message, "Earlier.");
     EXPECT_EQ(summary.component_results[1].status, Status::Succeeded);
 }
@@ -196,7 +196,7 @@ TEST(PermissionRetry, APortFailureEndsTheCallAndKeepsTheResults) {
     app::UserPermissionCatalogs catalogs;
     domain::NeverCancelled token;
     app::retry_rejected_permission_sets(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {},
-                                        messages_of(summary), catalogs, token);
+                                        messages_of(summary), catalogs, h.retried, token);
     EXPECT_EQ(summary, before);
 }
 
@@ -215,7 +215,7 @@ TEST(UnexpectedErrorRetry, GroupThenAdviceWhenTheSettingIsOff) {
                  result(key("ApexClass", "B"), Status::Succeeded, "")}));
     domain::NeverCancelled token;
     const auto sent = app::retry_unexpected_errors(h.service, *s, rows, summary, domain::DeployMode::BestEffort,
-                                                   messages_of(summary), token);
+                                                   messages_of(summary), h.retried, token);
     EXPECT_EQ(sent, 2u);
     EXPECT_EQ(std::get<0>(h.ports.core->script.single_package_deployment.calls()[0]).size(), 2u);
     EXPECT_EQ(summary.component_results[1].message,
@@ -226,11 +226,65 @@ TEST(UnexpectedErrorRetry, GroupThenAdviceWhenTheSettingIsOff) {
 
     // A still failing with the marker would be retried alone; with the setting off it gets the advice.
     summary.component_results[0].message = "Boom An unexpected error occurred.";
-    app::retry_unexpected_errors_isolated(h.service, *s, rows, summary, domain::DeployMode::BestEffort, sent, token);
+    app::retry_unexpected_errors_isolated(h.service, *s, rows, summary, domain::DeployMode::BestEffort, sent, h.retried, token);
     EXPECT_EQ(summary.component_results[0].message,
               "Boom An unexpected error occurred. Turn on Retry rows alone after a Salesforce unexpected error in the "
               "Quillary settings and compare again to send such a row on its own.");
     EXPECT_EQ(summary.component_results[3].message, "An unexpected error occurred.");
+}
+
+// A profile that its own retry trimmed and that then failed with the unexpected error goes out
+// trimmed again, never with what the target refused, and keeps its notes; so does a row carrying a
+// pre-deploy note.
+TEST(UnexpectedErrorRetry, SendsTheLatestDocumentAndKeepsTheRowsNotes) {
+    Harness h;
+    SessionOptions options;
+    options.retry_alone = true;
+    const auto s = session(std::move(options));
+    const ComponentKey admin = key("Profile", "Admin");
+    const ComponentKey apex = key("ApexClass", "A");
+    const std::vector<ComponentDifference> rows = {row("Profile", "Admin", document("Profile", kViewSetup + kFooAccess)),
+                                                   row("ApexClass", "A", "a")};
+    const Messages pre_notes = {{admin, "Kept 1 of 2 component references."}};
+    h.retried.add_notes(pre_notes);
+    h.retried.add_notes({{apex, "Pass note."}});
+    auto summary = summary_of({result(admin, Status::Failed, "Unknown user permission: ViewSetup"),
+                               result(apex, Status::Failed, "An unexpected error occurred. Pass note.")});
+    h.ports.core->script.single_package_deployment.answer(
+        package({result(admin, Status::Failed, "An unexpected error occurred.")}));
+    h.ports.core->script.single_package_deployment.answer(
+        package({result(admin, Status::Succeeded, "Deployed."), result(apex, Status::Failed, "An unexpected error occurred.")}));
+    h.ports.core->script.single_package_deployment.answer(package({result(apex, Status::Succeeded, "Ok")}));
+    app::UserPermissionCatalogs catalogs;
+    domain::NeverCancelled token;
+    app::retry_rejected_profiles(h.service, *s, rows, summary, domain::DeployMode::BestEffort, pre_notes,
+                                 messages_of(summary), catalogs, h.retried, token);
+    const std::string note =
+        "Kept 1 of 2 component references. Retry of this Profile without the reference(s) the target named: left out "
+        "after the target named them: userPermissions ViewSetup.";
+    EXPECT_EQ(summary.component_results[0].message, "An unexpected error occurred. " + note);
+
+    const auto sent = app::retry_unexpected_errors(h.service, *s, rows, summary, domain::DeployMode::BestEffort,
+                                                   messages_of(summary), h.retried, token);
+    EXPECT_EQ(sent, 2u);
+    app::retry_unexpected_errors_isolated(h.service, *s, rows, summary, domain::DeployMode::BestEffort, sent, h.retried,
+                                          token);
+    const auto calls = h.ports.core->script.single_package_deployment.calls();
+    ASSERT_EQ(calls.size(), 3u);
+    const auto& group = std::get<0>(calls[1]);
+    ASSERT_EQ(group.size(), 2u);
+    EXPECT_EQ(group[0].source.document, document("Profile", kFooAccess));
+    EXPECT_EQ(group[1].source.document, "a");
+    const auto& alone = std::get<0>(calls[2]);
+    ASSERT_EQ(alone.size(), 1u);
+    EXPECT_EQ(alone[0].key(), apex);
+    EXPECT_EQ(summary.component_results[0],
+              result(admin, Status::Succeeded,
+                     "Deployed. " + note +
+                         " Retried without the components the target gave a specific reason for, after Salesforce "
+                         "unexpected error."));
+    EXPECT_EQ(summary.component_results[1],
+              result(apex, Status::Succeeded, "Ok Pass note. Retried alone, after Salesforce unexpected error."));
 }
 
 TEST(UnexpectedErrorRetry, AloneRetriesStopAtCancellationAndASingleGroupRowGetsNothing) {
@@ -247,9 +301,9 @@ TEST(UnexpectedErrorRetry, AloneRetriesStopAtCancellationAndASingleGroupRowGetsN
             token.cancel();
             return package({result(sent[0].key(), Status::Succeeded, "Ok")});
         });
-    app::retry_unexpected_errors_isolated(h.service, *s, rows, summary, domain::DeployMode::BestEffort, 1, token);
+    app::retry_unexpected_errors_isolated(h.service, *s, rows, summary, domain::DeployMode::BestEffort, 1, h.retried, token);
     EXPECT_EQ(h.ports.core->script.single_package_deployment.count(), 0u);
-    app::retry_unexpected_errors_isolated(h.service, *s, rows, summary, domain::DeployMode::BestEffort, 2, token);
+    app::retry_unexpected_errors_isolated(h.service, *s, rows, summary, domain::DeployMode::BestEffort, 2, h.retried, token);
     EXPECT_EQ(h.ports.core->script.single_package_deployment.count(), 1u);
     EXPECT_EQ(summary.component_results[0].message, "Ok. Retried alone, after Salesforce unexpected error.");
     EXPECT_EQ(summary.component_results[1].message, "An unexpected error occurred.");
@@ -262,7 +316,7 @@ TEST(UnexpectedErrorRetry, ClosedGateSendsNothing) {
     auto summary = summary_of({result(key("ApexClass", "A"), Status::Failed, "An unexpected error occurred.")}, false);
     domain::NeverCancelled token;
     EXPECT_EQ(app::retry_unexpected_errors(h.service, *s, rows, summary, domain::DeployMode::BestEffort,
-                                           messages_of(summary), token),
+                                           messages_of(summary), h.retried, token),
               0u);
     EXPECT_EQ(h.ports.core->script.single_package_deployment.count(), 0u);
 }
@@ -277,7 +331,7 @@ TEST(PermissionSetGroupRetry, SendsTheGroupWithoutTheFailedMember) {
                                result(key("PermissionSetGroup", "G"), Status::Failed, "Unknown Billing")});
     h.ports.core->script.single_package_deployment.answer(package({result(key("PermissionSetGroup", "G"), Status::Succeeded, "")}));
     domain::NeverCancelled token;
-    app::retry_rejected_permission_set_groups(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {"Audit"}, token);
+    app::retry_rejected_permission_set_groups(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {"Audit"}, h.retried, token);
     ASSERT_EQ(h.ports.core->script.single_package_deployment.count(), 1u);
     EXPECT_EQ(std::get<0>(h.ports.core->script.single_package_deployment.calls()[0])[0].source.document,
               document("PermissionSetGroup", "    <permissionSets>Audit</permissionSets>\n"));
@@ -297,7 +351,7 @@ TEST(PermissionSetGroupRetry, AMemberCreatedOnItsOwnRetryStays) {
                                result(key("PermissionSetGroup", "G"), Status::Failed, "Unknown Care")});
     h.ports.core->script.single_package_deployment.answer(package({result(key("PermissionSetGroup", "G"), Status::Succeeded, "")}));
     domain::NeverCancelled token;
-    app::retry_rejected_permission_set_groups(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {}, token);
+    app::retry_rejected_permission_set_groups(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {}, h.retried, token);
     EXPECT_EQ(summary.component_results[1].message,
               "Retried this Permission Set Group without the Permission Set(s) that did not deploy in this run: no "
               "reference was left out; Care deployed on its own retry in this run.");
@@ -318,7 +372,7 @@ TEST(ContextDefinitionRetry, LeavesOutAFieldThatFailedToBeCreatedAndNotesAReject
         package({result(key("ContextDefinition", "Ctx"), Status::Failed, "Field Other__c does not exist")}));
     domain::NeverCancelled token;
     app::retry_rejected_context_definitions(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {}, {},
-                                            {{key("ContextDefinition", "Ctx"), original}}, messages_of(summary), {}, token);
+                                            {{key("ContextDefinition", "Ctx"), original}}, messages_of(summary), {}, h.retried, token);
     ASSERT_EQ(h.ports.core->script.single_package_deployment.count(), 1u);
     EXPECT_EQ(std::get<0>(h.ports.core->script.single_package_deployment.calls()[0])[0].source.document,
               document("ContextDefinition", "    <contextNodeMappings>\n        <object>Invoice__c</object>\n    </contextNodeMappings>\n"));
@@ -351,7 +405,7 @@ TEST(ContextDefinitionRetry, NamedReferencesOfAFailedRowAndAtMostThreePasses) {
     app::retry_rejected_context_definitions(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {}, {},
                                             {{key("ContextDefinition", "Ctx"), original}}, messages_of(summary),
                                             {{key("ContextDefinition", "Ctx"), "Release version 66.0 rewritten to the target's 65.0."}},
-                                            token);
+                                            h.retried, token);
     EXPECT_EQ(h.ports.core->script.single_package_deployment.count(), 3u);
     const auto last = std::get<0>(h.ports.core->script.single_package_deployment.calls()[2])[0].source.document;
     EXPECT_EQ(last.find("F0__c"), std::string::npos);
@@ -373,7 +427,7 @@ TEST(ContextDefinitionRetry, AGitSourceSendsNothing) {
     auto summary = summary_of({result(key("CustomObject", "Invoice__c"), Status::Failed, "No.", ChangeKind::Add)});
     domain::NeverCancelled token;
     app::retry_rejected_context_definitions(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {}, {},
-                                            {{key("ContextDefinition", "Ctx"), rows[0].source.document}}, {}, {}, token);
+                                            {{key("ContextDefinition", "Ctx"), rows[0].source.document}}, {}, {}, h.retried, token);
     EXPECT_EQ(h.ports.core->script.single_package_deployment.count(), 0u);
 }
 

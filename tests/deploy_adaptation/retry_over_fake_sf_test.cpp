@@ -114,7 +114,7 @@ TEST(PermissionRetryOverFakeSf, TheSecondProjectLacksTheRejectedBlock) {
 
     app::UserPermissionCatalogs catalogs;
     app::retry_rejected_permission_sets(h.service, *s, rows, summary, domain::DeployMode::BestEffort, {}, failure_texts,
-                                        catalogs, token);
+                                        catalogs, h.retried, token);
     ASSERT_EQ(packages, 2);
     const std::string sent = read_file(second / "force-app/main/default/permissionsets/Sales.permissionset-meta.xml");
     EXPECT_EQ(sent.find("ViewSetup"), std::string::npos);

@@ -15,6 +15,7 @@
 #include "metadata/release_gated_tags/release_gated_tags.hpp"
 #include "metadata/tracking_merger/tracking_merger.hpp"
 #include "support/test_paths.hpp"
+#include "xml/xml.hpp"
 
 namespace ambrel::adaptation_tests {
 namespace {
@@ -264,6 +265,39 @@ TEST(Placeholder, ObjectDocumentForEachObjectType) {
     auto placeholder = metadata::object_placeholder::placeholder_object_xml(MetadataType::PlatformEvent.descriptor(), event);
     ASSERT_TRUE(placeholder.has_value()) << placeholder.error();
     EXPECT_EQ(placeholder->find("nameField"), std::string::npos);
+}
+
+// A nameField written with the source root's prefix stays in the metadata namespace under the
+// placeholder's unprefixed root: the root repeats the declarations the nameField uses.
+TEST(Placeholder, APrefixedNameFieldKeepsItsPrefixBound) {
+    domain::MetadataComponent component;
+    component.key = ComponentKey{MetadataType::CustomObject, "Invoice__c"};
+    const auto& descriptor = MetadataType::CustomObject.descriptor();
+    component.attributes.resize(descriptor.attributes.size());
+    const std::string ns(kNs);
+    component.document = "<m:CustomObject xmlns:m='" + ns +
+                         "' xmlns:x=\"urn:unused\">\n    <m:nameField m:kind=\"a\">\n        <m:label>Name</m:label>\n"
+                         "    </m:nameField>\n</m:CustomObject>\n";
+    auto xml = metadata::object_placeholder::placeholder_object_xml(descriptor, component);
+    ASSERT_TRUE(xml.has_value()) << xml.error();
+    EXPECT_EQ(*xml, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CustomObject xmlns=\"" + ns + "\" xmlns:m='" + ns +
+                        "'>\n    <m:nameField m:kind=\"a\">\n        <m:label>Name</m:label>\n    </m:nameField>\n"
+                        "</CustomObject>\n");
+    xml::Reader reader(*xml);
+    bool bound = false;
+    for (auto event = reader.next(); event && event->kind != xml::EventKind::Eof; event = reader.next()) {
+        if (event->kind == xml::EventKind::Start && event->local_name() == "nameField") {
+            bound = reader.resolve_element(*event).is(kNs);
+        }
+    }
+    EXPECT_TRUE(bound);
+    // An empty-element nameField under a prefixed root is copied with its binding as well.
+    component.document = "<m:CustomObject xmlns:m=\"" + ns + "\"><m:nameField/></m:CustomObject>";
+    auto empty = metadata::object_placeholder::placeholder_object_xml(descriptor, component);
+    ASSERT_TRUE(empty.has_value()) << empty.error();
+    EXPECT_NE(empty->find("<CustomObject xmlns=\"" + ns + "\" xmlns:m=\"" + ns + "\">\n    <m:nameField/>\n"),
+              std::string::npos)
+        << *empty;
 }
 
 }  // namespace

@@ -205,6 +205,44 @@ TEST(DocumentEdits, LineAwareBoundsAfterEarlierCuts) {
     EXPECT_THROW((void)edits::merged_removals(removed, std::vector<edits::Bounds>{{5, 12}}), support::ProgrammingError);
 }
 
+// Several elements cut at once leave what cutting them one by one from the last to the first leaves:
+// two elements alone on one line take the line with them instead of leaving it empty.
+TEST(DocumentEdits, LineAwareCutsMatchCuttingFromTheLastToTheFirst) {
+    struct Case {
+        std::string name;
+        std::string text;
+        std::vector<std::string> elements;  // each cut once, found in order
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"two on one line", "<r>\n  <a/><b/>\n  <c/>\n</r>", {"<a/>", "<b/>"}, "<r>\n  <c/>\n</r>"},
+        {"three on one line, CRLF", "<r>\r\n\t<a/><b/><c/>\r\n</r>", {"<a/>", "<b/>", "<c/>"}, "<r>\r\n</r>"},
+        {"a kept one between", "<r>\n  <a/><k/><b/>\n</r>", {"<a/>", "<b/>"}, "<r>\n<k/>\n</r>"},
+        {"one per line", "<r>\n  <a/>\n  <b/>\n</r>", {"<a/>", "<b/>"}, "<r>\n</r>"},
+        {"after text", "<r>x<a/><b/>\n</r>", {"<a/>", "<b/>"}, "<r>x\n</r>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<edits::Bounds> elements;
+        std::size_t from = 0;
+        for (const std::string& element : c.elements) {
+            const std::size_t at = c.text.find(element, from);
+            ASSERT_NE(at, std::string::npos);
+            elements.push_back({at, at + element.size()});
+            from = at + element.size();
+        }
+        std::vector<edits::Edit> at_once;
+        for (const auto& cut : edits::line_aware_cuts(c.text, elements)) at_once.push_back({cut.start, cut.end, {}});
+        EXPECT_EQ(edits::apply_edits(c.text, at_once), c.expected);
+        std::string one_by_one = c.text;
+        for (auto element = elements.rbegin(); element != elements.rend(); ++element) {
+            const auto cut = edits::line_aware_bounds(one_by_one, element->start, element->end);
+            one_by_one.erase(cut.start, cut.end - cut.start);
+        }
+        EXPECT_EQ(one_by_one, c.expected);
+    }
+}
+
 TEST(DocumentEdits, RemovalInPlaceWritesWhatACopyWould) {
     const std::string text = kBom + "0123456789";
     struct Case {

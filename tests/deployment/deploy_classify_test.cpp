@@ -86,6 +86,45 @@ TEST(DeployFailureMatching, TableOfClues) {
     }
 }
 
+// Several requested keys share one file (all custom labels, the assignment rules of one object): the
+// full name picks the one; the whole object file also stands for the object definition itself.
+TEST(DeployFailureMatching, SharedFilesTieByTheirName) {
+    const RequestedComponents requested{{"CustomLabel", "Greeting"},
+                                        {"CustomLabel", "Farewell"},
+                                        {"AssignmentRule", "Case.Standard"},
+                                        {"AssignmentRule", "Case.Priority"},
+                                        {"CustomObject", "Invoice__c"},
+                                        {"CustomField", "Invoice__c.Amount__c"},
+                                        {"CustomObject", "Order__c"}};
+    struct Case {
+        const char* failure;
+        std::optional<MetadataComponentKey> expected;
+    };
+    const Case cases[] = {
+        {R"({"componentType":"CustomLabel","fullName":"Greeting","fileName":"labels/CustomLabels.labels"})",
+         MetadataComponentKey{"CustomLabel", "Greeting"}},
+        {R"({"componentType":"CustomLabel","fullName":"Farewell","fileName":"force-app\\main\\default\\labels\\CustomLabels.labels-meta.xml"})",
+         MetadataComponentKey{"CustomLabel", "Farewell"}},
+        {R"({"fullName":"Greeting","fileName":"labels/CustomLabels.labels"})", MetadataComponentKey{"CustomLabel", "Greeting"}},
+        {R"({"componentType":"CustomLabel","fileName":"labels/CustomLabels.labels"})", std::nullopt},
+        {R"({"componentType":"CustomLabel","fullName":"Unknown","fileName":"labels/CustomLabels.labels"})", std::nullopt},
+        {R"({"componentType":"AssignmentRule","fullName":"Case.Priority","fileName":"assignmentRules/Case.assignmentRules"})",
+         MetadataComponentKey{"AssignmentRule", "Case.Priority"}},
+        {R"({"componentType":"AssignmentRule","fullName":"Case.Priority","fileName":"labels/CustomLabels.labels"})",
+         std::nullopt},
+        {R"({"componentType":"CustomObject","fullName":"Invoice__c","fileName":"objects/Invoice__c.object"})",
+         MetadataComponentKey{"CustomObject", "Invoice__c"}},
+        {R"({"componentType":"CustomObject","fullName":"Invoice__c","fileName":"objects/Order__c.object"})", std::nullopt},
+        {R"({"componentType":"CustomObject","fileName":"objects/Invoice__c.object"})", std::nullopt},
+        {R"({"componentType":"CustomField","fullName":"Invoice__c.Amount__c","fileName":"objects/Invoice__c.object"})",
+         MetadataComponentKey{"CustomField", "Invoice__c.Amount__c"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure);
+        EXPECT_EQ(tied_key(c.failure, requested), c.expected);
+    }
+}
+
 TEST(DeployFailureMatching, ExpectedPathsFollowTheType) {
     const auto apex = DeployComponentKey::from_metadata_key({"ApexClass", "Foo"});
     EXPECT_EQ(apex.document_path, "classes/Foo.cls-meta.xml");
@@ -135,12 +174,12 @@ TEST(DeployClassification, PendingAndTerminalStates) {
         {R"({"status":0,"result":{"done":true,"details":{"componentFailures":[{"componentType":"ApexClass","fullName":"A"},3]}}})",
          DeployResponse{Result{Result::Failed{std::string(kMalformedFailure), {}}}}},
         {R"({"status":1,"result":{"done":true,"details":{"componentFailures":{"componentType":"ApexClass","fullName":"A","problem":" ","error":"X"}}}})",
-         DeployResponse{Result{Result::ComponentFailures{{{{"ApexClass", "A"}, "X"}}, "X", false}}}},
+         DeployResponse{Result{Result::ComponentFailures{{{{"ApexClass", "A"}, "X"}}, "X", false, std::nullopt}}}},
         {R"({"status":1,"result":{"done":true,"details":{"componentFailures":[{"fullName":"Z","problem":"same"},{"fullName":"Y","problem":"same"}]}}})",
          DeployResponse{Result{Result::Failed{"same", {}}}}},
         {R"({"status":1,"result":{"done":true,"details":{"componentFailures":[{"fullName":"A"},{"fullName":"Y","message":"\r\n\t"}]}}})",
          DeployResponse{Result{Result::ComponentFailures{{{{"ApexClass", "A"}, std::string(kRejectedComponent)}},
-                                                         std::string(kRejectedComponent), true}}}},
+                                                         std::string(kRejectedComponent), true, std::nullopt}}}},
         {R"({"name":"ClientTimeoutError","message":"m","status":1,"data":{"id":"0Af000djxqBuhqACAR"}})",
          DeployResponse{DeployResponse::Pending{"0Af000djxqBuhqACAR"}}},
         {R"({"name":"ClientTimeoutError","message":"m","status":1,"data":{"id":"001000djxqBuhqACAR"}})",
@@ -175,6 +214,39 @@ TEST(DeployClassification, CoverageWarningsTieToOneApexKey) {
     EXPECT_EQ(response, (DeployResponse{Result{Result::Failed{
                             "Code coverage: myclass: low coverage; Average test coverage is 50%",
                             {{{"ApexClass", "MyClass"}, "Code coverage: low coverage"}}}}}));
+}
+
+// A job that failed or was cancelled deployed nothing although only one failure names a component; a
+// partial success keeps its reading per component whatever its "success" says.
+TEST(DeployClassification, AFailedJobIsAWholeRejection) {
+    auto gateway = make_gateway();
+    const RequestedComponents requested{{"ApexClass", "Broken"}, {"ApexClass", "Fine"}};
+    const std::string failures =
+        R"("componentFailures":{"componentType":"ApexClass","fullName":"Broken","fileName":"classes/Broken.cls","problem":"Variable does not exist: x"})";
+    const std::string tests =
+        R"("runTestResult":{"failures":[{"name":"FineTest","methodName":"run","message":"System.AssertException:\nAssertion Failed"}]})";
+    struct Case {
+        std::string json;
+        std::int32_t exit_code;
+        std::optional<std::string> rejection;
+    };
+    const Case cases[] = {
+        {R"({"status":1,"result":{"done":true,"status":"Failed","success":false,"details":{)" + failures + "," + tests + "}}}",
+         1, "Variable does not exist: x; Apex test failures: FineTest.run: System.AssertException: Assertion Failed"},
+        {R"({"status":1,"result":{"done":true,"status":"Canceled","success":false,"details":{)" + failures + "}}}", 1,
+         "Variable does not exist: x"},
+        {R"({"status":68,"result":{"done":true,"status":"SucceededPartial","success":false,"details":{)" + failures + "}}}",
+         68, std::nullopt},
+        {R"({"status":68,"result":{"done":true,"status":"SucceededPartial","success":true,"details":{)" + failures + "}}}",
+         68, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.json);
+        EXPECT_EQ(gateway.classify(answer(c.json, c.exit_code), requested),
+                  (DeployResponse{Result{Result::ComponentFailures{
+                      {{{"ApexClass", "Broken"}, "Variable does not exist: x"}}, "Variable does not exist: x", false,
+                      c.rejection}}}));
+    }
 }
 
 TEST(DeployClassification, RecordedValuesAccumulateAndSaturate) {

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include <fmt/format.h>
@@ -14,6 +15,7 @@
 #include "fakes/fake_sf.hpp"
 #include "process/process_runner.hpp"
 #include "support/credentials.hpp"
+#include "support/doubles.hpp"
 #include "support/test_paths.hpp"
 
 namespace ambrel::deployment::deploy_gateway {
@@ -104,10 +106,12 @@ TEST(DeployGatewayOverFakeSf, TheClisRefusalOfATestLevelWithoutTestsIsAnError) {
 TEST(DeployGatewayOverFakeSf, AComponentFailureTiesToItsClassByTypeNameAndFile) {
     Harness h(Scenario().on_prefix({"project", "deploy", "start"}, Answer::capture("deploy_start_compfail")));
     const auto result = h.deploy({{"ApexClass", "BrokenOnPurpose"}, {"ApexClass", "PropertyController"}});
+    // The job failed: nothing deployed, though only one component failed.
     EXPECT_EQ(result, (Result{Result::ComponentFailures{
                           {{{"ApexClass", "BrokenOnPurpose"}, "Variable does not exist: undefinedThing"}},
                           "Variable does not exist: undefinedThing",
-                          false}}));
+                          false,
+                          "Variable does not exist: undefinedThing"}}));
 }
 
 TEST(DeployGatewayOverFakeSf, IgnoreErrorsWithItsStatus68StillTiesTheFailure) {
@@ -121,6 +125,8 @@ TEST(DeployGatewayOverFakeSf, IgnoreErrorsWithItsStatus68StillTiesTheFailure) {
     ASSERT_EQ(failures->failures.size(), 1u);
     EXPECT_EQ(failures->failures[0].first, (MetadataComponentKey{"ApexClass", "BrokenOnPurpose"}));
     EXPECT_FALSE(failures->has_unmatched);
+    // A partial success deployed the rest.
+    EXPECT_EQ(failures->rejection, std::nullopt);
 }
 
 TEST(DeployGatewayOverFakeSf, AFailedApexTestIsAWholeRejectionAndIsRecorded) {
@@ -163,7 +169,8 @@ TEST(DeployGatewayOverFakeSf, APendingStartIsReportedOnce) {
          Result{Result::ComponentFailures{
              {{{"ApexClass", "BrokenOnPurpose"}, "Variable does not exist: undefinedThing"}},
              "Variable does not exist: undefinedThing",
-             false}}},
+             false,
+             "Variable does not exist: undefinedThing"}}},
         {"deploy_report_pending",
          Result{Result::Error{"Salesforce deployment job did not reach a terminal state. Job 0Af000Ylw3hUchVCCS "
                               "may still complete in the target."}}},
@@ -181,6 +188,52 @@ TEST(DeployGatewayOverFakeSf, APendingStartIsReportedOnce) {
                                                            "30", "--json"}));
         EXPECT_EQ(std::filesystem::path(calls[1].cwd), h.project());
     }
+}
+
+// A cancel once the start command was launched stops the command, not the job in the org: the outcome
+// says so and names the job when the CLI printed its id. A cancel before that sends nothing.
+TEST(DeployGatewayOverFakeSf, ACancelWhileTheOrgDeploysSaysTheJobMayStillApply) {
+    const std::string kStillApplies =
+        "Cancelled while the org was deploying; the org may still apply this deployment{}. Check the deployment "
+        "status in the org before deploying again.";
+    struct Case {
+        const char* name;
+        bool pending_start;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"during the start", false, fmt::format(fmt::runtime(kStillApplies), "")},
+        {"during the report of a pending job", true, fmt::format(fmt::runtime(kStillApplies), " (job 0Af000Ylw3hUchVCCS)")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ambrel::testing::TempDir dir;
+        const auto running = dir.path() / "running";
+        Answer slow;
+        slow.file(running.string(), "").sleep_ms(60'000);
+        Scenario scenario;
+        if (c.pending_start) {
+            scenario.on_prefix({"project", "deploy", "start"}, Answer::capture("deploy_start_async"))
+                .on_prefix({"project", "deploy", "report"}, slow);
+        } else {
+            scenario.on_prefix({"project", "deploy", "start"}, slow);
+        }
+        Harness h(scenario);
+        const ambrel::testing::TestToken token([&] { return std::filesystem::exists(running); });
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(h.gateway->deploy(h.project() / "force-app", h.project(), kOrg, {{"ApexClass", "PropertyController"}},
+                                    token),
+                  (Result{Result::Error{c.expected}}));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    }
+
+    Harness h(Scenario().otherwise(Answer::capture("deploy_start_ok")));
+    ambrel::testing::TestToken cancelled;
+    cancelled.cancel();
+    EXPECT_EQ(h.gateway->deploy(h.project() / "force-app", h.project(), kOrg, {{"ApexClass", "PropertyController"}},
+                                cancelled),
+              (Result{Result::Error{"Salesforce metadata deployment was cancelled."}}));
+    EXPECT_TRUE(h.fake.calls().empty());
 }
 
 TEST(DeployGatewayOverFakeSf, AnExpiredWaitFollowsTheJobThatGoesOn) {

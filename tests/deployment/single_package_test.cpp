@@ -94,7 +94,7 @@ struct SinglePackage : ::testing::Test {
 };
 
 TEST_F(SinglePackage, AnObjectAndItsChildrenFallTogether) {
-    gateway.result = {Result::ComponentFailures{{{{"CustomField", "Account.Foo__c"}, "bad field"}}, "bad field", false}};
+    gateway.result = {Result::ComponentFailures{{{{"CustomField", "Account.Foo__c"}, "bad field"}}, "bad field", false, std::nullopt}};
     gateway.count = 2;
     auto run = request({object("Account"), field("Account", "Foo__c"), field("Account", "Bar__c")});
     auto summary = SinglePackageDeployer(gateway).run(run, never);
@@ -119,7 +119,7 @@ TEST_F(SinglePackage, AnObjectAndItsChildrenFallTogether) {
 
 TEST_F(SinglePackage, TwoRejectedMembersNameTheSmallerAndCountTheRest) {
     gateway.result = {Result::ComponentFailures{
-        {{{"CustomField", "Account.B__c"}, "b"}, {{"CustomField", "Account.A__c"}, "a"}}, "b; a", false}};
+        {{{"CustomField", "Account.B__c"}, "b"}, {{"CustomField", "Account.A__c"}, "a"}}, "b; a", false, std::nullopt}};
     auto summary = SinglePackageDeployer(gateway).run(
         request({object("Account"), field("Account", "B__c"), field("Account", "A__c")}, DeployMode::ValidateOnly),
         never);
@@ -143,17 +143,26 @@ TEST_F(SinglePackage, OutcomesTable) {
           {ComponentDeploymentStatus::Succeeded, "Component would deploy successfully."}},
          true},
         {"rollback", DeployMode::AllOrNothing,
-         {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "x"}}, "x", false}},
+         {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "x"}}, "x", false, std::nullopt}},
          {{ComponentDeploymentStatus::Failed, "x"},
           {ComponentDeploymentStatus::Failed,
            "Deployment failed; no components were deployed (transaction rolled back)."}},
          true},
-        {"unmatched", DeployMode::BestEffort, {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "x"}}, "x; y", true}},
+        {"unmatched", DeployMode::BestEffort, {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "x"}}, "x; y", true, std::nullopt}},
          {{ComponentDeploymentStatus::Failed, "x"},
           {ComponentDeploymentStatus::Failed,
            "Component was not checked or deployed because the target's response included failures that could not "
            "be matched to a specific component. x; y"}},
          true},
+        {"failed job with one tied failure", DeployMode::ValidateOnly,
+         {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "x"}}, "x", false, "x; Apex test failures: T.m: boom"}},
+         {{ComponentDeploymentStatus::Failed, "x"},
+          {ComponentDeploymentStatus::Failed, "Not deployed: the deployment failed. x; Apex test failures: T.m: boom"}},
+         false},
+        {"failed job in best effort", DeployMode::BestEffort,
+         {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "x"}}, "x", false, ""}},
+         {{ComponentDeploymentStatus::Failed, "x"}, {ComponentDeploymentStatus::Failed, "Not deployed: the deployment failed."}},
+         false},
         {"whole rejection", DeployMode::BestEffort, {Result::Failed{"tests failed", {}}},
          {{ComponentDeploymentStatus::Failed, "tests failed"}, {ComponentDeploymentStatus::Failed, "tests failed"}},
          false},
@@ -275,7 +284,7 @@ TEST_F(SinglePackage, ContainersAreWrittenRequestedAndMapped) {
                                      domain::PermissionGrant{domain::PermissionGrant::Visible{true}}}}};
     auto run = request({field("A", "X__c")});
     run.containers = {container};
-    gateway.result = {Result::ComponentFailures{{{{"PermissionSet", "Sales"}, "no such field"}}, "no such field", false}};
+    gateway.result = {Result::ComponentFailures{{{{"PermissionSet", "Sales"}, "no such field"}}, "no such field", false, std::nullopt}};
     auto summary = SinglePackageDeployer(gateway).run(run, never);
     ASSERT_TRUE(summary) << summary.error();
     EXPECT_TRUE(gateway.last_requested.contains(MetadataComponentKey{"PermissionSet", "Sales"}));
@@ -283,6 +292,15 @@ TEST_F(SinglePackage, ContainersAreWrittenRequestedAndMapped) {
     EXPECT_EQ(summary->fls_results[0].status, domain::FlsResultStatus::Failed);
     EXPECT_EQ(summary->fls_results[0].message, "no such field");
     EXPECT_EQ(summary->component_results[0].status, ComponentDeploymentStatus::Succeeded);
+
+    // A job rejected as a whole updated no container, though the failure names only the row.
+    std::filesystem::remove_all(work.root() / "quillary");
+    gateway.result = {Result::ComponentFailures{{{{"CustomField", "A.X__c"}, "bad"}}, "bad", false, "bad"}};
+    summary = SinglePackageDeployer(gateway).run(run, never);
+    ASSERT_TRUE(summary) << summary.error();
+    ASSERT_EQ(summary->fls_results.size(), 1u);
+    EXPECT_EQ(summary->fls_results[0].status, domain::FlsResultStatus::Failed);
+    EXPECT_EQ(summary->fls_results[0].message, "Not deployed: the deployment failed. bad");
 
     std::filesystem::remove_all(work.root() / "quillary");
     run.containers = {container, container};

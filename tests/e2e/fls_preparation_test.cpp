@@ -171,19 +171,15 @@ std::string field_permission(std::string_view field, bool editable, bool readabl
            std::string(readable ? "true" : "false") + "</readable>\n    </fieldPermissions>\n";
 }
 
-// Custom fields of Property__c deployed from dh to uat in BEST_EFFORT with ADDITIVE field-level
-// security, the permission set "dreamhouse" chosen and the profile "Admin" left out.
-TEST(FlsPreparationRoads, DeployingFieldsCarriesTheirSecurityIntoTheChosenPermissionSetOnly) {
-    if (!client_installed()) {
-        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
-    }
-    TempDir root;
-    fake::FakeSf sf;
+// The answers of a deploy of Property__c's fields with their field-level security, the orgs' documents
+// retrieved from `orgs`: the compare, both orgs' containers, the package of fields (best effort),
+// then the permission set.
+fake::Scenario fields_deploy_scenario(const fs::path& orgs) {
     fake::Scenario scenario = selection_scenario();
     const std::string source(kSourceUser);
     const std::string target(kTargetUser);
     // The compare: both retrieves, then the dependency lookup of the source's fields.
-    scenario.on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixtures() / "orgs"))
+    scenario.on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(orgs))
         .on_exact(query(kEntityIdQuery, source, true), fixture("qt_entity_ids"))
         .on_exact(query(kFieldIdQuery, source, true), fixture("qt_customfield"))
         .on_exact(query(kDependencyQuery, source, true), fixture("q_empty"));
@@ -198,19 +194,38 @@ TEST(FlsPreparationRoads, DeployingFieldsCarriesTheirSecurityIntoTheChosenPermis
     // The package of fields (best effort), then the permission set.
     scenario.on_contains({"project", "deploy", "start", "--ignore-errors"}, fixture("deploy_fields"))
         .on_prefix({"project", "deploy", "start"}, fixture("deploy_permset"));
-    sf.write(scenario);
+    return scenario;
+}
 
-    const auto session = run_session(root.path(), script(std::string("[") + std::string(kSelectOrgs) + R"(,
+// The steps that deploy Property__c's two changed fields with `fls_mode`, the permission set
+// "dreamhouse" chosen on the container screen.
+std::string fields_deploy_steps(std::string_view fls_mode) {
+    return std::string("[") + std::string(kSelectOrgs) + R"(,
       {"request": "workflow/selectMetadataType", "params": {"metadataType": "CustomField", "currentSelection": []},
        "until": ["selecting"]},
       {"request": "workflow/compare", "params": {"currentSelection": ["Property__c"]}, "until": ["reviewing"]},
       {"request": "workflow/deploy", "params": {"selected": [
          {"metadataType": "CustomField", "name": "Property__c.Date_Agreement__c"},
-         {"metadataType": "CustomField", "name": "Property__c.Tags__c"}], "flsMode": "ADDITIVE"},
+         {"metadataType": "CustomField", "name": "Property__c.Tags__c"}], "flsMode": ")" +
+           std::string(fls_mode) + R"("},
        "until": ["selectingFlsContainers"]},
       {"request": "workflow/confirmFlsContainers",
-       "params": {"containers": [{"kind": "PERMISSION_SET", "apiName": "dreamhouse"}]}, "until": ["results"]}])"),
-                                     fake_sf_environment(sf));
+       "params": {"containers": [{"kind": "PERMISSION_SET", "apiName": "dreamhouse"}]}, "until": ["results"]}])";
+}
+
+// Custom fields of Property__c deployed from dh to uat in BEST_EFFORT with ADDITIVE field-level
+// security, the permission set "dreamhouse" chosen and the profile "Admin" left out.
+TEST(FlsPreparationRoads, DeployingFieldsCarriesTheirSecurityIntoTheChosenPermissionSetOnly) {
+    if (!client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    fake::FakeSf sf;
+    const std::string source(kSourceUser);
+    const std::string target(kTargetUser);
+    sf.write(fields_deploy_scenario(fixtures() / "orgs"));
+
+    const auto session = run_session(root.path(), script(fields_deploy_steps("ADDITIVE")), fake_sf_environment(sf));
     ASSERT_EQ(session.exit_code, 0) << tail(session);
     const auto calls = sf.calls();
 
@@ -235,8 +250,9 @@ TEST(FlsPreparationRoads, DeployingFieldsCarriesTheirSecurityIntoTheChosenPermis
         EXPECT_TRUE(row->at("canSyncPermissions").as_bool());
         EXPECT_TRUE(row->at("blockReason").is_null());
     }
+    // The label is the one difference, so the whole document differs only through it.
     EXPECT_EQ(row_named(rows, "name", "Property__c.Date_Agreement__c")->at("summary").as_string(),
-              "Label: Date Agreement -> Agreement Date");
+              "Label: Date Agreement -> Agreement Date; Definition changed");
 
     // The container screen: the profile and the permission set both orgs list, both offered.
     const auto choosing = session.last_state("selectingFlsContainers");
@@ -336,6 +352,50 @@ TEST(FlsPreparationRoads, DeployingFieldsCarriesTheirSecurityIntoTheChosenPermis
     }();
     EXPECT_TRUE(stages.contains("matchingFlsContainers"));
     EXPECT_TRUE(stages.contains("synchronizingFls"));
+    expect_nothing_left(root.path(), calls);
+}
+
+// In ALL mode a field the source's permission set no longer grants loses its access in the target:
+// the document sent keeps the target's block with both flags off, since a deploy leaves access that
+// a document does not mention in place.
+TEST(FlsPreparationRoads, AllModeRevokesAccessByWritingTheFlagsOff) {
+    if (!client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    // The source's documents with dreamhouse granting nothing on Date_Agreement__c.
+    const fs::path orgs = root.path() / "orgs";
+    fs::copy(fixtures() / "orgs", orgs, fs::copy_options::recursive);
+    const fs::path source_set = orgs / std::string(kSourceUser) / "PermissionSet" / "dreamhouse" / "permissionsets" /
+                                "dreamhouse.permissionset-meta.xml";
+    const std::string granted = read_file(source_set);
+    std::ofstream(source_set, std::ios::trunc) << replaced(granted, field_permission("Property__c.Date_Agreement__c", true, true), "");
+    fake::FakeSf sf;
+    sf.write(fields_deploy_scenario(orgs));
+
+    const auto session = run_session(root.path(), script(fields_deploy_steps("ALL")), fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << tail(session);
+    const auto calls = sf.calls();
+    const auto deploys_run = calls_starting(calls, {"project", "deploy", "start"});
+    ASSERT_EQ(deploys_run.size(), 2u) << tail(session);
+    ASSERT_EQ(deploys_run[1].source_dir_files.size(), 1u) << tail(session);
+    const std::string& sent = deploys_run[1].source_dir_files.begin()->second;
+    const std::string before = read_file(target_org() / "PermissionSet" / "dreamhouse" / "permissionsets" /
+                                         "dreamhouse.permissionset-meta.xml");
+    // The target's read access to Date_Agreement__c is written off in its own block, in its place.
+    const std::string revoked = field_permission("Property__c.Date_Agreement__c", false, false);
+    EXPECT_EQ(replaced(sent, field_permission("Property__c.Tags__c", true, true), ""),
+              replaced(before, field_permission("Property__c.Date_Agreement__c", false, true), revoked))
+        << sent;
+
+    const auto results = session.last_state("results");
+    ASSERT_TRUE(results.has_value()) << tail(session);
+    const auto& fls = results->at("summary").as_object().at("flsResults").as_array();
+    ASSERT_FALSE(fls.empty());
+    EXPECT_EQ(text(fls[0]),
+              R"({"kind":"PERMISSION_SET","container":"dreamhouse","containerLabel":"dreamhouse","permission":"FIELD",)"
+              R"("name":"Property__c.Date_Agreement__c","grant":"None","status":"UPDATED",)"
+              R"("message":"Permission metadata deployed successfully."})");
     expect_nothing_left(root.path(), calls);
 }
 

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <map>
@@ -57,11 +58,19 @@ fake::Answer adapted(std::string_view name) {
 }
 
 // Every call the compare makes, then `deploy_rules` for the deploy road; anything else fails loudly.
-fake::Scenario org_scenario(const std::vector<std::pair<std::vector<std::string>, fake::Answer>>& deploy_rules) {
+// With `labels`, the CustomLabel listing answers too and every Tooling API query finds nothing (the
+// labels and the class reference nothing).
+fake::Scenario org_scenario(const std::vector<std::pair<std::vector<std::string>, fake::Answer>>& deploy_rules,
+                            bool labels = false) {
     fake::Scenario scenario;
     scenario.orgs({std::string(kSourceAlias), std::string(kTargetAlias), std::string(kSourceUser),
                    std::string(kTargetUser)});
     for (const auto& [prefix, answer] : deploy_rules) scenario.on_prefix(prefix, answer);
+    if (labels) {
+        scenario.on_prefix({"org", "list", "metadata", "--metadata-type", "CustomLabel"},
+                           adapted("listmeta_customlabel_dhdev"))
+            .on_contains({"--use-tooling-api"}, adapted("qt_mcd_none"));
+    }
     const std::string source_user(kSourceUser);
     const std::string target_user(kTargetUser);
     scenario.on_exact({"version", "--json"}, fake::Answer::capture("version"))
@@ -206,7 +215,7 @@ void expect_review(const SessionOutput& session) {
     EXPECT_EQ(rows, expected) << boost::json::serialize(*reviewing);
     for (const auto& row : reviewing->at("differences").as_array()) {
         if (text_of(row.as_object(), "name") == "Property__c.Price__c") {
-            EXPECT_EQ(text_of(row.as_object(), "summary"), "Label: List Price -> Asking Price");
+            EXPECT_EQ(text_of(row.as_object(), "summary"), "Label: List Price -> Asking Price; Definition changed");
         }
     }
 }
@@ -437,6 +446,150 @@ TEST(OrgDeployRoads, ValidationWithATestThenQuickDeployOfTheValidatedJob) {
                                    {"notAttempted", 0},
                                    {"quickDeployPerformed", true}}));
     expect_every_call_answered(root.path());
+    expect_clean(root.path(), sf);
+}
+
+// Best effort with two custom labels, which travel in one shared labels file, and a class: the target
+// refuses one label by the shared file's name; that label alone fails with its reason, the other
+// label and the class deployed.
+TEST(OrgDeployRoads, ARefusedLabelOnTheSharedLabelsFileFailsAloneWithItsReason) {
+    if (skip_without_client()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    fake::FakeSf sf;
+    sf.write(org_scenario({{{"project", "deploy", "start"}, adapted("deploy_start_label_failure")}}, true));
+    array steps{
+        step("workflow/loadOrgs", {}, {"selecting"}),
+        step("workflow/selectSource", {{"endpoint", object{{"kind", "org"}, {"alias", kSourceAlias}}}}, {"selecting"}),
+        step("workflow/selectTarget", {{"endpoint", object{{"kind", "org"}, {"alias", kTargetAlias}}}}, {"selecting"}),
+        step("workflow/selectMetadataType", {{"metadataType", "ApexClass"}, {"currentSelection", array{}}},
+             {"selecting"}),
+        step("workflow/selectMetadataType",
+             {{"metadataType", "CustomLabel"}, {"currentSelection", texts({"PropertyController"})}}, {"selecting"}),
+        step("workflow/compare", {{"currentSelection", texts({"Farewell", "Greeting"})}}, {"reviewing"}),
+        step("workflow/deploy",
+             {{"selected", keys({{"ApexClass", "PropertyController"},
+                                 {"CustomLabel", "Farewell"},
+                                 {"CustomLabel", "Greeting"}})},
+              {"flsMode", "NONE"},
+              {"deployMode", "BEST_EFFORT"}},
+             {"selectingTests"}),
+        step("workflow/confirmTests", {{"sessionId", "$sessionId"}, {"tests", array{}}}, {"results"}),
+    };
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out;
+
+    const auto results = session.last_state("results");
+    ASSERT_TRUE(results.has_value()) << session.out;
+    const auto& summary = results->at("summary").as_object();
+    const std::map<std::string, object> expected = {
+        {"ApexClass PropertyController", {{"status", "SUCCEEDED"}, {"message", "Component deployed successfully."}}},
+        {"CustomLabel Farewell",
+         {{"status", "FAILED"}, {"message", "Value too long for field: Value maximum size is 1000 characters."}}},
+        {"CustomLabel Greeting", {{"status", "SUCCEEDED"}, {"message", "Component deployed successfully."}}},
+    };
+    EXPECT_EQ(rows_by_key(summary, "fieldResults", {"status", "message"}), expected) << boost::json::serialize(summary);
+    // Both labels travelled in the one labels file.
+    const auto deploys = calls_starting(sf, {"project", "deploy", "start"});
+    ASSERT_EQ(deploys.size(), 1u);
+    const auto& sent = deploys[0].source_dir_files;
+    const auto labels = sent.find("main/default/labels/CustomLabels.labels-meta.xml");
+    ASSERT_NE(labels, sent.end()) << session.out;
+    EXPECT_NE(labels->second.find("<fullName>Farewell</fullName>"), std::string::npos);
+    EXPECT_NE(labels->second.find("<fullName>Greeting</fullName>"), std::string::npos);
+    expect_every_call_answered(root.path());
+    expect_clean(root.path(), sf);
+}
+
+// A validation whose chosen test fails beside one refused class: the job failed as a whole, so no row
+// reads as one that would deploy, the other class says why, and the test's failure is in the details.
+TEST(OrgDeployRoads, AFailedValidationShowsNoRowThatWouldDeployAndNamesTheFailingTest) {
+    if (skip_without_client()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    fake::FakeSf sf;
+    sf.write(org_scenario({{{"project", "deploy", "start"}, adapted("deploy_dryrun_compfail_testfail")}}));
+    array steps = compare_steps();
+    steps.emplace_back(step("workflow/deploy",
+                            {{"selected", keys({{"ApexClass", "BrokenOnPurpose"}, {"ApexClass", "PropertyController"}})},
+                             {"flsMode", "NONE"},
+                             {"deployMode", "VALIDATE_ONLY"}},
+                            {"selectingTests"}));
+    steps.emplace_back(step("workflow/confirmTests",
+                            {{"sessionId", "$sessionId"}, {"tests", texts({"TestPropertyController"})}}, {"results"}));
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out;
+
+    const auto results = session.last_state("results");
+    ASSERT_TRUE(results.has_value()) << session.out;
+    const auto& summary = results->at("summary").as_object();
+    EXPECT_EQ(summary.at("deployMode").as_string(), "VALIDATE_ONLY");
+    EXPECT_FALSE(summary.at("quickDeployAvailable").as_bool());
+    const std::string test_failure =
+        "Apex test failures: TestPropertyController.getPagedPropertyList: System.AssertException: Assertion Failed";
+    const std::map<std::string, object> expected = {
+        {"ApexClass BrokenOnPurpose", {{"status", "FAILED"}, {"message", "Variable does not exist: undefinedThing"}}},
+        {"ApexClass PropertyController",
+         {{"status", "FAILED"},
+          {"message", "Not deployed: the deployment failed. Variable does not exist: undefinedThing; " + test_failure}}},
+    };
+    EXPECT_EQ(rows_by_key(summary, "fieldResults", {"status", "message"}), expected) << boost::json::serialize(summary);
+    EXPECT_NE(text_of(summary, "sanitizedDetails").find(test_failure), std::string::npos)
+        << boost::json::serialize(summary);
+    EXPECT_EQ(calls_starting(sf, {"project", "deploy"}).size(), 1u);
+    expect_every_call_answered(root.path());
+    expect_clean(root.path(), sf);
+}
+
+// A cancel once the deploy job runs in the org: the command stops, the deploy ends on its results
+// screen (not the cancelled screen), every row says the org may still apply the job it names, and
+// nothing is sent again.
+TEST(OrgDeployRoads, ACancelWhileTheOrgDeploysEndsOnTheResultsWithTheJob) {
+    if (skip_without_client()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const auto reporting = root.path() / "reporting";
+    fake::Answer slow_report;
+    slow_report.file(reporting.string(), "").sleep_ms(120'000);
+    fake::FakeSf sf;
+    sf.write(org_scenario({{{"project", "deploy", "start"}, fake::Answer::capture("deploy_start_async")},
+                           {{"project", "deploy", "report"}, slow_report}}));
+    array steps = compare_steps();
+    steps.emplace_back(step("workflow/deploy",
+                            {{"selected", keys({{"CustomField", "Property__c.Price__c"}})},
+                             {"flsMode", "NONE"},
+                             {"deployMode", "BEST_EFFORT"}},
+                            {}));
+    steps.emplace_back(object{{"waitFile", reporting.string()}});
+    steps.emplace_back(step("workflow/cancel", {}, {"results"}));
+    const auto started = std::chrono::steady_clock::now();
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+
+    const auto cancel_answer = session.answer(9);
+    ASSERT_TRUE(cancel_answer.has_value()) << session.out;
+    EXPECT_EQ(boost::json::serialize(*cancel_answer), R"({"cancelled":true})");
+    for (const auto& state : session.states()) EXPECT_NE(text_of(state, "kind"), "error") << boost::json::serialize(state);
+    const auto results = session.last_state("results");
+    ASSERT_TRUE(results.has_value()) << session.out;
+    const auto& summary = results->at("summary").as_object();
+    const std::map<std::string, object> expected = {
+        {"CustomField Property__c.Price__c",
+         {{"status", "FAILED"},
+          {"message",
+           "Cancelled while the org was deploying; the org may still apply this deployment (job 0Af000Ylw3hUchVCCS). "
+           "Check the deployment status in the org before deploying again."}}},
+    };
+    EXPECT_EQ(rows_by_key(summary, "fieldResults", {"status", "message"}), expected) << boost::json::serialize(summary);
+    // One start and its one report: no retry sent anything after the cancel.
+    const auto deploys = calls_starting(sf, {"project", "deploy"});
+    ASSERT_EQ(deploys.size(), 2u);
+    EXPECT_EQ(deploys[1].args[2], "report");
+    // The stopped report has no exit code in the session log; every call still met its rule.
     expect_clean(root.path(), sf);
 }
 

@@ -748,5 +748,61 @@ INSTANTIATE_TEST_SUITE_P(OrgGitRoads, SignalledRetrieve,
                                            SignalCase{"Interrupted", "SIGINT", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A cancel while the deploy writes its commit: the commit cannot stop half-way, so the cancel is
+// refused, a new comparison is refused as every command is while the deploy runs, and the deploy
+// ends on its results, which name the commit now on the branch.
+TEST(OrgGitRoads, ACancelWhileTheCommitIsWrittenIsRefusedAndTheResultsNameTheCommit) {
+    if (!isolate_git_environment() || !client_installed()) {
+        AMBREL_SKIP_UNLESS_CI("git, node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const GitRepo repo = make_repository(root.path());
+    const std::string before = trimmed(repo.git({"rev-parse", std::string(kTargetBranchName)}));
+    // The commit waits in its hook long enough for the cancel to arrive while it is being written.
+    const auto committing = root.path() / "committing";
+    const auto hook = repo.path() / ".git" / "hooks" / "pre-commit";
+    fs::create_directories(hook.parent_path());
+    {
+        std::ofstream out(hook);
+        out << "#!/bin/sh\n: > '" << committing.string() << "'\nsleep 3\n";
+    }
+    fs::permissions(hook, fs::perms::owner_all);
+    fake::FakeSf sf;
+    sf.write(org_scenario()
+                 .on_prefix({"project", "retrieve", "start"}, fake::Answer().retrieve_from(fixture_orgs()))
+                 .otherwise(unanswered_call()));
+
+    auto steps = steps_to_review(org_endpoint(), git_endpoint(repo.path(), kTargetBranchName, false));
+    steps.push_back(step("workflow/deploy", {{"selected", "$deployable"}, {"flsMode", "NONE"}, {"deployMode", "ALL_OR_NOTHING"}},
+                         {}));
+    steps.push_back(boost::json::object{{"waitFile", committing.string()}});
+    steps.push_back(step("workflow/cancel", {}, {}));
+    steps.push_back(step("workflow/newComparison", {}, {"results"}));
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out << "\n" << describe_calls(sf);
+
+    const auto cancel_answer = session.answer(7);
+    ASSERT_TRUE(cancel_answer.has_value()) << session.out;
+    EXPECT_EQ(boost::json::serialize(*cancel_answer), R"({"cancelled":false})");
+    const auto restart_answer = session.answer(8);
+    ASSERT_TRUE(restart_answer.has_value()) << session.out;
+    EXPECT_EQ(boost::json::serialize(*restart_answer), R"({"operationId":null})");
+    for (const auto& state : session.states()) EXPECT_NE(text_of(state, "kind"), "error") << boost::json::serialize(state);
+
+    // The commit is on the branch and the results screen names it.
+    const std::string after = trimmed(repo.git({"rev-parse", std::string(kTargetBranchName)}));
+    ASSERT_NE(after, before);
+    EXPECT_EQ(trimmed(repo.git({"rev-parse", after + "^"})), before);
+    const auto results = session.last_state("results");
+    ASSERT_TRUE(results.has_value()) << session.out;
+    EXPECT_NE(text_of(results->at("summary").as_object(), "sanitizedDetails").find("as " + after), std::string::npos)
+        << boost::json::serialize(*results);
+    for (const auto& row : rows_of(results->at("summary").as_object(), "fieldResults")) {
+        EXPECT_EQ(text_of(row, "status"), "SUCCEEDED") << boost::json::serialize(row);
+    }
+    EXPECT_EQ(worktree_count(repo), 1u);
+    EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace ambrel::testing::e2e

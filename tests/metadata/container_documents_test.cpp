@@ -287,7 +287,7 @@ TEST(ContainerMerge, Failures) {
         {"existing without a root", "<!-- x -->", {incoming_label("A")}, "document has no CustomLabels root element"},
         {"existing with another root", sharing_document({}), {incoming_label("A")}, "root element must be CustomLabels"},
         {"existing root never closed", "<CustomLabels xmlns=\"" + kNs + "\">\n<!-- open -->", {incoming_label("A")},
-         "CustomLabels root element is not closed"},
+         "root element <CustomLabels> is not closed"},
     };
     for (const Failure& c : cases) {
         SCOPED_TRACE(c.name);
@@ -297,6 +297,35 @@ TEST(ContainerMerge, Failures) {
         ASSERT_NE(invalid, nullptr);
         EXPECT_EQ(invalid->path, "p.xml");
         EXPECT_NE(invalid->reason.find(c.reason), std::string::npos) << invalid->reason;
+    }
+}
+
+TEST(ContainerMerge, NothingIsMergedIntoADocumentThatIsNotWellFormed) {
+    struct Case {
+        std::string name;
+        std::string existing;
+        std::string reason;
+    };
+    const std::string open = "<CustomLabels xmlns=\"" + kNs + "\">\n    " + label("A") + "\n";
+    const Case cases[] = {
+        {"root never closed", open, "root element <CustomLabels> is not closed at line 3, column 1"},
+        {"text after the root", labels_document({label("A")}) + "trailing",
+         "text after the end of the root element <CustomLabels> at line 5, column 1"},
+        {"element after the root", labels_document({label("A")}) + label("B"),
+         "element <labels> after the end of the root element <CustomLabels> at line 5, column 1"},
+        {"second root", labels_document({label("A")}) + labels_document({label("B")}).substr(kDecl.size()),
+         "element <CustomLabels> after the end of the root element <CustomLabels> at line 5, column 1"},
+        {"text before the root", "x" + labels_document({label("A")}),
+         "text before the root element at line 1, column 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto parsed = parse_container_document(c.existing, "p.xml", "CustomLabels");
+        ASSERT_FALSE(parsed.has_value());
+        EXPECT_EQ(parsed.error(), FieldReadError::invalid("p.xml", c.reason));
+        const auto merged = merge_container_document(c.existing, "CustomLabels", std::vector{incoming_label("C")}, "p.xml");
+        ASSERT_FALSE(merged.has_value());
+        EXPECT_EQ(merged.error(), FieldReadError::invalid("p.xml", c.reason));
     }
 }
 

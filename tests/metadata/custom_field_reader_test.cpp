@@ -76,14 +76,20 @@ TEST(ChildTexts, CollectNormalisedTextsOfTheWantedDirectChildren) {
     EXPECT_EQ(texts->size(), 5u);
 }
 
-TEST(ChildTexts, ASecondRootFeedsTheSameMapAndAnOpenCaptureIsDropped) {
+TEST(ChildTexts, ASecondRootOrARootNeverClosedIsRefused) {
     const std::string root = "<CustomField xmlns=\"" + std::string(kNs) + "\">";
-    auto texts = parse_child_texts(root + "<label>L</label></CustomField>" + root + "<type>T</type><scale>3",
-                                   "f.xml", kReadElements);
-    ASSERT_TRUE(texts) << texts.error().message();
-    EXPECT_EQ(texts->at("label"), "L");
-    EXPECT_EQ(texts->at("type"), "T");
-    EXPECT_FALSE(texts->contains("scale"));
+    const std::string first = root + "<label>L</label></CustomField>";
+    auto second = parse_child_texts(first + root + "<type>T</type></CustomField>", "f.xml", kReadElements);
+    ASSERT_FALSE(second);
+    EXPECT_EQ(second.error().message(),
+              "Invalid custom field metadata in f.xml: element <CustomField> after the end of the root element "
+              "<CustomField> at line 1, column " + std::to_string(first.size() + 1));
+
+    const std::string open = root + "<type>T</type><scale>3";
+    auto unclosed = parse_child_texts(open, "f.xml", kReadElements);
+    ASSERT_FALSE(unclosed);
+    EXPECT_EQ(unclosed.error().message(), "Invalid custom field metadata in f.xml: root element <CustomField> is not "
+                                          "closed at line 1, column " + std::to_string(open.size() + 1));
 
     auto empty = parse_child_texts("  <!-- nothing -->", "f.xml", kReadElements);
     ASSERT_TRUE(empty);

@@ -118,7 +118,10 @@ TEST(GenericReader, ValidatesRootNamespaceAndSyntax) {
             EXPECT_EQ(invalid->path, path);
             EXPECT_NE(invalid->reason.find(c.reason), std::string::npos) << invalid->reason;
             if (c.reason.starts_with("root") || c.reason.starts_with("doctype")) {
-                EXPECT_EQ(read.error().message(), "Invalid custom field metadata in " + path.string() + ": " + c.reason);
+                const std::string kind = c.type == "ProductBundle"     ? "product bundle"
+                                         : c.type == "ConstraintModel" ? "constraint model"
+                                                                       : "flexi page";
+                EXPECT_EQ(read.error().message(), "Invalid " + kind + " metadata in " + path.string() + ": " + c.reason);
             }
         }
     }
@@ -140,14 +143,15 @@ TEST(GenericReader, TheThirdOfFiveInvalidFailsTheWholeRead) {
     const auto bad = tree.file("tabs/c.tab-meta.xml", metadata_document("FlexiPage", ""));
     const auto read = GenericMetadataReader::read(registry_type("CustomTab"), tree.root());
     ASSERT_FALSE(read.has_value());
-    EXPECT_EQ(read.error(), FieldReadError::invalid(bad, "root element must be CustomTab"));
+    EXPECT_EQ(read.error(), FieldReadError::invalid(bad, "root element must be CustomTab").of_kind("custom tab"));
 }
 
 TEST(GenericReader, WrongContentFormatIsAPathFormErrorWithAnEmptyPath) {
     SourceTree tree;
     const auto read = GenericMetadataReader::read(MetadataType::CustomField, tree.root());
     ASSERT_FALSE(read.has_value());
-    EXPECT_EQ(read.error(), FieldReadError::invalid({}, "metadata type CustomField is not a single-XML-file type"));
+    EXPECT_EQ(read.error(),
+              FieldReadError::invalid({}, "metadata type CustomField is not a single-XML-file type").of_kind("custom field"));
     EXPECT_EQ(read.error().message(),
               "Invalid custom field metadata in : metadata type CustomField is not a single-XML-file type");
 }

@@ -119,7 +119,7 @@ TEST(LayoutModel, ComponentItemsAndFailures) {
     auto failed = parse_layout_model("A-B", "<Layout/>", "layouts/A-B.layout-meta.xml");
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().message(),
-              "Invalid custom field metadata in layouts/A-B.layout-meta.xml: root element must be Layout");
+              "Invalid page layout metadata in layouts/A-B.layout-meta.xml: root element must be Layout");
 }
 
 TEST(LayoutModel, TheFirstChildOfEachComponentNameDecidesForItsKind) {
@@ -218,7 +218,7 @@ TEST(LayoutReader, OneBadDocumentFailsTheWholeRead) {
     write_text(layouts / "B-Bad.layout-meta.xml", "<Layout xmlns=\"" + kNs + "\"><label>");
     auto broken = LayoutMetadataReader::read(root.path());
     ASSERT_FALSE(broken);
-    EXPECT_EQ(broken.error().message(), "Invalid custom field metadata in " +
+    EXPECT_EQ(broken.error().message(), "Invalid page layout metadata in " +
                                             (layouts / "B-Bad.layout-meta.xml").string() +
                                             ": layout root is not closed");
 

@@ -94,7 +94,7 @@ TEST(ApexBodyReader, Failures) {
         const auto sidecar = tree.file("classes/A.cls-meta.xml", metadata_document("ApexTrigger", ""));
         const auto read = ApexBodyReader::read(MetadataType::ApexClass, tree.root());
         ASSERT_FALSE(read.has_value());
-        EXPECT_EQ(read.error(), FieldReadError::invalid(sidecar, "root element must be ApexClass"));
+        EXPECT_EQ(read.error(), FieldReadError::invalid(sidecar, "root element must be ApexClass").of_kind("Apex class"));
     }
     {
         SourceTree tree;
@@ -104,7 +104,7 @@ TEST(ApexBodyReader, Failures) {
         ASSERT_FALSE(read.has_value());
         ASSERT_NE(read.error().invalid_form(), nullptr);
         EXPECT_EQ(read.error().invalid_form()->path, body);
-        EXPECT_TRUE(read.error().message().starts_with("Invalid custom field metadata in " + body.string() +
+        EXPECT_TRUE(read.error().message().starts_with("Invalid Apex class metadata in " + body.string() +
                                                        ": metadata is not valid UTF-8: "));
     }
     {

@@ -406,14 +406,14 @@ struct FixedRow {
 
 const FixedRow kFixedRows[] = {
     {MetadataType::CustomField, "CustomField", "CustomField", "Custom Fields", "Custom Field",
-     "Objects & Custom Fields", 8, true, false, false, false, true, ContainerScope::ObjectPart, Core},
+     "Objects & Custom Fields", 8, true, false, false, true, true, ContainerScope::ObjectPart, Core},
     {MetadataType::CustomObject, "CustomObject", "CustomObject", "Custom Objects", "Custom Object", "Custom Objects",
-     20, false, false, false, false, true, ContainerScope::WholeName, Core},
+     20, false, false, false, true, true, ContainerScope::WholeName, Core},
     {MetadataType::CustomMetadataType, "CustomMetadataType", "CustomObject", "Custom Metadata Types",
-     "Custom Metadata Type", "Custom Metadata Types", 4, true, false, false, false, true, ContainerScope::WholeName,
+     "Custom Metadata Type", "Custom Metadata Types", 4, true, false, false, true, true, ContainerScope::WholeName,
      Core},
     {MetadataType::PlatformEvent, "PlatformEvent", "CustomObject", "Platform Events", "Platform Event",
-     "Platform Events", 6, true, false, false, false, true, ContainerScope::WholeName, Core},
+     "Platform Events", 6, true, false, false, true, true, ContainerScope::WholeName, Core},
     {MetadataType::ApexClass, "ApexClass", "ApexClass", "Apex Classes", "Apex Class", "Apex Classes", 2, true, true,
      true, false, true, ContainerScope::WholeName, Core},
     {MetadataType::ApexTrigger, "ApexTrigger", "ApexTrigger", "Apex Triggers", "Apex Trigger", "Apex Triggers", 2,

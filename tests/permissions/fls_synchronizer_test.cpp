@@ -452,6 +452,37 @@ TEST(FlsSynchronizer, DeployOutcomesStandEvenWhenCancelledAfterwards) {
     EXPECT_TRUE(h.retriever->last->is_closed());
 }
 
+// The documents reached the org: a retrieve folder that cannot be removed is reported on standard
+// error and the rows stay.
+TEST(FlsSynchronizer, DeployedRowsStandWhenTheWorkspaceCannotBeRemoved) {
+    SyncHarness h;
+    fs::path moved;
+    h.deployer.after = [&] {
+        const fs::path root = h.retriever->last->root();
+        moved = root.string() + "-moved";
+        fs::rename(root, moved);
+        fs::create_directory(root);
+    };
+    h.catalog.answers.emplace("src", std::vector<FlsContainer>{container("s1", "Admin", FlsContainerKind::Profile)});
+    h.catalog.answers.emplace("tgt", std::vector<FlsContainer>{container("t1", "Admin", FlsContainerKind::Profile)});
+    h.retriever->source_docs = {{profile("Admin"), document(FlsContainerKind::Profile, field_block("Account.A__c", true, true))}};
+    h.retriever->target_docs = {{profile("Admin"), document(FlsContainerKind::Profile, "")}};
+    ::testing::internal::CaptureStderr();
+    auto rows = h.synchronizer().sync(select_fields({{"Account", "A__c"}}), FlsMode::All, std::nullopt, h.never);
+    const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(rows) << rows.error().error.text();
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ((*rows)[0].status, FlsResultStatus::Updated);
+    EXPECT_EQ((*rows)[0].message, "Permission metadata deployed successfully.");
+    const fs::path root = h.retriever->last->root();
+    EXPECT_NE(diagnostics.find("ambrel-server: Temporary permission retrieve workspace cleanup failed: Refusing to use "
+                               "replaced workspace path"),
+              std::string::npos)
+        << diagnostics;
+    fs::remove_all(root);
+    fs::remove_all(moved);
+}
+
 TEST(FlsSynchronizer, FailuresDiscardRowsAndCloseTheWorkspace) {
     SyncHarness h;
     h.catalog.answers.emplace("src", std::vector<FlsContainer>{container("s1", "Admin", FlsContainerKind::Profile)});

@@ -290,7 +290,9 @@ TEST(PermissionMerger, AdditiveKeepsUnionAllRewrites) {
     EXPECT_EQ(all->component->xml, profile(field_block("Account.A__c", false, true) + "\n"));
 }
 
-TEST(PermissionMerger, RemovesInsertsAndKeepsTheRest) {
+// A deploy leaves access that the document omits in place, so a revoked field keeps its block with
+// both flags off.
+TEST(PermissionMerger, RevokesWithFlagsOffInsertsAndKeepsTheRest) {
     PermissionMetadataMerger merger;
     const std::string rest =
         "\n    <!-- keep me -->\n    <userLicense>Salesforce</userLicense>\n";
@@ -301,7 +303,55 @@ TEST(PermissionMerger, RemovesInsertsAndKeepsTheRest) {
     auto merged = merger.merge(source, target, selected, FlsMode::All);
     ASSERT_TRUE(merged);
     ASSERT_TRUE(merged->component);
-    EXPECT_EQ(merged->component->xml, profile(field_block("Account.B__c", true, true) + rest));
+    EXPECT_EQ(merged->component->xml,
+              profile(field_block("Account.A__c", false, false) + field_block("Account.B__c", true, true) + rest));
+    EXPECT_EQ(merged->desired.at(field("Account", "A__c")), (PermissionGrant{PermissionGrant::FieldAccess{}}));
+}
+
+TEST(PermissionMerger, RevokesEveryKindByWritingItsFlagsOff) {
+    PermissionMetadataMerger merger;
+    struct Case {
+        PermissionSubject subject;
+        std::string granted;
+        std::string revoked;
+    };
+    const std::vector<Case> cases{
+        {{PermissionSubject::Object{"Account"}},
+         "\n    <objectPermissions>\n        <allowCreate>true</allowCreate>\n        <allowDelete>true</allowDelete>\n"
+         "        <allowEdit>true</allowEdit>\n        <allowRead>true</allowRead>\n"
+         "        <modifyAllRecords>true</modifyAllRecords>\n        <object>Account</object>\n"
+         "        <viewAllFields>true</viewAllFields>\n        <viewAllRecords>true</viewAllRecords>\n    </objectPermissions>",
+         "\n    <objectPermissions>\n        <allowCreate>false</allowCreate>\n        <allowDelete>false</allowDelete>\n"
+         "        <allowEdit>false</allowEdit>\n        <allowRead>false</allowRead>\n"
+         "        <modifyAllRecords>false</modifyAllRecords>\n        <object>Account</object>\n"
+         "        <viewAllFields>false</viewAllFields>\n        <viewAllRecords>false</viewAllRecords>\n    </objectPermissions>"},
+        {{PermissionSubject::ApexClass{"Svc"}},
+         "\n    <classAccesses><apexClass>Svc</apexClass><enabled>true</enabled></classAccesses>",
+         "\n    <classAccesses>\n        <apexClass>Svc</apexClass>\n        <enabled>false</enabled>\n    </classAccesses>"},
+        {{PermissionSubject::ApexPage{"Pg"}},
+         "\n    <pageAccesses>\n        <apexPage>Pg</apexPage>\n        <enabled>true</enabled>\n    </pageAccesses>",
+         "\n    <pageAccesses>\n        <apexPage>Pg</apexPage>\n        <enabled>false</enabled>\n    </pageAccesses>"},
+    };
+    const std::string rest = "\n    <userLicense>Salesforce</userLicense>\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.subject.api_name());
+        domain::SelectedPermissions selected;
+        selected.subjects.insert(c.subject);
+        const auto source = component(profile_key(), profile(rest));
+        const auto target = component(profile_key(), profile(c.granted + rest));
+        auto merged = merger.merge(source, target, selected, FlsMode::All);
+        ASSERT_TRUE(merged) << merged.error().message();
+        ASSERT_TRUE(merged->component);
+        EXPECT_EQ(merged->component->xml, profile(c.revoked + rest));
+        auto reread = parse_permission_metadata(merged->component->xml, profile_key());
+        ASSERT_TRUE(reread) << reread.error();
+        EXPECT_EQ(reread->grants.at(c.subject), metadata::permission_models::no_access_grant(c.subject));
+        // Without a block in the target there is no access to take away, and nothing is written.
+        const auto bare = component(profile_key(), profile(rest));
+        auto untouched = merger.merge(source, bare, selected, FlsMode::All);
+        ASSERT_TRUE(untouched);
+        EXPECT_FALSE(untouched->component);
+    }
 }
 
 TEST(PermissionMerger, PlacesNewSectionsByTheOrderTable) {
@@ -470,7 +520,7 @@ TEST(PermissionMerger, CorpusMergeWithoutChangeYieldsNothing) {
     auto same = merger.merge(*doc, *doc, selected, FlsMode::All);
     ASSERT_TRUE(same);
     EXPECT_FALSE(same->component);
-    // Dropping one object's access changes only that block.
+    // Taking one class's access away changes only that block, which stays with its flag off.
     auto target = *doc;
     auto source = *doc;
     PermissionSubject changed;
@@ -485,7 +535,7 @@ TEST(PermissionMerger, CorpusMergeWithoutChangeYieldsNothing) {
     auto reread = parse_permission_metadata(merged->component->xml, target.key);
     ASSERT_TRUE(reread) << reread.error();
     auto expected = target.permissions.grants;
-    expected.erase(changed);
+    expected.insert_or_assign(changed, PermissionGrant{PermissionGrant::Enabled{false}});
     EXPECT_EQ(reread->grants, expected);
 }
 

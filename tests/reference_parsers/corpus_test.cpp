@@ -108,7 +108,7 @@ TEST(ReferenceParsersOnTheCorpus, DamagedDocumentsEndInAResultOrOneError) {
                 if (!result) {
                     ++failed;
                     EXPECT_TRUE(result.error().starts_with(
-                        fmt::format("Invalid custom field metadata in {}: ", field.full_name)))
+                        fmt::format("Invalid metadata in {}: ", field.full_name)))
                         << result.error();
                 }
             }

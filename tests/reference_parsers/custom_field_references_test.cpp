@@ -151,7 +151,7 @@ TEST(CustomFieldReferences, AnUnknownEntityFailsOnlyInsideACountedElement) {
     const std::string inside = field("<referenceTo>Acc&nbsp;</referenceTo>");
     const auto lookup = lookup_reader::parse_lookup_references("A.B__c", inside);
     ASSERT_FALSE(lookup);
-    EXPECT_EQ(lookup.error().message(), "Invalid custom field metadata in A.B__c: unknown entity: nbsp");
+    EXPECT_EQ(lookup.error().message(), "Invalid metadata in A.B__c: unknown entity: nbsp");
     // The same document has no element the roll-up parser counts.
     EXPECT_TRUE(rollup_reader::parse_rollup_references("A.B__c", inside));
     EXPECT_TRUE(value_set_reader::parse_global_value_set_reference("A.B__c", inside));

@@ -260,7 +260,7 @@ TEST(ReferenceParserFrame, ErrorsNameTheFullNameAsPassed) {
     ASSERT_NE(invalid, nullptr);
     EXPECT_EQ(invalid->path.native(), "Deal.Main");
     EXPECT_EQ(invalid->reason, "root element must be CustomField");
-    EXPECT_EQ(error.error().message(), "Invalid custom field metadata in Deal.Main: root element must be CustomField");
+    EXPECT_EQ(error.error().message(), "Invalid metadata in Deal.Main: root element must be CustomField");
 }
 
 TEST(ReferenceParserFrame, ADeeplyNestedDocumentIsReadWithoutRecursion) {

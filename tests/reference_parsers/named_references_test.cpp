@@ -75,7 +75,7 @@ TEST(CustomMetadataReferences, AMalformedRecordNameFailsWhateverTheDocumentHolds
 
 TEST(CustomMetadataReferences, ParseErrorIsThePathFormWithTheFullName) {
     const FieldReadError error = custom_metadata_reader::parse_error("Region.West", "some reason");
-    EXPECT_EQ(error.message(), "Invalid custom field metadata in Region.West: some reason");
+    EXPECT_EQ(error.message(), "Invalid metadata in Region.West: some reason");
 }
 
 struct RecipeCase {
@@ -153,7 +153,7 @@ TEST(PermissionSetGroupReferences, AnUnknownEntityInANameFailsRatherThanLosingPa
     const auto result = permission_set_group_reader::parse_permission_set_group_references(
         "Group", document("PermissionSetGroup", "<permissionSets>A&nbsp;B</permissionSets>"));
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().message(), "Invalid custom field metadata in Group: unknown entity: nbsp");
+    EXPECT_EQ(result.error().message(), "Invalid metadata in Group: unknown entity: nbsp");
 }
 
 }  // namespace

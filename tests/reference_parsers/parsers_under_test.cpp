@@ -46,7 +46,7 @@ std::string document(std::string_view root, std::string_view body) {
 }
 
 std::string failure(std::string_view full_name, std::string_view reason) {
-    return fmt::format("Invalid custom field metadata in {}: {}", full_name, reason);
+    return fmt::format("Invalid metadata in {}: {}", full_name, reason);
 }
 
 const std::vector<ParserUnderTest>& all_parsers() {

@@ -118,29 +118,35 @@ public:
     void retry_rejected_permission_sets(const Service& service, const Session& session, const Rows& rows,
                                         deployment::DeploymentSummary& summary, domain::DeployMode mode,
                                         const app::RowNotes& notes, const app::MessageSnapshot& snapshot,
-                                        app::UserPermissionCatalogs& catalogs, Token token) const override {
+                                        app::UserPermissionCatalogs& catalogs, app::RetriedRows& rows_retried,
+                                        Token token) const override {
         retried("retry_rejected_permission_sets", &snapshot);
         if (inner_) inner_->retry_rejected_permission_sets(service, session, rows, summary, mode, notes, snapshot,
-                                                           catalogs, token);
+                                                           catalogs, rows_retried, token);
         if (on_retry) on_retry(summary);
     }
     void retry_rejected_profiles(const Service& service, const Session& session, const Rows& rows,
                                  deployment::DeploymentSummary& summary, domain::DeployMode mode,
                                  const app::RowNotes& notes, const app::MessageSnapshot& snapshot,
-                                 app::UserPermissionCatalogs& catalogs, Token token) const override {
+                                 app::UserPermissionCatalogs& catalogs, app::RetriedRows& rows_retried,
+                                 Token token) const override {
         retried("retry_rejected_profiles", &snapshot);
-        if (inner_) inner_->retry_rejected_profiles(service, session, rows, summary, mode, notes, snapshot, catalogs, token);
+        if (inner_)
+            inner_->retry_rejected_profiles(service, session, rows, summary, mode, notes, snapshot, catalogs,
+                                            rows_retried, token);
         if (on_retry) on_retry(summary);
     }
     void retry_rejected_permission_set_groups(const Service& service, const Session& session, const Rows& rows,
                                               deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                              const std::set<std::string>& names, Token token) const override {
+                                              const std::set<std::string>& names, app::RetriedRows& rows_retried,
+                                              Token token) const override {
         retried("retry_rejected_permission_set_groups", nullptr);
         {
             std::lock_guard lock(mutex);
             group_retry_names = names;
         }
-        if (inner_) inner_->retry_rejected_permission_set_groups(service, session, rows, summary, mode, names, token);
+        if (inner_)
+            inner_->retry_rejected_permission_set_groups(service, session, rows, summary, mode, names, rows_retried, token);
         if (on_retry) on_retry(summary);
     }
     void retry_rejected_context_definitions(const Service& service, const Session& session, const Rows& rows,
@@ -148,27 +154,31 @@ public:
                                             const cli::SchemaListing& source, const cli::SchemaListing& target,
                                             const std::map<domain::ComponentKey, std::string>& documents,
                                             const app::MessageSnapshot& snapshot, const app::RowNotes& release_notes,
-                                            Token token) const override {
+                                            app::RetriedRows& rows_retried, Token token) const override {
         retried("retry_rejected_context_definitions", &snapshot);
         if (inner_)
             inner_->retry_rejected_context_definitions(service, session, rows, summary, mode, source, target, documents,
-                                                       snapshot, release_notes, token);
+                                                       snapshot, release_notes, rows_retried, token);
         if (on_retry) on_retry(summary);
     }
     std::size_t retry_unexpected_errors(const Service& service, const Session& session, const Rows& rows,
                                         deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                        const app::MessageSnapshot& snapshot, Token token) const override {
+                                        const app::MessageSnapshot& snapshot, const app::RetriedRows& rows_retried,
+                                        Token token) const override {
         retried("retry_unexpected_errors", &snapshot);
         const std::size_t sent =
-            inner_ ? inner_->retry_unexpected_errors(service, session, rows, summary, mode, snapshot, token) : redeployed;
+            inner_ ? inner_->retry_unexpected_errors(service, session, rows, summary, mode, snapshot, rows_retried, token)
+                   : redeployed;
         if (on_retry) on_retry(summary);
         return sent;
     }
     void retry_unexpected_errors_isolated(const Service& service, const Session& session, const Rows& rows,
                                           deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                          std::size_t count, Token token) const override {
+                                          std::size_t count, const app::RetriedRows& rows_retried,
+                                          Token token) const override {
         retried("retry_unexpected_errors_isolated:" + std::to_string(count), nullptr);
-        if (inner_) inner_->retry_unexpected_errors_isolated(service, session, rows, summary, mode, count, token);
+        if (inner_)
+            inner_->retry_unexpected_errors_isolated(service, session, rows, summary, mode, count, rows_retried, token);
         if (on_retry) on_retry(summary);
     }
 

@@ -138,6 +138,23 @@ TEST_F(FlsPortsTest, SynchronisingFromABranchWithoutAProjectFailsWithTheGitText)
     EXPECT_TRUE(fake_.calls().empty());
 }
 
+// A no-break space is white space, so such a file names no container.
+TEST_F(FlsPortsTest, ASourceContainerNamedOnlyByWhiteSpaceIsRefused) {
+    if (!git_ok_) AMBREL_SKIP_UNLESS_CI("git is not installed");
+    auto repo = repository("blank", true);
+    repo->write("force-app/main/default/profiles/\xC2\xA0.profile-meta.xml",
+                "<Profile xmlns=\"http://soap.sforce.com/2006/04/metadata\"><custom>false</custom></Profile>");
+    repo->commit_all("blank name");
+    const auto sync = build_sync_fls(adapter_.context);
+    domain::SelectedPermissions permissions;
+    permissions.subjects.insert(domain::PermissionSubject{domain::PermissionSubject::Object{"Account"}});
+    auto result = sync(git_endpoint(repo->path(), repo->branch()), org_endpoint("tgt@example.com"), permissions,
+                       domain::FlsMode::Additive, std::nullopt, never_);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), WorkflowFailure::operation("Permission metadata full name must not be blank"));
+    EXPECT_TRUE(fake_.calls().empty());
+}
+
 TEST_F(FlsPortsTest, OrgDocumentsComeFromAPermissionRetrieveThatLeavesNothing) {
     auto none = read_container_documents(*adapter_.context.sf, *adapter_.context.git, adapter_.root,
                                          org_endpoint("src@example.com"), {}, {}, never_);

@@ -14,6 +14,7 @@
 
 #include "adapter_context.hpp"
 #include "domain/cancellation.hpp"
+#include "support/programming_error.hpp"
 #include "support/git_repo.hpp"
 #include "support/source_tree.hpp"
 
@@ -195,6 +196,34 @@ TEST_F(SinglePackagePortTest, AFailedDeployReturnsTheDeployerTextAndLeavesNothin
     EXPECT_EQ(summary.error().kind, FailureKind::Operation);
     EXPECT_EQ(summary.error().first_message(), "Component API names are invalid: Bad Name");
     EXPECT_TRUE(deploy_calls().empty());
+    EXPECT_TRUE(adapter_.leftovers().empty());
+}
+
+// A token that fails as a programming error once the package folder exists, so that the call ends
+// by an exception in the middle of the deploy.
+class ThrowingOncePackaged final : public domain::CancellationToken {
+public:
+    explicit ThrowingOncePackaged(fs::path quillary) : quillary_(std::move(quillary)) {}
+    bool is_cancelled() const override {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(quillary_, error)) {
+            if (entry.path().filename().string().starts_with("single-package-")) {
+                throw support::ProgrammingError("broken guarantee");
+            }
+        }
+        return false;
+    }
+
+private:
+    fs::path quillary_;
+};
+
+TEST_F(SinglePackagePortTest, AProgrammingErrorDuringTheDeployLeavesNothing) {
+    const ThrowingOncePackaged token(adapter_.root / "quillary");
+    const std::vector<domain::ComponentDifference> rows{apex_row()};
+    EXPECT_THROW((void)port_(rows, {}, domain::FlsMode::None, std::nullopt, DeployMode::BestEffort, std::nullopt,
+                             org_endpoint("src@example.com"), "tgt@example.com", "62.0", token),
+                 support::ProgrammingError);
     EXPECT_TRUE(adapter_.leftovers().empty());
 }
 

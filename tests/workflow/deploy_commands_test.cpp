@@ -225,6 +225,63 @@ TEST(Deploy, ADeployTaskThatFindsItselfSupersededClosesTheSessionAndDeploysNothi
     EXPECT_EQ(road.probe.close_count(), 1);
 }
 
+// Once a deploy has begun to change its target, a cancel no longer throws its outcome away: a commit
+// being written goes on (the cancel and a new comparison are refused) and a deploy job sent to an org
+// is left to the org, its command stopped; both end on their results. Before anything was sent the
+// cancel ends the deploy at once, as every cancel does.
+TEST(Deploy, ACancelAfterTheTargetChangedEndsOnTheResults) {
+    struct Case {
+        std::string name;
+        bool git_target;
+        std::optional<domain::TargetChange> change;
+        bool cancel_answer;
+        bool work_cancelled;
+        std::string final_kind;
+    };
+    const std::vector<Case> cases = {
+        {"commit being written", true, domain::TargetChange::Unstoppable, false, false, "results"},
+        {"job sent to the org", false, domain::TargetChange::Sent, true, true, "results"},
+        {"nothing sent yet", false, std::nullopt, true, true, "error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeployRoad road({{field_row()}, c.git_target});
+        std::optional<bool> cancelled;
+        std::optional<std::optional<std::uint64_t>> restarted;
+        bool work_cancelled = false;
+        road.h.use_cases->script.deploy.answer_with(
+            [&](auto&&, auto&&, auto&&, auto&&, auto&&, auto&&,
+                const domain::CancellationToken& token) -> app::UseCaseResult<deployment::DeploymentSummary> {
+                if (c.change) {
+                    EXPECT_TRUE(token.begin_target_change(*c.change));
+                }
+                cancelled = road.h.controller->cancel_operation(std::nullopt);
+                if (c.git_target) restarted = road.h.controller->restart();
+                work_cancelled = token.is_cancelled();
+                // Work that saw the cancel before it sent anything changes nothing more.
+                if (c.change) {
+                    EXPECT_EQ(token.begin_target_change(domain::TargetChange::Sent), !work_cancelled);
+                }
+                return summary_with_details("deployed");
+            });
+        ASSERT_TRUE(road.h.controller->deploy({kField}, FlsMode::None, DeployMode::BestEffort));
+        road.h.settle();
+        EXPECT_EQ(cancelled, c.cancel_answer);
+        EXPECT_EQ(work_cancelled, c.work_cancelled);
+        if (c.git_target) {
+            // A new comparison would throw away the commit's outcome: refused like every command now.
+            ASSERT_TRUE(restarted.has_value());
+            EXPECT_EQ(*restarted, std::nullopt);
+        }
+        if (c.final_kind == "results") {
+            EXPECT_EQ(road.h.kind(), "results");
+            EXPECT_EQ(std::get<ResultsState>(*road.h.state()).summary.details, "deployed");
+            EXPECT_FALSE(road.h.controller->state_snapshot().active_operation.has_value());
+            EXPECT_EQ(road.probe.close_count(), 1);
+        }
+    }
+}
+
 // The target health screen: (findings of the first check) -> screen and route.
 TEST(TargetHealth, FirstCheckWithoutFindingsGoesStraightOnToTheDeploy) {
     DeployRoad road({{bundle_row()}});

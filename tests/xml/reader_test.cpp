@@ -539,5 +539,47 @@ TEST(XmlReaderText, ReportsUnknownEntitiesAndUnclosedElements) {
     EXPECT_THROW((void)reader.read_text(*a), support::ProgrammingError);
 }
 
+// The first fault DocumentShape finds in a document the reader reads without error; empty when none.
+std::string shape_fault(std::string_view input) {
+    Reader reader(input);
+    DocumentShape shape;
+    while (true) {
+        auto event = reader.next();
+        if (!event) {
+            ADD_FAILURE() << "unexpected reader error: " << event.error().message();
+            return {};
+        }
+        if (auto fault = shape.observe(*event, reader)) return fault->message();
+        if (event->kind == EventKind::Eof) return {};
+    }
+}
+
+TEST(XmlDocumentShape, RefusesWhatLiesOutsideTheOneRootElement) {
+    struct Case {
+        std::string_view what;
+        std::string_view input;
+        std::string_view fault;
+    };
+    const Case cases[] = {
+        {"one root", "<?xml version=\"1.0\"?>\n<!-- c --><a><b/>x</a>\n<?pi?>\n<!-- after -->\n", ""},
+        {"an empty-element root", "<a/>\n", ""},
+        {"white space alone", " \r\n\t", ""},
+        {"leading byte-order marks", "\xEF\xBB\xBF\xEF\xBB\xBF<a/>", ""},
+        {"root never closed", "<a>\n<b></b>", "root element <a> is not closed at line 2, column 8"},
+        {"root and child never closed", "<a><b>", "root element <a> is not closed at line 1, column 7"},
+        {"second root", "<a></a>\n<a></a>", "element <a> after the end of the root element <a> at line 2, column 1"},
+        {"element after an empty root", "<a/><b/>", "element <b> after the end of the root element <a> at line 1, column 5"},
+        {"text after the root", "<a/>\n  x\n", "text after the end of the root element <a> at line 2, column 3"},
+        {"reference after the root", "<a/>&amp;", "text after the end of the root element <a> at line 1, column 5"},
+        {"CDATA after the root", "<a/><![CDATA[x]]>", "text after the end of the root element <a> at line 1, column 5"},
+        {"text before the root", "x<a/>", "text before the root element at line 1, column 1"},
+        {"a byte-order mark after the start", " \xEF\xBB\xBF<a/>", "text before the root element at line 1, column 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(shape_fault(c.input), c.fault);
+    }
+}
+
 }  // namespace
 }  // namespace ambrel::xml

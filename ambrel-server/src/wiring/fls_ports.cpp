@@ -101,6 +101,11 @@ PortResult<FlsSynchronizer> apply_git_source_documents(FlsSynchronizer synchroni
     if (!documents) return std::unexpected(git_to_failure(std::move(documents.error())));
     deployment::fls_synchronizer::PresetDocuments preset;
     for (auto& [id, text] : *documents) {
+        // A file named only by white space gives no container name; it is refused as a value.
+        if (text::is_blank(id.second)) {
+            return std::unexpected(fls_to_failure(deployment::fls_synchronizer::FlsSyncError::message(
+                std::string(metadata::permission_models::kBlankFullNameMessage))));
+        }
         preset.emplace(PermissionComponentKey::create(id.first, id.second), std::move(text));
     }
     return std::move(synchronizer).with_source_documents(std::move(preset));

@@ -95,6 +95,28 @@ PortResult<FlsPreparation> prepare_permissions(const PreparationInputs& in) {
     return std::move(*prepared);
 }
 
+// Closes the preparation's retrieve workspace and removes the package folder when it goes, however
+// the call ends (a thrown programming error included); a failure to do either is ignored.
+class CallLeftovers {
+public:
+    CallLeftovers(std::filesystem::path package_folder, FlsPreparation& preparation)
+        : package_folder_(std::move(package_folder)), preparation_(preparation) {}
+    CallLeftovers(const CallLeftovers&) = delete;
+    CallLeftovers& operator=(const CallLeftovers&) = delete;
+    ~CallLeftovers() {
+        if (preparation_.retrieved && preparation_.retrieved->workspace) {
+            (void)preparation_.retrieved->workspace->close();
+        }
+        preparation_.retrieved.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(package_folder_, ignored);
+    }
+
+private:
+    std::filesystem::path package_folder_;
+    FlsPreparation& preparation_;
+};
+
 }  // namespace
 
 PortFunction<&app::ports::CorePorts::single_package_deployment> build_deploy_single_package(
@@ -114,6 +136,7 @@ PortFunction<&app::ports::CorePorts::single_package_deployment> build_deploy_sin
         }
 
         FlsPreparation preparation;
+        const CallLeftovers leftovers(package_folder, preparation);
         if (fls_mode != domain::FlsMode::None && !permissions.empty()) {
             auto prepared = prepare_permissions(PreparationInputs{context, permissions, fls_mode, containers, source,
                                                                   target_alias, api_version, token});
@@ -132,14 +155,6 @@ PortFunction<&app::ports::CorePorts::single_package_deployment> build_deploy_sin
                                                          deploy_mode,
                                                          api_version};
         auto summary = deployer.run(run, token);
-
-        if (preparation.retrieved && preparation.retrieved->workspace) {
-            (void)preparation.retrieved->workspace->close();
-        }
-        preparation.retrieved.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(package_folder, ignored);
-
         if (!summary) return std::unexpected(WorkflowFailure::operation(summary.error()));
         return std::move(*summary);
     };

@@ -7,7 +7,8 @@
 // name), builds the deploy gateway for the deploy mode and tests (1,860 seconds; VALIDATE_ONLY a dry
 // run, BEST_EFFORT ignoring errors), runs `SinglePackageDeployer::run` in the package folder
 // "{root}/quillary/single-package-{pid}-{n}" ("force-app" inside it as source folder), then closes the
-// preparation's workspace and removes the package folder, on every path once the deployer ran.
+// preparation's workspace and removes the package folder on every way out once the folder was cleared,
+// a thrown programming error included.
 //
 // The counter n starts at 0 in every process, so a folder of that name may be left over from an
 // earlier process with the same id (a crash, a failed removal). Such a folder is removed, without

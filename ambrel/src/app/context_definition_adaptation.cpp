@@ -162,7 +162,7 @@ void retry_rejected_context_definitions(const QuillaryApplicationService& servic
                                         const std::map<ComponentKey, std::string>& documents_before_filter,
                                         const std::map<ComponentKey, std::string>& messages_snapshot,
                                         const std::map<ComponentKey, std::string>& release_notes,
-                                        const domain::CancellationToken& token) {
+                                        RetriedRows& retried_rows, const domain::CancellationToken& token) {
     if (!retry_gate_open(session, summary, mode) || !session.source().is_org()) return;
     const auto type = metadata_types::metadata_type_by_wire_id(kContextDefinitionWireId);
     if (!type) return;
@@ -260,14 +260,17 @@ void retry_rejected_context_definitions(const QuillaryApplicationService& servic
             const auto pass_note = pass_notes.find(key);
             if (result->status != ComponentDeploymentStatus::Succeeded ||
                 retried.status == ComponentDeploymentStatus::Succeeded) {
-                std::string message = cleaned;
+                std::string notes;
                 if (const auto release = release_notes.find(key); release != release_notes.end()) {
-                    append_row_note(message, release->second);
+                    append_row_note(notes, release->second);
                 }
                 if (pass_note != pass_notes.end()) {
-                    append_row_note(message, fmt::format("{}: {}", kContextDefinitionRetryPhrase, pass_note->second));
+                    append_row_note(notes, fmt::format("{}: {}", kContextDefinitionRetryPhrase, pass_note->second));
                 }
+                std::string message = cleaned;
+                if (!notes.empty()) append_row_note(message, notes);
                 *result = domain::ComponentDeploymentResult{key, std::move(message), retried.operation, retried.status};
+                retried_rows.record(key, retry_row.source.document, std::move(notes));
             } else {
                 if (pass_note != pass_notes.end()) append_row_note(result->message, pass_note->second);
                 note_a_rejected_retry_of_a_succeeded_row(*result, kRetryWasRejected, cleaned);

@@ -65,6 +65,6 @@ void retry_rejected_context_definitions(const QuillaryApplicationService& servic
                                         const std::map<domain::ComponentKey, std::string>& previous_documents,
                                         const std::map<domain::ComponentKey, std::string>& messages,
                                         const std::map<domain::ComponentKey, std::string>& release_notes,
-                                        const domain::CancellationToken& token);
+                                        RetriedRows& retried_rows, const domain::CancellationToken& token);
 
 }  // namespace ambrel::app

@@ -13,6 +13,15 @@ void apply_pass(const RowNotes& notes, const FailedResults& failed, deployment::
     summary.component_results.insert(summary.component_results.end(), failed.begin(), failed.end());
 }
 
+void RetriedRows::add_notes(const RowNotes& pass_notes) {
+    for (const auto& [key, note] : pass_notes) append_row_note(notes[key], note);
+}
+
+void RetriedRows::record(const domain::ComponentKey& key, std::string document, std::string row_notes) {
+    documents.insert_or_assign(key, std::move(document));
+    notes.insert_or_assign(key, std::move(row_notes));
+}
+
 MessageSnapshot message_snapshot(const std::vector<domain::ComponentDeploymentResult>& results) {
     MessageSnapshot snapshot;
     for (const auto& result : results) snapshot.insert_or_assign(result.key, result.message);

@@ -52,6 +52,22 @@ private:
     std::vector<MessageSnapshot::iterator> entries_;
 };
 
+// What the passes and the retries of rejected rows leave for the retries after unexpected errors,
+// per row: the document the row last went out with, when a retry sent a trimmed one, and the notes
+// its message carries after the target's own text. A row sent again after an unexpected error goes
+// with that document (never the untrimmed one the target refused) and keeps those notes.
+struct RetriedRows {
+    std::map<domain::ComponentKey, std::string> documents;
+    RowNotes notes;
+
+    // A pass's notes, each appended to the row's notes as apply_pass appends it to the row's message.
+    void add_notes(const RowNotes& pass_notes);
+    // A retry replaced the row's result: the document it sent and the notes it wrote after the
+    // target's text, which replace what the row carried before.
+    void record(const domain::ComponentKey& key, std::string document, std::string row_notes);
+    bool operator==(const RetriedRows&) const = default;
+};
+
 // The permission set or the profile pass.
 struct ProfileFiltering {
     RowNotes notes;

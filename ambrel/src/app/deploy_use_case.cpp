@@ -249,7 +249,7 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
             } else if (auto found = outcomes.find(name); found != outcomes.end()) {
                 result.status = found->second->success ? ComponentDeploymentStatus::Succeeded
                                                        : ComponentDeploymentStatus::Failed;
-                result.message = found->second->message;
+                result.message = sanitize_diagnostic(found->second->message);
             } else {
                 result.status = ComponentDeploymentStatus::NotAttempted;
                 result.message = std::string(kBundleNotReported);
@@ -286,6 +286,9 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
     // After the package: the model rows folded back, the bundle rows first, then the pass records and
     // their retries in a fixed order.
     deployment::DeploymentSummary summary = expansion->collapse(std::move(*run));
+    // A cancel that came once the package had gone to the target ends the deploy on what the package
+    // did: no retry sends anything after it (activation and model transfer stop on the token).
+    if (token.is_cancelled()) summary.package_completed = false;
     if (!bundle_results.empty()) {
         bundle_results.reserve(bundle_results.size() + summary.component_results.size());
         std::move(summary.component_results.begin(), summary.component_results.end(), std::back_inserter(bundle_results));
@@ -295,28 +298,35 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::deploy(
     // no step uses any more by then.
     MessageSnapshots snapshots;
     const MessageSnapshot& first_snapshot = snapshots.take(summary.component_results);
-    records.permission_sets.apply(summary);
+    // Each row's notes and, once a retry trimmed it, its latest document, for the unexpected-error
+    // retries at the end.
+    RetriedRows retried;
+    const auto apply = [&summary, &retried](const auto& record) {
+        record.apply(summary);
+        retried.add_notes(record.notes);
+    };
+    apply(records.permission_sets);
     adaptation.retry_rejected_permission_sets(*this, session, rows, summary, deploy_mode, records.permission_sets.notes,
-                                              first_snapshot, records.catalogs, token);
-    records.profiles.apply(summary);
+                                              first_snapshot, records.catalogs, retried, token);
+    apply(records.profiles);
     adaptation.retry_rejected_profiles(*this, session, rows, summary, deploy_mode, records.profiles.notes, first_snapshot,
-                                       records.catalogs, token);
-    records.permission_set_groups.apply(summary);
+                                       records.catalogs, retried, token);
+    apply(records.permission_set_groups);
     adaptation.retry_rejected_permission_set_groups(*this, session, rows, summary, deploy_mode,
-                                                    records.permission_set_groups.target_names, token);
+                                                    records.permission_set_groups.target_names, retried, token);
     const MessageSnapshot& second_snapshot = snapshots.take(summary.component_results);
-    records.release_versions.apply(summary);
-    records.context_definitions.apply(summary);
+    apply(records.release_versions);
+    apply(records.context_definitions);
     adaptation.retry_rejected_context_definitions(
         *this, session, rows, summary, deploy_mode, records.context_definitions.source_listing,
         records.context_definitions.target_listing, records.context_definitions.documents_before_filter,
-        second_snapshot, records.release_versions.notes, token);
-    records.version_status.apply(summary);
-    records.definitions.apply(summary);
+        second_snapshot, records.release_versions.notes, retried, token);
+    apply(records.version_status);
+    apply(records.definitions);
     const MessageSnapshot& third_snapshot = snapshots.take(summary.component_results);
     const std::size_t redeployed =
-        adaptation.retry_unexpected_errors(*this, session, rows, summary, deploy_mode, third_snapshot, token);
-    adaptation.retry_unexpected_errors_isolated(*this, session, rows, summary, deploy_mode, redeployed, token);
+        adaptation.retry_unexpected_errors(*this, session, rows, summary, deploy_mode, third_snapshot, retried, token);
+    adaptation.retry_unexpected_errors_isolated(*this, session, rows, summary, deploy_mode, redeployed, retried, token);
     activate_deployed_expression_set_versions(session, records.version_status.pending_activations,
                                               summary.component_results, deploy_mode, token);
     transfer_deployed_models(session, *expansion, summary.component_results, token);

@@ -38,6 +38,9 @@ constexpr std::string_view kCommitted = "Committed to {} as {}.";
 constexpr std::string_view kTransferFailed = "Permission transfer failed: {}";
 constexpr std::string_view kNotAttemptedTransfer =
     "Permission transfer was not attempted because the container inventory failed.";
+constexpr std::string_view kTransferCancelled =
+    "Cancelled during the field-level security transfer; the package itself was deployed.";
+constexpr std::string_view kTransferCancelledRow = "Permission transfer was cancelled before this permission was confirmed.";
 constexpr std::string_view kSelectedContainerId = "selected:{}:{}";
 constexpr std::string_view kMissingDefinition = "selected field subject must have a source definition";
 
@@ -327,21 +330,30 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::run_bes
             selection.subjects.insert(*subject);
         }
     }
-    auto synchronised = core().fls_synchronization(session.source(), session.target(), selection, fls_mode, containers, token);
-    if (synchronised) {
-        summary.fls_results = std::move(*synchronised);
-    } else {
-        if (synchronised.error().kind == FailureKind::Cancelled) return std::unexpected(std::move(synchronised.error()));
-        if (containers) {
-            const auto all = selection.all_subjects();
-            for (const auto& [kind, name] : *containers) {
-                for (const auto& subject : all) {
-                    summary.fls_results.push_back(domain::FlsResult{
-                        name, name, subject, std::string(kNotAttemptedTransfer), kind,
-                        domain::FlsResultStatus::NotAttempted, empty_grant_for(subject)});
-                }
+    // One result per chosen container and subject of the transfer, for a transfer that reported none.
+    auto unsettled = [&](std::string_view message) {
+        if (!containers) return;
+        const auto all = selection.all_subjects();
+        for (const auto& [kind, name] : *containers) {
+            for (const auto& subject : all) {
+                summary.fls_results.push_back(domain::FlsResult{name, name, subject, std::string(message), kind,
+                                                                domain::FlsResultStatus::NotAttempted,
+                                                                empty_grant_for(subject)});
             }
         }
+    };
+    // A cancel after the package leaves the package's rows standing: they say what the org holds now.
+    auto synchronised = token.is_cancelled()
+                            ? UseCaseResult<std::vector<domain::FlsResult>>(std::unexpected(WorkflowFailure::cancelled()))
+                            : core().fls_synchronization(session.source(), session.target(), selection, fls_mode,
+                                                         containers, token);
+    if (synchronised) {
+        summary.fls_results = std::move(*synchronised);
+    } else if (synchronised.error().kind == FailureKind::Cancelled) {
+        unsettled(kTransferCancelledRow);
+        if (package->package_completed) summary.detail_notes.leading_notes.emplace_back(kTransferCancelled);
+    } else {
+        unsettled(kNotAttemptedTransfer);
         summary.detail_notes.leading_notes.push_back(format(kTransferFailed, synchronised.error().detail_text()));
     }
     sort_fls_results(summary.fls_results);
@@ -441,6 +453,8 @@ UseCaseResult<deployment::DeploymentSummary> QuillaryApplicationService::run_dep
         summary.tests = package->tests;
         summary.package_completed = package->package_completed;
         summary.deploy_mode = deploy_mode;
+        // The Apex test failures say why a validation or an all-or-nothing deploy was refused.
+        if (package->test_failures) summary.detail_notes.leading_notes.push_back(*package->test_failures);
     }
 
     summary.component_results = spread_collapsed_results(std::move(summary.component_results), collapse->expansions);

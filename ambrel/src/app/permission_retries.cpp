@@ -35,7 +35,7 @@ void retry_rejected(const RetryKind& kind, const QuillaryApplicationService& ser
                     const std::vector<domain::ComponentDifference>& rows, deployment::DeploymentSummary& summary,
                     domain::DeployMode mode, const std::map<ComponentKey, std::string>& pre_deploy_notes,
                     const std::map<ComponentKey, std::string>& failure_texts, UserPermissionCatalogs& catalogs,
-                    const domain::CancellationToken& token) {
+                    RetriedRows& retried, const domain::CancellationToken& token) {
     if (!retry_gate_open(session, summary, mode)) return;
     const auto type = metadata_types::metadata_type_by_wire_id(kind.wire_id);
     if (!type) return;
@@ -139,9 +139,9 @@ void retry_rejected(const RetryKind& kind, const QuillaryApplicationService& ser
             if (result == results.end()) continue;
             const std::string cleaned = service.sanitize_diagnostic(result->second->message);
             messages.insert_or_assign(key, cleaned);
-            std::string merged = cleaned;
+            std::string notes;
             if (const auto note = pre_deploy_notes.find(key); note != pre_deploy_notes.end()) {
-                append_row_note(merged, note->second);
+                append_row_note(notes, note->second);
             }
             std::set<std::string> items;
             for (const std::string& name : removed_permissions[key]) {
@@ -153,12 +153,15 @@ void retry_rejected(const RetryKind& kind, const QuillaryApplicationService& ser
                 }
             }
             if (!items.empty()) {
-                append_row_note(merged, fmt::format(fmt::runtime(kRetryNote), kind.phrase, upf::listed_names(items)));
+                append_row_note(notes, fmt::format(fmt::runtime(kRetryNote), kind.phrase, upf::listed_names(items)));
             }
+            std::string merged = cleaned;
+            if (!notes.empty()) append_row_note(merged, notes);
             // The FAILED result chose the row, so it is the one the retry's outcome replaces.
             if (auto* target = first_result(summary, key, ComponentDeploymentStatus::Failed)) {
                 *target = domain::ComponentDeploymentResult{key, std::move(merged), result->second->operation,
                                                             result->second->status};
+                retried.record(key, retry_row.source.document, std::move(notes));
             }
         }
     }
@@ -185,9 +188,10 @@ void retry_rejected_permission_sets(const QuillaryApplicationService& service, c
                                     deployment::DeploymentSummary& summary, domain::DeployMode mode,
                                     const std::map<ComponentKey, std::string>& pre_deploy_notes,
                                     const std::map<ComponentKey, std::string>& failure_texts,
-                                    UserPermissionCatalogs& catalogs, const domain::CancellationToken& token) {
+                                    UserPermissionCatalogs& catalogs, RetriedRows& retried,
+                                    const domain::CancellationToken& token) {
     retry_rejected(kPermissionSetRetry, service, session, rows, summary, mode, pre_deploy_notes, failure_texts,
-                   catalogs, token);
+                   catalogs, retried, token);
 }
 
 void retry_rejected_profiles(const QuillaryApplicationService& service, const ComparisonSession& session,
@@ -195,9 +199,10 @@ void retry_rejected_profiles(const QuillaryApplicationService& service, const Co
                              deployment::DeploymentSummary& summary, domain::DeployMode mode,
                              const std::map<ComponentKey, std::string>& pre_deploy_notes,
                              const std::map<ComponentKey, std::string>& failure_texts,
-                             UserPermissionCatalogs& catalogs, const domain::CancellationToken& token) {
+                             UserPermissionCatalogs& catalogs, RetriedRows& retried,
+                             const domain::CancellationToken& token) {
     retry_rejected(kProfileRetry, service, session, rows, summary, mode, pre_deploy_notes, failure_texts, catalogs,
-                   token);
+                   retried, token);
 }
 
 }  // namespace ambrel::app

@@ -12,6 +12,9 @@
 // they already had. A failed catalogue fetch is not repeated within the call, so a target that cannot
 // be described costs one describe per call, not one per row.
 //
+// Each retried row whose result the retry replaced is recorded in `retried` with the trimmed
+// document it sent and the notes its message carries.
+//
 // The gate: only in a BEST_EFFORT deploy to an org whose summary has `package_completed` set.
 // Runs on the deploy's thread; the summary and the catalogue cache belong to that deploy.
 
@@ -21,6 +24,7 @@
 
 #include "app/application_service.hpp"
 #include "app/comparison_session.hpp"
+#include "app/deploy_passes.hpp"
 #include "app/user_permission_catalogs.hpp"
 #include "deployment/deployment_summary.hpp"
 
@@ -38,14 +42,16 @@ void retry_rejected_permission_sets(const QuillaryApplicationService& service, c
                                     deployment::DeploymentSummary& summary, domain::DeployMode mode,
                                     const std::map<domain::ComponentKey, std::string>& pre_deploy_notes,
                                     const std::map<domain::ComponentKey, std::string>& failure_texts,
-                                    UserPermissionCatalogs& catalogs, const domain::CancellationToken& token);
+                                    UserPermissionCatalogs& catalogs, RetriedRows& retried,
+                                    const domain::CancellationToken& token);
 
 void retry_rejected_profiles(const QuillaryApplicationService& service, const ComparisonSession& session,
                              const std::vector<domain::ComponentDifference>& rows,
                              deployment::DeploymentSummary& summary, domain::DeployMode mode,
                              const std::map<domain::ComponentKey, std::string>& pre_deploy_notes,
                              const std::map<domain::ComponentKey, std::string>& failure_texts,
-                             UserPermissionCatalogs& catalogs, const domain::CancellationToken& token);
+                             UserPermissionCatalogs& catalogs, RetriedRows& retried,
+                             const domain::CancellationToken& token);
 
 // Sends rows as one retry package: no permissions, no containers, BEST_EFFORT, no tests, the
 // session's source endpoint, target org text and API version.

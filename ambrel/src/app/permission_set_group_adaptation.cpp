@@ -87,7 +87,7 @@ UseCaseResult<PermissionSetGroupFiltering> filter_permission_set_groups(const Qu
 void retry_rejected_permission_set_groups(const QuillaryApplicationService& service, const ComparisonSession& session,
                                           const std::vector<domain::ComponentDifference>& rows,
                                           deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                          const std::set<std::string>& target_names,
+                                          const std::set<std::string>& target_names, RetriedRows& retried,
                                           const domain::CancellationToken& token) {
     if (!retry_gate_open(session, summary, mode)) return;
     const auto group_type = metadata_types::metadata_type_by_wire_id(kGroupWireId);
@@ -151,9 +151,11 @@ void retry_rejected_permission_set_groups(const QuillaryApplicationService& serv
         auto* target = first_result(summary, retry_row.key(), ComponentDeploymentStatus::Failed);
         if (target == nullptr) continue;
         std::string message = service.sanitize_diagnostic(result->second->message);
-        append_row_note(message, retry_notes.at(retry_row.key()));
+        const std::string& note = retry_notes.at(retry_row.key());
+        append_row_note(message, note);
         *target = domain::ComponentDeploymentResult{retry_row.key(), std::move(message), result->second->operation,
                                                     result->second->status};
+        retried.record(retry_row.key(), retry_row.source.document, note);
     }
 }
 

@@ -39,7 +39,7 @@ UseCaseResult<PermissionSetGroupFiltering> filter_permission_set_groups(const Qu
 void retry_rejected_permission_set_groups(const QuillaryApplicationService& service, const ComparisonSession& session,
                                           const std::vector<domain::ComponentDifference>& rows,
                                           deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                          const std::set<std::string>& target_names,
+                                          const std::set<std::string>& target_names, RetriedRows& retried,
                                           const domain::CancellationToken& token);
 
 }  // namespace ambrel::app

@@ -156,7 +156,11 @@ UseCaseResult<ProfileFiltering> filter_documents(const FilterKind& kind, const Q
     }
 
     // 5. What the target lists.
-    auto knowledge = gather_reference_knowledge(service, session, session.target_username(), references_per_row, token);
+    // What the target lists is asked by the target endpoint's alias, the name a failure reports the org by.
+    const auto* target_org = session.target().org();
+    auto knowledge = gather_reference_knowledge(service, session,
+                                                target_org != nullptr ? target_org->org.alias : session.target_username(),
+                                                references_per_row, token);
     if (!knowledge) return std::unexpected(std::move(knowledge.error()));
     if (!knowledge->failures.empty()) {
         std::set<domain::ComponentKey> keys;

@@ -35,17 +35,29 @@ domain::ComponentDeploymentResult* selecting_result(deployment::DeploymentSummar
     return nullptr;
 }
 
+// The row as it last went out: with the document of its own earlier retry, when it had one.
+domain::ComponentDifference latest(const domain::ComponentDifference& row, const RetriedRows& retried) {
+    domain::ComponentDifference sent = row;
+    if (const auto document = retried.documents.find(row.key()); document != retried.documents.end()) {
+        sent.source.document = document->second;
+    }
+    return sent;
+}
+
 // Replaces `target` (the result that selected the row) by the package's result for the key, with a
-// new message; a row without a result in the package keeps its result.
+// new message that keeps the row's notes; a row without a result in the package keeps its result.
 void merge_retry_result(const QuillaryApplicationService& service, domain::ComponentDeploymentResult* target,
                         const deployment::single_package::SinglePackageSummary& package,
-                        const domain::ComponentKey& key, std::string_view outcome) {
+                        const domain::ComponentKey& key, const RetriedRows& retried, std::string_view outcome) {
     const auto results = results_by_key(package.component_results);
     const auto result = results.find(key);
     if (result == results.end() || target == nullptr) return;
-    *target = domain::ComponentDeploymentResult{
-        key, suffixed_retry_outcome(service.sanitize_diagnostic(result->second->message), outcome),
-        result->second->operation, result->second->status};
+    std::string message = service.sanitize_diagnostic(result->second->message);
+    if (const auto notes = retried.notes.find(key); notes != retried.notes.end() && !text::is_blank(notes->second)) {
+        append_row_note(message, notes->second);
+    }
+    *target = domain::ComponentDeploymentResult{key, suffixed_retry_outcome(message, outcome),
+                                                result->second->operation, result->second->status};
 }
 
 }  // namespace
@@ -65,7 +77,7 @@ std::size_t retry_unexpected_errors(const QuillaryApplicationService& service, c
                                     const std::vector<domain::ComponentDifference>& rows,
                                     deployment::DeploymentSummary& summary, domain::DeployMode mode,
                                     const std::map<domain::ComponentKey, std::string>& messages,
-                                    const domain::CancellationToken& token) {
+                                    const RetriedRows& retried, const domain::CancellationToken& token) {
     if (!retry_gate_open(session, summary, mode)) return 0;
     std::vector<domain::ComponentDifference> selected;
     for (const auto& row : rows) {
@@ -73,14 +85,14 @@ std::size_t retry_unexpected_errors(const QuillaryApplicationService& service, c
         if (first_result(summary, row.key(), ComponentDeploymentStatus::Failed) == nullptr) continue;
         const auto message = messages.find(row.key());
         if (message == messages.end() || message->second.find(kUnexpectedErrorMarker) == std::string::npos) continue;
-        selected.push_back(row);
+        selected.push_back(latest(row, retried));
     }
     if (selected.empty()) return 0;
     auto package = send_retry_package(service, session, selected, token);
     if (package && package->package_completed) {
         for (const auto& row : selected) {
             merge_retry_result(service, first_result(summary, row.key(), ComponentDeploymentStatus::Failed), *package,
-                               row.key(), kGroupRetryOutcome);
+                               row.key(), retried, kGroupRetryOutcome);
         }
     }
     return selected.size();
@@ -89,7 +101,8 @@ std::size_t retry_unexpected_errors(const QuillaryApplicationService& service, c
 void retry_unexpected_errors_isolated(const QuillaryApplicationService& service, const ComparisonSession& session,
                                       const std::vector<domain::ComponentDifference>& rows,
                                       deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                      std::size_t group_count, const domain::CancellationToken& token) {
+                                      std::size_t group_count, const RetriedRows& retried,
+                                      const domain::CancellationToken& token) {
     if (!retry_gate_open(session, summary, mode)) return;
     std::vector<const domain::ComponentDifference*> selected;
     for (const auto& row : rows) {
@@ -100,9 +113,9 @@ void retry_unexpected_errors_isolated(const QuillaryApplicationService& service,
     if (session.retry_unexpected_errors_alone()) {
         for (const auto* row : selected) {
             if (token.is_cancelled()) return;
-            auto package = send_retry_package(service, session, {*row}, token);
+            auto package = send_retry_package(service, session, {latest(*row, retried)}, token);
             if (!package || !package->package_completed) continue;
-            merge_retry_result(service, selecting_result(summary, row->key()), *package, row->key(),
+            merge_retry_result(service, selecting_result(summary, row->key()), *package, row->key(), retried,
                                kAloneRetryOutcome);
         }
         return;

@@ -5,6 +5,8 @@
 // then, when the session's retry-rows-alone setting is on, each one that still fails that way alone;
 // with the setting off such a row's message tells the user how to turn it on.
 //
+// A row goes out with the document it last went out with (the trimmed one of its own earlier retry,
+// never the one the target refused) and its new message keeps the notes the row carried (`retried`).
 // A failed port call or a package without a verdict is reported nowhere: the rows keep their
 // results. The isolated retry checks the token before each single-row package.
 // Runs on the deploy's thread; everything it changes is in the summary passed to it.
@@ -17,6 +19,7 @@
 
 #include "app/application_service.hpp"
 #include "app/comparison_session.hpp"
+#include "app/deploy_passes.hpp"
 #include "deployment/deployment_summary.hpp"
 
 namespace ambrel::app {
@@ -38,11 +41,12 @@ std::size_t retry_unexpected_errors(const QuillaryApplicationService& service, c
                                     const std::vector<domain::ComponentDifference>& rows,
                                     deployment::DeploymentSummary& summary, domain::DeployMode mode,
                                     const std::map<domain::ComponentKey, std::string>& messages,
-                                    const domain::CancellationToken& token);
+                                    const RetriedRows& retried, const domain::CancellationToken& token);
 
 void retry_unexpected_errors_isolated(const QuillaryApplicationService& service, const ComparisonSession& session,
                                       const std::vector<domain::ComponentDifference>& rows,
                                       deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                      std::size_t group_count, const domain::CancellationToken& token);
+                                      std::size_t group_count, const RetriedRows& retried,
+                                      const domain::CancellationToken& token);
 
 }  // namespace ambrel::app

@@ -6,6 +6,7 @@
 #include <functional>
 #include <unordered_map>
 
+#include "comparison/document_equality.hpp"
 #include "metadata/custom_field_reader.hpp"
 #include "metadata/namespace_policy.hpp"
 #include "metadata_types/metadata_type.hpp"
@@ -140,8 +141,10 @@ void fill_row(ComponentDifference& row, const TypeDescriptor& descriptor, const 
                                     : compare_attributes(descriptor, source.attributes, target.attributes);
     row.body_changed = !bodies_equal(source, target);
     row.bundle_counts = bundle_change_counts(source, target);
-    row.definition_changed =
-        descriptor.compares_document && !documents_equal_ignoring_crlf(source.document, target.document);
+    // A standard or packaged field deploys its tracking switches alone, so nothing else of its
+    // document is a change.
+    row.definition_changed = descriptor.compares_document && row.deploy_scope == MetadataDeployScope::Full &&
+                             !documents_equal(source.document, target.document);
     const bool changed = !row.attribute_differences.empty() || row.body_changed || row.definition_changed ||
                          row.bundle_counts.has_value();
     row.change = changed ? ChangeKind::Update : ChangeKind::NoChange;

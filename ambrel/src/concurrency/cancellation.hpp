@@ -19,6 +19,9 @@ public:
     // The stop flag is read first, so a stopped run does not consult the caller's token.
     bool is_cancelled() const override;
 
+    // A stopped run changes nothing; otherwise the caller's token decides and learns of the change.
+    bool begin_target_change(domain::TargetChange change) const override;
+
     // Sets the stop flag; it stays set for the rest of the run. Any thread may call it.
     void stop() noexcept;
 

@@ -42,12 +42,12 @@ std::expected<std::vector<domain::MetadataComponent>, FieldReadError> ApexBodyRe
         sidecar += "-meta.xml";
         if (source_folder::entry_kind(sidecar) != source_folder::EntryKind::RegularFile) continue;
         auto body = apex_reader::read_text(stem.path, "Could not read Apex source body");
-        if (!body) return std::unexpected(std::move(body.error()));
+        if (!body) return std::unexpected(std::move(body.error()).of_kind(document_kind(type)));
         auto document = apex_reader::read_text(sidecar, "Could not read Apex metadata sidecar");
-        if (!document) return std::unexpected(std::move(document.error()));
+        if (!document) return std::unexpected(std::move(document.error()).of_kind(document_kind(type)));
         auto texts = object_reader::parse_child_texts_in_namespace(*document, sidecar, format->root_type,
                                                                    kMetadataNamespaceUri, wanted);
-        if (!texts) return std::unexpected(std::move(texts.error()));
+        if (!texts) return std::unexpected(std::move(texts.error()).of_kind(document_kind(type)));
 
         domain::MetadataComponent component;
         component.attributes = object_reader::attribute_values(type, *texts);

@@ -30,8 +30,12 @@ std::expected<std::vector<domain::MetadataComponent>, FieldReadError> read_gener
 std::expected<std::vector<domain::MetadataComponent>, ComponentReadingFailure> read_components(
     metadata_types::MetadataType type, const std::filesystem::path& source_root) {
     using Kind = metadata_types::MetadataType::Kind;
-    const auto finish = [](auto result) -> std::expected<std::vector<domain::MetadataComponent>, ComponentReadingFailure> {
-        if (!result) return std::unexpected(ComponentReadingFailure{result.error().message()});
+    // A document's error names the kind of document it is, whichever reader met it.
+    const auto failure = [type](FieldReadError error) {
+        return std::unexpected(ComponentReadingFailure{std::move(error).of_kind(document_kind(type)).message()});
+    };
+    const auto finish = [&failure](auto result) -> std::expected<std::vector<domain::MetadataComponent>, ComponentReadingFailure> {
+        if (!result) return failure(std::move(result.error()));
         return std::move(*result);
     };
     switch (type.kind()) {
@@ -39,7 +43,7 @@ std::expected<std::vector<domain::MetadataComponent>, ComponentReadingFailure> r
             return std::unexpected(ComponentReadingFailure{std::string(kRecordDataNotMetadataMessage)});
         case Kind::CustomField: {
             auto definitions = CustomFieldMetadataReader::read(source_root);
-            if (!definitions) return std::unexpected(ComponentReadingFailure{definitions.error().message()});
+            if (!definitions) return failure(std::move(definitions.error()));
             std::vector<domain::MetadataComponent> components;
             components.reserve(definitions->size());
             for (const domain::CustomFieldDefinition& definition : *definitions) {

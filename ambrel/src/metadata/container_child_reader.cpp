@@ -59,12 +59,12 @@ std::expected<Split, FieldReadError> split_body(std::string_view body, const std
                 } else if (depth == 1) {
                     child_element.reset();
                     full_name.reset();
-                    if (reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+                    if (in_metadata_namespace(reader.resolve_element(*event))) {
                         child_element = std::string(event->local_name());
                         child_start = event->begin;
                     }
                 } else if (depth == 2 && child_element && event->local_name() == kFullNameElement &&
-                           reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+                           in_metadata_namespace(reader.resolve_element(*event))) {
                     capture.emplace();
                 }
                 ++depth;
@@ -74,7 +74,7 @@ std::expected<Split, FieldReadError> split_body(std::string_view body, const std
                     split.root_seen = true;
                     split.root_end_tag.reset();
                 } else if (depth == 2 && child_element && event->local_name() == kFullNameElement &&
-                           reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+                           in_metadata_namespace(reader.resolve_element(*event))) {
                     full_name.reset();
                 }
                 break;

@@ -12,6 +12,13 @@
 
 namespace ambrel::metadata::field_reader {
 
+namespace {
+
+// How path-form errors about field documents name them.
+constexpr std::string_view kFieldKind = "custom field";
+
+}  // namespace
+
 std::expected<void, FieldReadError> push_reference(std::string& buffer, const xml::Event& reference,
                                                    const std::filesystem::path& path) {
     auto appended = xml::append_reference(buffer, reference);
@@ -21,7 +28,9 @@ std::expected<void, FieldReadError> push_reference(std::string& buffer, const xm
 
 std::expected<void, FieldReadError> validate_root(const xml::Namespace& ns, std::string_view local_name,
                                                   const std::filesystem::path& path) {
-    return object_reader::validate_root(ns, local_name, "CustomField", kMetadataNamespaceUri, path);
+    auto valid = object_reader::validate_root(ns, local_name, "CustomField", kMetadataNamespaceUri, path);
+    if (!valid) return std::unexpected(std::move(valid.error()).of_kind(std::string(kFieldKind)));
+    return {};
 }
 
 std::optional<std::string> wanted_local_name(const xml::Namespace& ns, std::string_view local_name,
@@ -32,7 +41,9 @@ std::optional<std::string> wanted_local_name(const xml::Namespace& ns, std::stri
 std::expected<ChildTexts, FieldReadError> parse_child_texts(std::string_view text,
                                                             const std::filesystem::path& path,
                                                             std::span<const std::string_view> wanted) {
-    return object_reader::parse_child_texts_in_namespace(text, path, "CustomField", kMetadataNamespaceUri, wanted);
+    auto texts = object_reader::parse_child_texts_in_namespace(text, path, "CustomField", kMetadataNamespaceUri, wanted);
+    if (!texts) return std::unexpected(std::move(texts.error()).of_kind(std::string(kFieldKind)));
+    return texts;
 }
 
 TrackingToggles read_tracking_toggles(std::string_view text, const std::filesystem::path& path) {

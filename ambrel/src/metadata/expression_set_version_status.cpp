@@ -62,7 +62,7 @@ std::expected<std::optional<RootChild>, ExpressionSetVersionError> root_child(st
             if (!root_seen) {
                 root_seen = true;
                 const std::string_view local = xml::after_last_colon(ev.name);
-                if (!reader.resolve_element(ev).is(kMetadataNamespaceUri)) {
+                if (!in_metadata_namespace(reader.resolve_element(ev))) {
                     return std::unexpected(ExpressionSetVersionError(fmt::format(
                         "the root element is `{}`, not `{}`", kOutsideMetadataNamespace, kVersionRootElement)));
                 }
@@ -80,7 +80,7 @@ std::expected<std::optional<RootChild>, ExpressionSetVersionError> root_child(st
             if (!is_start) break;
             if (!capturing && !found && !root_closed && depth == 1 &&
                 xml::after_last_colon(ev.name) == name &&
-                reader.resolve_element(ev).is(kMetadataNamespaceUri)) {
+                in_metadata_namespace(reader.resolve_element(ev))) {
                 capturing = true;
                 content_begin = ev.end;
                 text.clear();

@@ -53,7 +53,8 @@ std::expected<std::vector<domain::MetadataComponent>, FieldReadError> GenericMet
         format ? std::get_if<metadata_types::PathTemplate::DirectorySuffix>(&format->path_template.value) : nullptr;
     if (layout == nullptr) {
         return std::unexpected(
-            FieldReadError::invalid({}, fmt::format("metadata type {} is not a single-XML-file type", type.wire_id())));
+            FieldReadError::invalid({}, fmt::format("metadata type {} is not a single-XML-file type", type.wire_id()))
+                .of_kind(document_kind(type)));
     }
     const std::string folder(layout->directory);
     const std::string ending = generic_reader::file_ending(layout->suffix);
@@ -77,7 +78,7 @@ std::expected<std::vector<domain::MetadataComponent>, FieldReadError> GenericMet
     for (source_folder::Candidate& candidate : *found) {
         auto component =
             generic_reader::parse_generic_document(type, std::move(candidate.name), candidate.path, format->root_element);
-        if (!component) return std::unexpected(std::move(component.error()));
+        if (!component) return std::unexpected(std::move(component.error()).of_kind(document_kind(type)));
         components.push_back(std::move(*component));
     }
     return components;

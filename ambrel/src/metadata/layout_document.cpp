@@ -29,7 +29,8 @@ std::expected<LayoutDocument, FieldReadError> LayoutDocument::parse(std::string_
     LayoutDocument document;
     document.text_ = xml::strip_leading_boms(text);
     const auto fail = [&](std::string reason) {
-        return std::unexpected(FieldReadError::invalid(path, std::move(reason)));
+        return std::unexpected(
+            FieldReadError::invalid(path, std::move(reason)).of_kind(document_kind(metadata_types::MetadataType::Layout)));
     };
 
     xml::Reader reader(document.text_);
@@ -39,7 +40,7 @@ std::expected<LayoutDocument, FieldReadError> LayoutDocument::parse(std::string_
         if (event->kind == xml::EventKind::Eof) break;
         if (event->kind == xml::EventKind::DocType) return fail("doctype is not allowed");
         const bool in_namespace =
-            event->is_element() && reader.resolve_element(*event).is(kMetadataNamespaceUri);
+            event->is_element() && metadata::in_metadata_namespace(reader.resolve_element(*event));
         document.events_.push_back(*event);
         document.in_metadata_namespace_.push_back(in_namespace);
         document.spans_.push_back({event->begin, event->end});

@@ -43,13 +43,13 @@ FieldReadError parse_error(const std::filesystem::path& path, std::string_view r
 std::expected<void, FieldReadError> validate_root(const xml::Namespace& ns, std::string_view local_name,
                                                   std::string_view root_name, std::string_view namespace_uri,
                                                   const std::filesystem::path& path) {
-    if (ns.is(namespace_uri) && local_name == root_name) return {};
+    if (in_namespace(ns, namespace_uri) && local_name == root_name) return {};
     return std::unexpected(parse_error(path, fmt::format("root element must be {}", root_name)));
 }
 
 std::optional<std::string> wanted_local_name(const xml::Namespace& ns, std::string_view local_name,
                                              std::string_view namespace_uri, std::span<const std::string_view> wanted) {
-    if (!ns.is(namespace_uri)) return std::nullopt;
+    if (!in_namespace(ns, namespace_uri)) return std::nullopt;
     if (std::find(wanted.begin(), wanted.end(), local_name) == wanted.end()) return std::nullopt;
     return std::string(local_name);
 }
@@ -64,9 +64,11 @@ std::expected<ChildTexts, FieldReadError> parse_child_texts_in_namespace(std::st
     std::size_t depth = 0;
     std::optional<std::string> capture_name;
     std::string buffer;
+    xml::DocumentShape shape;
     while (true) {
         auto event = reader.next();
         if (!event) return std::unexpected(parse_error(path, event.error().message()));
+        if (auto fault = shape.observe(*event, reader)) return std::unexpected(parse_error(path, fault->message()));
         switch (event->kind) {
             case xml::EventKind::Start: {
                 if (depth == 0) {

@@ -68,10 +68,10 @@ inline std::expected<void, FieldReadError> push_reference(std::string& buffer, c
 
 // The texts of the wanted direct children of the root: all character data of each (nested elements
 // included), references resolved, normalised by normalize_text; the first occurrence of a name wins
-// and an empty-element child gives the empty text. A document without elements gives an empty map;
-// one that ends with elements still open gives what was collected (without the open capture).
-// Fails (path form) on a wrong root, a DOCTYPE, an unknown entity inside a wanted element, or
-// malformed XML. `path` serves only the errors.
+// and an empty-element child gives the empty text. A document without elements gives an empty map.
+// Fails (path form) on a wrong root, a DOCTYPE, an unknown entity inside a wanted element, malformed
+// XML, a root never closed, and text or an element outside the root (a second root among them).
+// `path` serves only the errors.
 std::expected<ChildTexts, FieldReadError> parse_child_texts_in_namespace(std::string_view text,
                                                                          const std::filesystem::path& path,
                                                                          std::string_view root_name,

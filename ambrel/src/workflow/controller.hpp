@@ -438,7 +438,9 @@ public:
     SharedStateSnapshot state_snapshot() const;
     std::string sanitize_diagnostic(const std::string& text) const;
     // True when the cancellation took place; false when closed, when the id is not current, or when no
-    // operation is active (then nothing changes).
+    // operation is active (then nothing changes). A deploy that writes its commit to a branch cannot be
+    // cancelled (false, nothing changes); a deploy whose job was sent to an org stops its command and
+    // ends on its results screen (true).
     bool cancel_operation(std::optional<std::uint64_t> operation_id) const;
     // Closes the controller; returns after the workspaces have been removed, except on the UI thread,
     // where removal moves to the cleanup executor. A second call does nothing.
@@ -446,7 +448,8 @@ public:
 
     // ---- Selection side ----
     std::optional<std::uint64_t> load_orgs() const;
-    // A new comparison from the org list (the sources are not listed again).
+    // A new comparison from the org list (the sources are not listed again). Refused (none), as every
+    // command that begins an operation is, while a deploy writes its commit to a branch.
     std::optional<std::uint64_t> restart() const;
     std::optional<std::uint64_t> select_source_endpoint(endpoint::DeployEndpoint endpoint) const;
     // Always nothing: choosing a target starts no operation.

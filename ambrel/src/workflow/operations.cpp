@@ -72,6 +72,12 @@ std::optional<StartedOperation> Inner::begin_operation_if(OperationKind kind, bo
         auto guard = lock();
         if (state_.closed) return std::nullopt;
         if (expected_id && *expected_id != state_.operation_id) return std::nullopt;
+        // A commit being written to a branch is never superseded: the command is refused as any other
+        // is while the deploy runs, and the deploy ends on its results.
+        if (state_.operation_token && state_.operation_token->cancel_unless_unstoppable() ==
+                                          MutableCancellationToken::CancelOutcome::Refused) {
+            return std::nullopt;
+        }
         started.id = ++state_.operation_id;
         parts_.progress->set_operation_id(started.id);
         parts_.log->begin_operation(started.id, std::string(wire_name(kind)));
@@ -262,6 +268,16 @@ bool Inner::cancel_internal(std::optional<std::uint64_t> expected_id) {
         // With nothing running there is nothing to cancel: a cancel that arrives as the work finishes,
         // named or not, must not throw away the result the user is now looking at.
         if (!state_.active_operation) return false;
+        // Once a deploy has changed its target, a cancel no longer undoes it. A commit being written
+        // to a branch goes on (the cancel is refused); a deploy job already sent to an org is left to
+        // the org, its command stopped, and the deploy ends on its results, which say so.
+        if (state_.active_operation == OperationKind::Deploy && state_.operation_token) {
+            switch (state_.operation_token->cancel_unless_unstoppable()) {
+                case MutableCancellationToken::CancelOutcome::Refused: return false;
+                case MutableCancellationToken::CancelOutcome::AfterSend: return true;
+                case MutableCancellationToken::CancelOutcome::BeforeTargetChange: break;
+            }
+        }
         cancel_id = ++state_.operation_id;
         const std::optional<OperationKind> active = state_.active_operation;
         if (active == OperationKind::LoadComponents || active == OperationKind::ImportManifest ||

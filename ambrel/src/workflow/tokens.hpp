@@ -6,9 +6,12 @@
 // token (if any) says so. `AlwaysCancelled` is handed to work that is already out of date.
 //
 // Nothing here fails. The flag is one atomic word: setting it never waits for the work it cancels, and
-// every token may be polled from several threads at once.
+// every token may be polled from several threads at once. The operation's token also records how far
+// its work has gone in changing the target, so that a cancel can tell a deploy that nothing stops any
+// more from one that was never sent.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "domain/cancellation.hpp"
@@ -17,12 +20,46 @@ namespace ambrel::workflow {
 
 class MutableCancellationToken final : public domain::CancellationToken {
 public:
+    // What a cancel that the work may refuse did.
+    enum class CancelOutcome : std::uint8_t {
+        // The work had nothing sent yet: it stops as at any poll.
+        BeforeTargetChange,
+        // The work had sent its change to the target: it stops waiting and reports what it knows.
+        AfterSend,
+        // The work writes a change that must not stop half-way: nothing was set.
+        Refused,
+    };
+
     // Sets the flag; true when this call set it (it was clear before).
-    bool cancel() noexcept { return !cancelled_.exchange(true); }
-    bool is_cancelled() const override { return cancelled_.load(); }
+    bool cancel() noexcept { return (bits_.fetch_or(kCancelled) & kCancelled) == 0; }
+    // Sets the flag unless the work has become unstoppable. Atomic with `begin_target_change`: either
+    // the work sees the flag and does not start its change, or the cancel sees how far it went.
+    CancelOutcome cancel_unless_unstoppable() noexcept {
+        std::uint8_t bits = bits_.load();
+        do {
+            if ((bits & kUnstoppable) != 0) return CancelOutcome::Refused;
+        } while (!bits_.compare_exchange_weak(bits, static_cast<std::uint8_t>(bits | kCancelled)));
+        return (bits & kSent) != 0 ? CancelOutcome::AfterSend : CancelOutcome::BeforeTargetChange;
+    }
+    // The work writes a change that a cancel must leave to finish.
+    bool unstoppable() const noexcept { return (bits_.load() & kUnstoppable) != 0; }
+
+    bool is_cancelled() const override { return (bits_.load() & kCancelled) != 0; }
+    bool begin_target_change(domain::TargetChange change) const override {
+        const std::uint8_t flag = change == domain::TargetChange::Sent ? kSent : kUnstoppable;
+        std::uint8_t bits = bits_.load();
+        do {
+            if ((bits & kCancelled) != 0) return false;
+        } while (!bits_.compare_exchange_weak(bits, static_cast<std::uint8_t>(bits | flag)));
+        return true;
+    }
 
 private:
-    std::atomic<bool> cancelled_{false};
+    static constexpr std::uint8_t kCancelled = 1;
+    static constexpr std::uint8_t kSent = 2;
+    static constexpr std::uint8_t kUnstoppable = 4;
+    // The work reports its progress through a token it holds as const.
+    mutable std::atomic<std::uint8_t> bits_{0};
 };
 
 class CombinedToken final : public domain::CancellationToken {
@@ -35,6 +72,11 @@ public:
     bool is_cancelled() const override {
         if (operation_ && operation_->is_cancelled()) return true;
         return outer_ != nullptr && outer_->is_cancelled();
+    }
+    // The operation learns how far its work went; a cancelled outer token refuses the change too.
+    bool begin_target_change(domain::TargetChange change) const override {
+        if (outer_ != nullptr && outer_->is_cancelled()) return false;
+        return operation_ ? operation_->begin_target_change(change) : !is_cancelled();
     }
 
 private:

@@ -642,4 +642,68 @@ std::expected<std::string, Error> Reader::read_text(const Event& start) {
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// Document shape
+// ---------------------------------------------------------------------------------------------
+
+std::optional<Error> DocumentShape::observe(const Event& event, const Reader& reader) {
+    const auto fault = [&](ErrorKind kind, std::size_t offset, std::string_view subject, std::string description) {
+        Error error = make_error(kind, offset, std::string(subject), std::move(description));
+        const auto [line, column] = line_column(reader.input(), offset);
+        error.line = line;
+        error.column = column;
+        return std::optional<Error>(std::move(error));
+    };
+    const auto outside = [&](std::size_t offset) {
+        if (phase_ == Phase::BeforeRoot) {
+            return fault(ErrorKind::OutsideRoot, offset, {}, "text before the root element");
+        }
+        return fault(ErrorKind::OutsideRoot, offset, root_name_,
+                     fmt::format("text after the end of the root element <{}>", root_name_));
+    };
+    const std::size_t depth = reader.depth();
+    switch (event.kind) {
+        case EventKind::Start:
+        case EventKind::Empty: {
+            const bool top_level = event.kind == EventKind::Start ? depth == 1 : depth == 0;
+            if (!top_level) return std::nullopt;
+            if (phase_ == Phase::AfterRoot) {
+                return fault(ErrorKind::OutsideRoot, event.begin, event.name,
+                             fmt::format("element <{}> after the end of the root element <{}>", event.name,
+                                         root_name_));
+            }
+            root_name_ = event.name;
+            phase_ = event.kind == EventKind::Start ? Phase::InRoot : Phase::AfterRoot;
+            return std::nullopt;
+        }
+        case EventKind::End:
+            if (depth == 0) phase_ = Phase::AfterRoot;
+            return std::nullopt;
+        case EventKind::Text: {
+            if (depth != 0) return std::nullopt;
+            std::string_view text = event.raw;
+            if (event.begin == 0) text = strip_leading_boms(text);
+            for (const char& c : text) {
+                if (!is_space(c)) return outside(event.begin + static_cast<std::size_t>(&c - event.raw.data()));
+            }
+            return std::nullopt;
+        }
+        case EventKind::CData:
+        case EventKind::GeneralRef:
+        case EventKind::CharRef:
+            if (depth != 0) return std::nullopt;
+            return outside(event.begin);
+        case EventKind::Eof:
+            if (depth == 0) return std::nullopt;
+            return fault(ErrorKind::UnexpectedEof, event.begin, root_name_,
+                         fmt::format("root element <{}> is not closed", root_name_));
+        case EventKind::Comment:
+        case EventKind::Decl:
+        case EventKind::PI:
+        case EventKind::DocType:
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 }  // namespace ambrel::xml

@@ -43,6 +43,7 @@ enum class ErrorKind : std::uint8_t {
     InvalidCharRef,      // a character reference that is malformed or names no XML character (decoders)
     MalformedAttribute,  // bad attribute syntax (attribute iteration only)
     DuplicateAttribute,  // the same qualified attribute name twice (attribute iteration only)
+    OutsideRoot,         // text or an element outside the root element (DocumentShape only)
 };
 
 struct Error {
@@ -265,6 +266,23 @@ private:
     EventKind last_kind_ = EventKind::Eof;
     bool has_last_ = false;
     std::optional<Error> fault_;
+};
+
+// Watches the events of one document for the faults that the reader leaves to its callers: text
+// (other than XML white space, and U+FEFF characters at the very start), a reference or CDATA outside
+// the root element, an element after the root element ended (a second root among them), and a root
+// element still open at the end of input. Fed every event one reader returns, in order.
+class DocumentShape {
+public:
+    // The fault the event makes, if any, located in the reader's input. `reader` is the reader that
+    // returned the event, just after it did.
+    std::optional<Error> observe(const Event& event, const Reader& reader);
+
+private:
+    enum class Phase : std::uint8_t { BeforeRoot, InRoot, AfterRoot };
+
+    Phase phase_ = Phase::BeforeRoot;
+    std::string_view root_name_;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -61,23 +61,24 @@ public:
                                         const Rows& rows, deployment::DeploymentSummary& summary,
                                         domain::DeployMode mode, const RowNotes& pre_deploy_notes,
                                         const MessageSnapshot& failure_texts, UserPermissionCatalogs& catalogs,
-                                        const domain::CancellationToken& token) const override {
+                                        RetriedRows& retried, const domain::CancellationToken& token) const override {
         app::retry_rejected_permission_sets(service, session, rows, summary, mode, pre_deploy_notes, failure_texts,
-                                            catalogs, token);
+                                            catalogs, retried, token);
     }
     void retry_rejected_profiles(const QuillaryApplicationService& service, const ComparisonSession& session,
                                  const Rows& rows, deployment::DeploymentSummary& summary, domain::DeployMode mode,
                                  const RowNotes& pre_deploy_notes, const MessageSnapshot& failure_texts,
-                                 UserPermissionCatalogs& catalogs, const domain::CancellationToken& token) const override {
+                                 UserPermissionCatalogs& catalogs, RetriedRows& retried,
+                                 const domain::CancellationToken& token) const override {
         app::retry_rejected_profiles(service, session, rows, summary, mode, pre_deploy_notes, failure_texts, catalogs,
-                                     token);
+                                     retried, token);
     }
     void retry_rejected_permission_set_groups(const QuillaryApplicationService& service,
                                               const ComparisonSession& session, const Rows& rows,
                                               deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                              const std::set<std::string>& target_names,
+                                              const std::set<std::string>& target_names, RetriedRows& retried,
                                               const domain::CancellationToken& token) const override {
-        app::retry_rejected_permission_set_groups(service, session, rows, summary, mode, target_names, token);
+        app::retry_rejected_permission_set_groups(service, session, rows, summary, mode, target_names, retried, token);
     }
     void retry_rejected_context_definitions(const QuillaryApplicationService& service,
                                             const ComparisonSession& session, const Rows& rows,
@@ -86,21 +87,21 @@ public:
                                             const cli::SchemaListing& target_listing,
                                             const std::map<domain::ComponentKey, std::string>& documents,
                                             const MessageSnapshot& messages, const RowNotes& release_notes,
-                                            const domain::CancellationToken& token) const override {
+                                            RetriedRows& retried, const domain::CancellationToken& token) const override {
         app::retry_rejected_context_definitions(service, session, rows, summary, mode, source_listing, target_listing,
-                                                documents, messages, release_notes, token);
+                                                documents, messages, release_notes, retried, token);
     }
     std::size_t retry_unexpected_errors(const QuillaryApplicationService& service, const ComparisonSession& session,
                                         const Rows& rows, deployment::DeploymentSummary& summary,
                                         domain::DeployMode mode, const MessageSnapshot& messages,
-                                        const domain::CancellationToken& token) const override {
-        return app::retry_unexpected_errors(service, session, rows, summary, mode, messages, token);
+                                        const RetriedRows& retried, const domain::CancellationToken& token) const override {
+        return app::retry_unexpected_errors(service, session, rows, summary, mode, messages, retried, token);
     }
     void retry_unexpected_errors_isolated(const QuillaryApplicationService& service, const ComparisonSession& session,
                                           const Rows& rows, deployment::DeploymentSummary& summary,
-                                          domain::DeployMode mode, std::size_t group_count,
+                                          domain::DeployMode mode, std::size_t group_count, const RetriedRows& retried,
                                           const domain::CancellationToken& token) const override {
-        app::retry_unexpected_errors_isolated(service, session, rows, summary, mode, group_count, token);
+        app::retry_unexpected_errors_isolated(service, session, rows, summary, mode, group_count, retried, token);
     }
 
     std::expected<metadata::expression_set_definition_versions::PlannedVersions, std::string> plan_package_versions(

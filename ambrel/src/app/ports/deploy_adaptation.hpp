@@ -75,40 +75,41 @@ public:
                                                                               Rows& rows) const = 0;
 
     // Retries after the package; each returns at once unless the mode is Best Effort, the target an
-    // org and the package completed.
+    // org and the package completed. The retries of rejected rows record in `retried` what each row
+    // went out with and the notes it carries; the unexpected-error retries send and keep those.
     virtual void retry_rejected_permission_sets(const QuillaryApplicationService& service,
                                                 const ComparisonSession& session, const Rows& rows,
                                                 deployment::DeploymentSummary& summary, domain::DeployMode mode,
                                                 const RowNotes& pre_deploy_notes, const MessageSnapshot& failure_texts,
-                                                UserPermissionCatalogs& catalogs,
+                                                UserPermissionCatalogs& catalogs, RetriedRows& retried,
                                                 const domain::CancellationToken& token) const = 0;
     virtual void retry_rejected_profiles(const QuillaryApplicationService& service, const ComparisonSession& session,
                                          const Rows& rows, deployment::DeploymentSummary& summary,
                                          domain::DeployMode mode, const RowNotes& pre_deploy_notes,
                                          const MessageSnapshot& failure_texts, UserPermissionCatalogs& catalogs,
-                                         const domain::CancellationToken& token) const = 0;
+                                         RetriedRows& retried, const domain::CancellationToken& token) const = 0;
     // `target_names` are the names the target listed before the package.
     virtual void retry_rejected_permission_set_groups(const QuillaryApplicationService& service,
                                                       const ComparisonSession& session, const Rows& rows,
                                                       deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                                      const std::set<std::string>& target_names,
+                                                      const std::set<std::string>& target_names, RetriedRows& retried,
                                                       const domain::CancellationToken& token) const = 0;
     virtual void retry_rejected_context_definitions(
         const QuillaryApplicationService& service, const ComparisonSession& session, const Rows& rows,
         deployment::DeploymentSummary& summary, domain::DeployMode mode, const cli::SchemaListing& source_listing,
         const cli::SchemaListing& target_listing, const std::map<domain::ComponentKey, std::string>& documents,
-        const MessageSnapshot& messages, const RowNotes& release_notes,
+        const MessageSnapshot& messages, const RowNotes& release_notes, RetriedRows& retried,
         const domain::CancellationToken& token) const = 0;
     // The number of rows sent again (0 when nothing was sent).
     virtual std::size_t retry_unexpected_errors(const QuillaryApplicationService& service,
                                                 const ComparisonSession& session, const Rows& rows,
                                                 deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                                const MessageSnapshot& messages,
+                                                const MessageSnapshot& messages, const RetriedRows& retried,
                                                 const domain::CancellationToken& token) const = 0;
     virtual void retry_unexpected_errors_isolated(const QuillaryApplicationService& service,
                                                   const ComparisonSession& session, const Rows& rows,
                                                   deployment::DeploymentSummary& summary, domain::DeployMode mode,
-                                                  std::size_t group_count,
+                                                  std::size_t group_count, const RetriedRows& retried,
                                                   const domain::CancellationToken& token) const = 0;
 
     // Document helpers.

@@ -128,9 +128,9 @@ RequestedIndex::RequestedIndex(const RequestedComponents& requested) {
         Entry entry{&key, DeployComponentKey::from_metadata_key(key)};
         // Whether a key is an object child follows its type, not only CustomField's parent: a
         // failure on the whole object file may stand for a validation rule or record type too.
-        if (auto type = metadata_types::MetadataType::from_api_name(key.type_name);
-            type && !type->is_data_record() && type->is_object_child_or_field()) {
-            entry.paths.object_child = true;
+        if (auto type = metadata_types::MetadataType::from_api_name(key.type_name); type && !type->is_data_record()) {
+            if (type->is_object_child_or_field()) entry.paths.object_child = true;
+            entry.object_definition = type->is_object_definition();
         }
         entries_.push_back(std::move(entry));
     }
@@ -195,21 +195,25 @@ const MetadataComponentKey* RequestedIndex::match(const json::Value& failure) co
     std::optional<std::string> object_condition;
     if (file.present) {
         const std::string normalised = normalise_file_name(*file.text);
-        const Entry* found = nullptr;
-        bool several = false;
+        std::vector<const Entry*> group;
         auto consider = [&](const Entry* entry) {
-            if (entry == found || !entry->paths.matches_decomposed_file(normalised)) return;
-            if (found != nullptr) several = true;
-            found = entry;
+            if (!entry->paths.matches_decomposed_file(normalised)) return;
+            if (std::find(group.begin(), group.end(), entry) == group.end()) group.push_back(entry);
         };
         for (auto [it, end] = equal_names(candidates->by_file_segment, last_segment(normalised)); it != end; ++it) {
             consider(it->second);
         }
         for (const Entry* entry : candidates->bundles) consider(entry);
-        if (several) return nullptr;
-        if (found != nullptr) {
-            if (chosen != nullptr && chosen != found) return nullptr;
-            chosen = found;
+        if (!group.empty()) {
+            // Several keys share one file (the labels file, a rules file of one object): the name
+            // clue tells them apart when it picked one of them.
+            if (chosen != nullptr) {
+                if (std::find(group.begin(), group.end(), chosen) == group.end()) return nullptr;
+            } else if (group.size() != 1) {
+                return nullptr;
+            } else {
+                chosen = group.front();
+            }
         } else {
             std::string object_name;
             if (!re2::RE2::FullMatch(normalised, aggregate_object_file(), &object_name)) return nullptr;
@@ -217,9 +221,11 @@ const MetadataComponentKey* RequestedIndex::match(const json::Value& failure) co
         }
     }
     if (chosen == nullptr) return nullptr;
-    if (object_condition &&
-        (!chosen->paths.object_child || object_before_dot(chosen->key->full_name) != *object_condition)) {
-        return nullptr;
+    if (object_condition) {
+        // The whole object file stands for the object's children and for the object definition itself.
+        const bool child = chosen->paths.object_child && object_before_dot(chosen->key->full_name) == *object_condition;
+        const bool definition = chosen->object_definition && chosen->key->full_name == *object_condition;
+        if (!child && !definition) return nullptr;
     }
     return chosen->key;
 }

@@ -2,7 +2,9 @@
 
 // Identities of requested deploy components and the tie of one reported component failure to exactly
 // one of them. A failure ties only when every clue it gives (type, full name, file name) points at
-// the same single requested key; any doubt leaves it unmatched. Nothing here fails, runs a process or
+// the same single requested key; a file that several keys share (the labels file, an object's rules
+// file) counts as pointing at the one its full name picks, and the whole object file at the object's
+// children and its definition. Any doubt leaves it unmatched. Nothing here fails, runs a process or
 // touches the file system. Stateless apart from the once-compiled object file pattern; safe from any
 // thread.
 
@@ -77,6 +79,9 @@ private:
     struct Entry {
         const MetadataComponentKey* key;
         DeployComponentKey paths;
+        // The type keeps its definition in the object file (CustomObject and its kin), so a failure
+        // on the whole object file of its own name may be its own.
+        bool object_definition = false;
     };
     // Sorted (name, entry) pairs: one allocation per list and binary search, since an index is built
     // for every answer read.

@@ -3,6 +3,7 @@
 // The outcome of one metadata deploy as the deploy gateway reduces the CLI's answers to it, and the
 // reading of a single answer (still running, or finished). Plain data.
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -26,6 +27,10 @@ struct MetadataDeployResult {
         std::string message;
         // Some failure could not be tied to one requested component.
         bool has_unmatched = false;
+        // Present when the job ended Failed or Canceled: the target rejected the package as a whole, so
+        // no component deployed, whatever the failures name. The text says why (the failures, the
+        // answer's own message, the Apex test failures and the code coverage, as far as given).
+        std::optional<std::string> rejection;
         friend bool operator==(const ComponentFailures&, const ComponentFailures&) = default;
     };
     // The job ended unsuccessfully and no component failure was tied; `failures` holds only code

@@ -84,10 +84,68 @@ std::uint32_t saturate(std::uint64_t value) {
 
 std::string not_terminal_text(std::string_view job_id) { return fmt::format(fmt::runtime(kNotTerminal), job_id); }
 
+std::string cancelled_while_deploying(std::string_view job_id) {
+    return fmt::format(fmt::runtime(kCancelledWhileDeploying),
+                       job_id.empty() ? std::string() : fmt::format(fmt::runtime(kCancelledJob), job_id));
+}
+
 bool is_unspecified_manifest_row(const json::Value& element) {
     if (!text::trim(as_text(member(element, "componentType"))).empty()) return false;
     return as_text(member(element, "fullName")) == kPackageManifestRow ||
            as_text(member(element, "fileName")) == kPackageManifestRow;
+}
+
+// The code coverage warnings of a failed job: their text, and their messages tied to one requested
+// Apex class or trigger each.
+struct Coverage {
+    std::optional<std::string> text;
+    KeyedFailures keyed;
+};
+
+Coverage read_coverage(const json::Value& result, const RequestedComponents& requested) {
+    std::vector<std::string> pieces;
+    Coverage coverage;
+    for (const json::Value* warning :
+         elements_of(member(member(member(result, "details"), "runTestResult"), "codeCoverageWarnings"))) {
+        const std::string message = trimmed_text(member(*warning, "message"));
+        if (message.empty()) continue;
+        const std::string name = trimmed_text(member(*warning, "name"));
+        pieces.push_back(SfCliMetadataDeployGateway::coverage_detail(name, message));
+        if (name.empty()) continue;
+        const MetadataComponentKey* tied = nullptr;
+        bool several = false;
+        for (const auto& key : requested) {
+            if ((key.type_name == "ApexClass" || key.type_name == "ApexTrigger") &&
+                text::equals_ascii_case_insensitive(key.full_name, name)) {
+                several = tied != nullptr;
+                tied = &key;
+                if (several) break;
+            }
+        }
+        if (tied != nullptr && !several) {
+            insert_linked(coverage.keyed, *tied,
+                          SfCliMetadataDeployGateway::safe_text(fmt::format("Code coverage: {}", message)));
+        }
+    }
+    if (!pieces.empty()) {
+        coverage.text = SfCliMetadataDeployGateway::safe_text(fmt::format("Code coverage: {}", fmt::join(pieces, "; ")));
+    }
+    return coverage;
+}
+
+// Why a job with component failures was rejected as a whole: the failures, the answer's own message,
+// the Apex test failures and the code coverage, those given, in this order.
+std::string rejection_reason(const std::string& failures, const json::Value& envelope, const json::Value& result,
+                             const RequestedComponents& requested) {
+    std::vector<std::string> parts;
+    for (const auto& part : {std::optional<std::string>(failures), SfCliMetadataDeployGateway::response_message(envelope),
+                             SfCliMetadataDeployGateway::test_failure_detail(result),
+                             read_coverage(result, requested).text}) {
+        if (!part) continue;
+        const auto trimmed = text::trim(*part);
+        if (!trimmed.empty() && std::find(parts.begin(), parts.end(), trimmed) == parts.end()) parts.emplace_back(trimmed);
+    }
+    return SfCliMetadataDeployGateway::safe_text(fmt::format("{}", fmt::join(parts, "; ")));
 }
 
 }  // namespace
@@ -317,7 +375,14 @@ DeployResponse SfCliMetadataDeployGateway::classify(const cli::CliJsonResult& an
         if (text::is_blank(overall)) overall = std::string(kRejectedComponents);
         overall = safe_text(overall);
         if (!keyed.empty()) {
-            return {Result{Result::ComponentFailures{std::move(keyed), std::move(overall), has_unmatched}}};
+            // A job that failed or was cancelled deployed nothing, whatever its failures name; a partial
+            // success ("SucceededPartial") keeps the reading per component.
+            std::optional<std::string> rejection;
+            if (status_word == "failed" || status_word == "canceled" || status_word == "cancelled") {
+                rejection = rejection_reason(overall, envelope, result, requested);
+            }
+            return {Result{Result::ComponentFailures{std::move(keyed), std::move(overall), has_unmatched,
+                                                     std::move(rejection)}}};
         }
         return {Result{Result::Failed{std::move(overall), {}}}};
     }
@@ -331,36 +396,10 @@ DeployResponse SfCliMetadataDeployGateway::classify(const cli::CliJsonResult& an
         return {Result{Result::Succeeded{job_id.value_or(std::string{}), is_true(member(result, "runTestsEnabled"))}}};
     }
 
-    std::vector<std::string> coverage_pieces;
-    KeyedFailures coverage_keyed;
-    for (const json::Value* warning :
-         elements_of(member(member(member(result, "details"), "runTestResult"), "codeCoverageWarnings"))) {
-        const std::string message = trimmed_text(member(*warning, "message"));
-        if (message.empty()) continue;
-        const std::string name = trimmed_text(member(*warning, "name"));
-        coverage_pieces.push_back(coverage_detail(name, message));
-        if (name.empty()) continue;
-        const MetadataComponentKey* tied = nullptr;
-        bool several = false;
-        for (const auto& key : requested) {
-            if ((key.type_name == "ApexClass" || key.type_name == "ApexTrigger") &&
-                text::equals_ascii_case_insensitive(key.full_name, name)) {
-                several = tied != nullptr;
-                tied = &key;
-                if (several) break;
-            }
-        }
-        if (tied != nullptr && !several) {
-            insert_linked(coverage_keyed, *tied, safe_text(fmt::format("Code coverage: {}", message)));
-        }
-    }
-    std::optional<std::string> coverage_text;
-    if (!coverage_pieces.empty()) {
-        coverage_text = safe_text(fmt::format("Code coverage: {}", fmt::join(coverage_pieces, "; ")));
-    }
+    Coverage coverage = read_coverage(result, requested);
     std::string message =
-        join_details(kRejectedByTarget, {response_message(envelope), test_failure_detail(result), coverage_text});
-    return {Result{Result::Failed{std::move(message), std::move(coverage_keyed)}}};
+        join_details(kRejectedByTarget, {response_message(envelope), test_failure_detail(result), coverage.text});
+    return {Result{Result::Failed{std::move(message), std::move(coverage.keyed)}}};
 }
 
 std::expected<cli::CliJsonResult, std::string> SfCliMetadataDeployGateway::execute(
@@ -399,14 +438,22 @@ MetadataDeployResult SfCliMetadataDeployGateway::deploy(const std::filesystem::p
     const auto source = metadata::manifest::absolute_normalized(source_dir);
     const auto working = metadata::manifest::absolute_normalized(working_dir);
 
+    // A cancel that comes once the job may run in the org stops the command, not the job.
+    if (!token.begin_target_change(domain::TargetChange::Sent)) return {Result::Error{std::string(kCancelled)}};
     auto started = execute(start_args(text::decode_lossy(source.string()), target_org, options_), working, token);
-    if (!started) return {Result::Error{std::move(started.error())}};
+    if (!started) {
+        if (started.error() == kCancelled) return {Result::Error{cancelled_while_deploying({})}};
+        return {Result::Error{std::move(started.error())}};
+    }
     DeployResponse response = classify(*started, requested);
     if (auto* complete = std::get_if<MetadataDeployResult>(&response.value)) return std::move(*complete);
 
     const std::string job_id = std::get<DeployResponse::Pending>(response.value).job_id;
     auto reported = execute(report_args(job_id, target_org), working, token);
-    if (!reported) return {Result::Error{std::move(reported.error())}};
+    if (!reported) {
+        if (reported.error() == kCancelled) return {Result::Error{cancelled_while_deploying(job_id)}};
+        return {Result::Error{std::move(reported.error())}};
+    }
     DeployResponse report = classify(*reported, requested);
     if (auto* complete = std::get_if<MetadataDeployResult>(&report.value)) return std::move(*complete);
     return {Result::Error{not_terminal_text(job_id)}};

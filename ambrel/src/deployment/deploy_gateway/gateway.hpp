@@ -9,7 +9,9 @@
 // Failures (texts of `MetadataDeployResult::Error`): "Target Salesforce alias is blank.", "No
 // Salesforce metadata components were requested for deployment.", "Salesforce deployment job did not
 // reach a terminal state. Job {} may still complete in the target.", "Salesforce metadata deployment
-// was cancelled.", "Could not run Salesforce CLI. {}" (the cleaned detail or "unknown error"),
+// was cancelled." (before anything was sent), "Cancelled while the org was deploying; the org may
+// still apply this deployment{ (job {})}. Check the deployment status in the org before deploying
+// again." (once the start command was launched), "Could not run Salesforce CLI. {}" (the cleaned detail or "unknown error"),
 // "Salesforce CLI timed out with no recoverable job." and "Salesforce CLI returned malformed or
 // missing JSON." (each followed by " {}" with the cleaned standard error or output when there is
 // one), "Salesforce deployment command timed out without a recoverable job ID.", "Salesforce
@@ -51,6 +53,12 @@ inline constexpr std::string_view kNothingRequested = "No Salesforce metadata co
 inline constexpr std::string_view kNotTerminal =
     "Salesforce deployment job did not reach a terminal state. Job {} may still complete in the target.";
 inline constexpr std::string_view kCancelled = "Salesforce metadata deployment was cancelled.";
+// A cancel after "project deploy start" was launched: the job may go on in the org. The placeholder is
+// empty or " (job {id})" when the CLI printed the job's id.
+inline constexpr std::string_view kCancelledWhileDeploying =
+    "Cancelled while the org was deploying; the org may still apply this deployment{}. Check the deployment "
+    "status in the org before deploying again.";
+inline constexpr std::string_view kCancelledJob = " (job {})";
 inline constexpr std::string_view kCouldNotRun = "Could not run Salesforce CLI.";
 inline constexpr std::string_view kUnknownError = "unknown error";
 inline constexpr std::string_view kCliTemplate = "Salesforce CLI {}.";

@@ -262,7 +262,7 @@ std::optional<std::string> extract_top_level_text(std::string_view document, std
             if (ns.state == xml::NamespaceState::Unknown) return std::nullopt;
             const auto colon = event.name.rfind(':');
             const auto local = colon == std::string_view::npos ? event.name : event.name.substr(colon + 1);
-            if (!capturing && depth == 1 && ns.is(metadata::kMetadataNamespaceUri) && local == element) {
+            if (!capturing && depth == 1 && metadata::in_metadata_namespace(ns) && local == element) {
                 if (event.kind == xml::EventKind::Empty) return std::string();
                 capturing = true;
                 capture_depth = depth;

@@ -437,8 +437,9 @@ std::expected<std::vector<FlsResult>, FlsSyncFailure> FlsSynchronizer::sync(cons
                                       state->second.message));
         }
     }
+    // The rows tell what the deploy changed; a folder left behind must not turn them into a failure.
     if (auto closed = close_retrieved(classified->retrieved); !closed) {
-        return std::unexpected(FlsSyncFailure{FlsSyncError(FlsSyncError::Workspace{closed.error()}), std::nullopt});
+        support::report_diagnostic(fmt::format(fmt::runtime(kRetrieveCleanupFailed), closed.error().message()));
     }
     sort_results(run.rows);
     return std::move(run.rows);

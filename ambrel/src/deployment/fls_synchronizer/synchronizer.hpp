@@ -27,7 +27,9 @@
 // definition"). A failure discards every row of the run.
 //
 // Once the orchestrator has returned, the deploy has changed the target: its outcome is always
-// reported, even when the token is cancelled afterwards.
+// reported, even when the token is cancelled afterwards or the retrieve workspace cannot be removed
+// (that failure becomes the diagnostic line "Temporary permission retrieve workspace cleanup failed:
+// {}" with the workspace's text).
 //
 // Borrows the catalogue, the batch deployer and the licence channel for its life (they must outlive
 // it); shares the retriever. A run works on the calling thread and starts no thread.
@@ -77,6 +79,7 @@ inline constexpr std::string_view kDefaultRecordTypeKept =
     "The record type is the default one in the target container, so it cannot be hidden there; the permission was left unchanged.";
 inline constexpr std::string_view kNoChangeNeeded = "The permission requires no change.";
 inline constexpr std::string_view kApiNamePattern = "^[A-Za-z][A-Za-z0-9_]*$";
+inline constexpr std::string_view kRetrieveCleanupFailed = "Temporary permission retrieve workspace cleanup failed: {}";
 
 struct FlsSyncFailure {
     FlsSyncError error;

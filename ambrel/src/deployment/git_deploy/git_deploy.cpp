@@ -711,7 +711,10 @@ std::expected<GitDeploySummary, GitError> GitDeployOrchestrator::deploy_with_fls
             return std::unexpected(valid.error());
         }
     }
-    if (token.is_cancelled()) return std::unexpected(GitError::command_failed(std::string(kCancelledSentence)));
+    // From here on the branch is written: a cancel can no longer stop the deploy half-way.
+    if (!token.begin_target_change(domain::TargetChange::Unstoppable)) {
+        return std::unexpected(GitError::command_failed(std::string(kCancelledSentence)));
+    }
 
     auto identity = gateway_.execute(repository, {"var", "GIT_AUTHOR_IDENT"});
     if (!identity) return std::unexpected(GitError::from_gateway(identity.error()));

@@ -238,8 +238,9 @@ std::expected<SinglePackageSummary, std::string> SinglePackageDeployer::run(cons
     summary.deployed_count = gateway_.recorded_deployed_count();
     // Retries after a whole rejection would deploy what the tests refused, or cut rows for another
     // row's failure; only an outcome per component lets them run.
-    summary.package_completed = std::holds_alternative<Result::Succeeded>(result.value) ||
-                                std::holds_alternative<Result::ComponentFailures>(result.value);
+    const auto* tied = std::get_if<Result::ComponentFailures>(&result.value);
+    summary.package_completed =
+        std::holds_alternative<Result::Succeeded>(result.value) || (tied != nullptr && !tied->rejection);
     return summary;
 }
 

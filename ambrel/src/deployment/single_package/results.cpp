@@ -60,6 +60,10 @@ bool is_object_scoped(const domain::ComponentDifference& row) {
     return type.is_object_child_or_field() || type.is_object_definition();
 }
 
+std::string rejected_whole(const std::string& reason) {
+    return reason.empty() ? std::string(kRejectedWhole) : fmt::format("{} {}", kRejectedWhole, reason);
+}
+
 std::string object_of(std::string_view full_name) {
     const auto dot = full_name.find('.');
     return std::string(dot == std::string_view::npos ? full_name : full_name.substr(0, dot));
@@ -94,6 +98,8 @@ std::vector<domain::ComponentDeploymentResult> map_metadata_results(
                         mapped.message = *own;
                     } else if (mode == domain::DeployMode::AllOrNothing) {
                         mapped.message = kRolledBack;
+                    } else if (outcome.rejection) {
+                        mapped.message = rejected_whole(*outcome.rejection);
                     } else if (outcome.has_unmatched) {
                         mapped.message = fmt::format("{} {}", kRowUnmatched, outcome.message);
                     } else {
@@ -167,6 +173,8 @@ std::vector<domain::FlsResult> map_container_results(std::span<const PreparedFls
                         message = *own;
                     } else if (mode == domain::DeployMode::AllOrNothing) {
                         message = kRolledBack;
+                    } else if (outcome.rejection) {
+                        message = rejected_whole(*outcome.rejection);
                     } else if (outcome.has_unmatched) {
                         message = fmt::format("{} {}", kContainerUnmatched, outcome.message);
                     } else {

@@ -27,6 +27,9 @@ inline constexpr std::string_view kRowUnmatched =
 inline constexpr std::string_view kContainerUnmatched =
     "Permission container was not checked or deployed because the target's response included failures that "
     "could not be matched to a specific component.";
+// A row or container without a failure of its own in a job the target rejected as a whole, followed by
+// one space and the reason when there is one.
+inline constexpr std::string_view kRejectedWhole = "Not deployed: the deployment failed.";
 inline constexpr std::string_view kPermissionDeployed = "Permission metadata deployed successfully.";
 inline constexpr std::string_view kObjectChildren =
     "{}: Salesforce deploys an object and its children as one component and rejected {}{}: {}";

@@ -68,7 +68,7 @@ std::expected<std::vector<Block>, std::string> index_blocks(std::string_view bod
         switch (event->kind) {
             case xml::EventKind::Start: {
                 OpenElement element{std::nullopt, text::decode_lossy(event->local_name()),
-                                    reader.resolve_element(*event).is(kMetadataNamespaceUri)};
+                                    in_metadata_namespace(reader.resolve_element(*event))};
                 if (element.in_namespace && (element.local_name == kNodeMapping || element.local_name == kHydrationDetail)) {
                     const std::size_t index = blocks.size();
                     blocks.emplace_back();
@@ -204,17 +204,14 @@ std::expected<FilteredContextDefinition, ContextDefinitionFilterError> filter_co
         chain_root[at] = true;
     }
     std::vector<bool> removed(count, false);
-    std::vector<document_edits::Edit> cuts;
+    std::vector<document_edits::Bounds> removed_blocks;
     std::set<std::string> kept_objects;
     std::set<FieldRef> kept_fields;
     for (std::size_t i = 0; i < count; ++i) {
         const bool own = blocks[i].node_mapping ? dropped[i] : chain_root[i];
         const bool parent_removed = blocks[i].parent && removed[*blocks[i].parent];
         removed[i] = parent_removed || own;
-        if (own && !parent_removed) {
-            const auto bounds = document_edits::line_aware_bounds(body, blocks[i].start, blocks[i].end);
-            cuts.push_back({bounds.start, bounds.end, {}});
-        }
+        if (own && !parent_removed) removed_blocks.push_back({blocks[i].start, blocks[i].end});
         if (removed[i]) continue;
         if (const auto* object = std::get_if<std::string>(&blocks[i].reference)) kept_objects.insert(*object);
         if (const auto* field = std::get_if<FieldRef>(&blocks[i].reference)) kept_fields.insert(*field);
@@ -223,6 +220,8 @@ std::expected<FilteredContextDefinition, ContextDefinitionFilterError> filter_co
     filtered.total_fields = all_fields.size();
     filtered.kept_objects = kept_objects.size();
     filtered.kept_fields = kept_fields.size();
+    std::vector<document_edits::Edit> cuts;
+    for (const auto& bounds : document_edits::line_aware_cuts(body, removed_blocks)) cuts.push_back({bounds.start, bounds.end, {}});
     filtered.document = document_edits::apply_edits(body, std::move(cuts), document.substr(0, prefix));
     return filtered;
 }

@@ -38,7 +38,7 @@ std::expected<std::optional<ReleaseVersionTag>, ContextReleaseVersionError> rele
         switch (event->kind) {
             case xml::EventKind::Start:
                 if (depth == 1 && !found && !capturing && xml::after_last_colon(event->name) == kReleaseVersionElement &&
-                    reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+                    in_metadata_namespace(reader.resolve_element(*event))) {
                     capturing = true;
                     content_start = event->end;
                     captured.clear();

@@ -70,49 +70,83 @@ bool is_blank(char c) noexcept { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-// Scans back over blanks only, so that a long line holding many elements is not searched again for
-// each of them.
-Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t end) noexcept {
+Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t end) {
     return line_aware_bounds_after(text, {}, start, end);
 }
 
 Bounds line_aware_bounds_after(std::string_view text, std::span<const Bounds> removed, std::size_t start,
-                               std::size_t end) noexcept {
-    // The removed ranges before the element, walked from the nearest one back.
-    auto before = std::lower_bound(removed.begin(), removed.end(), start,
-                                   [](const Bounds& range, std::size_t offset) { return range.end <= offset; });
-    std::size_t line_start = start;
-    for (;;) {
-        if (before != removed.begin() && std::prev(before)->end == line_start) {
-            --before;
-            line_start = before->start;
+                               std::size_t end) {
+    const Bounds element{start, end};
+    return line_aware_cuts(text, std::span(&element, 1), removed).front();
+}
+
+// Scans back over blanks only, so that a long line holding many elements is not searched again for
+// each of them. The cuts are made from the last element to the first, so each one sees the text as
+// the later cuts left it: two elements alone on one line take the whole line with them.
+std::vector<Bounds> line_aware_cuts(std::string_view text, std::span<const Bounds> elements,
+                                    std::span<const Bounds> removed) {
+    // The cuts made so far, the nearest (the one with the lowest offsets) last.
+    std::vector<Bounds> later;
+    later.reserve(elements.size());
+    for (auto element = elements.rbegin(); element != elements.rend(); ++element) {
+        const std::size_t start = element->start;
+        const std::size_t end = element->end;
+        // The removed ranges before the element, walked from the nearest one back; every later cut
+        // lies after it.
+        auto before = std::lower_bound(removed.begin(), removed.end(), start,
+                                       [](const Bounds& range, std::size_t offset) { return range.end <= offset; });
+        std::size_t line_start = start;
+        bool own_line = true;
+        for (;;) {
+            if (before != removed.begin() && std::prev(before)->end == line_start) {
+                --before;
+                line_start = before->start;
+                continue;
+            }
+            if (line_start == 0) break;
+            const char c = text[line_start - 1];
+            if (c == '\n') break;
+            if (!is_blank(c)) {
+                own_line = false;
+                break;
+            }
+            --line_start;
+        }
+        if (!own_line) {
+            later.push_back({start, end});
             continue;
         }
-        if (line_start == 0) break;
-        const char c = text[line_start - 1];
-        if (c == '\n') break;
-        if (!is_blank(c)) return {start, end};
-        --line_start;
-    }
-    // The next byte that stays at or after `offset`.
-    auto after = std::lower_bound(removed.begin(), removed.end(), end,
-                                  [](const Bounds& range, std::size_t offset) { return range.start < offset; });
-    const auto staying = [&](std::size_t offset) {
-        while (after != removed.end() && after->start == offset) {
-            offset = after->end;
-            ++after;
+        // The next byte that stays at or after an offset: removed ranges and later cuts are skipped.
+        auto after = std::lower_bound(removed.begin(), removed.end(), end,
+                                      [](const Bounds& range, std::size_t offset) { return range.start < offset; });
+        std::size_t next_later = later.size();
+        const auto staying = [&](std::size_t offset) {
+            for (;;) {
+                if (after != removed.end() && after->start == offset) {
+                    offset = after->end;
+                    ++after;
+                } else if (next_later > 0 && later[next_later - 1].start == offset) {
+                    offset = later[next_later - 1].end;
+                    --next_later;
+                } else {
+                    return offset;
+                }
+            }
+        };
+        std::size_t cut_end = end;
+        const std::size_t first = staying(end);
+        if (first < text.size() && text[first] == '\n') {
+            cut_end = first + 1;
+        } else if (first < text.size() && text[first] == '\r') {
+            const std::size_t second = staying(first + 1);
+            if (second < text.size() && text[second] == '\n') cut_end = second + 1;
         }
-        return offset;
-    };
-    std::size_t cut_end = end;
-    const std::size_t first = staying(end);
-    if (first < text.size() && text[first] == '\n') {
-        cut_end = first + 1;
-    } else if (first < text.size() && text[first] == '\r') {
-        const std::size_t second = staying(first + 1);
-        if (second < text.size() && text[second] == '\n') cut_end = second + 1;
+        // Later cuts that this one now spans are part of it.
+        while (!later.empty() && later.back().start < cut_end) later.pop_back();
+        later.push_back({line_start, cut_end});
     }
-    return {line_start, cut_end};
+    std::reverse(later.begin(), later.end());
+    return later;
 }
 
 std::vector<Edit> merged_removals(std::span<const Bounds> inner, std::span<const Bounds> outer) {
@@ -137,7 +171,7 @@ std::vector<Edit> merged_removals(std::span<const Bounds> inner, std::span<const
 }
 
 std::optional<std::string_view> metadata_local_tag(const xml::Reader& reader, const xml::Event& event) {
-    if (!reader.resolve_element(event).is(kMetadataNamespaceUri)) return std::nullopt;
+    if (!in_metadata_namespace(reader.resolve_element(event))) return std::nullopt;
     return event.local_name();
 }
 

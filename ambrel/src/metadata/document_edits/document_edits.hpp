@@ -49,7 +49,7 @@ struct Bounds {
 
     bool operator==(const Bounds&) const = default;
 };
-Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t end) noexcept;
+Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t end);
 
 // The same range for the element as it stands once the `removed` ranges are cut out of `text`,
 // given back in the offsets of `text` itself: what it spans of the text that stays, together with
@@ -57,7 +57,17 @@ Bounds line_aware_bounds(std::string_view text, std::size_t start, std::size_t e
 // them overlapping [start, end). Cutting the removed ranges and this one together gives the same
 // bytes as cutting the removed ones first and then the line-aware range of the element.
 Bounds line_aware_bounds_after(std::string_view text, std::span<const Bounds> removed, std::size_t start,
-                               std::size_t end) noexcept;
+                               std::size_t end);
+
+// The ranges to remove for several elements at once, `elements` sorted and disjoint (none of them
+// overlapping a range of `removed`, which must be sorted and disjoint too): each element widened as
+// line_aware_bounds_after widens it in the text that `removed` and the cuts of the elements after
+// it leave, which is what cutting them one by one from the last to the first gives. Two elements
+// that stand alone on one line thus take the whole line, as a single removal of both would. The
+// result is sorted and disjoint (a cut that spans later cuts replaces them) and may enclose ranges
+// of `removed`, ready for merged_removals.
+std::vector<Bounds> line_aware_cuts(std::string_view text, std::span<const Bounds> elements,
+                                    std::span<const Bounds> removed = {});
 
 // The edits of two sets of removals, where a range of `outer` may enclose ranges of `inner` whole
 // (and otherwise none overlap): one removal per enclosing range, ready for apply_edits.

@@ -46,7 +46,7 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
         const bool element_start = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
         if (element_start && !root_seen) {
             root_seen = true;
-            if (!reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+            if (!in_metadata_namespace(reader.resolve_element(*event))) {
                 return std::unexpected(fmt::format(fmt::runtime(kWrongRoot), kOutsideNamespace, kDefinitionRoot));
             }
             if (xml::after_last_colon(event->name) != kDefinitionRoot) {
@@ -62,7 +62,7 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
         }
         switch (event->kind) {
             case xml::EventKind::Start: {
-                const bool in_namespace = reader.resolve_element(*event).is(kMetadataNamespaceUri);
+                const bool in_namespace = in_metadata_namespace(reader.resolve_element(*event));
                 const std::string_view local = xml::after_last_colon(event->name);
                 if (depth == 1 && !open && in_namespace && local == kVersionsElement) {
                     open = VersionBlock{};
@@ -106,25 +106,21 @@ std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string
     }
 }
 
-std::pair<std::size_t, std::size_t> removal_bounds(std::string_view document, std::size_t start, std::size_t end) {
-    const auto bounds = document_edits::line_aware_bounds(document, start, end);
-    return {bounds.start, bounds.end};
-}
-
 std::expected<StrippedVersions, std::string> strip_versions(std::string_view document) {
     auto blocks = version_blocks(document);
     if (!blocks) return std::unexpected(std::move(blocks.error()));
     StrippedVersions stripped;
-    std::vector<document_edits::Edit> edits;
+    std::vector<document_edits::Bounds> removed;
     for (const VersionBlock& block : *blocks) {
-        const auto [start, end] = removal_bounds(document, block.start, block.end);
-        edits.push_back({start, end, {}});
+        removed.push_back({block.start, block.end});
         if (block.name) {
             stripped.names.push_back(*block.name);
         } else {
             ++stripped.unnamed;
         }
     }
+    std::vector<document_edits::Edit> edits;
+    for (const auto& bounds : document_edits::line_aware_cuts(document, removed)) edits.push_back({bounds.start, bounds.end, {}});
     stripped.document = document_edits::apply_edits(document, std::move(edits));
     return stripped;
 }
@@ -135,10 +131,10 @@ std::expected<PlannedVersions, std::string> plan_package_versions(std::string_vi
     if (!blocks) return std::unexpected(std::move(blocks.error()));
     PlannedVersions planned;
     std::vector<document_edits::Edit> edits;
+    std::vector<document_edits::Bounds> removed;
     for (const VersionBlock& block : *blocks) {
         if (block.name && active.contains(*block.name)) {
-            const auto [start, end] = removal_bounds(document, block.start, block.end);
-            edits.push_back({start, end, {}});
+            removed.push_back({block.start, block.end});
             planned.left_out.push_back(*block.name);
             continue;
         }
@@ -151,6 +147,7 @@ std::expected<PlannedVersions, std::string> plan_package_versions(std::string_vi
             edits.push_back({block.status_start, block.status_end, std::string(kInactive)});
         }
     }
+    for (const auto& bounds : document_edits::line_aware_cuts(document, removed)) edits.push_back({bounds.start, bounds.end, {}});
     planned.document = document_edits::apply_edits(document, std::move(edits));
     return planned;
 }

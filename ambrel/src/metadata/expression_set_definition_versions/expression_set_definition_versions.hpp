@@ -58,10 +58,6 @@ struct PlannedVersions {
 
 std::expected<std::vector<VersionBlock>, std::string> version_blocks(std::string_view document);
 
-// Whole lines: from the line start when only spaces and tabs precede `start` on its line, through
-// one "\r\n" or "\n" after `end`.
-std::pair<std::size_t, std::size_t> removal_bounds(std::string_view document, std::size_t start, std::size_t end);
-
 std::expected<StrippedVersions, std::string> strip_versions(std::string_view document);
 
 std::expected<PlannedVersions, std::string> plan_package_versions(std::string_view document,

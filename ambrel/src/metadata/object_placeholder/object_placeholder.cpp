@@ -1,7 +1,11 @@
 #include "metadata/object_placeholder/object_placeholder.hpp"
 
+#include <algorithm>
 #include <array>
+#include <set>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -28,26 +32,71 @@ std::optional<std::string_view> root_element(const metadata_types::ContentFormat
     return std::nullopt;
 }
 
-// The bytes of the first nameField directly under the root, in the metadata namespace.
-std::optional<std::string_view> name_field_of(std::string_view document) {
+// The first nameField directly under the root, in the metadata namespace: its bytes, and the
+// prefix declarations of the source root (each `xmlns:p="uri"` as written) for the prefixes it uses,
+// so that it stays bound under the placeholder's own root.
+struct NameField {
+    std::string_view bytes;
+    std::vector<std::string_view> declarations;
+};
+
+// Adds the prefixes a tag uses: its own and its attributes' (namespace declarations aside).
+void add_used_prefixes(const xml::Event& event, std::set<std::string_view>& used) {
+    if (!event.prefix().empty()) used.insert(event.prefix());
+    auto attributes = event.attributes();
+    while (true) {
+        auto attribute = attributes.next();
+        if (!attribute || !*attribute) return;
+        if (!(*attribute)->is_namespace_declaration() && !(*attribute)->prefix().empty()) {
+            used.insert((*attribute)->prefix());
+        }
+    }
+}
+
+std::optional<NameField> name_field_of(std::string_view document) {
     xml::Reader reader(document);
+    // The source root's prefix declarations: prefix, then the declaration as written.
+    std::vector<std::pair<std::string_view, std::string_view>> root_declarations;
+    std::set<std::string_view> used;
     std::optional<std::size_t> start;
     std::size_t start_depth = 0;
+    const auto found = [&](std::string_view bytes) {
+        NameField field{bytes, {}};
+        for (const auto& [prefix, declaration] : root_declarations) {
+            if (used.contains(prefix)) field.declarations.push_back(declaration);
+        }
+        return field;
+    };
     while (true) {
         auto event = reader.next();
         if (!event || event->kind == xml::EventKind::Eof) return std::nullopt;
+        const bool element = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
         if (start) {
+            if (element) add_used_prefixes(*event, used);
             if (event->kind == xml::EventKind::End && reader.depth() == start_depth) {
-                return document.substr(*start, event->end - *start);
+                return found(document.substr(*start, event->end - *start));
             }
             continue;
         }
-        const bool element = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
+        if (event->kind == xml::EventKind::Start && reader.depth() == 1) {
+            auto attributes = event->attributes();
+            while (true) {
+                auto attribute = attributes.next();
+                if (!attribute || !*attribute) break;
+                if ((*attribute)->is_namespace_declaration() && (*attribute)->prefix() == "xmlns") {
+                    root_declarations.emplace_back(
+                        (*attribute)->local_name(),
+                        document.substr((*attribute)->begin, (*attribute)->end - (*attribute)->begin));
+                }
+            }
+            continue;
+        }
         if (!element || event->local_name() != kNameField) continue;
         const std::size_t depth_after = reader.depth();
         const std::size_t own_depth = event->kind == xml::EventKind::Start ? depth_after : depth_after + 1;
-        if (own_depth != 2 || !reader.resolve_element(*event).is(kMetadataNamespaceUri)) continue;
-        if (event->kind == xml::EventKind::Empty) return event->raw;
+        if (own_depth != 2 || !in_metadata_namespace(reader.resolve_element(*event))) continue;
+        add_used_prefixes(*event, used);
+        if (event->kind == xml::EventKind::Empty) return found(event->raw);
         start = event->begin;
         start_depth = depth_after - 1;
     }
@@ -83,8 +132,23 @@ std::expected<std::string, std::string> placeholder_object_xml(const metadata_ty
             custom_setting = true;
         }
     }
+    std::optional<NameField> name_field;
+    if (custom_object && !custom_setting) {
+        name_field = name_field_of(component.document);
+        if (!name_field) {
+            return std::unexpected(fmt::format(fmt::runtime(kNoNameField), descriptor.api_name, component.key.name));
+        }
+    }
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out += fmt::format("<{} xmlns=\"{}\">\n", *root, kMetadataNamespaceUri);
+    out += fmt::format("<{} xmlns=\"{}\"", *root, kMetadataNamespaceUri);
+    // A nameField written with a prefix keeps it bound, as the source root bound it.
+    if (name_field) {
+        for (const std::string_view declaration : name_field->declarations) {
+            out += ' ';
+            out += declaration;
+        }
+    }
+    out += ">\n";
     for (std::size_t i = 0; i < pairs; ++i) {
         const std::string_view element = descriptor.attributes[i].element;
         if (custom_setting && std::find(kCustomSettingElements.begin(), kCustomSettingElements.end(), element) ==
@@ -95,13 +159,9 @@ std::expected<std::string, std::string> placeholder_object_xml(const metadata_ty
         if (!value) continue;
         out += fmt::format("    <{0}>{1}</{0}>\n", element, xml::escape_five_entities(*value));
     }
-    if (custom_object && !custom_setting) {
-        const auto name_field = name_field_of(component.document);
-        if (!name_field) {
-            return std::unexpected(fmt::format(fmt::runtime(kNoNameField), descriptor.api_name, component.key.name));
-        }
+    if (name_field) {
         out += "    ";
-        out += *name_field;
+        out += name_field->bytes;
         out += '\n';
     }
     out += fmt::format("</{}>\n", *root);

@@ -3,7 +3,9 @@
 // The minimal object document sent in place of an added object-like component (custom object,
 // custom metadata type, platform event) that the target does not have yet: the XML declaration, the
 // root element, the component's attribute values and, for a custom object that is no custom setting,
-// the source's own nameField element copied byte for byte. Nothing is written to disk.
+// the source's own nameField element copied byte for byte. A nameField written with prefixes that
+// the source root binds keeps them bound: the placeholder's root repeats those declarations as
+// written. Nothing is written to disk.
 //
 // Failures: "Cannot create {type} '{name}': its metadata form has no XML document." and "Cannot
 // create {type} '{name}': its source metadata has no nameField element." (a malformed source counts

@@ -130,7 +130,7 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
         } else {
             item.name_storage = text::decode_lossy(local);
         }
-        item.in_namespace = reader.resolve_element(event).is(kMetadataNamespaceUri);
+        item.in_namespace = in_metadata_namespace(reader.resolve_element(event));
         if (item.in_namespace) item.section = permission_models::schema_for_element(local);
         return item;
     };
@@ -159,7 +159,7 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
         if (!root_started || root_closed) {
             if (!root_started && event.kind == xml::EventKind::Start) {
                 root_started = true;
-                root_in_namespace = reader.resolve_element(event).is(kMetadataNamespaceUri);
+                root_in_namespace = in_metadata_namespace(reader.resolve_element(event));
                 doc.root_name_ = local_name_vec(event.name);
                 const auto colon = event.name.rfind(':');
                 if (colon != std::string_view::npos) doc.root_prefix_ = std::string(event.name.substr(0, colon));
@@ -205,7 +205,7 @@ std::expected<TargetDocument, std::string> TargetDocument::read(std::string_view
                 const auto child = local_name(event.name);
                 const bool start = event.kind == xml::EventKind::Start;
                 if (!key_done && child == open->section->key_child &&
-                    reader.resolve_element(event).is(kMetadataNamespaceUri)) {
+                    in_metadata_namespace(reader.resolve_element(event))) {
                     key_done = true;
                     if (start) key_capture.emplace();
                 } else if (start && open->section->section == permission_models::kRecordTypeSection &&
@@ -272,36 +272,6 @@ void TargetDocument::index_add(Position position) {
     IndexEntry& entry = index_[IndexKey{position->section->section, *position->key}];
     if (entry.count == 0) entry.position = position;
     ++entry.count;
-}
-
-void TargetDocument::index_remove(Position position) {
-    if (!position->key || position->section == nullptr) return;
-    const auto found = index_.find(IndexKey{position->section->section, *position->key});
-    if (found == index_.end()) return;
-    // Only a block that is the one with its key is ever removed, so the entry goes with it.
-    if (--found->second.count == 0) index_.erase(found);
-}
-
-void TargetDocument::remove(Position position) {
-    if (position->section != nullptr) {
-        auto& last = last_of_section_[position->section->section];
-        if (last && *last == position) {
-            last.reset();
-            for (auto walk = position; walk != items_.begin();) {
-                --walk;
-                if (walk->element && walk->section != nullptr && walk->section->section == position->section->section) {
-                    last = walk;
-                    break;
-                }
-            }
-        }
-    }
-    index_remove(position);
-    if (position != items_.begin()) {
-        const auto previous = std::prev(position);
-        if (!previous->element && previous->is_text && is_whitespace_text(previous->written)) items_.erase(previous);
-    }
-    items_.erase(position);
 }
 
 TargetDocument::Position TargetDocument::insertion_point(const PermissionSectionSchema& row, std::string_view element) {
@@ -392,11 +362,9 @@ std::optional<NotTransferred> TargetDocument::replace_selected_permission(const 
         }
     }
 
-    const bool removable = !std::holds_alternative<PermissionSubject::Tab>(subject.value) && !record_type;
-    if (permission_models::grants_nothing(grant) && (removable || !existing)) {
-        if (existing) remove(*existing);
-        return std::nullopt;
-    }
+    // A deploy leaves access that a document does not mention unchanged, so taking access away means
+    // writing the block with every flag off; a subject without a block has no access to take.
+    if (permission_models::grants_nothing(grant) && !existing) return std::nullopt;
 
     std::string written = element_text(element, subject, grant, kept);
     if (existing) {

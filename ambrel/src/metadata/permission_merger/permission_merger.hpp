@@ -2,10 +2,11 @@
 
 // Writes the selected permissions into one target Profile or PermissionSet document. For every
 // selected subject it decides the grant the target must carry (the union of source and target in
-// ADDITIVE mode, the source grant in ALL mode) and replaces, inserts (at its place in the kind's fixed
-// section order, on a line of its own) or removes that subject's block; every other part of the
-// document is written back as it was read (end tags from their qualified name). It reports, subject
-// by subject, what it decided.
+// ADDITIVE mode, the source grant in ALL mode) and replaces or inserts (at its place in the kind's
+// fixed section order, on a line of its own) that subject's block; access is taken away by writing
+// the block with every flag off, never by removing it, since a deploy leaves what a document omits
+// unchanged. Every other part of the document is written back as it was read (end tags from their
+// qualified name). It reports, subject by subject, what it decided.
 //
 // Failures (`PermissionMergeError`):
 //   "FLS mode does not transfer field-level security"                   (mode NONE)
@@ -161,10 +162,8 @@ private:
     std::string element_text(std::string_view element, const domain::PermissionSubject& subject,
                              const domain::PermissionGrant& grant,
                              const std::vector<std::pair<std::string, std::string>>& kept) const;
-    void remove(Position position);
     Position insertion_point(const PermissionSectionSchema& row, std::string_view element);
     void index_add(Position position);
-    void index_remove(Position position);
 
     // Every untouched piece points into the text read, or, when an end tag of it is not written as
     // "</name>", into this copy with its end tags rewritten from their names. Held on the heap so that

@@ -233,7 +233,7 @@ std::expected<ParsedPermissions, std::string> parse_permission_metadata(std::str
     std::optional<Child> capture;
 
     const auto in_namespace = [&](const xml::Event& event) {
-        return reader.resolve_element(event).is(kMetadataNamespaceUri);
+        return in_metadata_namespace(reader.resolve_element(event));
     };
     const auto check_root = [&](const xml::Event& event) -> std::expected<void, std::string> {
         if (!in_namespace(event) || event.local_name() != root_name) return std::unexpected(expected_root());

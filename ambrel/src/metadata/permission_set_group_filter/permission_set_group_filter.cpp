@@ -85,16 +85,17 @@ std::expected<FilteredPermissionSetGroup, std::string> filter_permission_set_gro
     }
     FilteredPermissionSetGroup filtered;
     std::set<std::string_view> distinct;
-    std::vector<document_edits::Edit> cuts;
+    std::vector<document_edits::Bounds> removed;
     for (const Reference& reference : references) {
         distinct.insert(reference.name);
         const bool stays = (reference.muting && !remove_muting) || keep.contains(reference.name) ||
                            (!remove_packaged && NamespacePolicy::is_packaged_generic_component(reference.name));
         if (stays) continue;
         filtered.left_out.insert(reference.name);
-        const auto bounds = document_edits::line_aware_bounds(body, reference.start, reference.end);
-        cuts.push_back({bounds.start, bounds.end, {}});
+        removed.push_back({reference.start, reference.end});
     }
+    std::vector<document_edits::Edit> cuts;
+    for (const auto& bounds : document_edits::line_aware_cuts(body, removed)) cuts.push_back({bounds.start, bounds.end, {}});
     filtered.total = distinct.size();
     filtered.document = document_edits::apply_edits(body, std::move(cuts), document.substr(0, prefix));
     return filtered;

@@ -31,7 +31,7 @@ std::expected<std::optional<bool>, std::string> profile_custom_flag(std::string_
                 return flag;
             case xml::EventKind::Start:
                 if (depth == 1 && event->local_name() == kCustomElement &&
-                    reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+                    in_metadata_namespace(reader.resolve_element(*event))) {
                     capturing = true;
                     buffer.clear();
                 }

@@ -273,7 +273,7 @@ ReferenceCuts profile_reference_cuts(std::string_view document, const ReferenceS
     document_edits::NameSet all(sections.size());
     document_edits::NameSet kept(sections.size());
     ProfileTrim trim;
-    std::vector<document_edits::Bounds> cuts;
+    std::vector<document_edits::Bounds> matched_sections;
     for (const ReferenceSection& section : sections) {
         bool matched = false;
         for (const Pair& pair : section.references) {
@@ -285,13 +285,14 @@ ReferenceCuts profile_reference_cuts(std::string_view document, const ReferenceS
             }
         }
         if (matched) {
-            cuts.push_back(document_edits::line_aware_bounds_after(body, removed_first, section.start, section.end));
+            matched_sections.push_back({section.start, section.end});
         } else {
             for (const Pair& pair : section.references) kept.insert(pair.second, static_cast<std::uint8_t>(pair.first));
         }
     }
     trim.total = all.size();
     trim.kept = kept.size();
+    const auto cuts = document_edits::line_aware_cuts(body, matched_sections, removed_first);
     return ReferenceCuts{std::move(trim), document_edits::merged_removals(removed_first, cuts)};
 }
 

@@ -128,7 +128,7 @@ std::expected<void, FieldReadError> parse(std::string_view full_name, std::strin
         switch (kind) {
             case xml::EventKind::Start: {
                 const OpenElement element{event->local_name(),
-                                          reader.resolve_element(*event).is(kMetadataNamespaceUri)};
+                                          in_metadata_namespace(reader.resolve_element(*event))};
                 if (open.empty()) {
                     if (!is_root(element, settings.root_names)) return fail(root_message(settings.root_names));
                     root_seen = true;
@@ -143,7 +143,7 @@ std::expected<void, FieldReadError> parse(std::string_view full_name, std::strin
             case xml::EventKind::Empty: {
                 if (open.empty()) {
                     const OpenElement element{event->local_name(),
-                                              reader.resolve_element(*event).is(kMetadataNamespaceUri)};
+                                              in_metadata_namespace(reader.resolve_element(*event))};
                     if (!is_root(element, settings.root_names)) return fail(root_message(settings.root_names));
                     root_seen = true;
                 }

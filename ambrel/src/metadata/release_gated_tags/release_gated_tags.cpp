@@ -61,7 +61,7 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
         const bool element_start = event->kind == xml::EventKind::Start || event->kind == xml::EventKind::Empty;
         if (element_start && !root_seen) {
             root_seen = true;
-            if (!reader.resolve_element(*event).is(kMetadataNamespaceUri) || xml::after_last_colon(event->name) != root) {
+            if (!in_metadata_namespace(reader.resolve_element(*event)) || xml::after_last_colon(event->name) != root) {
                 return wrong_root();
             }
             if (event->kind == xml::EventKind::Start) {
@@ -74,7 +74,7 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
         switch (event->kind) {
             case xml::EventKind::Start:
                 if (depth == 1 && xml::after_last_colon(event->name) == row->element &&
-                    reader.resolve_element(*event).is(kMetadataNamespaceUri)) {
+                    in_metadata_namespace(reader.resolve_element(*event))) {
                     open = RootElement{{}, base + event->begin, 0};
                 }
                 ++depth;
@@ -98,14 +98,14 @@ std::expected<std::optional<StrippedTag>, std::string> strip_release_gated_tag(s
                 break;
         }
     }
-    std::vector<document_edits::Edit> cuts;
+    std::vector<document_edits::Bounds> matching;
     for (const RootElement& element : elements) {
-        if (text::trim(element.text) != row->value) continue;
-        const auto bounds = document_edits::line_aware_bounds(document, element.start, element.end);
-        cuts.push_back({bounds.start, bounds.end, {}});
+        if (text::trim(element.text) == row->value) matching.push_back({element.start, element.end});
     }
-    if (cuts.empty()) return std::nullopt;
-    const std::size_t removed = cuts.size();
+    if (matching.empty()) return std::nullopt;
+    const std::size_t removed = matching.size();
+    std::vector<document_edits::Edit> cuts;
+    for (const auto& bounds : document_edits::line_aware_cuts(document, matching)) cuts.push_back({bounds.start, bounds.end, {}});
     return StrippedTag{document_edits::apply_edits(document, std::move(cuts)), std::string(row->element),
                        std::string(row->value), removed};
 }

@@ -53,7 +53,7 @@ std::expected<std::string, std::string> write_switch(std::string_view text, std:
 }  // namespace
 
 std::optional<std::string> metadata_local_name(const xml::Reader& reader, const xml::Event& event) {
-    if (!reader.resolve_element(event).is(kMetadataNamespaceUri)) return std::nullopt;
+    if (!in_metadata_namespace(reader.resolve_element(event))) return std::nullopt;
     const std::string_view name = event.name;
     const auto colon = name.rfind(':');
     const std::string_view local = colon == std::string_view::npos ? name : name.substr(colon + 1);

@@ -177,12 +177,14 @@ PermissionCuts user_permission_cuts(std::string_view document, const PermissionB
     PermissionCuts cuts;
     std::vector<std::string_view> distinct;
     distinct.reserve(blocks.size());
+    std::vector<document_edits::Bounds> removed;
     for (const PermissionBlock& block : blocks) {
         distinct.push_back(block.name);
         if (!remove.contains(block.name)) continue;
         cuts.left_out.insert(block.name);
-        cuts.ranges.push_back(document_edits::line_aware_bounds(body, block.start, block.end));
+        removed.push_back({block.start, block.end});
     }
+    cuts.ranges = document_edits::line_aware_cuts(body, removed);
     std::sort(distinct.begin(), distinct.end());
     cuts.total = static_cast<std::size_t>(std::unique(distinct.begin(), distinct.end()) - distinct.begin());
     return cuts;
