@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <fmt/format.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,42 @@ TEST(IncludedResponse, BodyForms) {
         ASSERT_TRUE(response) << c.stdout_text;
         EXPECT_EQ(response->status_code, c.code) << c.stdout_text;
         EXPECT_EQ(response->body, c.body) << c.stdout_text;
+    }
+}
+
+TEST(IncludedResponse, ARawBodyIsFoundByItsLengthEvenWhenItsLinesLookLikeHeaders) {
+    struct Case {
+        std::string name;
+        std::string stdout_text;
+        std::string raw_body;
+        std::map<std::string, std::string> headers;
+    };
+    const std::vector<Case> cases = {
+        {"a first line like a header", "HTTP/1.1 200\ncontent-length: 27\ndate: today\nseats: 4\nconstraint Car {}\n\n",
+         "seats: 4\nconstraint Car {}\n", {{"content-length", "27"}, {"date", "today"}}},
+        {"every line like a header", "HTTP/1.1 200\ncontent-length: 4\na: b\n", "a: b", {{"content-length", "4"}}},
+        {"a body line naming a length", "HTTP/1.1 200\ncontent-length: 19\ncontent-length: 999\n",
+         "content-length: 999", {{"content-length", "19"}}},
+        // The length of a JSON body as sent is shorter than the CLI's pretty print: the headers stay.
+        {"a pretty JSON body", "HTTP/1.1 200\ncontent-length: 8\nx: y\n{\n  \"a\": 1\n}\n", "{\n  \"a\": 1\n}",
+         {{"content-length", "8"}, {"x", "y"}}},
+        // A JSON body printed shorter than it was sent (its escapes written out) keeps the headers.
+        {"a JSON body printed shorter", "HTTP/1.1 200\ncontent-length: 20\nx: y\n{\n  \"a\": \"\xc3\xa9\"\n}\n",
+         "{\n  \"a\": \"\xc3\xa9\"\n}", {{"content-length", "20"}, {"x", "y"}}},
+        // A compressed body's length is of the bytes as sent, not as printed.
+        {"a compressed body", "HTTP/1.1 200\ncontent-encoding: gzip\ncontent-length: 10\nx: y\nmodel\n", "model",
+         {{"content-encoding", "gzip"}, {"content-length", "10"}, {"x", "y"}}},
+        // Without a usable length the header lines are read as headers.
+        {"no length", "HTTP/1.1 200\nx: y\nmodel\n", "model", {{"x", "y"}}},
+        {"a length beyond the output", "HTTP/1.1 200\ncontent-length: 900\nx: y\nmodel\n", "model",
+         {{"content-length", "900"}, {"x", "y"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto response = cli::rest::parse_included_response(c.stdout_text);
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->raw_body, c.raw_body);
+        EXPECT_EQ(response->headers, c.headers);
     }
 }
 

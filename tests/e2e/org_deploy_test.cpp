@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -576,6 +578,69 @@ TEST(OrgDeployRoads, ACancelWhileTheOrgDeploysEndsOnTheResultsWithTheJob) {
     ASSERT_EQ(deploys.size(), 2u);
     EXPECT_EQ(deploys[1].args[2], "report");
     // The stopped report has no exit code in the session log; every call still met its rule.
+    expect_clean(root.path(), sf);
+}
+
+// What the front end may send as the work finishes changes nothing: a second confirmation while the
+// validation runs is refused, and a cancel on the results screen keeps the validation and its ticket.
+// A damaged remembered-endpoints file is kept beside the one the endpoint choice writes.
+TEST(OrgDeployRoads, ARepeatedConfirmOrALateCancelKeepsTheValidationAndItsTicket) {
+    if (skip_without_client()) {
+        AMBREL_SKIP_UNLESS_CI("node or the pinned vscode-jsonrpc client is missing (run scripts/install-jsonrpc-client)");
+    }
+    TempDir root;
+    const std::filesystem::path data = root.path() / "data" / "quillary";
+    std::filesystem::create_directories(data);
+    const std::string damaged = "{\"v\":1,\"source\":{\"kind\":\"org\",";
+    std::ofstream(data / "last-endpoints.json", std::ios::binary) << damaged;
+    fake::FakeSf sf;
+    // The validation takes long enough for the second confirmation to arrive while it runs.
+    sf.write(org_scenario({{{"project", "deploy", "start"}, fake::Answer::capture("deploy_dryrun_tests").sleep_ms(2000)},
+                           {{"project", "deploy", "quick"}, fake::Answer::capture("deploy_quick")}}));
+    array steps = compare_steps();
+    steps.emplace_back(step("workflow/deploy",
+                            {{"selected", keys({{"ApexClass", "PropertyController"}})},
+                             {"flsMode", "NONE"},
+                             {"deployMode", "VALIDATE_ONLY"}},
+                            {"selectingTests"}));
+    const object confirm{{"sessionId", "$sessionId"}, {"tests", texts({"TestPropertyController"})}};
+    steps.emplace_back(object{{"request", "workflow/confirmTests"}, {"params", confirm}});
+    steps.emplace_back(step("workflow/confirmTests", confirm, {"results"}));
+    steps.emplace_back(object{{"request", "workflow/cancel"}, {"params", object{}}});
+    steps.emplace_back(step("workflow/quickDeploy", {}, {"results"}));
+    const auto session = run_session(root.path(), {{"steps", std::move(steps)}}, fake_sf_environment(sf));
+    ASSERT_EQ(session.exit_code, 0) << session.out;
+
+    ASSERT_TRUE(session.answer(8).has_value()) << session.out;
+    EXPECT_NE(boost::json::serialize(*session.answer(8)), R"({"operationId":null})");
+    EXPECT_EQ(session.answer(9), boost::json::value(boost::json::parse(R"({"operationId":null})"))) << session.out;
+    EXPECT_EQ(session.answer(10), boost::json::value(boost::json::parse(R"({"cancelled":false})"))) << session.out;
+    // One validation ran, its results came, and the quick deploy still found its ticket.
+    const auto results = states_of(session, "results");
+    ASSERT_EQ(results.size(), 2u) << session.out;
+    EXPECT_TRUE(results[0].at("summary").as_object().at("quickDeployAvailable").as_bool());
+    EXPECT_TRUE(results[1].at("summary").as_object().at("quickDeploy").as_bool());
+    for (const auto& state : session.states()) EXPECT_NE(text_of(state, "kind"), "error") << boost::json::serialize(state);
+    EXPECT_EQ(calls_starting(sf, {"project", "deploy", "start"}).size(), 1u);
+    EXPECT_EQ(calls_starting(sf, {"project", "deploy", "quick"}).size(), 1u);
+
+    // The damaged memory is kept beside, the new one is written, and the log says so once.
+    EXPECT_EQ(read_file(data / "last-endpoints.json.unreadable"), damaged);
+    EXPECT_EQ(read_file(data / "last-endpoints.json"),
+              fmt::format(R"({{"v":1,"source":{{"kind":"org","alias":"{}"}},"target":{{"kind":"org","alias":"{}"}}}})"
+                          "\n",
+                          kSourceAlias, kTargetAlias));
+    std::size_t kept_lines = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root.path() / "workspace" / "quillary" / "logs")) {
+        std::ifstream in(entry.path());
+        for (std::string line; std::getline(in, line);) {
+            const auto event = boost::json::parse(line).as_object();
+            if (text_of(event, "event") != "endpointMemoryKeptAside") continue;
+            ++kept_lines;
+            EXPECT_EQ(text_of(event, "path"), (data / "last-endpoints.json.unreadable").string());
+        }
+    }
+    EXPECT_EQ(kept_lines, 1u);
     expect_clean(root.path(), sf);
 }
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -27,6 +28,7 @@ void write(const fs::path& path, const std::string& text) {
 std::vector<std::string> entries_of(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -110,6 +112,42 @@ TEST(FileEndpointMemory, ADamagedOrForeignDocumentIsReadAsNothingAndLeftAsItIs) 
         EXPECT_EQ(FileEndpointMemory(temp.path()).recall(), RememberedEndpoints{});
         EXPECT_EQ(read_file(file), document);
     }
+}
+
+TEST(FileEndpointMemory, ADocumentThatCouldNotBeReadIsKeptBesideBeforeItIsWrittenOver) {
+    const std::vector<std::string> documents = {"{\"v\":2,\"source\":{\"kind\":\"org\",\"alias\":\"dev\"}}",
+                                                "not json", std::string("{\"v\":1,\"source\":\"\xff\"}"),
+                                                std::string(1024 * 1024 + 1, ' ')};
+    const std::string written =
+        "{\"v\":1,\"source\":{\"kind\":\"org\",\"alias\":\"dev\"},\"target\":null}\n";
+    for (const auto& document : documents) {
+        SCOPED_TRACE(document.substr(0, 40));
+        TempDir temp;
+        const fs::path file = temp.path() / "last-endpoints.json";
+        const fs::path aside = temp.path() / "last-endpoints.json.unreadable";
+        write(aside, "an older kept document");
+        write(file, document);
+        const FileEndpointMemory memory(temp.path());
+        const RememberOutcome first = memory.remember({"dev", std::nullopt});
+        EXPECT_TRUE(first.written);
+        EXPECT_EQ(first.kept_aside, aside);
+        EXPECT_EQ(read_file(aside), document);
+        EXPECT_EQ(read_file(file), written);
+        // The document now read is written over without keeping anything.
+        const RememberOutcome second = memory.remember({"dev", std::nullopt});
+        EXPECT_TRUE(second.written);
+        EXPECT_EQ(second.kept_aside, std::nullopt);
+        EXPECT_EQ(read_file(aside), document);
+        EXPECT_EQ(entries_of(temp.path()),
+                  (std::vector<std::string>{"last-endpoints.json", "last-endpoints.json.unreadable"}));
+    }
+    // A document that is read, even with a side dropped, is simply replaced.
+    TempDir temp;
+    write(temp.path() / "last-endpoints.json", R"({"v":1,"source":{"kind":"git","alias":"x"}})");
+    const RememberOutcome outcome = FileEndpointMemory(temp.path()).remember({"dev", std::nullopt});
+    EXPECT_TRUE(outcome.written);
+    EXPECT_EQ(outcome.kept_aside, std::nullopt);
+    EXPECT_EQ(entries_of(temp.path()), std::vector<std::string>{"last-endpoints.json"});
 }
 
 TEST(FileEndpointMemory, AFifoOrALinkIsNotRead) {

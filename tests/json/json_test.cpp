@@ -1,3 +1,4 @@
+#include "json/bounded_parse.hpp"
 #include "json/json.hpp"
 #include "text/text.hpp"
 
@@ -7,7 +8,9 @@
 #include <cstring>
 #include <random>
 #include <limits>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace json = ambrel::json;
 using namespace std::string_literals;
@@ -117,6 +120,60 @@ TEST(JsonParse, NestingLimit) {
     auto e = parse_fails(nested(json::kMaxDepth + 1));
     EXPECT_EQ(e.reason, "nesting too deep");
     EXPECT_FALSE(json::parse(nested(100000)).has_value());
+}
+
+TEST(JsonParse, ValueLimitRefusesBeforeBuilding) {
+    struct Case {
+        std::string text;
+        std::size_t max_values;
+        bool refused;
+    };
+    const std::vector<Case> cases = {
+        {"[0,0,0]", 4, false},   {"[0,0,0]", 3, true},        {"{\"a\":[],\"b\":{}}", 3, false},
+        {"{\"a\":[],\"b\":{}}", 2, true}, {"\"text\"", 1, false}, {"[\"a\\u0041\",\"b\"]", 3, false},
+        {"[\"a\\u0041\",\"b\"]", 2, true}, {"[true,null,1.5,-1]", 4, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text + " within " + std::to_string(c.max_values));
+        const auto parsed = json::parse_bounded(c.text, json::ParseOptions{c.max_values, nullptr});
+        EXPECT_EQ(!parsed, c.refused);
+        if (!parsed) {
+            EXPECT_TRUE(parsed.error().too_many_values);
+            EXPECT_EQ(parsed.error().fault.reason, "too many values");
+        }
+    }
+    // Other faults are not limit refusals.
+    const auto broken = json::parse_bounded("[0,", json::ParseOptions{100, nullptr});
+    ASSERT_FALSE(broken);
+    EXPECT_FALSE(broken.error().too_many_values);
+}
+
+TEST(JsonParse, AWatchedMemberKeepsItsSourceTextEvenWhenTheParseFails) {
+    struct Case {
+        std::string text;
+        std::optional<json::Value> value;
+        std::string number_text;
+    };
+    const std::vector<Case> cases = {
+        {R"({"id":1e400,"x":1})", json::Value(std::numeric_limits<double>::infinity()), "1e400"},
+        {R"({"id":123456789012345678901234567890})", json::Value(1.2345678901234568e29), "123456789012345678901234567890"},
+        {R"({"id":-0})", json::Value(0), "-0"},
+        {R"({"id":"a\u0041"})", json::Value("aA"), ""},
+        {R"({"id":null})", json::Value(nullptr), ""},
+        {R"({"id":[1]})", std::nullopt, ""},
+        {R"({"x":{"id":5}})", std::nullopt, ""},
+        {R"([{"id":5}])", std::nullopt, ""},
+        {R"({"id":1,"id":true})", json::Value(true), ""},
+        // Read before the limit stops the parse.
+        {R"({"id":7,"params":[0,0,0,0,0,0]})", json::Value(7), "7"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        json::WatchedMember watched{"id", std::nullopt, {}};
+        (void)json::parse_bounded(c.text, json::ParseOptions{5, &watched});
+        EXPECT_EQ(watched.value, c.value);
+        EXPECT_EQ(watched.number_text, c.number_text);
+    }
 }
 
 TEST(JsonParse, DuplicateMembersLastValueWinsAtFirstPosition) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <future>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -150,7 +151,9 @@ TEST_F(DispatcherTest, GetStateAnswersTheStateObjectAndStatesAreNotified) {
     EXPECT_TRUE(state.starts_with(R"({"jsonrpc":"2.0","id":2,"result":{"state":{"kind":")")) << state;
     EXPECT_EQ(answer(request("3", "workflow/cancel", R"({"operationId":999})")),
               R"({"jsonrpc":"2.0","id":3,"result":{"cancelled":false}})");
-    (void)answer(request("4", "workflow/cancel"));
+    // With nothing running, a cancel without an id changes nothing either; starting an operation does.
+    EXPECT_EQ(answer(request("4", "workflow/cancel")), R"({"jsonrpc":"2.0","id":4,"result":{"cancelled":false}})");
+    (void)answer(request("5", "workflow/loadOrgs"));
     // The state is delivered on the UI executor's thread; wait for it (bounded, so a missing
     // notification fails instead of hanging).
     auto first = std::async(std::launch::async, [this] { return outgoing_->receive(); });
@@ -205,16 +208,37 @@ TEST(DispatcherFailures, AFailedStartJoinsWhatItStartedAndMayBeRetried) {
     EXPECT_TRUE(json::write_compact(*second).starts_with(R"({"jsonrpc":"2.0","id":2,"result":)"));
 }
 
+// A failure while a request is handled answers -32603 and the server goes on serving; running out of
+// memory says so.
 TEST(DispatcherFailures, AThrowingFactoryIsAnInternalError) {
-    TempDir root;
-    Dispatcher dispatcher(server::OutgoingChannel::create(),
-                          [](const std::filesystem::path&, std::shared_ptr<progress::ProgressSink>,
-                             std::shared_ptr<logging::LogSink>) -> ServiceParts { throw std::runtime_error("token=secret"); });
-    auto response = dispatcher.process_frame(initialize_request("1", root.path().string()));
-    ASSERT_TRUE(response);
-    EXPECT_EQ(json::write_compact(*response),
-              R"({"jsonrpc":"2.0","id":1,"error":{"code":-32603,"message":"The server encountered an internal error."}})");
-    EXPECT_FALSE(dispatcher.is_shut_down());
+    struct Case {
+        std::string name;
+        void (*fail)();
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"an exception", [] { throw std::runtime_error("token=secret"); }, "The server encountered an internal error."},
+        {"no memory", [] { throw std::bad_alloc(); }, "The server ran out of memory handling the request."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        Dispatcher dispatcher(server::OutgoingChannel::create(),
+                              [fail = c.fail](const std::filesystem::path&, std::shared_ptr<progress::ProgressSink>,
+                                              std::shared_ptr<logging::LogSink>) -> ServiceParts {
+                                  fail();
+                                  return {};
+                              });
+        auto response = dispatcher.process_frame(initialize_request("1", root.path().string()));
+        ASSERT_TRUE(response);
+        EXPECT_EQ(json::write_compact(*response),
+                  R"({"jsonrpc":"2.0","id":1,"error":{"code":-32603,"message":")" + c.message + R"("}})");
+        EXPECT_FALSE(dispatcher.is_shut_down());
+        auto next = dispatcher.process_frame(R"({"jsonrpc":"2.0","id":2,"method":"workflow/getState"})");
+        ASSERT_TRUE(next);
+        EXPECT_EQ(json::write_compact(*next),
+                  R"({"jsonrpc":"2.0","id":2,"error":{"code":-32000,"message":"The server has not been initialized."}})");
+    }
 }
 
 }  // namespace

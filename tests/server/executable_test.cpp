@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <utility>
 
 #include <fmt/format.h>
 
+#include "dispatch/dispatcher.hpp"
 #include "json/json.hpp"
 #include "pipe_feed.hpp"
 #include "server_process.hpp"
@@ -123,23 +126,87 @@ TEST(ServerExecutable, HostileInputsGetTheirAnswerOrACleanExit) {
          {R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"The request is missing the method field."}})"},
          ""},
     };
+    // A body of bare zeros would unfold to some 25 times its size: it is refused before it is built, and
+    // the server goes on to answer the next request.
+    constexpr std::size_t kLargest = std::size_t{64} << 20;
+    std::string zeros = "[0";
+    zeros.reserve(kLargest);
+    while (zeros.size() + 3 <= kLargest) zeros += ",0";
+    zeros += ']';
+    zeros.resize(kLargest, ' ');
+    cases.push_back({"64 MiB of zeros in an array",
+                     {framed(zeros) + request_frame("2", "workflow/getState")},
+                     {R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"The request holds more JSON values than a body of 67108864 bytes may hold (8392704)."}})",
+                      R"({"jsonrpc":"2.0","id":2,"error":{"code":-32000,"message":"The server has not been initialized."}})"},
+                     ""});
+    // The costliest request a 64 MiB body may carry: as many values as its size allows, padded with
+    // blanks. It is answered like any other.
+    std::string most_values = R"({"jsonrpc":"2.0","id":7,"method":"workflow/getState","params":[)";
+    // The object, "2.0", 7, the method name and the array are the other five.
+    const std::size_t zero_count = dispatch::value_bound(kLargest) - 5;
+    most_values.reserve(kLargest);
+    for (std::size_t i = 0; i < zero_count; ++i) most_values += i == 0 ? "0" : ",0";
+    most_values += "]}";
+    most_values.resize(kLargest, ' ');
+    cases.push_back({"64 MiB holding as many values as allowed",
+                     {framed(most_values) + request_frame("8", "workflow/getState")},
+                     {R"({"jsonrpc":"2.0","id":7,"error":{"code":-32000,"message":"The server has not been initialized."}})",
+                      R"({"jsonrpc":"2.0","id":8,"error":{"code":-32000,"message":"The server has not been initialized."}})"},
+                     ""});
+    zeros = {};
+    most_values = {};
     // An id of every JSON kind comes back exactly as sent.
-    for (const std::string id : {"null", "true", "-3", "2.5", "\"x\"", "[1,{}]", "{\"k\":[]}"}) {
+    for (const std::string id : {"null", "true", "-3", "2.5", "\"x\"", "[1,{}]", "{\"k\":[]}", "18446744073709551615",
+                                 "-9223372036854775808", "1.0"}) {
         cases.push_back({"id " + id,
                          {framed(R"({"jsonrpc":"2.0","method":"workflow/getState","id":)" + id + "}")},
                          {R"({"jsonrpc":"2.0","id":)" + id +
                           R"(,"error":{"code":-32000,"message":"The server has not been initialized."}})"},
                          ""});
     }
+    // A numeric id that this server would write back differently is refused rather than changed.
+    for (const std::string id : {"123456789012345678901234567890", "1e400", "-0", "1E2", "0.10"}) {
+        cases.push_back({"id " + id,
+                         {framed(R"({"jsonrpc":"2.0","method":"workflow/getState","id":)" + id + "}")},
+                         {R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"The request id )" + id +
+                          R"( cannot be answered exactly; use a string or an integer of at most 64 bits."}})"},
+                         ""});
+    }
+    // Memory is the server's own peak above that of a server that reads nothing, in the same run; the
+    // sanitizers' quarantine of freed blocks is no memory of the server's.
+    std::string sanitizer_options = std::getenv("ASAN_OPTIONS") != nullptr ? std::getenv("ASAN_OPTIONS") : "";
+    ambrel::testing::ScopedVariable no_quarantine("ASAN_OPTIONS", sanitizer_options + ":quarantine_size_mb=0");
+    const long idle_kib = run_server({}).max_rss_kib;
+    ASSERT_GT(idle_kib, 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto run = run_server(c.input);
         expect_clean_exit(run);
         EXPECT_EQ(frame_bodies(run.out), c.responses);
         EXPECT_EQ(run.err, c.err);
-        // Far below what storing an endless header or a refused body would cost.
-        EXPECT_LT(run.max_rss_kib, 400 * 1024);
+        // Far below what storing an endless header or a refused body would cost; for a body of 64 MiB,
+        // at most ten times its size.
+        const bool largest = c.input.bytes.size() > kLargest;
+        EXPECT_LT(run.max_rss_kib - idle_kib, largest ? 10 * 64 * 1024 : 128 * 1024) << run.max_rss_kib;
     }
+}
+
+TEST(ServerExecutable, AWorkspaceRootThatCannotHoldTheSessionLogIsRefused) {
+    TempDir root;
+    const auto file = root.path() / "a-file";
+    std::ofstream(file) << "not a folder";
+    TempDir good;
+    const auto run = run_server({framed(fmt::format(
+                                     R"({{"jsonrpc":"2.0","id":1,"method":"initialize","params":{{"protocolVersion":41,"workspaceRoot":{}}}}})",
+                                     json::quote(file.string()))) +
+                                 initialize_frame(good, "2") + request_frame("3", "shutdown")});
+    expect_clean_exit(run);
+    const auto bodies = frame_bodies(run.out);
+    ASSERT_EQ(bodies.size(), 3u) << run.out;
+    EXPECT_EQ(bodies[0], fmt::format(R"({{"jsonrpc":"2.0","id":1,"error":{{"code":-32602,"message":"The session log cannot be kept in {}: Not a directory."}}}})",
+                                     (file / "quillary" / "logs").string()));
+    // Nothing of the refused root was kept: a good root initialises the same server.
+    EXPECT_TRUE(bodies[1].starts_with(R"({"jsonrpc":"2.0","id":2,"result":{"serverVersion":"0.1.4")")) << bodies[1];
 }
 
 // SIGTERM, SIGHUP and SIGINT end a server whose input stays open as the end of the input does: the

@@ -1,10 +1,17 @@
 // The server loop over the stand-in services, driven a request at a time: an org load ends on the
 // stand-in failure, and choosing a repository as the source starts a listing that ends the same way.
+// The executable itself keeps answering while git blocks on a repository.
 
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "json/json.hpp"
@@ -95,6 +102,46 @@ TEST(LiveSession, OrgLoadAndSourceListingEndOnTheStandInFailure) {
     const auto shut = server.read_until([](const std::string& body) { return is_response(body, "4"); });
     ASSERT_TRUE(shut);
     EXPECT_EQ(shut->back(), R"({"jsonrpc":"2.0","id":4,"result":{}})");
+    EXPECT_EQ(server.finish(), 0);
+}
+
+// A repository whose git blocks (its HEAD a FIFO that nobody writes) holds up its own inspection only:
+// the server goes on answering, and the inspection is answered once git can read HEAD.
+TEST(LiveSession, AnInspectionWhoseGitBlocksLeavesTheServerAnswering) {
+    TempDir home;
+    TempDir root;
+    const std::filesystem::path repository = root.path() / "stuck";
+    std::filesystem::create_directories(repository / ".git" / "objects");
+    std::filesystem::create_directories(repository / ".git" / "refs" / "heads");
+    const std::filesystem::path head = repository / ".git" / "HEAD";
+    ASSERT_EQ(::mkfifo(head.c_str(), 0600), 0);
+    LiveServer server(home.path());
+    ASSERT_TRUE(server.send(fmt::format(
+        R"({{"jsonrpc":"2.0","id":1,"method":"initialize","params":{{"protocolVersion":41,"workspaceRoot":{}}}}})",
+        json::quote(root.path().string()))));
+    ASSERT_TRUE(server.read_until([](const std::string& body) { return is_response(body, "1"); }));
+
+    ASSERT_TRUE(server.send(fmt::format(R"({{"jsonrpc":"2.0","id":2,"method":"workflow/inspectGitRepo","params":{{"path":{}}}}})",
+                                        json::quote(repository.string()))));
+    ASSERT_TRUE(server.send(R"({"jsonrpc":"2.0","id":3,"method":"workflow/getState"})"));
+    const auto answered = server.read_until([](const std::string& body) { return is_response(body, "3"); });
+    ASSERT_TRUE(answered) << "getState was not answered while git blocked";
+    for (const auto& body : *answered) EXPECT_FALSE(is_response(body, "2")) << body;
+
+    // Let git read HEAD: the first opening through the FIFO, every later one from a plain file.
+    const int fifo = ::open(head.c_str(), O_WRONLY);
+    ASSERT_GE(fifo, 0);
+    std::filesystem::remove(head);
+    std::ofstream(head) << "ref: refs/heads/main\n";
+    constexpr std::string_view kHead = "ref: refs/heads/main\n";
+    EXPECT_EQ(::write(fifo, kHead.data(), kHead.size()), static_cast<ssize_t>(kHead.size()));
+    ::close(fifo);
+    const auto inspected = server.read_until([](const std::string& body) { return is_response(body, "2"); });
+    ASSERT_TRUE(inspected) << "the inspection was never answered";
+    EXPECT_TRUE(inspected->back().starts_with(R"({"jsonrpc":"2.0","id":2,"result":{"valid":)")) << inspected->back();
+
+    ASSERT_TRUE(server.send(R"({"jsonrpc":"2.0","id":4,"method":"shutdown"})"));
+    ASSERT_TRUE(server.read_until([](const std::string& body) { return is_response(body, "4"); }));
     EXPECT_EQ(server.finish(), 0);
 }
 

@@ -64,7 +64,14 @@ protected:
 
     std::string answer(std::string_view method, std::string_view params) {
         const auto response = dispatcher_.process_frame(request("7", method, params));
-        return response ? json::write_compact(*response) : "none";
+        if (response) return json::write_compact(*response);
+        if (method != kInspectGitRepoMethod) return "none";
+        // Answered from the git executor: the first frame carrying an id is the answer.
+        while (const auto frame = outgoing_->receive()) {
+            const std::string body = frame->substr(frame->find("\r\n\r\n") + 4);
+            if (body.starts_with(R"({"jsonrpc":"2.0","id":7,)")) return body;
+        }
+        return "none";
     }
 
     // The kind of the current screen.

@@ -10,12 +10,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -29,7 +30,7 @@ struct ServerRun {
     std::string err;
     int exit_code = -1;
     bool hung = false;
-    // Peak resident size of the server, in KiB.
+    // Peak resident size of the server itself, in KiB (0 when it could not be read).
     long max_rss_kib = 0;
 };
 
@@ -56,9 +57,16 @@ inline ServerRun run_server(const ServerInput& input, std::chrono::seconds bound
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    char* argv[] = {const_cast<char*>(AMBREL_SERVER_EXE), nullptr};
+    // The server runs under a small helper that reports the server's own peak resident size: started
+    // straight from this (possibly large) process, the server would inherit this process's peak.
+    char report_path[] = "/tmp/ambrel-peak-rss-XXXXXX";
+    const int report_fd = ::mkstemp(report_path);
+    if (report_fd < 0) throw std::runtime_error("mkstemp failed");
+    ::close(report_fd);
+    char* argv[] = {const_cast<char*>(AMBREL_PEAK_RSS_EXE), report_path, const_cast<char*>(AMBREL_SERVER_EXE),
+                    nullptr};
     pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, AMBREL_SERVER_EXE, &actions, nullptr, argv, environ);
+    const int spawned = ::posix_spawn(&pid, AMBREL_PEAK_RSS_EXE, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -122,13 +130,17 @@ inline ServerRun run_server(const ServerInput& input, std::chrono::seconds bound
         if (fd.fd >= 0) ::close(fd.fd);
     }
     int status = 0;
-    rusage usage{};
-    while (::wait4(pid, &status, 0, &usage) < 0) {
+    while (::waitpid(pid, &status, 0) < 0) {
     }
     feeder.join();
     if (input.signal != 0) ::close(in[1]);
+    // The helper exits as the server did (128 plus the signal number for a server ended by a signal).
     if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
-    run.max_rss_kib = usage.ru_maxrss;
+    if (std::FILE* report = std::fopen(report_path, "r")) {
+        if (std::fscanf(report, "%ld", &run.max_rss_kib) != 1) run.max_rss_kib = 0;
+        std::fclose(report);
+    }
+    ::unlink(report_path);
     return run;
 }
 

@@ -468,6 +468,12 @@ TEST(ApexTests, ListingConfirmationAndDeploy) {
     road.h.use_cases->script.deploy.answer(summary_with_details("ok"));
     ASSERT_TRUE(road.h.controller->confirm_tests({"MYTEST"}, std::nullopt));
     EXPECT_EQ(road.h.kind(), "deploying");
+    // Confirming again while the deploy runs starts nothing and leaves its screen.
+    road.h.seen->clear();
+    EXPECT_EQ(road.h.controller->confirm_tests({"MYTEST"}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.controller->confirm_fls_containers({}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.kind(), "deploying");
+    EXPECT_TRUE(road.h.seen->empty());
     road.h.settle();
     EXPECT_EQ(road.h.kind(), "results");
     const auto calls = road.h.use_cases->script.deploy.calls();
@@ -527,6 +533,11 @@ TEST(ApexTests, AStaleListingChangesNothingAndConfirmOffTheScreenIsAnError) {
     ASSERT_TRUE(road.h.start_keeping(OperationKind::MatchFls));
     road.h.settle();
     EXPECT_EQ(road.h.kind(), "reviewing");
+    // While that operation runs a confirmation changes nothing; once none runs, it is an error.
+    EXPECT_EQ(road.h.controller->confirm_tests({}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.kind(), "reviewing");
+    ASSERT_TRUE(road.h.controller->cancel_operation(std::nullopt));
+    road.h.settle();
     EXPECT_EQ(road.h.controller->confirm_tests({}, std::nullopt), std::nullopt);
     EXPECT_EQ(as_error(*road.h.state()).message, "No comparison session is available for deployment.");
 }
@@ -545,6 +556,10 @@ TEST(FlsContainers, MatchConfirmAndDeploy) {
     road.h.use_cases->script.deploy.answer(summary_with_details("ok"));
     const ContainerChoice chosen = {{domain::FlsContainerKind::Profile, "Admin"}};
     ASSERT_TRUE(road.h.controller->confirm_fls_containers(chosen, std::nullopt));
+    EXPECT_EQ(road.h.kind(), "deploying");
+    EXPECT_EQ(road.h.controller->confirm_fls_containers(chosen, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.controller->confirm_tests({}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.kind(), "deploying");
     road.h.settle();
     EXPECT_EQ(road.h.kind(), "results");
     const auto calls = road.h.use_cases->script.deploy.calls();

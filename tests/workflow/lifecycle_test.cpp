@@ -120,18 +120,24 @@ TEST(Cancellation, ACancelNamingAnOperationThatHasJustFinishedChangesNothing) {
     EXPECT_EQ(h.seen->size(), publications);
 }
 
-TEST(Cancellation, ACancelWithoutAnIdWhileNothingRunsStillCancels) {
+TEST(Cancellation, ACancelWithoutAnIdWhileNothingRunsChangesNothing) {
     Harness h;
     ProbeSession probe;
     h.use_cases->script.compare_endpoints_with_settings.answer(probe.session);
-    ASSERT_TRUE(h.start_compare());
+    const auto id = h.start_compare();
+    ASSERT_TRUE(id);
     h.settle();
-    EXPECT_TRUE(h.controller->cancel_operation(std::nullopt));
+    ASSERT_EQ(h.kind(), "reviewing");
+    const auto shown = h.state();
+    const std::size_t publications = h.seen->size();
+    EXPECT_FALSE(h.controller->cancel_operation(std::nullopt));
     h.settle();
-    EXPECT_EQ(testing::as_error(*h.state()).message, "Operation cancelled.");
-    EXPECT_EQ(h.copy_of_state().operation_id, 2U);
-    EXPECT_EQ(probe.close_count(), 1);
-    EXPECT_TRUE(probe.session->is_closed());
+    EXPECT_EQ(h.state(), shown);
+    EXPECT_EQ(h.copy_of_state().operation_id, *id);
+    EXPECT_EQ(h.copy_of_state().current_session, probe.session);
+    EXPECT_EQ(probe.close_count(), 0);
+    EXPECT_FALSE(probe.session->is_closed());
+    EXPECT_EQ(h.seen->size(), publications);
 }
 
 TEST(Cancellation, ACancelOfAnOldIdChangesNothing) {
@@ -179,6 +185,7 @@ TEST(Cancellation, AFailedCleanupAfterCancellingIsShown) {
     Harness h;
     ProbeSession probe(1, "rm failed");
     h.set_current_session(probe.session);
+    ASSERT_TRUE(h.start_keeping(OperationKind::ListApexTests));
     EXPECT_TRUE(h.controller->cancel_operation(std::nullopt));
     h.settle();
     const ErrorState& error = testing::as_error(*h.state());

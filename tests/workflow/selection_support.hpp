@@ -54,10 +54,10 @@ public:
         ++recalls_;
         return answer_;
     }
-    bool remember(const endpoint_memory::RememberedEndpoints& remembered) const override {
+    endpoint_memory::RememberOutcome remember(const endpoint_memory::RememberedEndpoints& remembered) const override {
         std::lock_guard lock(mutex_);
         written_.push_back(remembered);
-        return true;
+        return {true, std::nullopt};
     }
     void answer(endpoint_memory::RememberedEndpoints remembered) {
         std::lock_guard lock(mutex_);

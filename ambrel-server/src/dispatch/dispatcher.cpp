@@ -1,15 +1,20 @@
 #include "dispatch/dispatcher.hpp"
 
+#include <cerrno>
 #include <chrono>
 #include <exception>
+#include <new>
+#include <system_error>
 #include <utility>
 
 #include <fmt/format.h>
 #include <unistd.h>
 
 #include "logging/log_writer.hpp"
+#include "platform_fs/unix.hpp"
 #include "protocol/records.hpp"
 #include "protocol/state.hpp"
+#include "text/text.hpp"
 
 namespace ambrel::dispatch {
 namespace {
@@ -27,17 +32,65 @@ void stop_session_parts(const std::optional<workflow::WorkflowController>& contr
                         const std::shared_ptr<workflow::QueueExecutor>& background,
                         const std::shared_ptr<workflow::QueueExecutor>& external_keys,
                         const std::shared_ptr<workflow::QueueExecutor>& ui,
-                        const std::shared_ptr<workflow::QueueExecutor>& cleanup) {
+                        const std::shared_ptr<workflow::QueueExecutor>& cleanup,
+                        const std::shared_ptr<workflow::QueueExecutor>& git_requests) {
     if (controller) controller->close();
-    for (const auto* executor : {&background, &external_keys, &ui, &cleanup}) {
+    // A git request still running is answered before the session ends; git's own time-out bounds it.
+    for (const auto* executor : {&git_requests, &background, &external_keys, &ui, &cleanup}) {
         if (*executor) (*executor)->shutdown_and_join();
     }
+}
+
+// A failure's text as the session's controller cleans it, or the generic sentence when cleaning fails.
+std::string sanitized_failure_text(const Session& session, const std::string& text) {
+    try {
+        return session.controller.sanitize_diagnostic(text);
+    } catch (...) {
+        return std::string(protocol::kInternalErrorMessage);
+    }
+}
+
+// Runs a request's handling so that nothing escapes it: running out of memory says so, and any other
+// failure answers -32603 with its text as `clean` gives it.
+template <class Handle, class Clean>
+RpcResult guarded(Handle&& handle, Clean&& clean) {
+    try {
+        return handle();
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(RpcError{protocol::kInternalError, std::string(protocol::kOutOfMemoryMessage), {}});
+    } catch (const std::exception& failure) {
+        return std::unexpected(RpcError{protocol::kInternalError, clean(failure.what()), {}});
+    } catch (...) {
+        return std::unexpected(RpcError{protocol::kInternalError, clean(std::string(protocol::kInternalErrorMessage)), {}});
+    }
+}
+
+// The answer to a request with that id; none for a notification.
+std::optional<json::Value> response_to(std::optional<json::Value> id, RpcResult outcome) {
+    if (!id) return std::nullopt;
+    if (outcome) return protocol::success_response(std::move(*id), std::move(*outcome));
+    return protocol::error_response(std::move(*id), outcome.error());
 }
 
 }  // namespace
 
 void NotificationProgressReporter::report(progress::ProgressEvent event) {
     (void)outgoing_->send(protocol::notification(protocol::kProgressMethod, protocol::progress_to_value(event)));
+}
+
+std::optional<std::string> session_log_refusal(const std::filesystem::path& workspace_root) {
+    const auto directory = workspace_root / kLogFolder / kLogSubfolder;
+    const auto refusal = [&directory](const std::string& reason) {
+        return fmt::format("The session log cannot be kept in {}: {}.", text::decode_lossy(directory.string()), reason);
+    };
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) return refusal(error.message());
+    // The application folder and its logs folder belong to the user alone, as the log writer makes them.
+    (void)platform_fs::unix::create_private_directory(directory.parent_path());
+    (void)platform_fs::unix::create_private_directory(directory);
+    if (::access(directory.c_str(), W_OK | X_OK) != 0) return refusal(std::generic_category().message(errno));
+    return std::nullopt;
 }
 
 std::shared_ptr<logging::LogSink> open_session_log(const std::filesystem::path& workspace_root,
@@ -57,15 +110,53 @@ bool Dispatcher::is_shut_down() const {
     return std::holds_alternative<ShutDown>(lifecycle_);
 }
 
+std::size_t value_bound(std::size_t body_size) noexcept { return kMinValueBound + body_size / kBytesPerValue; }
+
 std::optional<json::Value> Dispatcher::process_frame(std::string_view body) {
-    auto parsed = json::parse(body);
+    json::WatchedMember id_seen{"id", std::nullopt, {}};
+    try {
+        return answer_frame(body, id_seen);
+    } catch (const std::bad_alloc&) {
+        // Whatever was built for the request is released by now; answer with the id when it was read, so
+        // the client learns which request failed, and keep serving.
+        if (id_seen.value && echoes_exactly(*id_seen.value, id_seen.number_text)) {
+            return protocol::error_response(std::move(*id_seen.value), protocol::kInternalError,
+                                            protocol::kOutOfMemoryMessage);
+        }
+        return protocol::error_response(nullptr, protocol::kParseError, protocol::kOutOfMemoryMessage);
+    }
+}
+
+bool Dispatcher::echoes_exactly(const json::Value& id, std::string_view number_text) {
+    const auto written = json::number_text(id);
+    return !written || *written == number_text;
+}
+
+std::optional<json::Value> Dispatcher::answer_frame(std::string_view body, json::WatchedMember& id_seen) {
+    const std::size_t bound = value_bound(body.size());
+    auto parsed = json::parse_bounded(body, json::ParseOptions{bound, &id_seen});
     if (!parsed) {
-        return protocol::error_response(nullptr, protocol::kParseError, protocol::kParseErrorMessage);
+        if (!parsed.error().too_many_values) {
+            return protocol::error_response(nullptr, protocol::kParseError, protocol::kParseErrorMessage);
+        }
+        json::Value id = nullptr;
+        if (id_seen.value && echoes_exactly(*id_seen.value, id_seen.number_text)) id = std::move(*id_seen.value);
+        return protocol::error_response(
+            std::move(id), protocol::kInvalidRequest,
+            fmt::format("The request holds more JSON values than a body of {} bytes may hold ({}).", body.size(), bound));
     }
     const json::Value& message = *parsed;
     std::optional<json::Value> id;
     if (const auto* object = json::as_object(message)) {
         if (const auto* found = json::find(*object, "id")) id = *found;
+    }
+    // A number the client wrote in a way this server would write differently (an integer beyond 64 bits,
+    // 1e400, -0) would come back changed, and the client could not match the answer to its request.
+    if (id && !echoes_exactly(*id, id_seen.number_text)) {
+        return protocol::error_response(
+            nullptr, protocol::kInvalidRequest,
+            fmt::format("The request id {} cannot be answered exactly; use a string or an integer of at most 64 bits.",
+                        text::shorten_with_ellipsis(id_seen.number_text, kShownIdLength)));
     }
     const auto* method_value = json::find(message, "method");
     const auto method = method_value == nullptr ? std::nullopt : json::as_string(*method_value);
@@ -76,31 +167,37 @@ std::optional<json::Value> Dispatcher::process_frame(std::string_view body) {
     static const json::Value kNoParams;
     const auto* params_value = json::find(message, "params");
     const json::Value& params = params_value == nullptr ? kNoParams : *params_value;
+    if (*method == kInspectGitRepoMethod && answer_off_reader_thread(*method, id, params)) return std::nullopt;
 
-    RpcResult outcome = [&]() -> RpcResult {
-        try {
-            return handle(*method, params);
-        } catch (const std::exception& failure) {
-            return std::unexpected(RpcError{protocol::kInternalError, internal_error_text(failure.what()), {}});
-        } catch (...) {
-            return std::unexpected(
-                RpcError{protocol::kInternalError, internal_error_text(std::string(protocol::kInternalErrorMessage)), {}});
-        }
-    }();
-    if (!id) return std::nullopt;
-    if (outcome) return protocol::success_response(std::move(*id), std::move(*outcome));
-    return protocol::error_response(std::move(*id), outcome.error());
+    RpcResult outcome = guarded([&] { return handle(*method, params); },
+                                [this](std::string text) { return internal_error_text(std::move(text)); });
+    return response_to(std::move(id), std::move(outcome));
+}
+
+bool Dispatcher::answer_off_reader_thread(std::string_view method, const std::optional<json::Value>& id,
+                                          const json::Value& params) {
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard guard(mutex_);
+        const auto* ready = std::get_if<Ready>(&lifecycle_);
+        if (ready == nullptr) return false;
+        session = ready->session;
+    }
+    auto task = [session, outgoing = outgoing_, method = std::string(method), id, params = json::Value(params)]() {
+        // The session's own cleaning, not the dispatcher's: shutdown holds the lifecycle lock while it
+        // waits for this task.
+        RpcResult outcome = guarded([&] { return route_ready(*session, method, params); },
+                                    [&](const std::string& text) { return sanitized_failure_text(*session, text); });
+        if (auto response = response_to(id, std::move(outcome))) (void)outgoing->send(std::move(*response));
+    };
+    // An executor that has shut down hands the task back: the session is ending, so answer at once.
+    if (auto refused = session->git_requests->execute(std::move(task))) (*refused)();
+    return true;
 }
 
 std::string Dispatcher::internal_error_text(std::string text) {
     std::lock_guard guard(mutex_);
-    if (const auto* ready = std::get_if<Ready>(&lifecycle_)) {
-        try {
-            return ready->session->controller.sanitize_diagnostic(text);
-        } catch (...) {
-            return std::string(protocol::kInternalErrorMessage);
-        }
-    }
+    if (const auto* ready = std::get_if<Ready>(&lifecycle_)) return sanitized_failure_text(*ready->session, text);
     return std::string(protocol::kInternalErrorMessage);
 }
 
@@ -157,6 +254,9 @@ RpcResult Dispatcher::handle_initialize(const json::Value& params) {
         level = *known;
     }
 
+    if (auto refusal = session_log_refusal(std::filesystem::path(std::string(*root)))) {
+        return std::unexpected(protocol::invalid_params(std::move(*refusal)));
+    }
     auto log = open_session_log(std::filesystem::path(std::string(*root)), level);
     ServiceParts parts = factory_(std::filesystem::path(std::string(*root)), progress, log);
     log->session_started(kProtocolVersion);
@@ -165,12 +265,14 @@ RpcResult Dispatcher::handle_initialize(const json::Value& params) {
     std::shared_ptr<workflow::QueueExecutor> background;
     std::shared_ptr<workflow::QueueExecutor> cleanup;
     std::shared_ptr<workflow::QueueExecutor> external_keys;
+    std::shared_ptr<workflow::QueueExecutor> git_requests;
     std::optional<workflow::WorkflowController> controller;
     try {
         ui = workflow::QueueExecutor::create();
         background = workflow::QueueExecutor::create();
         cleanup = workflow::QueueExecutor::create();
         external_keys = workflow::QueueExecutor::create();
+        git_requests = workflow::QueueExecutor::create();
         std::weak_ptr<workflow::QueueExecutor> ui_worker = ui;
         controller.emplace(workflow::WorkflowControllerBuilder(parts.use_cases, background, ui)
                                .cleanup(cleanup)
@@ -193,7 +295,7 @@ RpcResult Dispatcher::handle_initialize(const json::Value& params) {
             (void)outgoing->send(protocol::notification(protocol::kStateChangedMethod, std::move(params)));
         });
         auto session = std::make_shared<Session>(Session{*controller, log, std::move(listener), ui, background,
-                                                         cleanup, external_keys});
+                                                         cleanup, external_keys, git_requests});
         std::lock_guard guard(mutex_);
         lifecycle_ = Ready{session};
         json::Object result;
@@ -205,7 +307,7 @@ RpcResult Dispatcher::handle_initialize(const json::Value& params) {
         result["log"] = protocol::log_to_value(*log);
         return result;
     } catch (...) {
-        stop_session_parts(controller, background, external_keys, ui, cleanup);
+        stop_session_parts(controller, background, external_keys, ui, cleanup, git_requests);
         throw;
     }
 }
@@ -216,7 +318,7 @@ json::Value Dispatcher::shutdown() {
     if (auto* ready = std::get_if<Ready>(&previous)) {
         auto& session = *ready->session;
         stop_session_parts(session.controller, session.background, session.external_keys, session.ui,
-                           session.cleanup);
+                           session.cleanup, session.git_requests);
     }
     return json::Object{};
 }

@@ -17,12 +17,20 @@
 // request is missing the method field.", -32000 "The server has not been initialized.", "The server
 // has shut down.", "The server is already initialized.", "Incompatible protocol version {}; server
 // speaks {}.", -32602 "initialize requires a numeric protocolVersion.", "initialize requires a
-// workspaceRoot string.", "capabilities.log must be one of off, standard, detailed.", the method
-// table's answers, and -32603 for an exception escaping the handling of a request (its text cleaned
-// by the controller while a session is ready, else "The server encountered an internal error.").
+// workspaceRoot string.", "capabilities.log must be one of off, standard, detailed.", "The session log
+// cannot be kept in {folder}: {reason}.", the method table's answers, and -32603 for an exception
+// escaping the handling of a request (its text cleaned by the controller while a session is ready,
+// else "The server encountered an internal error.").
+//
+// A frame cannot end the server: a body holding more JSON values than `value_bound` allows for its size
+// is refused with -32600 before it is built, an id that would be written back other than as its source
+// text (an integer beyond 64 bits, 1e400) with -32600 and id null, and running out of memory anywhere in
+// a frame's handling answers -32603 "The server ran out of memory handling the request." (-32700 with id
+// null when no id could be read).
 //
 // Thread-safety: `process_frame`, `handle_initialize` and `shutdown` run on the reader thread, one frame
-// at a time. `mutex_` guards the lifecycle; it is held for the whole of a workflow method and of
+// at a time; "workflow/inspectGitRepo" is answered from the session's git executor, outside the
+// lifecycle lock, so its answer may follow answers to later requests. `mutex_` guards the lifecycle; it is held for the whole of a workflow method and of
 // `shutdown` (executor joins included), but not while "initialize" opens the log, calls the factory
 // and builds the controller. Borrows nothing: the outgoing channel and the factory are shared.
 
@@ -39,6 +47,7 @@
 #include "app/use_cases.hpp"
 #include "cli/cache.hpp"
 #include "endpoint_memory/endpoint_memory.hpp"
+#include "json/bounded_parse.hpp"
 #include "json/json.hpp"
 #include "logging/log_sink.hpp"
 #include "main/outgoing.hpp"
@@ -53,6 +62,16 @@ inline constexpr std::uint32_t kProtocolVersion = 41;
 inline constexpr std::string_view kServerVersion = "0.1.4";
 inline constexpr std::string_view kLogFolder = "quillary";
 inline constexpr std::string_view kLogSubfolder = "logs";
+// A body may hold one JSON value for each 8 of its bytes, and 4,096 whatever its size: a request
+// keys, names and texts, which take far more than 8 bytes a value, while a body of bare numbers or empty
+// brackets would otherwise unfold to some 25 times its size in memory.
+inline constexpr std::size_t kBytesPerValue = 8;
+inline constexpr std::size_t kMinValueBound = 4096;
+// How much of a refused numeric id the refusal shows.
+inline constexpr std::size_t kShownIdLength = 64;
+
+// The most JSON values a body of that many bytes may hold.
+std::size_t value_bound(std::size_t body_size) noexcept;
 
 using RpcResult = std::expected<json::Value, protocol::RpcError>;
 
@@ -79,7 +98,13 @@ struct Session {
     std::shared_ptr<workflow::QueueExecutor> background;
     std::shared_ptr<workflow::QueueExecutor> cleanup;
     std::shared_ptr<workflow::QueueExecutor> external_keys;
+    // Runs the requests that wait on git off the reader thread, so a repository whose git blocks does
+    // not stop the server from answering everything else.
+    std::shared_ptr<workflow::QueueExecutor> git_requests;
 };
+
+// Answered on the session's git executor rather than on the reader thread.
+inline constexpr std::string_view kInspectGitRepoMethod = "workflow/inspectGitRepo";
 
 struct Uninitialized {};
 struct Ready {
@@ -99,7 +124,11 @@ private:
     std::shared_ptr<server::OutgoingChannel> outgoing_;
 };
 
-// The session log "session-{millis}-{pid}.jsonl" under "{root}/quillary/logs"; nothing is created on
+// Why the workspace root cannot hold the session log: its folder "{root}/quillary/logs" cannot be
+// created (it is then created, private to the user) or written; none when it can.
+std::optional<std::string> session_log_refusal(const std::filesystem::path& workspace_root);
+
+// The session log "session-{millis}-{pid}.jsonl" under "{root}/quillary/logs"; no file is created on
 // disk before the first line.
 std::shared_ptr<logging::LogSink> open_session_log(const std::filesystem::path& workspace_root,
                                                    logging::LogLevel level);
@@ -122,6 +151,13 @@ public:
     static RpcResult route_ready(Session& session, std::string_view method, const json::Value& params);
 
 private:
+    std::optional<json::Value> answer_frame(std::string_view body, json::WatchedMember& id_seen);
+    // Hands a git request to the ready session's git executor, which sends its answer; false when no
+    // session is ready (the request is then handled as any other).
+    bool answer_off_reader_thread(std::string_view method, const std::optional<json::Value>& id,
+                                  const json::Value& params);
+    // False when a numeric id would be written back other than as its source text.
+    static bool echoes_exactly(const json::Value& id, std::string_view number_text);
     RpcResult handle(std::string_view method, const json::Value& params);
     std::string internal_error_text(std::string text);
 

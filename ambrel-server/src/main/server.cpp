@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <exception>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -54,17 +55,23 @@ void run(BufferedReader& reader, Output& output, dispatch::ServiceFactory factor
     }
     {
         dispatch::Dispatcher dispatcher(channel, std::move(factory));
-        for (;;) {
-            auto frame = framing::read_frame(reader);
-            if (!frame) {
-                write_diagnostic(fmt::format("stopping on frame error: {}", frame.error().message()));
-                break;
+        try {
+            for (;;) {
+                auto frame = framing::read_frame(reader);
+                if (!frame) {
+                    write_diagnostic(fmt::format("stopping on frame error: {}", frame.error().message()));
+                    break;
+                }
+                if (!frame->has_value()) break;
+                if (auto response = dispatcher.process_frame(**frame)) {
+                    if (!channel->send(std::move(*response))) break;
+                }
+                if (dispatcher.is_shut_down()) break;
             }
-            if (!frame->has_value()) break;
-            if (auto response = dispatcher.process_frame(**frame)) {
-                if (!channel->send(std::move(*response))) break;
-            }
-            if (dispatcher.is_shut_down()) break;
+        } catch (const std::bad_alloc&) {
+            // A body that cannot even be stored leaves the input out of step: stop as on a frame error,
+            // so the session's work is still cleaned up and the answers already queued are written.
+            write_diagnostic("stopping: out of memory reading a frame");
         }
         (void)dispatcher.shutdown();
     }

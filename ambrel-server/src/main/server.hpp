@@ -8,8 +8,10 @@
 // one system call.
 //
 // The loop stops at the first of: a frame error ("ambrel-server: stopping on frame error: {}" on
-// standard error), the clean end of the input, a response that cannot be queued because the writer
-// has ended, or the lifecycle found shut down after a frame. It then shuts the dispatcher down,
+// standard error), running out of memory outside a request's handling, such as for a body that
+// cannot be stored ("ambrel-server: stopping: out of memory reading a frame"), the clean end of the
+// input, a response that cannot be queued because the writer has ended, or the lifecycle found shut
+// down after a frame. It then shuts the dispatcher down,
 // closes the outgoing queue explicitly and joins the writer, which first writes everything still
 // queued. Serialising cannot fail on any value (invalid UTF-8 becomes U+FFFD); should it fail all the
 // same, the diagnostic "ambrel-server: failed to serialize outgoing message: {}" is written and a

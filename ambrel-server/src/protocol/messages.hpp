@@ -30,6 +30,7 @@ inline constexpr std::int64_t kServerError = -32000;
 inline constexpr std::string_view kParseErrorMessage = "Could not parse the JSON-RPC message.";
 inline constexpr std::string_view kMissingMethodMessage = "The request is missing the method field.";
 inline constexpr std::string_view kInternalErrorMessage = "The server encountered an internal error.";
+inline constexpr std::string_view kOutOfMemoryMessage = "The server ran out of memory handling the request.";
 
 inline constexpr std::string_view kStateChangedMethod = "workflow/stateChanged";
 inline constexpr std::string_view kProgressMethod = "workflow/progress";

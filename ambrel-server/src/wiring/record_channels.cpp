@@ -147,10 +147,11 @@ ChannelResult<std::optional<std::string>> CliRecordChannels::read_cml(std::strin
     auto answer =
         channel.get(org, fmt::format(fmt::runtime(kConstraintModelPathFormat), api_version_, version_id), token);
     if (!answer) return std::unexpected(to_channel_error(std::move(answer.error())));
-    // The field's content arrives raw, so the channel hands it over as a JSON string of the text.
-    if (const auto text = json::as_string(answer->body)) return std::optional<std::string>(std::string(*text));
+    // An object is the org saying that the version holds no model. Anything else is the field's content,
+    // taken as the CLI printed it: read back as JSON, a text that parses as JSON (a quoted line, a lone
+    // number) would lose its quotes or come back empty.
     if (answer->body.is_object()) return std::optional<std::string>();
-    return std::optional<std::string>(std::string());
+    return std::optional<std::string>(std::move(answer->raw_body));
 }
 
 ChannelResult<std::vector<CompositeOutcome>> CliRecordChannels::composite(std::string_view org,

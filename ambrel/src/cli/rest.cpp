@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -150,18 +152,56 @@ std::expected<IncludedResponse, IncludedResponseFault> parse_included_response(s
 
     IncludedResponse response;
     response.status_code = *code;
-    std::size_t position = line_end == std::string_view::npos ? stdout_text.size() : line_end + 1;
+    const std::size_t headers_start = line_end == std::string_view::npos ? stdout_text.size() : line_end + 1;
+    // The lines that read as headers, each as its start and its name and value.
+    struct HeaderLine {
+        std::size_t start;
+        std::string_view name;
+        std::string_view value;
+    };
+    std::vector<HeaderLine> lines;
+    std::size_t position = headers_start;
     while (position < stdout_text.size()) {
         line_end = stdout_text.find('\n', position);
         const std::size_t end = line_end == std::string_view::npos ? stdout_text.size() : line_end;
         const auto header = header_of(strip_carriage_return(stdout_text.substr(position, end - position)));
         if (!header) break;
-        response.headers[std::string(header->first)] = std::string(header->second);
+        lines.push_back({position, header->first, header->second});
         position = line_end == std::string_view::npos ? stdout_text.size() : line_end + 1;
     }
+    // The first "content-length" is the server's; a later one may be a line of the body. It counts the
+    // printed bytes only for a body the CLI printed raw: not for one sent compressed (the count is of
+    // the compressed bytes), nor for a JSON body, which the CLI prints in a form of its own and which
+    // never begins with a line like a header.
+    const auto length_line =
+        std::find_if(lines.begin(), lines.end(), [](const HeaderLine& line) { return line.name == "content-length"; });
+    const bool compressed = std::ranges::any_of(lines, [](const HeaderLine& line) {
+        return line.name == "content-encoding" && line.value != "identity";
+    });
+    const auto printed_json = [&] {
+        std::string_view rest = stdout_text.substr(position);
+        if (rest.ends_with('\n')) rest.remove_suffix(1);
+        return !rest.empty() && json::parse(rest).has_value();
+    };
+    if (length_line != lines.end() && !compressed && stdout_text.ends_with('\n') && !printed_json()) {
+        std::size_t length = 0;
+        const std::string_view digits = length_line->value;
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+        if (error == std::errc() && end == digits.data() + digits.size() && length < stdout_text.size()) {
+            const std::size_t start = stdout_text.size() - 1 - length;
+            const auto first_body_line = std::find_if(
+                std::next(length_line), lines.end(), [start](const HeaderLine& line) { return line.start == start; });
+            if (first_body_line != lines.end()) {
+                lines.erase(first_body_line, lines.end());
+                position = start;
+            }
+        }
+    }
+    for (const HeaderLine& line : lines) response.headers[std::string(line.name)] = std::string(line.value);
 
     std::string_view body = stdout_text.substr(position);
     if (body.ends_with('\n')) body.remove_suffix(1);
+    response.raw_body = std::string(body);
     if (body.empty()) {
         response.body = nullptr;
     } else if (auto document = json::parse(body)) {
@@ -232,7 +272,7 @@ std::expected<RestResponse, CatalogError> SfRestChannel::run(const std::vector<s
     if (answer->exit_code != 0) {
         return std::unexpected(rest::refusal(path, rest::refusal_reason_from_body(&response->body)));
     }
-    return RestResponse{std::move(response->body), code};
+    return RestResponse{std::move(response->body), code, std::move(response->raw_body)};
 }
 
 std::expected<RestResponse, CatalogError> SfRestChannel::get(std::string_view alias, std::string_view path,

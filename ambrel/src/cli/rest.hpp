@@ -33,6 +33,9 @@ struct RestResponse {
     // string holding the raw text.
     json::Value body;
     std::int64_t status_code = 0;
+    // The body exactly as the CLI printed it, less the line feed it adds (empty when there is none): a
+    // field's raw content (a constraint model) is this text, even when it happens to parse as JSON.
+    std::string raw_body = {};
 
     friend bool operator==(const RestResponse&, const RestResponse&) = default;
 };
@@ -101,6 +104,8 @@ struct IncludedResponse {
     // Header names (lower case, as printed) and values; a repeated header keeps its last value.
     std::map<std::string, std::string> headers;
     json::Value body;
+    // The body as printed, less one trailing line feed.
+    std::string raw_body;
 };
 
 // Why standard output could not be read as a response.
@@ -113,7 +118,11 @@ enum class IncludedResponseFault {
 
 // Reads "HTTP/<version> <code>" from the first line, then the lines of the form
 // "lower-case-name: value" as headers, then the rest, less one trailing line feed, as the body:
-// empty is null, JSON when it parses as one document, else the raw text as a JSON string.
+// empty is null, JSON when it parses as one document, else the raw text as a JSON string. The CLI
+// prints no blank line between headers and body, so a raw body whose first lines look like headers
+// is found by its "content-length": when the last that many bytes before the final line feed begin a
+// line among those read as headers, the body begins there (never for a body sent compressed, nor when
+// what follows the header lines is JSON, which the CLI prints in a form of its own).
 std::expected<IncludedResponse, IncludedResponseFault> parse_included_response(std::string_view stdout_text);
 
 // The CLI's own error text from standard error, fit for a message: its warning lines and any notice

@@ -75,24 +75,52 @@ FileEndpointMemory FileEndpointMemory::discover() {
         platform_fs::data_directory_for(platform_fs::current_platform_rule(), platform_fs::process_environment));
 }
 
-RememberedEndpoints FileEndpointMemory::recall() const {
-    if (!data_directory_) return {};
-    auto bytes = platform_fs::files::read_regular_file(*data_directory_ / std::string(kMemoryFileName),
-                                                       kMaxDocumentBytes);
-    if (!bytes || !text::is_valid_utf8(*bytes)) return {};
-    return parse_memory_document(*bytes).value_or(RememberedEndpoints{});
+namespace {
+
+// The document at that path, or none when it is missing or cannot be read.
+std::optional<RememberedEndpoints> read_document(const std::filesystem::path& file) {
+    auto bytes = platform_fs::files::read_regular_file(file, kMaxDocumentBytes);
+    if (!bytes || !text::is_valid_utf8(*bytes)) return std::nullopt;
+    return parse_memory_document(*bytes);
 }
 
-bool FileEndpointMemory::remember(const RememberedEndpoints& remembered) const {
-    if (!data_directory_) return false;
+// Something other than a folder stands where the document belongs, and it is no document of ours.
+bool holds_unreadable_document(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(file, error);
+    if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) return false;
+    return !read_document(file).has_value();
+}
+
+}  // namespace
+
+RememberedEndpoints FileEndpointMemory::recall() const {
+    if (!data_directory_) return {};
+    return read_document(*data_directory_ / std::string(kMemoryFileName)).value_or(RememberedEndpoints{});
+}
+
+RememberOutcome FileEndpointMemory::remember(const RememberedEndpoints& remembered) const {
+    if (!data_directory_) return {};
     const std::filesystem::path parent = data_directory_->parent_path();
     if (!parent.empty()) {
         std::error_code error;
         std::filesystem::create_directories(parent, error);
-        if (error) return false;
+        if (error) return {};
     }
-    if (!platform_fs::unix::create_private_directory(*data_directory_)) return false;
-    return platform_fs::write_data_file(*data_directory_, kMemoryFileName, render_memory_document(remembered));
+    if (!platform_fs::unix::create_private_directory(*data_directory_)) return {};
+    RememberOutcome outcome;
+    const std::filesystem::path file = *data_directory_ / std::string(kMemoryFileName);
+    if (holds_unreadable_document(file)) {
+        // The rename replaces an older kept document; should it fail, nothing is written over this one.
+        const std::filesystem::path aside = *data_directory_ / std::string(kUnreadableFileName);
+        std::error_code error;
+        std::filesystem::rename(file, aside, error);
+        if (error) return {};
+        outcome.kept_aside = aside;
+    }
+    outcome.written =
+        platform_fs::write_data_file(*data_directory_, kMemoryFileName, render_memory_document(remembered));
+    return outcome;
 }
 
 }  // namespace ambrel::endpoint_memory

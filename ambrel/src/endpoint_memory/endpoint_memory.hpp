@@ -6,10 +6,12 @@
 //
 // `FileEndpointMemory::recall` never fails: a missing, unreadable, non-UTF-8 or rejected document
 // means that nothing is remembered, and reading never writes, so a damaged or foreign document stays
-// as it is until the next successful write replaces it as a whole. `FileEndpointMemory::remember`
-// reports no error either (it answers false): it writes a temporary file beside the document and
-// renames it over, so a failed write leaves the previous document byte for byte and no temporary
-// file behind. The document is read as UTF-8 JSON; "v" must be the integer 1 or the whole document is
+// as it is. `FileEndpointMemory::remember` reports no error either (it answers not written): before it
+// writes over a document that could not be read, it keeps that document beside as
+// "last-endpoints.json.unreadable" (replacing an older one), so nothing the user had is lost
+// silently, and it writes nothing when that fails; it writes a temporary file beside the document and
+// renames it over, so a failed write leaves the previous document byte for byte and no temporary file
+// behind. The document is read as UTF-8 JSON; "v" must be the integer 1 or the whole document is
 // rejected; each side is then accepted or dropped on its own.
 //
 // Thread-safety: the objects keep no state between calls and have no lock; the controller serialises
@@ -30,6 +32,8 @@ inline constexpr std::string_view kMemoryFileName = "last-endpoints.json";
 inline constexpr std::uint64_t kMemoryVersion = 1;
 // The one endpoint kind that is remembered.
 inline constexpr std::string_view kOrgKind = "org";
+// Where a document that could not be read is kept before it is written over.
+inline constexpr std::string_view kUnreadableFileName = "last-endpoints.json.unreadable";
 
 struct RememberedEndpoints {
     std::optional<std::string> source;
@@ -38,14 +42,24 @@ struct RememberedEndpoints {
     bool operator==(const RememberedEndpoints&) const = default;
 };
 
+// What remembering did.
+struct RememberOutcome {
+    // The document was written.
+    bool written = false;
+    // Where a document that could not be read was kept before it was written over.
+    std::optional<std::filesystem::path> kept_aside;
+
+    explicit operator bool() const noexcept { return written; }
+};
+
 class EndpointMemory {
 public:
     virtual ~EndpointMemory() = default;
 
     // Both sides absent when nothing is remembered or the memory cannot be read.
     virtual RememberedEndpoints recall() const = 0;
-    // True when the document was written.
-    virtual bool remember(const RememberedEndpoints& remembered) const = 0;
+    // Written when the document was written.
+    virtual RememberOutcome remember(const RememberedEndpoints& remembered) const = 0;
 
 protected:
     EndpointMemory() = default;
@@ -57,7 +71,7 @@ protected:
 class NoEndpointMemory final : public EndpointMemory {
 public:
     RememberedEndpoints recall() const override { return {}; }
-    bool remember(const RememberedEndpoints&) const override { return false; }
+    RememberOutcome remember(const RememberedEndpoints&) const override { return {}; }
 };
 
 // The document in a data directory; without one it behaves like `NoEndpointMemory`.
@@ -74,8 +88,9 @@ public:
 
     RememberedEndpoints recall() const override;
     // Creates the data directory's missing parents (mode 0777 before the umask) and the data directory
-    // itself as a private folder (0700), then replaces the document atomically.
-    bool remember(const RememberedEndpoints& remembered) const override;
+    // itself as a private folder (0700), keeps a document that could not be read beside, then replaces
+    // the document atomically.
+    RememberOutcome remember(const RememberedEndpoints& remembered) const override;
 
 private:
     std::optional<std::filesystem::path> data_directory_;

@@ -12,6 +12,7 @@
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/value_stack.hpp>
 
+#include "json/bounded_parse.hpp"
 #include "text/text.hpp"
 
 namespace ambrel::json {
@@ -100,31 +101,93 @@ struct Handler {
     // correctness).
     std::string number_parts;
 
+    // The bound on values and the watched member of the caller's options.
+    std::size_t max_values = std::numeric_limits<std::size_t>::max();
+    WatchedMember* watched = nullptr;
+    std::size_t values = 0;
+    bool too_many_values = false;
+    // Nesting of the value being read: 0 outside the document, 1 directly inside the top-level
+    // object or array.
+    std::size_t depth = 0;
+    std::string key_parts;
+    // The last key read directly inside the top-level object was the watched name, and its value has
+    // not begun yet.
+    bool at_watched = false;
+    std::string string_parts;
+    bool string_counted = false;
+
+    // Counts one more value; refuses it, before anything is built for it, once the bound is passed.
+    bool count_value(error_code& ec) {
+        if (++values <= max_values) return true;
+        too_many_values = true;
+        ec = boost::json::error::exception;
+        return false;
+    }
+    // The watched member's value begins here when the key before it was the watched name.
+    bool takes_watched_value() {
+        const bool takes = at_watched && depth == 1;
+        at_watched = false;
+        return takes;
+    }
+    void watch_scalar(Value value, std::string_view number_text = {}) {
+        watched->value = std::move(value);
+        watched->number_text.assign(number_text);
+    }
+    bool begin_container(error_code& ec) {
+        if (!count_value(ec)) return false;
+        // A container is kept in the document only; the scalar seen before it no longer counts.
+        if (watched != nullptr && takes_watched_value()) {
+            watched->value.reset();
+            watched->number_text.clear();
+        }
+        ++depth;
+        return true;
+    }
+
     bool on_document_begin(error_code&) { return true; }
     bool on_document_end(error_code&) { return true; }
-    bool on_object_begin(error_code&) { return true; }
+    bool on_object_begin(error_code& ec) { return begin_container(ec); }
     bool on_object_end(std::size_t n, error_code&) {
+        --depth;
         st.push_object(n);
         return true;
     }
-    bool on_array_begin(error_code&) { return true; }
+    bool on_array_begin(error_code& ec) { return begin_container(ec); }
     bool on_array_end(std::size_t n, error_code&) {
+        --depth;
         st.push_array(n);
         return true;
     }
     bool on_key_part(string_view s, std::size_t, error_code&) {
+        if (watched != nullptr && depth == 1) key_parts.append(s.data(), s.size());
         st.push_chars(s);
         return true;
     }
     bool on_key(string_view s, std::size_t, error_code&) {
+        if (watched != nullptr && depth == 1) {
+            key_parts.append(s.data(), s.size());
+            at_watched = key_parts == watched->name;
+            key_parts.clear();
+        }
         st.push_key(s);
         return true;
     }
-    bool on_string_part(string_view s, std::size_t, error_code&) {
+    bool on_string_part(string_view s, std::size_t, error_code& ec) {
+        if (!string_counted && !count_value(ec)) return false;
+        string_counted = true;
+        if (watched != nullptr && at_watched && depth == 1) string_parts.append(s.data(), s.size());
         st.push_chars(s);
         return true;
     }
-    bool on_string(string_view s, std::size_t, error_code&) {
+    bool on_string(string_view s, std::size_t, error_code& ec) {
+        // A string in parts was counted at its first part.
+        if (!string_counted && !count_value(ec)) return false;
+        string_counted = false;
+        if (watched != nullptr && takes_watched_value()) {
+            string_parts.append(s.data(), s.size());
+            watch_scalar(Value(boost::json::string_view(string_parts.data(), string_parts.size())));
+        }
+        string_parts.clear();
         st.push_string(s);
         return true;
     }
@@ -132,36 +195,48 @@ struct Handler {
         number_parts.append(s.data(), s.size());
         return true;
     }
-    bool on_int64(std::int64_t i, string_view, error_code&) {
+    // The whole source text of a number, its earlier parts included.
+    std::string_view number_text(string_view s) {
+        if (number_parts.empty()) return std::string_view(s.data(), s.size());
+        number_parts.append(s.data(), s.size());
+        return number_parts;
+    }
+    bool on_int64(std::int64_t i, string_view s, error_code& ec) {
+        if (!count_value(ec)) return false;
+        if (watched != nullptr && takes_watched_value()) watch_scalar(Value(i), number_text(s));
         number_parts.clear();
         st.push_int64(i);
         return true;
     }
-    bool on_uint64(std::uint64_t u, string_view, error_code&) {
+    bool on_uint64(std::uint64_t u, string_view s, error_code& ec) {
+        if (!count_value(ec)) return false;
+        if (watched != nullptr && takes_watched_value()) watch_scalar(Value(u), number_text(s));
         number_parts.clear();
         st.push_uint64(u);
         return true;
     }
-    bool on_double(double d, string_view s, error_code&) {
-        std::string_view number(s.data(), s.size());
-        if (!number_parts.empty()) {
-            number_parts.append(s.data(), s.size());
-            number = number_parts;
-        }
+    bool on_double(double d, string_view s, error_code& ec) {
+        if (!count_value(ec)) return false;
+        const std::string_view number = number_text(s);
         double exact = 0;
-        auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), exact);
+        auto [end, from_chars_ec] = std::from_chars(number.data(), number.data() + number.size(), exact);
         // Out of range (beyond the double range, or below the smallest subnormal): keep Boost's
         // infinity or zero.
-        if (ec == std::errc() && end == number.data() + number.size()) d = exact;
+        if (from_chars_ec == std::errc() && end == number.data() + number.size()) d = exact;
+        if (watched != nullptr && takes_watched_value()) watch_scalar(Value(d), number);
         number_parts.clear();
         st.push_double(d);
         return true;
     }
-    bool on_bool(bool b, error_code&) {
+    bool on_bool(bool b, error_code& ec) {
+        if (!count_value(ec)) return false;
+        if (watched != nullptr && takes_watched_value()) watch_scalar(Value(b));
         st.push_bool(b);
         return true;
     }
-    bool on_null(error_code&) {
+    bool on_null(error_code& ec) {
+        if (!count_value(ec)) return false;
+        if (watched != nullptr && takes_watched_value()) watch_scalar(Value(nullptr));
         st.push_null();
         return true;
     }
@@ -172,24 +247,42 @@ struct Handler {
 }  // namespace
 
 std::expected<Value, ParseError> parse(std::string_view text) {
+    auto parsed = parse_bounded(text, ParseOptions{});
+    if (!parsed) return std::unexpected(std::move(parsed.error().fault));
+    return std::move(*parsed);
+}
+
+std::expected<Value, BoundedParseError> parse_bounded(std::string_view text, const ParseOptions& limits) {
+    const auto refused = [](ParseError fault, bool too_many_values = false) {
+        return std::unexpected(BoundedParseError{std::move(fault), too_many_values});
+    };
     boost::json::parse_options options;
     options.max_depth = kMaxDepth;
     boost::json::basic_parser<Handler> parser(options);
-    parser.handler().st.reset();
+    Handler& handler = parser.handler();
+    handler.st.reset();
+    handler.max_values = limits.max_values;
+    handler.watched = limits.watched;
+    if (handler.watched != nullptr) {
+        handler.watched->value.reset();
+        handler.watched->number_text.clear();
+    }
     boost::system::error_code ec;
     const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
+    if (handler.too_many_values) {
+        return refused(make_error(text, used < text.size() ? used : text.size(), "too many values"), true);
+    }
     if (ec) {
         if (ec == boost::json::error::incomplete) {
             const bool blank = text.find_first_not_of(" \t\r\n") == std::string_view::npos;
-            return std::unexpected(
-                make_error(text, text.size(), blank ? "empty input" : "unexpected end of input"));
+            return refused(make_error(text, text.size(), blank ? "empty input" : "unexpected end of input"));
         }
         const std::size_t offset = used < text.size() ? used : text.size();
-        return std::unexpected(make_error(text, offset, refine_reason(text, offset, ec)));
+        return refused(make_error(text, offset, refine_reason(text, offset, ec)));
     }
     std::size_t rest = used;
     while (rest < text.size() && is_json_space(text[rest])) ++rest;
-    if (rest < text.size()) return std::unexpected(make_error(text, rest, "trailing characters"));
+    if (rest < text.size()) return refused(make_error(text, rest, "trailing characters"));
     return parser.handler().st.release();
 }
 

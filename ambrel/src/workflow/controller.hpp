@@ -437,8 +437,8 @@ public:
     std::shared_ptr<const WorkflowState> state() const;
     SharedStateSnapshot state_snapshot() const;
     std::string sanitize_diagnostic(const std::string& text) const;
-    // True when the cancellation took place; false when closed, when the id is not current, or when an
-    // id is given while no operation is active. A deploy that writes its commit to a branch cannot be
+    // True when the cancellation took place; false when closed, when the id is not current, or when no
+    // operation is active (then nothing changes). A deploy that writes its commit to a branch cannot be
     // cancelled (false, nothing changes); a deploy whose job was sent to an org stops its command and
     // ends on its results screen (true).
     bool cancel_operation(std::optional<std::uint64_t> operation_id) const;

@@ -428,7 +428,8 @@ std::optional<std::uint64_t> WorkflowController::confirm_tests(std::vector<std::
     {
         auto guard = inner.lock();
         const State& state = inner.state(guard);
-        if (state.closed) return std::nullopt;
+        // A repeated confirmation while the first one's work runs must leave that work and its screen alone.
+        if (state.closed || state.active_operation) return std::nullopt;
         if (const auto* selecting = screen_of_current_session<SelectingTestsState>(state)) screen = *selecting;
     }
     if (!screen) {
@@ -522,7 +523,8 @@ std::optional<std::uint64_t> WorkflowController::confirm_fls_containers(Containe
     {
         auto guard = inner.lock();
         const State& state = inner.state(guard);
-        if (state.closed) return std::nullopt;
+        // A repeated confirmation while the first one's work runs must leave that work and its screen alone.
+        if (state.closed || state.active_operation) return std::nullopt;
         if (const auto* selecting = screen_of_current_session<SelectingFlsContainersState>(state)) screen = *selecting;
     }
     if (!screen) {

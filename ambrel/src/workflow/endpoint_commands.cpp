@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "git/branch_name.hpp"
+#include "text/text.hpp"
 #include "workflow/controller.hpp"
 
 namespace ambrel::workflow {
@@ -178,7 +179,13 @@ void Inner::remember_endpoints(bool restore_mode) {
         remembered.target = remembered_alias(state_.target);
     }
     // A memory that cannot be written only means the next run preselects less.
-    (void)parts_.endpoint_memory->remember(remembered);
+    const endpoint_memory::RememberOutcome outcome = parts_.endpoint_memory->remember(remembered);
+    if (outcome.kept_aside) {
+        // Said once: the document written in its place is readable, so the next write keeps nothing.
+        json::Object line = parts_.log->base("endpointMemoryKeptAside", 0);
+        line["path"] = text::decode_lossy(outcome.kept_aside->string());
+        parts_.log->emit(line);
+    }
 }
 
 void Inner::restore_remembered_endpoints(std::uint64_t org_load_id) {

@@ -265,9 +265,9 @@ bool Inner::cancel_internal(std::optional<std::uint64_t> expected_id) {
         auto guard = lock();
         if (state_.closed) return false;
         if (expected_id && *expected_id != state_.operation_id) return false;
-        // A completion keeps the id of the operation it ended, so a named cancel that arrives just after
-        // it must not reach back and throw away the result the user is now looking at.
-        if (expected_id && !state_.active_operation) return false;
+        // With nothing running there is nothing to cancel: a cancel that arrives as the work finishes,
+        // named or not, must not throw away the result the user is now looking at.
+        if (!state_.active_operation) return false;
         // Once a deploy has changed its target, a cancel no longer undoes it. A commit being written
         // to a branch goes on (the cancel is refused); a deploy job already sent to an org is left to
         // the org, its command stopped, and the deploy ends on its results, which say so.

@@ -76,6 +76,8 @@ async function main() {
 
   const cancelled = await connection.sendRequest('workflow/cancel', {});
   check(typeof cancelled.cancelled === 'boolean', 'cancel answers whether something was cancelled');
+  // With nothing running a cancel changes nothing; starting an operation publishes a state.
+  await connection.sendRequest('workflow/loadOrgs', {});
 
   const state = await withTimeout(firstState, 'a workflow/stateChanged notification');
   check(typeof state.state.kind === 'string', `a state notification arrived (${state.state.kind})`);
