@@ -476,6 +476,13 @@ TEST(ApexTests, ListingConfirmationAndDeploy) {
     EXPECT_TRUE(road.h.seen->empty());
     road.h.settle();
     EXPECT_EQ(road.h.kind(), "results");
+    // A confirmation arriving after the deploy ended leaves its results on the screen.
+    road.h.seen->clear();
+    EXPECT_EQ(road.h.controller->confirm_tests({"MYTEST"}, std::nullopt), std::nullopt);
+    EXPECT_EQ(road.h.controller->confirm_fls_containers({}, std::nullopt), std::nullopt);
+    road.h.settle();
+    EXPECT_EQ(road.h.kind(), "results");
+    EXPECT_TRUE(road.h.seen->empty());
     const auto calls = road.h.use_cases->script.deploy.calls();
     ASSERT_EQ(calls.size(), 1U);
     EXPECT_EQ(std::get<4>(calls[0]), DeployMode::AllOrNothing);

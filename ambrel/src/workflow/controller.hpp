@@ -497,7 +497,8 @@ public:
 
     // The deploy road. A command that finds no screen of the current comparison session to continue
     // from shows "No comparison session is available for deployment." (the target health answer and
-    // the quick deploy refuse silently instead); a request without a deployable key shows "Select at
+    // the quick deploy refuse silently instead, and so do the confirmations while an operation runs or
+    // a deploy's results are shown); a request without a deployable key shows "Select at
     // least one deployable component." on the review; a refused deploy mode shows its refusal text
     // (`ComparisonSession::refuses_deploy_mode`) as the error screen. A validation of a git target is
     // refused on every route before anything runs. After a deploy the outcome is logged and shown even

@@ -428,8 +428,11 @@ std::optional<std::uint64_t> WorkflowController::confirm_tests(std::vector<std::
     {
         auto guard = inner.lock();
         const State& state = inner.state(guard);
-        // A repeated confirmation while the first one's work runs must leave that work and its screen alone.
-        if (state.closed || state.active_operation) return std::nullopt;
+        // A repeated confirmation while the first one's work runs, or once its results are shown, must
+        // leave that work and its screen alone.
+        if (state.closed || state.active_operation || std::holds_alternative<ResultsState>(*state.current)) {
+            return std::nullopt;
+        }
         if (const auto* selecting = screen_of_current_session<SelectingTestsState>(state)) screen = *selecting;
     }
     if (!screen) {
@@ -523,8 +526,11 @@ std::optional<std::uint64_t> WorkflowController::confirm_fls_containers(Containe
     {
         auto guard = inner.lock();
         const State& state = inner.state(guard);
-        // A repeated confirmation while the first one's work runs must leave that work and its screen alone.
-        if (state.closed || state.active_operation) return std::nullopt;
+        // A repeated confirmation while the first one's work runs, or once its results are shown, must
+        // leave that work and its screen alone.
+        if (state.closed || state.active_operation || std::holds_alternative<ResultsState>(*state.current)) {
+            return std::nullopt;
+        }
         if (const auto* selecting = screen_of_current_session<SelectingFlsContainersState>(state)) screen = *selecting;
     }
     if (!screen) {
