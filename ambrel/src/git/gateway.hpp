@@ -99,6 +99,8 @@ public:
         const std::filesystem::path& repository) const;
 
     const std::string& program() const noexcept { return program_; }
+    // The token the gateway is bound to; null when none.
+    const domain::CancellationToken* bound_token() const noexcept { return token_; }
     std::chrono::milliseconds timeout() const noexcept { return timeout_; }
 
 private:

@@ -1,5 +1,6 @@
 #include "git/reader.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 #include "metadata_types/name_rules.hpp"
@@ -109,13 +110,17 @@ bool GitContentReader::covered_locked(std::string_view prefix) const {
 }
 
 std::expected<void, GitError> GitContentReader::list_locked(const std::string& prefix) const {
-    const std::string pathspec = prefix.empty() ? std::string(kAllPathsSpec) : prefix;
+    return list_locked(std::vector<std::string>{prefix});
+}
+
+std::expected<void, GitError> GitContentReader::list_locked(const std::vector<std::string>& prefixes) const {
     std::vector<std::string> args;
     if (ref_) {
-        args = {"ls-tree", "-r", "-l", "-z", *ref_, "--", pathspec};
+        args = {"ls-tree", "-r", "-l", "-z", *ref_, "--"};
     } else {
-        args = {"ls-files", "--cached", "--others", "--exclude-standard", "-z", "--", pathspec};
+        args = {"ls-files", "--cached", "--others", "--exclude-standard", "-z", "--"};
     }
+    for (const std::string& prefix : prefixes) args.push_back(prefix.empty() ? std::string(kAllPathsSpec) : prefix);
     auto output = gateway_.execute(repository_, args);
     if (!output) return std::unexpected(GitError::from_gateway(output.error()));
     if (output->exit_code != 0) {
@@ -164,8 +169,20 @@ std::expected<void, GitError> GitContentReader::list_locked(const std::string& p
             }
         });
     }
-    listed_.insert(prefix);
+    listed_.insert(prefixes.begin(), prefixes.end());
     return {};
+}
+
+std::expected<void, GitError> GitContentReader::ensure_listed_all(std::span<const std::string> prefixes) const {
+    if (auto checked = check_ref(); !checked) return std::unexpected(checked.error());
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> missing;
+    for (const std::string& prefix : prefixes) {
+        std::string key = prefix == kAllPathsSpec ? std::string() : prefix;
+        if (!covered_locked(key) && std::ranges::find(missing, key) == missing.end()) missing.push_back(std::move(key));
+    }
+    if (missing.empty()) return {};
+    return list_locked(missing);
 }
 
 std::expected<void, GitError> GitContentReader::ensure_listed(std::string_view prefix) const {

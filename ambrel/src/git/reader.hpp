@@ -41,6 +41,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,8 @@ public:
     // Lists the prefix now (unless a listing already covers it), so that later listings at or below
     // it are answered from the index.
     std::expected<void, GitError> ensure_listed(std::string_view prefix) const;
+    // Lists every prefix not yet covered with one git run, as `ensure_listed` would one by one.
+    std::expected<void, GitError> ensure_listed_all(std::span<const std::string> prefixes) const;
 
     const std::filesystem::path& repository() const noexcept { return repository_; }
     const std::optional<std::string>& ref() const noexcept { return ref_; }
@@ -77,6 +80,7 @@ public:
 private:
     std::expected<void, GitError> check_ref() const;
     std::expected<void, GitError> list_locked(const std::string& prefix) const;
+    std::expected<void, GitError> list_locked(const std::vector<std::string>& prefixes) const;
     bool covered_locked(std::string_view prefix) const;
     // Starts the object reader unless it runs already.
     std::expected<void, GitGatewayError> objects_locked() const;
