@@ -173,6 +173,34 @@ std::expected<void, GitError> GitContentReader::list_locked(const std::vector<st
     return {};
 }
 
+void GitContentReader::prefetch(std::span<const std::string> paths) const {
+    if (!ref_ || !check_ref()) return;
+    std::lock_guard lock(mutex_);
+    // What an earlier read-ahead left unread (a component skipped part-way) is dropped.
+    prefetched_.clear();
+    std::vector<std::string_view> wanted;
+    std::vector<std::string_view> ids;
+    for (const std::string& path : paths) {
+        const auto found = index_.find(path);
+        if (found == index_.end() || !found->second.id || prefetched_.contains(path)) continue;
+        if (found->second.size && *found->second.size > metadata_types::kMaxComponentDocumentBytes) continue;
+        if (std::ranges::find(wanted, std::string_view(found->first)) != wanted.end()) continue;
+        wanted.push_back(found->first);
+        ids.push_back(*found->second.id);
+    }
+    if (ids.empty() || !objects_locked()) return;
+    auto objects = objects_->read_all(ids);
+    if (!objects) {
+        // The failure is met again, and reported, by the next read.
+        objects_.reset();
+        return;
+    }
+    for (std::size_t k = 0; k < wanted.size(); ++k) {
+        GitObject& object = (*objects)[k];
+        if (object.kind == GitObject::Kind::Blob) prefetched_.emplace(std::string(wanted[k]), std::move(object.bytes));
+    }
+}
+
 std::expected<void, GitError> GitContentReader::ensure_listed_all(std::span<const std::string> prefixes) const {
     if (auto checked = check_ref(); !checked) return std::unexpected(checked.error());
     std::lock_guard lock(mutex_);
@@ -251,6 +279,12 @@ std::expected<std::string, GitError> GitContentReader::read_file(std::string_vie
     if (found == index_.end() || !found->second.id) return std::unexpected(not_found);
     if (found->second.size && *found->second.size > metadata_types::kMaxComponentDocumentBytes) {
         return std::unexpected(GitError::document_too_large(relative_path, branch_));
+    }
+    if (auto ahead = prefetched_.find(relative_path); ahead != prefetched_.end()) {
+        std::string bytes = std::move(ahead->second);
+        prefetched_.erase(ahead);
+        if (!text::is_valid_utf8(bytes)) return std::unexpected(GitError::not_utf8_text(relative_path, branch_));
+        return bytes;
     }
     if (auto started = objects_locked(); !started) return std::unexpected(GitError::from_gateway(started.error()));
     auto object = objects_->read(*found->second.id);
