@@ -218,9 +218,11 @@ std::expected<std::vector<domain::SalesforceObject>, GitError> layout::list_comp
     const auto* container = std::get_if<ContentFormat::ContainerDocument>(&descriptor.content_format.value);
     std::set<std::string> names;
     const std::optional<std::string_view> folder = folder_of(descriptor);
-    for (const std::string& prefix : sfdx_layout.prefixes()) {
-        // The whole prefix is listed once; the type's own folder is then answered from the reader's index.
-        if (auto listed = reader.ensure_listed(prefix); !listed) return std::unexpected(listed.error());
+    const std::vector<std::string> prefixes = sfdx_layout.prefixes();
+    // Every package directory is listed once, in one git run; the type's own folder is then answered
+    // from the reader's index.
+    if (auto listed = reader.ensure_listed_all(prefixes); !listed) return std::unexpected(listed.error());
+    for (const std::string& prefix : prefixes) {
         if (!folder) continue;
         auto files = reader.list_files(fmt::format("{}/{}", prefix, *folder));
         if (!files) return std::unexpected(files.error());
