@@ -8,6 +8,9 @@
 // `git diff --name-status` of the same two refs.
 //
 // Target: the compare takes at most 20 times the reference.
+//
+// The selection step is measured too: importing a manifest that names "*" for every type (see
+// BM_GitImportStarManifestThroughServer), beside `git ls-tree -r -z` of the source branch.
 
 #include <benchmark/benchmark.h>
 
@@ -29,6 +32,7 @@
 #include <fmt/format.h>
 
 #include "domain/cancellation.hpp"
+#include "metadata_types/metadata_type.hpp"
 #include "platform_fs/files.hpp"
 #include "process/process_runner.hpp"
 
@@ -365,6 +369,111 @@ void BM_GitCompareThroughServer(benchmark::State& state) {
     server.close_input();
 }
 BENCHMARK(BM_GitCompareThroughServer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A `git` first on PATH that appends one line per call to a log and runs the real git.
+class CountedGit {
+public:
+    explicit CountedGit(const fs::path& folder) : log_(folder / "calls.log") {
+        fs::create_directories(folder);
+        const char* path = std::getenv("PATH");
+        const std::string search = path != nullptr ? path : "";
+        std::string real;
+        for (std::size_t start = 0; real.empty() && start <= search.size();) {
+            std::size_t end = search.find(':', start);
+            if (end == std::string::npos) end = search.size();
+            const fs::path candidate = fs::path(search.substr(start, end - start)) / "git";
+            if (::access(candidate.c_str(), X_OK) == 0) real = candidate.string();
+            start = end + 1;
+        }
+        if (real.empty()) throw std::runtime_error("git is not on PATH");
+        std::ofstream(folder / "git") << "#!/bin/sh\necho \"$*\" >> '" << log_.string() << "'\nexec '" << real
+                                      << "' \"$@\"\n";
+        fs::permissions(folder / "git", fs::perms::owner_all);
+        path_ = folder.string() + ":" + search;
+    }
+
+    // PATH with the counting git first.
+    const std::string& path() const { return path_; }
+    void clear() const { fs::remove(log_); }
+    std::size_t calls() const {
+        std::ifstream in(log_);
+        std::size_t lines = 0;
+        for (std::string line; std::getline(in, line);) ++lines;
+        return lines;
+    }
+
+private:
+    fs::path log_;
+    std::string path_;
+};
+
+// The git processes the import of a manifest may start, whatever the number of types it names.
+constexpr std::size_t kMaxImportGitProcesses = 12;
+
+// The selection step before the compare: a package.xml naming "*" for every type of the catalogue
+// imported with the source branch chosen, so every type is listed from the branch. The timed span runs
+// from the request to the "selecting" notification; the git processes the server started for it are
+// counted (the benchmark fails above 12). Reference: `git ls-tree -r -z` of the source branch.
+// Target: the import takes at most 5 times the reference.
+void BM_GitImportStarManifestThroughServer(benchmark::State& state) {
+    Fixture& f = fixture();
+    const fs::path manifest = f.root.path() / "star-package.xml";
+    std::size_t types = 0;
+    {
+        std::ofstream out(manifest);
+        out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Package xmlns=\"http://soap.sforce.com/2006/04/metadata\">\n";
+        for (const auto type : ambrel::metadata_types::all_metadata_types()) {
+            if (type.is_data_record()) continue;
+            out << "    <types>\n        <members>*</members>\n        <name>" << type.wire_id() << "</name>\n    </types>\n";
+            ++types;
+        }
+        out << "    <version>65.0</version>\n</Package>\n";
+    }
+    const CountedGit git(f.root.path() / "counted-git");
+    const char* old = std::getenv("PATH");
+    const std::string old_path = old != nullptr ? old : "";
+    ::setenv("PATH", git.path().c_str(), 1);
+    ServerPipe server(AMBREL_SERVER_EXE);
+    ::setenv("PATH", old_path.c_str(), 1);
+    server.send("initialize", fmt::format(R"({{"protocolVersion":41,"workspaceRoot":{},"capabilities":{{"log":"off"}}}})",
+                                          json_string(f.root.path().string())));
+    server.send("workflow/selectSource", git_endpoint(f.repo, kSourceBranch, false));
+    server.wait_for_state("selecting");
+    server.send("workflow/selectTarget", git_endpoint(f.repo, kTargetBranch, true));
+    server.wait_for_state("selecting");
+    const std::string import = fmt::format(R"({{"path":{}}})", json_string(manifest.string()));
+    std::size_t most = 0;
+    for (auto _ : state) {
+        git.clear();
+        const auto start = std::chrono::steady_clock::now();
+        server.send("workflow/importManifest", import);
+        server.wait_for_state("selecting");
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        most = std::max(most, git.calls());
+    }
+    state.counters["types"] = static_cast<double>(types);
+    state.counters["git_processes"] = static_cast<double>(most);
+    state.counters["server_peak_rss_MiB"] = peak_rss_mib(server.pid());
+    server.send("shutdown", "");
+    server.close_input();
+    if (most > kMaxImportGitProcesses) {
+        state.SkipWithError(fmt::format("the import started {} git processes (at most {})", most, kMaxImportGitProcesses).c_str());
+    }
+}
+BENCHMARK(BM_GitImportStarManifestThroughServer)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_GitLsTreeReference(benchmark::State& state) {
+    Fixture& f = fixture();
+    const ambrel::process::DefaultProcessRunner runner;
+    const ambrel::domain::NeverCancelled never;
+    for (auto _ : state) {
+        auto result = runner.run({"git", "-C", f.repo.string(), "ls-tree", "-r", "-z", std::string(kSourceBranch)},
+                                 std::nullopt, kStepTimeout, never);
+        if (!result || result->exit_code != 0) throw std::runtime_error("git ls-tree failed");
+        benchmark::DoNotOptimize(result->stdout_text.size());
+    }
+}
+BENCHMARK(BM_GitLsTreeReference)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void BM_GitDiffNameStatusReference(benchmark::State& state) {
     Fixture& f = fixture();

@@ -47,6 +47,28 @@ TEST(CliCommandCache, AnswersOnlyAnEqualKey) {
     EXPECT_EQ(cache->lookup("sf", kQuery, Dir(".//p/")), answer("dot"));
 }
 
+// A deploy keeps the CLI's version and the org list only: a query may answer differently once the
+// deploy has changed the org, and "org list metadata" lists the org's contents.
+TEST(CliCommandCache, TheOrgFactsScopeKeepsOnlyTheVersionAndTheOrgList) {
+    auto cache = CliCommandCache::create();
+    cache->begin_operation(CacheScope::OrgFacts);
+    const std::vector<std::pair<Args, bool>> cases = {
+        {{"version"}, true},
+        {{"org", "list", "--skip-connection-status"}, true},
+        {{"org", "list"}, true},
+        {{"org", "list", "metadata", "--metadata-type", "ApexClass", "--target-org", "dh"}, false},
+        {kQuery, false},
+    };
+    for (const auto& [args, kept] : cases) {
+        SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : std::string()) +
+                     (args.size() > 2 ? " " + args[2] : std::string()));
+        cache->store("sf", args, std::nullopt, answer("a"));
+        EXPECT_EQ(cache->lookup("sf", args, std::nullopt).has_value(), kept);
+    }
+    cache->begin_operation(CacheScope::Off);
+    EXPECT_FALSE(cache->lookup("sf", Args{"version"}, std::nullopt));
+}
+
 TEST(CliCommandCache, ALaterStoreReplacesAndANewOperationForgets) {
     auto cache = CliCommandCache::create();
     cache->begin_operation(true);

@@ -113,6 +113,13 @@ TEST(SfCliGateway, RemembersOnlyAnswersWithIntegerStatusZeroExitZeroAndNoTimeOut
         {"status 1", ScriptedRunner::output(R"({"status":1})", 1), false},
         {"exit code 1", ScriptedRunner::output(R"({"status":0})", 1), false},
         {"timed out", ScriptedRunner::output(R"({"status":0})", 0, "", true), false},
+        // "version" answers without an envelope, as the real CLI does.
+        {"version answer", ScriptedRunner::output(R"({"architecture":"linux-x64","cliVersion":"@salesforce/cli/2.116.6"})"),
+         true},
+        {"version answer, exit code 1",
+         ScriptedRunner::output(R"({"architecture":"linux-x64","cliVersion":"@salesforce/cli/2.116.6"})", 1), false},
+        {"no status, no version", ScriptedRunner::output(R"({"architecture":"linux-x64"})"), false},
+        {"version not text", ScriptedRunner::output(R"({"cliVersion":2})"), false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

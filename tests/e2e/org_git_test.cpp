@@ -526,6 +526,26 @@ TEST(OrgGitRoads, BranchToOrgDeploysTheBranchsFiles) {
     EXPECT_EQ(repo.branch(), kTargetBranchName);
     EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=all"}), "");
     EXPECT_EQ(leftovers(root.path()), std::vector<std::string>{});
+
+    // The deploy (everything after the test classes were listed) asks the CLI's version and the org list
+    // once each, though two of its steps need them.
+    const auto calls = sf.calls();
+    std::size_t deploy_starts = 0;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].args.size() >= 3 && calls[i].args[0] == "org" && calls[i].args[1] == "list" &&
+            calls[i].args[2] == "metadata") {
+            deploy_starts = i + 1;
+        }
+    }
+    std::size_t versions = 0;
+    std::size_t org_lists = 0;
+    for (std::size_t i = deploy_starts; i < calls.size(); ++i) {
+        const auto& args = calls[i].args;
+        if (args == std::vector<std::string>{"version", "--json"}) ++versions;
+        if (args == std::vector<std::string>{"org", "list", "--skip-connection-status", "--json"}) ++org_lists;
+    }
+    EXPECT_EQ(versions, 1u) << describe_calls(sf);
+    EXPECT_EQ(org_lists, 1u) << describe_calls(sf);
 }
 
 // A retrieve that fails with an auth URL and an access token in the CLI's answer: the error screen

@@ -328,6 +328,42 @@ TEST(GitGateway, ACancelStopsARunningGitAndTheObjectReader) {
     EXPECT_EQ(unbound->exit_code, 0);
 }
 
+// Many objects asked at once (more than one window of requests) come back in the order asked, each
+// as a single read would give it: a missing one and a name that cannot travel on a request line are
+// Missing, a tree is Other, and the child goes on answering afterwards.
+TEST(GitGateway, ObjectsAskedTogetherComeBackInOrderAsSingleReadsGiveThem) {
+    AMBREL_REQUIRE_GIT();
+    testing::TempDir dir;
+    const testing::GitRepo repo(dir.path(), "repo");
+    constexpr int kFiles = 150;
+    for (int k = 0; k < kFiles; ++k) repo.write("f/" + std::to_string(k) + ".txt", std::string(static_cast<std::size_t>(k), 'x'));
+    repo.commit_all("many");
+    test::LoggedGateway logged;
+    auto reader = logged.gateway.start_object_reader(repo.path());
+    ASSERT_TRUE(reader);
+    std::vector<std::string> names;
+    for (int k = 0; k < kFiles; ++k) names.push_back("HEAD:f/" + std::to_string(k) + ".txt");
+    names.insert(names.begin() + 70, "HEAD:f/none.txt");
+    names.insert(names.begin() + 3, "HEAD:f/1.txt\nHEAD:f/2.txt");
+    names.push_back("HEAD:f");
+    const std::vector<std::string_view> asked(names.begin(), names.end());
+    auto objects = (*reader)->read_all(asked);
+    ASSERT_TRUE(objects);
+    ASSERT_EQ(objects->size(), names.size());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        SCOPED_TRACE(names[k]);
+        auto single = (*reader)->read(names[k]);
+        ASSERT_TRUE(single);
+        EXPECT_EQ((*objects)[k].kind, single->kind);
+        EXPECT_EQ((*objects)[k].bytes, single->bytes);
+    }
+    EXPECT_EQ((*objects)[3].kind, GitObject::Kind::Missing);
+    EXPECT_EQ((*objects)[71].kind, GitObject::Kind::Missing);
+    EXPECT_EQ(objects->back().kind, GitObject::Kind::Other);
+    EXPECT_EQ((*objects)[0].bytes, "");
+    EXPECT_EQ((*objects)[kFiles + 1].bytes, std::string(kFiles - 1, 'x'));
+}
+
 TEST(RepoPathInput, HomeDirectoryFallsBackToUserProfile) {
     {
         testing::ScopedVariable home("HOME", "");

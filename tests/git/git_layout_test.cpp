@@ -201,7 +201,7 @@ TEST_F(GitLayoutTest, CustomFieldListsEveryObjectFolderWithAFile) {
     EXPECT_NE(std::ranges::find(listed, "Account"), listed.end());
 }
 
-TEST_F(GitLayoutTest, OneCatFileChildAndOneListingPerPrefixForAWholeListingAndMaterialising) {
+TEST_F(GitLayoutTest, OneCatFileChildAndOneListingOfEveryPackageDirectoryForAWholeListingAndMaterialising) {
     {
         const GitContentReader reader(logged_.gateway, repo_->path(), std::string("HEAD"));
         auto layout = SfdxLayout::read(reader);
@@ -216,10 +216,11 @@ TEST_F(GitLayoutTest, OneCatFileChildAndOneListingPerPrefixForAWholeListingAndMa
         testing::TempDir target;
         ASSERT_TRUE(layout::materialize(reader, *layout, selection, target.path()));
     }
-    // sfdx-project.json is listed on its own (reads go by listed id), then each package directory once.
-    EXPECT_EQ(logged_.count("git ls-tree"), 3u);
+    // sfdx-project.json is listed on its own (reads go by listed id), then every package directory in
+    // one run.
+    EXPECT_EQ(logged_.count("git ls-tree"), 2u);
     EXPECT_EQ(logged_.count("git cat-file"), 1u);
-    EXPECT_EQ(logged_.commands().size(), 4u);
+    EXPECT_EQ(logged_.commands().size(), 3u);
 }
 
 TEST_F(GitLayoutTest, ReadRefusesMissingAndUnsafeProjects) {

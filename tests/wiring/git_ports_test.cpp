@@ -6,10 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "adapter_context.hpp"
 #include "domain/cancellation.hpp"
+#include "metadata_types/metadata_type.hpp"
 #include "support/git_repo.hpp"
 #include "support/test_paths.hpp"
 #include "text/text.hpp"
@@ -91,6 +96,127 @@ TEST_F(GitPortsTest, TheCheckedOutBranchIsReadFromTheWorkingTreeAndOtherBranches
     EXPECT_EQ(progress::wire_id(events[0].stage), "listingObjects");
     EXPECT_EQ(events[0].detail, "repo@" + repo->branch());
     EXPECT_FALSE(events[0].current);
+}
+
+// Every git process this test process starts, one line each ("<subcommand> <args...>"), through a
+// `git` first on PATH that logs its call and runs the real one.
+class CountedGit {
+public:
+    explicit CountedGit(const std::filesystem::path& folder) : folder_(folder), log_(folder / "git-calls.log") {
+        std::filesystem::create_directories(folder_);
+        const char* path = std::getenv("PATH");
+        old_path_ = path != nullptr ? path : "";
+        std::string real;
+        std::size_t start = 0;
+        while (real.empty() && start <= old_path_.size()) {
+            std::size_t end = old_path_.find(':', start);
+            if (end == std::string::npos) end = old_path_.size();
+            const std::filesystem::path candidate = std::filesystem::path(old_path_.substr(start, end - start)) / "git";
+            if (::access(candidate.c_str(), X_OK) == 0) real = candidate.string();
+            start = end + 1;
+        }
+        std::ofstream(folder_ / "git") << "#!/bin/sh\n"
+                                       << "echo \"$*\" >> '" << log_.string() << "'\n"
+                                       << "exec '" << real << "' \"$@\"\n";
+        std::filesystem::permissions(folder_ / "git", std::filesystem::perms::owner_all);
+        ::setenv("PATH", (folder_.string() + ":" + old_path_).c_str(), 1);
+    }
+    CountedGit(const CountedGit&) = delete;
+    CountedGit& operator=(const CountedGit&) = delete;
+    ~CountedGit() { ::setenv("PATH", old_path_.c_str(), 1); }
+
+    Names calls() const {
+        Names lines;
+        std::ifstream in(log_);
+        // The words after the gateway's fixed options ("-C <repository> --literal-pathspecs -c
+        // core.fsmonitor=false").
+        constexpr std::string_view kFixed = "core.fsmonitor=false ";
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t at = line.find(kFixed);
+            lines.push_back(at == std::string::npos ? line : line.substr(at + kFixed.size()));
+        }
+        return lines;
+    }
+    void clear() const { std::filesystem::remove(log_); }
+
+private:
+    std::filesystem::path folder_;
+    std::filesystem::path log_;
+    std::string old_path_;
+};
+
+std::size_t starting_with(const Names& calls, std::string_view words) {
+    return static_cast<std::size_t>(std::ranges::count_if(calls, [&](const std::string& call) { return call.starts_with(words); }));
+}
+
+// Within one operation a side is looked at once, whatever the number of types listed: the repository
+// inspected once, the package directories listed in one run, the documents read through one reader.
+// The next operation looks again and sees a commit made in between.
+TEST_F(GitPortsTest, AnOperationLooksAtASideOnceAndTheNextOneLooksAgain) {
+    auto repo = project();
+    const std::string working = repo->branch();
+    repo->git({"checkout", "-q", "other"});
+    repo->write("force-app/main/default/labels/CustomLabels.labels-meta.xml",
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CustomLabels "
+                "xmlns=\"http://soap.sforce.com/2006/04/metadata\"><labels><fullName>Hello</fullName></labels>"
+                "</CustomLabels>\n");
+    repo->write("force-app/main/default/objects/Broker__c/Broker__c.object-meta.xml", "<CustomObject/>");
+    repo->write("force-app/main/default/objects/Broker__c/fields/Phone__c.field-meta.xml", "<CustomField/>");
+    repo->commit_all("more");
+    repo->git({"checkout", "-q", working});
+    const std::vector<MetadataType> types = [] {
+        std::vector<MetadataType> all;
+        for (const MetadataType type : metadata_types::all_metadata_types()) {
+            if (!type.is_data_record()) all.push_back(type);
+        }
+        return all;
+    }();
+    ASSERT_GT(types.size(), 100u);
+    const CountedGit git(adapter_.dir.path() / "counted-git");
+    struct Case {
+        std::string name;
+        DeployEndpoint endpoint;
+        std::string listing;
+        // sfdx-project.json is listed at a commit (and read from disk in the working tree); every package
+        // directory is listed in one run.
+        std::size_t listings;
+        std::size_t rows;
+    };
+    const std::vector<Case> cases = {
+        {"a branch read at its commit", git_endpoint(repo->path(), local("other")), "ls-tree", 2, 4},
+        {"the working tree", git_endpoint(repo->path(), local(repo->branch(), true)), "ls-files", 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        adapter_.context.git_snapshots->operation_boundary(true);
+        git.clear();
+        std::size_t rows = 0;
+        for (const MetadataType type : types) {
+            auto objects = ports_->git_component_listing(c.endpoint, type, never_);
+            ASSERT_TRUE(objects) << type.wire_id() << ": " << objects.error().detail_text();
+            rows += objects->size();
+        }
+        EXPECT_EQ(rows, c.rows);
+        auto materialized = ports_->git_materialization(c.endpoint, {{MetadataType::ApexClass, {"A"}}},
+                                                        adapter_.dir.path() / ("out-" + c.listing), true, never_);
+        ASSERT_TRUE(materialized) << materialized.error().detail_text();
+        adapter_.context.git_snapshots->operation_boundary(false);
+        const Names calls = git.calls();
+        std::string all;
+        for (const auto& call : calls) all += call + "\n";
+        EXPECT_LE(calls.size(), 12u) << all;
+        EXPECT_EQ(starting_with(calls, c.listing), c.listings) << all;
+        EXPECT_LE(starting_with(calls, "cat-file"), 1u) << all;
+    }
+
+    // A commit between two operations: the next one reads it.
+    repo->git({"checkout", "-q", "other"});
+    write_class(*repo, "Later");
+    repo->commit_all("later");
+    repo->git({"checkout", "-q", working});
+    adapter_.context.git_snapshots->operation_boundary(true);
+    EXPECT_EQ(listed(git_endpoint(repo->path(), local("other"))), (Names{"A", "Later"}));
+    adapter_.context.git_snapshots->operation_boundary(false);
 }
 
 TEST_F(GitPortsTest, TheRepositoryNotTheRequestSaysWhichBranchIsReadFromTheWorkingTree) {

@@ -64,10 +64,10 @@ domain::FlsContainer git_container(const git::FlsContainerFile& file) {
 
 PortResult<std::pair<std::vector<domain::FlsContainer>, std::optional<GitSide>>> side_containers_with_layout(
     const SfFlsContainerCatalog& catalog, const git::GitGateway& git, const DeployEndpoint& endpoint,
-    bool tolerate_missing_project, const CancellationToken& token) {
+    bool tolerate_missing_project, const CancellationToken& token, GitSnapshots* snapshots) {
     using Answer = std::pair<std::vector<domain::FlsContainer>, std::optional<GitSide>>;
     if (const auto* side = endpoint.git()) {
-        auto layout = git_layout(git, side->repository, side->branch, tolerate_missing_project);
+        auto layout = git_layout(git, side->repository, side->branch, tolerate_missing_project, snapshots);
         if (!layout) return std::unexpected(std::move(layout.error()));
         if (!*layout) return Answer{};
         auto files = git::fls::list_containers(*(*layout)->reader, (*layout)->layout);
@@ -85,10 +85,10 @@ PortResult<std::pair<std::vector<domain::FlsContainer>, std::optional<GitSide>>>
 }
 
 PortResult<FlsSynchronizer> apply_git_source_documents(FlsSynchronizer synchronizer, const DeployEndpoint& source,
-                                                       const git::GitGateway& git) {
+                                                       const git::GitGateway& git, GitSnapshots* snapshots) {
     const auto* side = source.git();
     if (side == nullptr) return synchronizer;
-    auto layout = git_layout(git, side->repository, side->branch, false);
+    auto layout = git_layout(git, side->repository, side->branch, false, snapshots);
     if (!layout) return std::unexpected(std::move(layout.error()));
     const GitSide& repository = **layout;
     auto files = git::fls::list_containers(*repository.reader, repository.layout);
@@ -145,7 +145,8 @@ CliContainerLicenses::target_licenses(const CancellationToken& token) const {
 }
 
 PortFunction<&app::ports::CorePorts::fls_synchronization> build_sync_fls(const WiringContext& context) {
-    return [root = context.workspace_root, progress = context.progress, sf = context.sf, git = context.git](
+    return [root = context.workspace_root, progress = context.progress, sf = context.sf, git = context.git,
+            snapshots = context.git_snapshots](
                const DeployEndpoint& source, const DeployEndpoint& target, const domain::SelectedPermissions& permissions,
                domain::FlsMode mode, const app::ports::ContainerSelection& containers,
                const CancellationToken& token) -> PortResult<std::vector<domain::FlsResult>> {
@@ -166,7 +167,7 @@ PortFunction<&app::ports::CorePorts::fls_synchronization> build_sync_fls(const W
         const git::GitGateway bound_git = git->with_token(token);
         auto synchronizer = apply_git_source_documents(
             FlsSynchronizer(*source_username, *target_username, catalog, retrieve_service, deployer, &licenses), source,
-            bound_git);
+            bound_git, snapshots.get());
         if (!synchronizer) return std::unexpected(std::move(synchronizer.error()));
         auto rows = synchronizer->sync(permissions, mode, containers, token);
         if (!rows) return std::unexpected(fls_to_failure(std::move(rows.error().error), std::move(rows.error().workspace)));
@@ -175,17 +176,18 @@ PortFunction<&app::ports::CorePorts::fls_synchronization> build_sync_fls(const W
 }
 
 PortFunction<&app::ports::CorePorts::container_matching> build_container_matching(const WiringContext& context) {
-    return [progress = context.progress, sf = context.sf, git = context.git](
+    return [progress = context.progress, sf = context.sf, git = context.git,
+            snapshots = context.git_snapshots](
                const DeployEndpoint& source, const DeployEndpoint& target,
                const CancellationToken& token) -> PortResult<std::vector<domain::FlsContainerChoice>> {
         progress->report(progress::ProgressStage::MatchingFlsContainers);
         const SfFlsContainerCatalog catalog(*sf, kContainerCatalogTimeout);
         // The sides' readers borrow the gateway: it lives as long as they do.
         const git::GitGateway bound_git = git->with_token(token);
-        auto source_side = side_containers_with_layout(catalog, bound_git, source, false, token);
+        auto source_side = side_containers_with_layout(catalog, bound_git, source, false, token, snapshots.get());
         if (!source_side) return std::unexpected(std::move(source_side.error()));
         // A target branch that is not an SFDX project simply has no containers yet.
-        auto target_side = side_containers_with_layout(catalog, bound_git, target, true, token);
+        auto target_side = side_containers_with_layout(catalog, bound_git, target, true, token, snapshots.get());
         if (!target_side) return std::unexpected(std::move(target_side.error()));
         std::vector<domain::FlsContainer> target_containers = std::move(target_side->first);
         target_side->second.reset();
@@ -205,12 +207,12 @@ PortFunction<&app::ports::CorePorts::container_matching> build_container_matchin
 PortResult<app::ports::ContainerDocuments> read_container_documents(
     const cli::SfCliGateway& sf, const git::GitGateway& git, const std::filesystem::path& workspace_root,
     const DeployEndpoint& endpoint, const std::vector<domain::FlsContainer>& containers,
-    const std::set<domain::PermissionSubject>& subjects, const CancellationToken& token) {
+    const std::set<domain::PermissionSubject>& subjects, const CancellationToken& token, GitSnapshots* snapshots) {
     if (const auto* side = endpoint.git()) {
         std::vector<git::FlsContainerId> ids;
         ids.reserve(containers.size());
         for (const domain::FlsContainer& container : containers) ids.emplace_back(container.kind, container.api_name);
-        auto layout = git_layout(git, side->repository, side->branch, false);
+        auto layout = git_layout(git, side->repository, side->branch, false, snapshots);
         if (!layout) return std::unexpected(std::move(layout.error()));
         auto documents = git::fls::read_documents(*(*layout)->reader, (*layout)->layout, ids);
         if (!documents) return std::unexpected(git_to_failure(std::move(documents.error())));

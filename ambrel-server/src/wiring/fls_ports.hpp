@@ -73,13 +73,14 @@ domain::FlsContainer git_container(const git::FlsContainerFile& file);
 // project. With `tolerate_missing_project` a branch that is not one has no containers.
 app::ports::PortResult<std::pair<std::vector<domain::FlsContainer>, std::optional<GitSide>>> side_containers_with_layout(
     const deployment::fls_catalog::SfFlsContainerCatalog& catalog, const git::GitGateway& git,
-    const endpoint::DeployEndpoint& endpoint, bool tolerate_missing_project, const domain::CancellationToken& token);
+    const endpoint::DeployEndpoint& endpoint, bool tolerate_missing_project, const domain::CancellationToken& token,
+    GitSnapshots* snapshots = nullptr);
 
 // The synchroniser with every container document of a git source's branch preset; an org source's
 // synchroniser comes back unchanged.
 app::ports::PortResult<deployment::fls_synchronizer::FlsSynchronizer> apply_git_source_documents(
     deployment::fls_synchronizer::FlsSynchronizer synchronizer, const endpoint::DeployEndpoint& source,
-    const git::GitGateway& git);
+    const git::GitGateway& git, GitSnapshots* snapshots = nullptr);
 
 // The licence channel of one synchronisation or matching. Borrows the CLI gateway (through its
 // catalogue) and, through the source reader, the git gateway; both must outlive it.
@@ -112,7 +113,8 @@ PortFunction<&app::ports::CorePorts::container_matching> build_container_matchin
 app::ports::PortResult<app::ports::ContainerDocuments> read_container_documents(
     const cli::SfCliGateway& sf, const git::GitGateway& git, const std::filesystem::path& workspace_root,
     const endpoint::DeployEndpoint& endpoint, const std::vector<domain::FlsContainer>& containers,
-    const std::set<domain::PermissionSubject>& subjects, const domain::CancellationToken& token);
+    const std::set<domain::PermissionSubject>& subjects, const domain::CancellationToken& token,
+    GitSnapshots* snapshots = nullptr);
 
 // The body of `container_document_merge`.
 app::ports::PortResult<app::ports::ContainerDocuments> merge_container_documents(

@@ -33,8 +33,13 @@ std::unexpected<WorkflowFailure> git_failure(git::GitError error) {
 class GitPorts final : public app::ports::GitDependencies {
 public:
     GitPorts(std::shared_ptr<const cli::SfCliGateway> sf, std::shared_ptr<const git::GitGateway> git,
-             std::filesystem::path workspace_root, std::shared_ptr<const progress::ProgressSink> progress)
-        : sf_(std::move(sf)), git_(std::move(git)), root_(std::move(workspace_root)), progress_(std::move(progress)) {}
+             std::filesystem::path workspace_root, std::shared_ptr<const progress::ProgressSink> progress,
+             std::shared_ptr<GitSnapshots> snapshots)
+        : sf_(std::move(sf)),
+          git_(std::move(git)),
+          root_(std::move(workspace_root)),
+          progress_(std::move(progress)),
+          snapshots_(std::move(snapshots)) {}
 
     PortResult<std::vector<cli::catalogs::SalesforceObject>> git_component_listing(
         const DeployEndpoint& endpoint, metadata_types::MetadataType type, const CancellationToken& token) const override {
@@ -42,7 +47,7 @@ public:
         if (side == nullptr) return validation(kNotGitSourceMessage);
         progress_->report(ProgressStage::ListingObjects, std::nullopt, std::nullopt, endpoint.label());
         const git::GitGateway git = git_->with_token(token);
-        auto layout = git_layout(git, side->repository, side->branch, false);
+        auto layout = git_layout(git, side->repository, side->branch, false, snapshots_.get());
         if (!layout) return std::unexpected(std::move(layout.error()));
         auto listed =
             git::layout::list_components(*(*layout)->reader, (*layout)->layout, type, git::metadata_container_documents());
@@ -60,7 +65,7 @@ public:
         progress_->report(ProgressStage::RetrievingMetadata, std::nullopt, std::nullopt, endpoint.label());
         const git::GitGateway git = git_->with_token(token);
         // A target branch that is not an SFDX project compares as empty; such a source is an error.
-        auto layout = git_layout(git, side->repository, side->branch, !source_side);
+        auto layout = git_layout(git, side->repository, side->branch, !source_side, snapshots_.get());
         if (!layout) return std::unexpected(std::move(layout.error()));
         if (!*layout) return app::ports::GitMaterialization{};
         auto written = git::layout::materialize(*(*layout)->reader, (*layout)->layout, selection, destination, token);
@@ -134,7 +139,7 @@ public:
         const auto* side = endpoint.git();
         if (side == nullptr) return validation(kNotGitSideMessage);
         const git::GitGateway git = git_->with_token(token);
-        auto layout = git_layout(git, side->repository, side->branch, true);
+        auto layout = git_layout(git, side->repository, side->branch, true, snapshots_.get());
         if (!layout) return std::unexpected(std::move(layout.error()));
         if (!*layout) return std::vector<app::ports::FlsContainerFile>{};
         auto listed = git::fls::list_containers(*(*layout)->reader, (*layout)->layout);
@@ -151,7 +156,7 @@ public:
         const auto* side = endpoint.git();
         if (side == nullptr) return validation(kNotGitSideMessage);
         const git::GitGateway git = git_->with_token(token);
-        auto layout = git_layout(git, side->repository, side->branch, true);
+        auto layout = git_layout(git, side->repository, side->branch, true, snapshots_.get());
         if (!layout) return std::unexpected(std::move(layout.error()));
         if (!*layout) return app::ports::ContainerDocuments{};
         auto documents = git::fls::read_documents(*(*layout)->reader, (*layout)->layout, containers);
@@ -169,7 +174,8 @@ public:
     PortResult<app::ports::ContainerDocuments> container_document_reading(
         const DeployEndpoint& endpoint, const std::vector<domain::FlsContainer>& containers,
         const std::set<domain::PermissionSubject>& subjects, const CancellationToken& token) const override {
-        return read_container_documents(*sf_, git_->with_token(token), root_, endpoint, containers, subjects, token);
+        return read_container_documents(*sf_, git_->with_token(token), root_, endpoint, containers, subjects, token,
+                                        snapshots_.get());
     }
 
     PortResult<app::ports::GitTargetCheck> git_target_validation(const DeployEndpoint& endpoint) const override {
@@ -217,6 +223,7 @@ private:
     std::shared_ptr<const git::GitGateway> git_;
     std::filesystem::path root_;
     std::shared_ptr<const progress::ProgressSink> progress_;
+    std::shared_ptr<GitSnapshots> snapshots_;
 };
 
 }  // namespace
@@ -276,28 +283,156 @@ PortResult<std::unique_ptr<git::GitContentReader>> git_reader(const git::GitGate
             return git_failure(git::GitError::command_failed(std::string(git::kInvalidBranchSentence)));
         }
     }
+    if (ref) {
+        // The ref is resolved once: every read of the side sees one commit, even when the branch moves
+        // meanwhile. A ref that names no commit yet (an unborn HEAD) is read as it is.
+        auto commit = gateway.execute(root, {"rev-parse", "--verify", "--quiet", *ref + "^{commit}"});
+        if (!commit) return git_failure(git::GitError::from_gateway(commit.error()));
+        std::string id = commit->stdout_text;
+        while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
+        if (commit->exit_code == 0 && !id.empty() &&
+            std::ranges::all_of(id, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); })) {
+            ref = std::move(id);
+        }
+    }
     // Without a ref the working tree on disk is read, uncommitted files included. Messages name the
     // branch whose files are read: the chosen one, or the base of a branch still to be created.
     std::string label = branch.create ? branch.base.value_or(std::string(kHeadRef)) : branch.name;
     return std::make_unique<git::GitContentReader>(gateway, root, std::move(ref), std::move(label));
 }
 
-PortResult<std::optional<GitSide>> git_layout(const git::GitGateway& gateway, const std::filesystem::path& repository,
-                                              const endpoint::GitBranchRef& branch, bool tolerate_missing_project) {
-    auto root = repository_root(gateway, repository);
-    if (!root) return std::unexpected(std::move(root.error()));
-    auto reader = git_reader(gateway, *root, branch);
-    if (!reader) return std::unexpected(std::move(reader.error()));
-    auto layout = git::SfdxLayout::read(**reader);
-    if (layout) return GitSide{std::move(*reader), std::move(*layout)};
-    if (tolerate_missing_project && layout.error().kind() == git::GitError::Kind::NotAnSfdxProject) {
-        return std::optional<GitSide>();
+bool GitSnapshot::Token::is_cancelled() const {
+    if (stopped_) return true;
+    std::lock_guard lock(mutex_);
+    for (const domain::CancellationToken* caller : callers_) {
+        if (caller->is_cancelled()) return true;
     }
-    return git_failure(std::move(layout.error()));
+    return false;
+}
+
+void GitSnapshot::Token::add(const domain::CancellationToken* token) {
+    if (token == nullptr) return;
+    std::lock_guard lock(mutex_);
+    callers_.insert(token);
+}
+
+void GitSnapshot::Token::remove(const domain::CancellationToken* token) {
+    if (token == nullptr) return;
+    std::lock_guard lock(mutex_);
+    if (auto found = callers_.find(token); found != callers_.end()) callers_.erase(found);
+}
+
+GitSnapshot::GitSnapshot(const git::GitGateway& gateway) : gateway_(gateway.with_token(token_)) {}
+
+void GitSnapshot::stop() const noexcept { token_.stop(); }
+
+PortResult<std::shared_ptr<const GitSnapshot>> GitSnapshot::make(const git::GitGateway& gateway,
+                                                                 const std::filesystem::path& repository,
+                                                                 const endpoint::GitBranchRef& branch) {
+    auto made = std::make_shared<GitSnapshot>(gateway.without_token());
+    // The caller's token stops the runs that make the snapshot.
+    const domain::CancellationToken* caller = gateway.bound_token();
+    made->token_.add(caller);
+    auto opened = made->open(repository, branch);
+    made->token_.remove(caller);
+    if (!opened) return std::unexpected(std::move(opened.error()));
+    return made;
+}
+
+PortResult<void> GitSnapshot::open(const std::filesystem::path& repository, const endpoint::GitBranchRef& branch) {
+    auto root = repository_root(gateway_, repository);
+    if (!root) return std::unexpected(std::move(root.error()));
+    auto reader = git_reader(gateway_, *root, branch);
+    if (!reader) return std::unexpected(std::move(reader.error()));
+    reader_ = std::move(*reader);
+    auto layout = git::SfdxLayout::read(*reader_);
+    if (layout) {
+        // One listing of every package directory serves every type, component and document read later;
+        // a failure here is met again, and reported, by the first read that needs the listing.
+        (void)reader_->ensure_listed_all(layout->prefixes());
+    }
+    layout_ = std::move(layout);
+    return {};
+}
+
+PortResult<std::optional<GitSide>> GitSnapshot::side(const domain::CancellationToken* token,
+                                                     bool tolerate_missing_project) const {
+    if (!*layout_) {
+        const git::GitError& error = layout_->error();
+        if (tolerate_missing_project && error.kind() == git::GitError::Kind::NotAnSfdxProject) {
+            return std::optional<GitSide>();
+        }
+        return git_failure(error);
+    }
+    token_.add(token);
+    std::shared_ptr<const void> caller(token, [this](const void* held) {
+        token_.remove(static_cast<const domain::CancellationToken*>(held));
+    });
+    return GitSide{nullptr, reader_.get(), **layout_, std::move(caller)};
+}
+
+void GitSnapshots::operation_boundary(bool running) noexcept {
+    std::map<std::string, std::shared_ptr<Slot>> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        running_ = running;
+        dropped.swap(slots_);
+    }
+    // A snapshot still in use by a cancelled operation's work stops its git runs; its reader goes with
+    // the last side that holds it.
+    for (const auto& [key, slot] : dropped) {
+        std::lock_guard lock(slot->mutex);
+        if (slot->snapshot) slot->snapshot->stop();
+    }
+}
+
+PortResult<std::shared_ptr<const GitSnapshot>> GitSnapshots::snapshot(const git::GitGateway& gateway,
+                                                                      const std::filesystem::path& repository,
+                                                                      const endpoint::GitBranchRef& branch) {
+    std::shared_ptr<Slot> slot;
+    {
+        std::lock_guard lock(mutex_);
+        if (running_) {
+            std::string key = repository.native();
+            for (const std::string& part : {branch.name, branch.remote ? "r:" + *branch.remote : std::string("l"),
+                                            branch.base ? "b:" + *branch.base : std::string("-"),
+                                            std::string(branch.create ? "c" : "e")}) {
+                key += '\0';
+                key += part;
+            }
+            auto& held = slots_[std::move(key)];
+            if (!held) held = std::make_shared<Slot>();
+            slot = held;
+        }
+    }
+    if (!slot) return GitSnapshot::make(gateway, repository, branch);
+    std::lock_guard lock(slot->mutex);
+    if (!slot->snapshot) {
+        auto made = GitSnapshot::make(gateway, repository, branch);
+        if (!made) return made;
+        slot->snapshot = std::move(*made);
+    }
+    return slot->snapshot;
+}
+
+PortResult<std::optional<GitSide>> git_layout(const git::GitGateway& gateway, const std::filesystem::path& repository,
+                                              const endpoint::GitBranchRef& branch, bool tolerate_missing_project,
+                                              GitSnapshots* snapshots) {
+    PortResult<std::shared_ptr<const GitSnapshot>> snapshot;
+    if (snapshots != nullptr) {
+        snapshot = snapshots->snapshot(gateway, repository, branch);
+    } else {
+        snapshot = GitSnapshot::make(gateway, repository, branch);
+    }
+    if (!snapshot) return std::unexpected(std::move(snapshot.error()));
+    auto side = (*snapshot)->side(gateway.bound_token(), tolerate_missing_project);
+    if (side && *side) (*side)->snapshot = *snapshot;
+    return side;
 }
 
 std::shared_ptr<const app::ports::GitDependencies> make_git_dependencies(const WiringContext& context) {
-    return std::make_shared<const GitPorts>(context.sf, context.git, context.workspace_root, context.progress);
+    return std::make_shared<const GitPorts>(context.sf, context.git, context.workspace_root, context.progress,
+                                            context.git_snapshots);
 }
 
 }  // namespace ambrel::server::wiring

@@ -27,17 +27,24 @@
 // not a valid git branch name or names no existing branch (git/branch_name.hpp) as a refusal, not a
 // failure. No failure carries an org alias.
 //
-// The ports keep nothing between calls and may run on several threads at once; each call makes its
-// inspector, reader and layout and drops them before it returns. Every git command of a call that has
-// a token runs with it, so a cancel stops the git process.
+// The ports keep nothing between operations and may run on several threads at once. Within one
+// workflow operation every call on one repository side reads through the operation's snapshot of it
+// (GitSnapshots): the repository is inspected, the ref resolved and the package directories listed
+// once. Every git command of a call that has a token runs with it, so a cancel stops the git process.
 
+#include <atomic>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
 #include <memory>
 #include <optional>
 #include <string_view>
 
 #include "app/ports/git_ports.hpp"
 #include "app/ports/port_result.hpp"
+#include "cli/cache.hpp"
 #include "cli/gateway.hpp"
 #include "endpoint/deploy_endpoint.hpp"
 #include "git/gateway.hpp"
@@ -58,10 +65,88 @@ inline constexpr std::string_view kHeadRef = "HEAD";
 // The API version of the workspace that a git compare fills.
 inline constexpr std::string_view kGitWorkspaceApiVersion = "65.0";
 
-// The reader of one side and the SFDX layout read through it. The reader borrows the git gateway.
+class GitSnapshot;
+
+// The reader of one side and the SFDX layout read through it. The side keeps its snapshot alive and,
+// while it lives, the token of the gateway it was asked through stops the snapshot's git runs; it must
+// not outlive that token.
 struct GitSide {
-    std::unique_ptr<git::GitContentReader> reader;
+    std::shared_ptr<const GitSnapshot> snapshot;
+    const git::GitContentReader* reader = nullptr;
     git::SfdxLayout layout;
+    // Ends the token's hold on the snapshot when the last copy goes.
+    std::shared_ptr<const void> caller;
+};
+
+// One look at a repository side: its root, the reader of the branch (a ref resolved once to its
+// commit, so every read of the snapshot sees one commit), and the layout read through it with the
+// package directories listed in one git run. The snapshot's git runs stop once the operation that made
+// it ends, or once the token of any side handed out from it is cancelled.
+class GitSnapshot {
+public:
+    // The gateway's runner and log, bound to the snapshot's own token.
+    explicit GitSnapshot(const git::GitGateway& gateway);
+    GitSnapshot(const GitSnapshot&) = delete;
+    GitSnapshot& operator=(const GitSnapshot&) = delete;
+
+    // A snapshot of the side made through the gateway (whose token stops the runs that make it): the
+    // root rule, the reader and the layout. A failure of the root or the reader is returned; a layout
+    // that cannot be read is kept and answered by `side`.
+    static app::ports::PortResult<std::shared_ptr<const GitSnapshot>> make(const git::GitGateway& gateway,
+                                                                          const std::filesystem::path& repository,
+                                                                          const endpoint::GitBranchRef& branch);
+
+    // A side over this snapshot whose git runs also stop when `token` is cancelled (none: only the
+    // operation's end stops them).
+    app::ports::PortResult<std::optional<GitSide>> side(const domain::CancellationToken* token,
+                                                        bool tolerate_missing_project) const;
+    // Stops every git run of the snapshot from now on.
+    void stop() const noexcept;
+
+private:
+    app::ports::PortResult<void> open(const std::filesystem::path& repository, const endpoint::GitBranchRef& branch);
+
+    class Token final : public domain::CancellationToken {
+    public:
+        bool is_cancelled() const override;
+        void add(const domain::CancellationToken* token);
+        void remove(const domain::CancellationToken* token);
+        void stop() noexcept { stopped_ = true; }
+
+    private:
+        std::atomic<bool> stopped_{false};
+        mutable std::mutex mutex_;
+        std::multiset<const domain::CancellationToken*> callers_;
+    };
+
+    mutable Token token_;
+    git::GitGateway gateway_;
+    std::unique_ptr<git::GitContentReader> reader_;
+    std::optional<std::expected<git::SfdxLayout, git::GitError>> layout_;
+};
+
+// The snapshots of the operation that runs now, one per repository side, made on first use; all are
+// dropped (their git runs stopped) when the operation ends and when the next one starts, so a commit
+// made in between is seen by the next operation. Outside an operation nothing is kept: each use makes a
+// snapshot of its own. Any thread.
+class GitSnapshots final : public cli::OperationScoped {
+public:
+    void operation_boundary(bool running) noexcept override;
+
+    // The snapshot of the side for the current operation, made through `gateway` when there is none.
+    app::ports::PortResult<std::shared_ptr<const GitSnapshot>> snapshot(const git::GitGateway& gateway,
+                                                                        const std::filesystem::path& repository,
+                                                                        const endpoint::GitBranchRef& branch);
+
+private:
+    struct Slot {
+        std::mutex mutex;
+        std::shared_ptr<const GitSnapshot> snapshot;
+    };
+
+    std::mutex mutex_;
+    bool running_ = false;
+    std::map<std::string, std::shared_ptr<Slot>> slots_;
 };
 
 // The root rule: the path as given for a bare repository, else the top level of its working tree.
@@ -75,11 +160,13 @@ app::ports::PortResult<std::unique_ptr<git::GitContentReader>> git_reader(const 
                                                                           const endpoint::GitBranchRef& branch);
 
 // The side's reader and layout; none only when `tolerate_missing_project` is set and the branch is
-// not an SFDX project.
+// not an SFDX project. With `snapshots` the operation's snapshot of the side serves (made now if it
+// is the first use); the gateway's token stops its git runs while the side lives.
 app::ports::PortResult<std::optional<GitSide>> git_layout(const git::GitGateway& gateway,
                                                           const std::filesystem::path& repository,
                                                           const endpoint::GitBranchRef& branch,
-                                                          bool tolerate_missing_project);
+                                                          bool tolerate_missing_project,
+                                                          GitSnapshots* snapshots = nullptr);
 
 // The whole git port group over the context's git gateway, workspace root and progress sink. The two
 // permission-document ports of the group (reading a side's container documents, merging them) are the

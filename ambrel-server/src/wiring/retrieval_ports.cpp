@@ -66,7 +66,7 @@ PortResult<DocumentMap> read_target_documents(const WiringContext& context, cons
                                               MetadataType type, const CancellationToken& token) {
     if (const auto* side = target.git()) {
         const git::GitGateway git = context.git->with_token(token);
-        auto layout = git_layout(git, side->repository, side->branch, true);
+        auto layout = git_layout(git, side->repository, side->branch, true, context.git_snapshots.get());
         if (!layout) return std::unexpected(std::move(layout.error()));
         if (!*layout) return DocumentMap{};
         return read_branch_documents(*(*layout)->reader, (*layout)->layout, names, type);

@@ -86,7 +86,7 @@ PortResult<FlsPreparation> prepare_permissions(const PreparationInputs& in) {
     auto synchronizer =
         apply_git_source_documents(FlsSynchronizer(std::move(source_username), in.target_alias, catalog,
                                                    retrieve_service, deployer, &licenses),
-                                   in.source, bound_git);
+                                   in.source, bound_git, in.context.git_snapshots.get());
     if (!synchronizer) return std::unexpected(std::move(synchronizer.error()));
     auto prepared = synchronizer->prepare(in.permissions, in.fls_mode, in.containers, in.token);
     if (!prepared) {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "process/process_runner.hpp"
+#include "wiring/git_ports.hpp"
 
 namespace ambrel::server::wiring {
 
@@ -13,6 +14,8 @@ WiringContext make_wiring_context(const std::filesystem::path& workspace_root,
     // Ports report and log unconditionally, so an absent sink becomes one that does nothing.
     if (!progress) progress = progress::ProgressSink::disabled();
     if (!log) log = logging::LogSink::disabled();
+    auto snapshots = std::make_shared<GitSnapshots>();
+    if (cache) cache->attach(snapshots);
     auto sf = std::make_shared<const cli::SfCliGateway>(
         cli::SfCliGateway(std::move(sf_executable), std::make_unique<process::DefaultProcessRunner>())
             .with_log(log)
@@ -25,6 +28,7 @@ WiringContext make_wiring_context(const std::filesystem::path& workspace_root,
         .workspace_root = workspace_root,
         .progress = std::move(progress),
         .log = std::move(log),
+        .git_snapshots = std::move(snapshots),
     };
 }
 

@@ -20,6 +20,8 @@
 
 namespace ambrel::server::wiring {
 
+class GitSnapshots;
+
 struct WiringContext {
     std::shared_ptr<const cli::SfCliGateway> sf;
     std::shared_ptr<const git::GitGateway> git;
@@ -27,11 +29,15 @@ struct WiringContext {
     std::filesystem::path workspace_root;
     std::shared_ptr<progress::ProgressSink> progress;
     std::shared_ptr<logging::LogSink> log;
+    // The git sides read by the operation that runs now, dropped at every operation boundary of the
+    // command cache the context was made with.
+    std::shared_ptr<GitSnapshots> git_snapshots;
 };
 
 // The context of a session: an `sf` gateway over the executable with a process runner of its own,
 // logging into `log` and caching into `cache`; a git gateway over a second runner, logging into `log`.
-// An absent progress or log sink is replaced by a disabled one.
+// An absent progress or log sink is replaced by a disabled one. The git snapshots are attached to
+// `cache`, which tells them where operations start and end.
 WiringContext make_wiring_context(const std::filesystem::path& workspace_root,
                                   std::shared_ptr<progress::ProgressSink> progress,
                                   std::shared_ptr<logging::LogSink> log, std::shared_ptr<cli::CliCommandCache> cache,

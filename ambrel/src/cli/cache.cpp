@@ -15,6 +15,13 @@ bool is_cacheable_prefix(std::span<const std::string> arguments) noexcept {
            (arguments[0] == "data" && arguments[1] == "query");
 }
 
+bool is_org_fact(std::span<const std::string> arguments) noexcept {
+    if (arguments.empty()) return false;
+    if (arguments[0] == "version") return arguments.size() == 1;
+    return arguments.size() >= 2 && arguments[0] == "org" && arguments[1] == "list" &&
+           (arguments.size() == 2 || arguments[2].starts_with("-"));
+}
+
 }  // namespace cache
 
 namespace {
@@ -72,15 +79,53 @@ std::size_t CacheKey::hash() const noexcept {
 std::shared_ptr<CliCommandCache> CliCommandCache::create() { return std::make_shared<CliCommandCache>(); }
 
 void CliCommandCache::begin_operation(bool enabled) {
+    begin_operation(enabled ? CacheScope::ReadOnlyCommands : CacheScope::Off);
+}
+
+void CliCommandCache::begin_operation(CacheScope scope) {
     std::optional<Map> fresh;
-    if (enabled) fresh.emplace();
+    if (scope != CacheScope::Off) fresh.emplace();
     std::optional<Map> old;
     {
         std::lock_guard lock(mutex_);
         old.swap(map_);
         map_.swap(fresh);
+        scope_ = scope;
     }
     // The old answers are released outside the lock.
+}
+
+void CliCommandCache::start_operation(CacheScope scope) {
+    begin_operation(scope);
+    notify(true);
+}
+
+void CliCommandCache::end_operation() {
+    begin_operation(CacheScope::Off);
+    notify(false);
+}
+
+void CliCommandCache::attach(std::weak_ptr<OperationScoped> observer) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(observers_, [](const auto& each) { return each.expired(); });
+    observers_.push_back(std::move(observer));
+}
+
+void CliCommandCache::notify(bool running) {
+    std::vector<std::shared_ptr<OperationScoped>> live;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& each : observers_) {
+            if (auto observer = each.lock()) live.push_back(std::move(observer));
+        }
+    }
+    // Observers are told outside the lock: what they release may take a moment.
+    for (const auto& observer : live) observer->operation_boundary(running);
+}
+
+bool CliCommandCache::admits_locked(std::span<const std::string> arguments) const noexcept {
+    if (!map_) return false;
+    return scope_ == CacheScope::ReadOnlyCommands || cache::is_org_fact(arguments);
 }
 
 std::optional<CliJsonResult> CliCommandCache::lookup(
@@ -89,7 +134,7 @@ std::optional<CliJsonResult> CliCommandCache::lookup(
     if (!cache::is_cacheable_prefix(arguments)) return std::nullopt;
     CacheKey key(executable, arguments, working_directory);
     std::lock_guard lock(mutex_);
-    if (!map_) return std::nullopt;
+    if (!admits_locked(arguments)) return std::nullopt;
     auto found = map_->find(key);
     if (found == map_->end()) return std::nullopt;
     return found->second;
@@ -101,7 +146,7 @@ void CliCommandCache::store(std::string_view executable, std::span<const std::st
     if (!cache::is_cacheable_prefix(arguments)) return;
     CacheKey key(executable, arguments, working_directory);
     std::lock_guard lock(mutex_);
-    if (!map_) return;
+    if (!admits_locked(arguments)) return;
     map_->insert_or_assign(std::move(key), std::move(result));
 }
 

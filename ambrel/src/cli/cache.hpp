@@ -4,6 +4,7 @@
 // data query), kept only while the current workflow operation has switched caching on.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,10 @@ namespace cache {
 
 // True when the arguments begin with "version", with "org" "list", or with "data" "query".
 bool is_cacheable_prefix(std::span<const std::string> arguments) noexcept;
+
+// True when the arguments are "version" or "org" "list" alone (what the CLI and the org aliases are),
+// answers an operation may keep even when it changes the org's contents.
+bool is_org_fact(std::span<const std::string> arguments) noexcept;
 
 }  // namespace cache
 
@@ -42,6 +47,19 @@ private:
     std::optional<std::string> working_directory_;
 };
 
+// What an operation keeps: nothing, the CLI's version and the org list only (a deploy, which changes
+// what a query would answer), or every command with a cacheable prefix (a compare).
+enum class CacheScope : std::uint8_t { Off, OrgFacts, ReadOnlyCommands };
+
+// Something else kept for one workflow operation only (the git sides a session's ports have read):
+// told when an operation starts (running) and when it ends or is cancelled (not running). Called on
+// the thread that starts or ends the operation; must not block for long and must not throw.
+class OperationScoped {
+public:
+    virtual ~OperationScoped() = default;
+    virtual void operation_boundary(bool running) noexcept = 0;
+};
+
 class CliCommandCache {
 public:
     // A new shared cache with caching off.
@@ -53,6 +71,15 @@ public:
 
     // Forgets everything stored, then switches caching on (a fresh, empty map) or off.
     void begin_operation(bool enabled);
+    // Forgets everything stored, then keeps what the scope admits until the next call.
+    void begin_operation(CacheScope scope);
+
+    // An operation starts: `begin_operation(scope)`, then every attached observer is told.
+    void start_operation(CacheScope scope);
+    // The operation ended or was cancelled: caching off, then every attached observer is told.
+    void end_operation();
+    // Tells the observer of every later operation boundary while it lives.
+    void attach(std::weak_ptr<OperationScoped> observer);
 
     // A copy of the stored answer for the command, if caching is on and one is stored.
     std::optional<CliJsonResult> lookup(std::string_view executable, std::span<const std::string> arguments,
@@ -72,6 +99,13 @@ private:
     mutable std::mutex mutex_;
     // Absent while caching is off.
     std::optional<Map> map_;
+    CacheScope scope_ = CacheScope::Off;
+    // Guarded by `mutex_`.
+    std::vector<std::weak_ptr<OperationScoped>> observers_;
+
+    void notify(bool running);
+
+    bool admits_locked(std::span<const std::string> arguments) const noexcept;
 };
 
 }  // namespace ambrel::cli

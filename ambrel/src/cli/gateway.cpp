@@ -1,6 +1,7 @@
 #include "cli/gateway.hpp"
 
 #include <algorithm>
+#include <span>
 #include <utility>
 
 #include "cli/rest_paths.hpp"
@@ -48,10 +49,16 @@ std::string shortened(std::string_view text) { return text::shorten_with_ellipsi
 namespace {
 
 // The answer qualifies for the cache: status the integer 0 (0.0 does not count), exit code 0, no
-// time-out.
-bool is_cacheable_answer(const json::Value& document, const ProcessOutput& output) {
+// time-out. The CLI answers "version" without an envelope (no "status"): there an object naming the
+// CLI's version qualifies.
+bool is_cacheable_answer(std::span<const std::string> arguments, const json::Value& document,
+                         const ProcessOutput& output) {
     if (output.exit_code != 0 || output.timed_out) return false;
     const json::Value* status = json::find(document, "status");
+    if (status == nullptr && arguments.size() == 1 && arguments.front() == "version") {
+        const json::Value* version = json::find(document, "cliVersion");
+        return version != nullptr && json::as_string(*version).has_value();
+    }
     if (status == nullptr || !json::is_integer(*status)) return false;
     const auto value = json::as_int64(*status);
     return value && *value == 0;
@@ -198,7 +205,7 @@ std::expected<CliJsonResult, CliError> SfCliGateway::execute_inner(
 
     CliJsonResult result{std::move(*document), std::move(stdout_text), std::move(stderr_text), output.exit_code,
                          output.timed_out};
-    if (environment.empty() && is_cacheable_answer(result.json, output)) {
+    if (environment.empty() && is_cacheable_answer(arguments, result.json, output)) {
         cache_->store(executable_, arguments, working_directory, result);
     }
     return result;

@@ -1,5 +1,6 @@
 #include "git/gateway.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 #include <fmt/format.h>
@@ -25,6 +26,8 @@ constexpr std::string_view kCatFileCommand = "cat-file";
 constexpr std::string_view kBatchFlag = "--batch";
 // How long an object reader's child is given to exit by itself once its input is closed.
 constexpr std::chrono::milliseconds kObjectReaderGrace{500};
+// How many object requests are written before their answers are read.
+constexpr std::size_t kObjectRequestWindow = 64;
 
 std::vector<std::string> full_arguments(const std::string& program, const std::filesystem::path& repository,
                                         const std::vector<std::string>& args) {
@@ -214,47 +217,69 @@ ObjectReader::~ObjectReader() {
 }
 
 std::expected<GitObject, GitGatewayError> ObjectReader::read(std::string_view name) {
+    const std::string_view names[] = {name};
+    auto objects = read_all(names);
+    if (!objects) return std::unexpected(objects.error());
+    return std::move(objects->front());
+}
+
+std::expected<std::vector<GitObject>, GitGatewayError> ObjectReader::read_all(std::span<const std::string_view> names) {
     if (failure_) return std::unexpected(*failure_);
-    // A cancelled operation reads no further object: the child is stopped when the reader goes away.
-    if (gateway_.token().is_cancelled()) {
-        failure_ = GitGatewayError{GitGatewayError::Kind::Cancelled};
-        return std::unexpected(*failure_);
-    }
-    // The batch protocol reads one name per line and drops a carriage return before its end: a name
-    // holding either cannot be asked for.
-    if (name.find_first_of("\r\n") != std::string_view::npos || name.empty()) {
-        return GitObject{GitObject::Kind::Missing, {}};
-    }
+    std::vector<GitObject> objects(names.size());
     const auto fail = [this](process::InteractiveError error) -> std::unexpected<GitGatewayError> {
         failure_ = GitGatewayError{error.kind == process::InteractiveError::Kind::TimedOut
                                        ? GitGatewayError::Kind::TimedOut
                                        : GitGatewayError::Kind::StartFailed};
         return std::unexpected(*failure_);
     };
-    const Clock::time_point deadline = Clock::now() + gateway_.timeout();
-    std::string request(name);
-    request += '\n';
-    if (auto sent = child_->send(request, deadline); !sent) return fail(sent.error());
-    auto header = child_->read_line(deadline);
-    if (!header) return fail(header.error());
-    // "<name> missing" / "<name> ambiguous", else "<oid> <type> <size>".
-    const std::string_view line = *header;
-    if (line.starts_with(name) && (line.substr(name.size()) == " missing" || line.substr(name.size()) == " ambiguous")) {
-        return GitObject{GitObject::Kind::Missing, {}};
+    // Requests go out a window at a time and the answers are read after each window: far fewer round
+    // trips than one per object, and a window's requests fit in the pipe, so neither side waits on the
+    // other while both write.
+    for (std::size_t first = 0; first < names.size(); first += kObjectRequestWindow) {
+        // A cancelled operation reads no further object: the child is stopped when the reader goes away.
+        if (gateway_.token().is_cancelled()) {
+            failure_ = GitGatewayError{GitGatewayError::Kind::Cancelled};
+            return std::unexpected(*failure_);
+        }
+        const std::size_t last = std::min(names.size(), first + kObjectRequestWindow);
+        const Clock::time_point deadline = Clock::now() + gateway_.timeout();
+        std::string requests;
+        for (std::size_t k = first; k < last; ++k) {
+            // The batch protocol reads one name per line and drops a carriage return before its end: a
+            // name holding either cannot be asked for.
+            if (names[k].empty() || names[k].find_first_of("\r\n") != std::string_view::npos) continue;
+            requests += names[k];
+            requests += '\n';
+        }
+        if (requests.empty()) continue;
+        if (auto sent = child_->send(requests, deadline); !sent) return fail(sent.error());
+        for (std::size_t k = first; k < last; ++k) {
+            const std::string_view name = names[k];
+            if (name.empty() || name.find_first_of("\r\n") != std::string_view::npos) continue;
+            auto header = child_->read_line(deadline);
+            if (!header) return fail(header.error());
+            // "<name> missing" / "<name> ambiguous", else "<oid> <type> <size>".
+            const std::string_view line = *header;
+            if (line.starts_with(name) &&
+                (line.substr(name.size()) == " missing" || line.substr(name.size()) == " ambiguous")) {
+                continue;
+            }
+            const std::size_t last_space = line.rfind(' ');
+            const std::size_t type_space =
+                last_space == std::string_view::npos ? last_space : line.rfind(' ', last_space - 1);
+            std::size_t size = 0;
+            if (type_space == std::string_view::npos ||
+                std::from_chars(line.data() + last_space + 1, line.data() + line.size(), size).ec != std::errc{}) {
+                return fail(process::InteractiveError{process::InteractiveError::Kind::Io, {}});
+            }
+            const bool blob = line.substr(type_space + 1, last_space - type_space - 1) == "blob";
+            auto bytes = child_->read_exact(size + 1, deadline);
+            if (!bytes) return fail(bytes.error());
+            bytes->pop_back();  // the line feed after the content
+            objects[k] = blob ? GitObject{GitObject::Kind::Blob, std::move(*bytes)} : GitObject{GitObject::Kind::Other, {}};
+        }
     }
-    const std::size_t last_space = line.rfind(' ');
-    const std::size_t type_space = last_space == std::string_view::npos ? last_space : line.rfind(' ', last_space - 1);
-    std::size_t size = 0;
-    if (type_space == std::string_view::npos ||
-        std::from_chars(line.data() + last_space + 1, line.data() + line.size(), size).ec != std::errc{}) {
-        return fail(process::InteractiveError{process::InteractiveError::Kind::Io, {}});
-    }
-    const std::string_view type = line.substr(type_space + 1, last_space - type_space - 1);
-    auto bytes = child_->read_exact(size + 1, deadline);
-    if (!bytes) return fail(bytes.error());
-    bytes->pop_back();  // the line feed after the content
-    if (type != "blob") return GitObject{GitObject::Kind::Other, {}};
-    return GitObject{GitObject::Kind::Blob, std::move(*bytes)};
+    return objects;
 }
 
 }  // namespace ambrel::git

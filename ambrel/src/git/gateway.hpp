@@ -99,6 +99,8 @@ public:
         const std::filesystem::path& repository) const;
 
     const std::string& program() const noexcept { return program_; }
+    // The token the gateway is bound to; null when none.
+    const domain::CancellationToken* bound_token() const noexcept { return token_; }
     std::chrono::milliseconds timeout() const noexcept { return timeout_; }
 
 private:
@@ -140,6 +142,10 @@ public:
     // carriage return is Missing without asking). TimedOut when git did not answer within the time-out; StartFailed
     // when the child ended or its output could not be read.
     std::expected<GitObject, GitGatewayError> read(std::string_view name);
+    // The objects named, in order, with the requests pipelined (written a window at a time, then the
+    // window's answers read). A name that cannot be asked for is Missing. The first failure ends the
+    // call (and the reader, as for `read`).
+    std::expected<std::vector<GitObject>, GitGatewayError> read_all(std::span<const std::string_view> names);
 
 private:
     const GitGateway& gateway_;

@@ -1,5 +1,7 @@
 #include "git/layout.hpp"
 
+#include <algorithm>
+
 #include <variant>
 
 #include <fmt/format.h>
@@ -28,6 +30,8 @@ constexpr std::string_view kObjectsFolder = "objects/";
 constexpr std::string_view kMetaSuffix = "-meta.xml";
 constexpr std::string_view kCreateDirectoryStep = "Could not create the metadata directory";
 constexpr std::string_view kWriteFileStep = "Could not write the metadata file";
+// How many components' documents are read from git in one exchange before they are copied.
+constexpr std::size_t kReadAheadComponents = 256;
 
 bool has(std::string_view text, char c) { return text.find(c) != std::string_view::npos; }
 
@@ -219,9 +223,11 @@ std::expected<std::set<std::string>, GitError> listed_names(const GitContentRead
     const auto* container = std::get_if<ContentFormat::ContainerDocument>(&descriptor.content_format.value);
     std::set<std::string> names;
     const std::optional<std::string_view> folder = folder_of(descriptor);
-    for (const std::string& prefix : sfdx_layout.prefixes()) {
-        // The whole prefix is listed once; the type's own folder is then answered from the reader's index.
-        if (auto listed = reader.ensure_listed(prefix); !listed) return std::unexpected(listed.error());
+    const std::vector<std::string> prefixes = sfdx_layout.prefixes();
+    // Every package directory is listed once, in one git run; the type's own folder is then answered
+    // from the reader's index.
+    if (auto listed = reader.ensure_listed_all(prefixes); !listed) return std::unexpected(listed.error());
+    for (const std::string& prefix : prefixes) {
         if (!folder) continue;
         auto files = reader.list_files(fmt::format("{}/{}", prefix, *folder));
         if (!files) return std::unexpected(files.error());
@@ -326,6 +332,23 @@ public:
           token_(token),
           target_(target_directory) {}
 
+    // Adds the listed files of one component to `paths` (to be read ahead).
+    std::expected<void, GitError> add_paths(const TypeDescriptor& descriptor, std::string_view name,
+                                            std::vector<std::string>& paths) const {
+        for (const std::string& component_path : component_paths(descriptor, name)) {
+            for (const std::string& prefix : prefixes_) {
+                const std::string full = fmt::format("{}/{}", prefix, component_path);
+                auto files = reader_.list_files(full);
+                if (!files) return std::unexpected(files.error());
+                for (std::string& path : *files) {
+                    if (path != full && !(path.starts_with(full) && path[full.size()] == '/')) continue;
+                    paths.push_back(std::move(path));
+                }
+            }
+        }
+        return {};
+    }
+
     // Copies one component. A failure of the component's own (its path or document) is the value of
     // the inner expected; another failure ends the call.
     std::expected<std::optional<GitError>, GitError> copy_component(const TypeDescriptor& descriptor,
@@ -413,17 +436,30 @@ std::expected<layout::MaterializeReport, GitError> layout::materialize(const Git
     const std::vector<std::string> prefixes = sfdx_layout.prefixes();
     MaterializeReport report;
     Materializer materializer(reader, prefixes, target_directory, token);
-    bool prepared = false;
+    std::vector<std::pair<MetadataType, const std::string*>> components;
     for (const auto& [type, names] : selection) {
-        const TypeDescriptor& descriptor = type.descriptor();
-        for (const std::string& name : names) {
-            if (!prepared && !prefixes.empty()) {
-                // One listing per package directory serves every component below it.
-                for (const std::string& each : prefixes) {
-                    if (auto listed = reader.ensure_listed(each); !listed) return std::unexpected(listed.error());
-                }
-                prepared = true;
+        for (const std::string& name : names) components.emplace_back(type, &name);
+    }
+    if (!components.empty() && !prefixes.empty()) {
+        // One listing per package directory serves every component below it.
+        if (auto listed = reader.ensure_listed_all(prefixes); !listed) return std::unexpected(listed.error());
+    }
+    for (std::size_t first = 0; first < components.size(); first += kReadAheadComponents) {
+        const std::size_t last = std::min(components.size(), first + kReadAheadComponents);
+        // The documents of a run of components are read from git in one exchange, then copied.
+        std::vector<std::string> ahead;
+        for (std::size_t k = first; k < last; ++k) {
+            const auto& [type, name] = components[k];
+            if (!metadata_types::is_valid_member_name(type, *name)) continue;
+            if (auto added = materializer.add_paths(type.descriptor(), *name, ahead); !added) {
+                return std::unexpected(added.error());
             }
+        }
+        reader.prefetch(ahead);
+        for (std::size_t k = first; k < last; ++k) {
+            const MetadataType type = components[k].first;
+            const std::string& name = *components[k].second;
+            const TypeDescriptor& descriptor = type.descriptor();
             if (!metadata_types::is_valid_member_name(type, name)) {
                 report.warnings.push_back(refused_member_warning(type, name));
                 report.skipped[type].insert(name);

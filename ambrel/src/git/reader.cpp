@@ -1,5 +1,6 @@
 #include "git/reader.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 #include "metadata_types/name_rules.hpp"
@@ -109,13 +110,17 @@ bool GitContentReader::covered_locked(std::string_view prefix) const {
 }
 
 std::expected<void, GitError> GitContentReader::list_locked(const std::string& prefix) const {
-    const std::string pathspec = prefix.empty() ? std::string(kAllPathsSpec) : prefix;
+    return list_locked(std::vector<std::string>{prefix});
+}
+
+std::expected<void, GitError> GitContentReader::list_locked(const std::vector<std::string>& prefixes) const {
     std::vector<std::string> args;
     if (ref_) {
-        args = {"ls-tree", "-r", "-l", "-z", *ref_, "--", pathspec};
+        args = {"ls-tree", "-r", "-l", "-z", *ref_, "--"};
     } else {
-        args = {"ls-files", "--cached", "--others", "--exclude-standard", "-z", "--", pathspec};
+        args = {"ls-files", "--cached", "--others", "--exclude-standard", "-z", "--"};
     }
+    for (const std::string& prefix : prefixes) args.push_back(prefix.empty() ? std::string(kAllPathsSpec) : prefix);
     auto output = gateway_.execute(repository_, args);
     if (!output) return std::unexpected(GitError::from_gateway(output.error()));
     if (output->exit_code != 0) {
@@ -164,8 +169,48 @@ std::expected<void, GitError> GitContentReader::list_locked(const std::string& p
             }
         });
     }
-    listed_.insert(prefix);
+    listed_.insert(prefixes.begin(), prefixes.end());
     return {};
+}
+
+void GitContentReader::prefetch(std::span<const std::string> paths) const {
+    if (!ref_ || !check_ref()) return;
+    std::lock_guard lock(mutex_);
+    // What an earlier read-ahead left unread (a component skipped part-way) is dropped.
+    prefetched_.clear();
+    std::vector<std::string_view> wanted;
+    std::vector<std::string_view> ids;
+    for (const std::string& path : paths) {
+        const auto found = index_.find(path);
+        if (found == index_.end() || !found->second.id || prefetched_.contains(path)) continue;
+        if (found->second.size && *found->second.size > metadata_types::kMaxComponentDocumentBytes) continue;
+        if (std::ranges::find(wanted, std::string_view(found->first)) != wanted.end()) continue;
+        wanted.push_back(found->first);
+        ids.push_back(*found->second.id);
+    }
+    if (ids.empty() || !objects_locked()) return;
+    auto objects = objects_->read_all(ids);
+    if (!objects) {
+        // The failure is met again, and reported, by the next read.
+        objects_.reset();
+        return;
+    }
+    for (std::size_t k = 0; k < wanted.size(); ++k) {
+        GitObject& object = (*objects)[k];
+        if (object.kind == GitObject::Kind::Blob) prefetched_.emplace(std::string(wanted[k]), std::move(object.bytes));
+    }
+}
+
+std::expected<void, GitError> GitContentReader::ensure_listed_all(std::span<const std::string> prefixes) const {
+    if (auto checked = check_ref(); !checked) return std::unexpected(checked.error());
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> missing;
+    for (const std::string& prefix : prefixes) {
+        std::string key = prefix == kAllPathsSpec ? std::string() : prefix;
+        if (!covered_locked(key) && std::ranges::find(missing, key) == missing.end()) missing.push_back(std::move(key));
+    }
+    if (missing.empty()) return {};
+    return list_locked(missing);
 }
 
 std::expected<void, GitError> GitContentReader::ensure_listed(std::string_view prefix) const {
@@ -234,6 +279,12 @@ std::expected<std::string, GitError> GitContentReader::read_file(std::string_vie
     if (found == index_.end() || !found->second.id) return std::unexpected(not_found);
     if (found->second.size && *found->second.size > metadata_types::kMaxComponentDocumentBytes) {
         return std::unexpected(GitError::document_too_large(relative_path, branch_));
+    }
+    if (auto ahead = prefetched_.find(relative_path); ahead != prefetched_.end()) {
+        std::string bytes = std::move(ahead->second);
+        prefetched_.erase(ahead);
+        if (!text::is_valid_utf8(bytes)) return std::unexpected(GitError::not_utf8_text(relative_path, branch_));
+        return bytes;
     }
     if (auto started = objects_locked(); !started) return std::unexpected(GitError::from_gateway(started.error()));
     auto object = objects_->read(*found->second.id);

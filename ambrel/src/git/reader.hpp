@@ -41,6 +41,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,13 @@ public:
     // Lists the prefix now (unless a listing already covers it), so that later listings at or below
     // it are answered from the index.
     std::expected<void, GitError> ensure_listed(std::string_view prefix) const;
+    // Reads the listed files of a ref among `paths` in one pipelined exchange, so that the next
+    // `read_file` of each is answered from memory (once). Does nothing for the working tree; paths that
+    // are not listed files, or larger than a component document may be, are left to `read_file`, and
+    // so is everything after a failure.
+    void prefetch(std::span<const std::string> paths) const;
+    // Lists every prefix not yet covered with one git run, as `ensure_listed` would one by one.
+    std::expected<void, GitError> ensure_listed_all(std::span<const std::string> prefixes) const;
 
     const std::filesystem::path& repository() const noexcept { return repository_; }
     const std::optional<std::string>& ref() const noexcept { return ref_; }
@@ -77,6 +85,7 @@ public:
 private:
     std::expected<void, GitError> check_ref() const;
     std::expected<void, GitError> list_locked(const std::string& prefix) const;
+    std::expected<void, GitError> list_locked(const std::vector<std::string>& prefixes) const;
     bool covered_locked(std::string_view prefix) const;
     // Starts the object reader unless it runs already.
     std::expected<void, GitGatewayError> objects_locked() const;
@@ -105,6 +114,8 @@ private:
     // The prefixes listed so far ("" for everything).
     mutable std::set<std::string, std::less<>> listed_;
     mutable std::unique_ptr<ObjectReader> objects_;
+    // Bytes read ahead by `prefetch`, each handed out once.
+    mutable std::map<std::string, std::string, std::less<>> prefetched_;
     // Working-tree reads go through one cursor, so files of one folder read one after another walk
     // the folders on the way once.
     mutable std::optional<platform_fs::below::FolderCursor> tree_;

@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include "cli/cache.hpp"
 #include "cli/gateway.hpp"
 #include "support/programming_error.hpp"
 #include "workflow/controller.hpp"
@@ -45,6 +46,21 @@ std::string trimmed(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
+// A compare keeps every read-only answer; a deploy changes the org, so it keeps only what the CLI and
+// the org list say, which each of its steps asks again.
+cli::CacheScope cache_scope(OperationKind kind) noexcept {
+    switch (kind) {
+        case OperationKind::Compare:
+            return cli::CacheScope::ReadOnlyCommands;
+        case OperationKind::Deploy:
+        case OperationKind::QuickDeploy:
+        case OperationKind::MatchFls:
+            return cli::CacheScope::OrgFacts;
+        default:
+            return cli::CacheScope::Off;
+    }
+}
+
 }  // namespace
 
 app::WorkflowFailure panic_to_failure(std::exception_ptr payload) {
@@ -81,7 +97,7 @@ std::optional<StartedOperation> Inner::begin_operation_if(OperationKind kind, bo
         started.id = ++state_.operation_id;
         parts_.progress->set_operation_id(started.id);
         parts_.log->begin_operation(started.id, std::string(wire_name(kind)));
-        parts_.cli_cache->begin_operation(kind == OperationKind::Compare);
+        parts_.cli_cache->start_operation(cache_scope(kind));
         if (state_.operation_token) state_.operation_token->cancel();
         if (take_awaiting_disposal) {
             started.sessions = std::move(state_.awaiting_disposal);
@@ -130,7 +146,7 @@ void Inner::end_operation_locked(State& state) {
     state.active_operation.reset();
     state.deployment_started = false;
     parts_.log->finish_operation();
-    parts_.cli_cache->begin_operation(false);
+    parts_.cli_cache->end_operation();
 }
 
 void Inner::dispatch_completion(std::uint64_t id, Completion completion) {
@@ -285,7 +301,7 @@ bool Inner::cancel_internal(std::optional<std::uint64_t> expected_id) {
             state_.listing_incomplete = true;
         }
         parts_.progress->set_operation_id(0);
-        parts_.cli_cache->begin_operation(false);
+        parts_.cli_cache->end_operation();
         parts_.log->cancel_operation();
         if (state_.operation_token) state_.operation_token->cancel();
         state_.operation_token = nullptr;
