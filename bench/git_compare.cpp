@@ -340,15 +340,20 @@ std::string git_endpoint(const fs::path& repo, std::string_view branch, bool cur
                        json_string(repo.string()), branch, current ? "true" : "false");
 }
 
-void BM_GitCompareThroughServer(benchmark::State& state) {
-    Fixture& f = fixture();
-    ServerPipe server(AMBREL_SERVER_EXE);
+// Initialises the server on the fixture's workspace and chooses its source and target branches.
+void choose_branches(ServerPipe& server, const Fixture& f) {
     server.send("initialize", fmt::format(R"({{"protocolVersion":41,"workspaceRoot":{},"capabilities":{{"log":"off"}}}})",
                                           json_string(f.root.path().string())));
     server.send("workflow/selectSource", git_endpoint(f.repo, kSourceBranch, false));
     server.wait_for_state("selecting");
     server.send("workflow/selectTarget", git_endpoint(f.repo, kTargetBranch, true));
     server.wait_for_state("selecting");
+}
+
+void BM_GitCompareThroughServer(benchmark::State& state) {
+    Fixture& f = fixture();
+    ServerPipe server(AMBREL_SERVER_EXE);
+    choose_branches(server, f);
     // The screen opens on "Objects & Custom Fields", whose names are object names (each brings the
     // object and its fields); moving on to layouts hands that choice over.
     server.send("workflow/selectMetadataType",
@@ -435,12 +440,7 @@ void BM_GitImportStarManifestThroughServer(benchmark::State& state) {
     ::setenv("PATH", git.path().c_str(), 1);
     ServerPipe server(AMBREL_SERVER_EXE);
     ::setenv("PATH", old_path.c_str(), 1);
-    server.send("initialize", fmt::format(R"({{"protocolVersion":41,"workspaceRoot":{},"capabilities":{{"log":"off"}}}})",
-                                          json_string(f.root.path().string())));
-    server.send("workflow/selectSource", git_endpoint(f.repo, kSourceBranch, false));
-    server.wait_for_state("selecting");
-    server.send("workflow/selectTarget", git_endpoint(f.repo, kTargetBranch, true));
-    server.wait_for_state("selecting");
+    choose_branches(server, f);
     const std::string import = fmt::format(R"({{"path":{}}})", json_string(manifest.string()));
     std::size_t most = 0;
     for (auto _ : state) {
